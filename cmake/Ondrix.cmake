@@ -1,0 +1,57 @@
+# Shared helpers: one static library per src/ folder, one test program per tests/ folder.
+
+function(ondrix_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+    -Wno-sign-conversion)
+endfunction()
+
+# ondrix_library(<folder> [QT] LIBS <libs...>)
+# Builds every .cpp of src/<folder>/ into the static library ondrix_<folder>.
+# QT turns on moc for folders whose classes use signals and slots.
+function(ondrix_library folder)
+  cmake_parse_arguments(ARG "QT" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  set(target ondrix_${folder})
+  if(NOT sources)
+    # A folder whose code has not been written yet still takes part in linking.
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${target} INTERFACE ${ARG_LIBS})
+    return()
+  endif()
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${target} PUBLIC ${ARG_LIBS})
+  set_target_properties(${target} PROPERTIES LINKER_LANGUAGE CXX)
+  if(ARG_QT)
+    set_target_properties(${target} PROPERTIES AUTOMOC ON)
+  endif()
+  ondrix_warnings(${target})
+endfunction()
+
+# ondrix_tests(<folder> [QT] LIBS <libs...>)
+# Builds every .cpp of tests/<folder>/ into test_<folder> and registers each GoogleTest case
+# with CTest. QT gives the program a QCoreApplication (tests/helpers/QtTestMain.cpp).
+function(ondrix_tests folder)
+  cmake_parse_arguments(ARG "QT" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  set(target test_${folder})
+  add_executable(${target} ${sources})
+  if(ARG_QT)
+    target_link_libraries(${target} PRIVATE ondrix_testmain_qt)
+    set_target_properties(${target} PROPERTIES AUTOMOC ON)
+  else()
+    target_link_libraries(${target} PRIVATE GTest::gtest_main)
+  endif()
+  target_link_libraries(${target} PRIVATE ${ARG_LIBS} ondrix_testkit GTest::gtest GTest::gmock)
+  target_compile_definitions(${target} PRIVATE ONDRIX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    ONDRIX_BIN_DIR="${ONDRIX_BIN_DIR}")
+  add_dependencies(${target} ondrix_resources)
+  ondrix_warnings(${target})
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+endfunction()

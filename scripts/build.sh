@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Configures and builds everything into build/ (or $ONDRIX_BUILD_DIR).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${ONDRIX_BUILD_DIR:-build}
+"$(dirname "$0")/install-deps.sh"
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE:-RelWithDebInfo} >/dev/null
+cmake --build "$BUILD_DIR" "$@"

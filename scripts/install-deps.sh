@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Ondrix needs to build, run and test.
+# Idempotent: installs only what is missing, and updates the package lists only then.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  g++ cmake ninja-build pkg-config
+  # libraries
+  qt6-base-dev qt6-base-dev-tools libfftw3-dev libsndfile1-dev libpulse-dev libzip-dev
+  libcurl4-openssl-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # test harness: a real PulseAudio server, MP3 encoding of fixtures
+  pulseaudio pulseaudio-utils lame
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+"${SUDO[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

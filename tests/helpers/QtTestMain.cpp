@@ -1,0 +1,11 @@
+// GoogleTest entry for test programs whose code needs a Qt application object
+// (event processing, locale, standard paths).
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
