@@ -35,7 +35,7 @@ endfunction()
 # with CTest. QT gives the program a QCoreApplication (tests/helpers/QtTestMain.cpp).
 function(ondrix_tests folder)
   cmake_parse_arguments(ARG "QT" "" "LIBS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   if(NOT sources)
     return()
   endif()

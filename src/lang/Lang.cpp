@@ -1,0 +1,225 @@
+#include "lang/Lang.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+
+struct TBuiltInMessage {
+    const char16_t* Key;
+    const char16_t* Text;
+};
+
+// The built-in texts, in their order.
+const TBuiltInMessage BuiltInMessages[] = {
+    {u"Attention", u"Внимание!"},
+    {u"Error", u"Ошибка"},
+    {u"Question", u"Вопрос!"},
+    {u"Soft", u"Слабо"},
+    {u"Medium", u"Норма"},
+    {u"Strong", u"Сильно"},
+    {u"ErrorLoadingFile", u"Ошибка при загрузке файла. Либо неверный формат файла\r\n\r\nТребования к Файлу: \r\nФормат: WAVE PCM\r\nЧастота дискретизации: 11025, 22050, 44100 кГц\r\nРазмер образца: 16 бит\r\nКаналы: СТЕРЕО\r\nДлительность: <10 сек."},
+    {u"SmallFile", u"Для качественного определения необходим файл образца длительностью не менее 1 сек."},
+    {u"WrongSample", u"Ошибка загрузки файла образца. Файл не найден либо неверный формат файла."},
+    {u"WrongSampleInd", u"Ошибка загрузки файла образца № %d \"%s\""},
+    {u"WrongSampleNumber", u"Неверный номер образца."},
+    {u"FreqAnalyzerFailed", u"Ошибка инициализации анализатора частотных команд."},
+    {u"WrongDetectMode", u"Неверный режим распознавания."},
+    {u"UnknownError", u"Неизвестная ошибка!"},
+    {u"SampleFound", u"Найден образец № %d \"%s\""},
+    {u"SampleNotFound", u"Не найден образец № %d \"%s\""},
+    {u"SampleEnabled", u"Включен образец № %d \"%s\""},
+    {u"SampleDisabled", u"Отключен образец № %d \"%s\""},
+    {u"DeleteSampleS", u"Удалить выбранные образцы без возможности восстановления?"},
+    {u"LogError", u"ОШИБКА"},
+    {u"LogSample", u"ОБРАЗЕЦ"},
+    {u"On", u"ВКЛ"},
+    {u"LogCommand", u"КОМАНДА"},
+    {u"CommandSent", u"Сообщение о нахождении образца №%d отправлено программе \"%s\""},
+    {u"ServerError", u"Невозможно соединиться с сервером."},
+    {u"ServerUPDATE", u"Обновление"},
+    {u"ServerNOUPDATE", u"Вы используете последнюю версию программы."},
+    {u"Maximum", u"Максимум"},
+    {u"ErrorInvalidNumber", u"Неверный номер сэмпла"},
+    {u"ErrorFileNotFound", u"Фaйл не найден."},
+    {u"ErrorFileNotRead", u"Нет доступа на чтение к файлу."},
+    {u"ErrorFileNotSample", u"Файл не является образцом."},
+    {u"ErrorInSample", u"Ошибка в файле или неверный формат."},
+    {u"EmailError", u"Ошибка отправки E-mail"},
+    {u"SampleDisable", u"ОТКЛЮЧЕН"},
+    {u"SampleEnable", u"ВКЛЮЧЕН"},
+    {u"SampleDetect", u"НАЙДЕН"},
+    {u"SampleNotDetect", u"НЕ НАЙДЕН"},
+    {u"Command", u"КОМАНДА"},
+    {u"AudioTested", u"Тестирвание прошло успешно."},
+    {u"AudioNotTested", u"Ошибка инициализации захвата звука. Проверьте устройство записи."},
+    {u"DefaultDevice", u"Устройство записи по умолчанию"},
+    {u"Information", u"Информация"},
+    {u"Email", u"E-MAIL"},
+    {u"Info", u"ИНФО"},
+    {u"EmailSent", u"E-mail сообщение было успешно отправлено."},
+    {u"NeedRestart", u"Для завершения операции программа будет автоматически закрыта и запущена заново. Продолжить?"},
+    {u"SaveSettingsError", u"Во время сохранения настроек возникли проблемы."},
+    {u"Exit", u"Выход"},
+    {u"Continue", u"Продолжить"},
+    {u"LoadSettingsError", u"Во время загрузки настроек возникли проблемы.\r\nЭто может привести к сбоям в работе программы.\r\nПродолжить?"},
+    {u"FolderWriteAccess", u"Для работы приложению необходим доступ на запись в каталог \r\n\"%s\".\r\nЖелаете разрешить пользователям доступ на запись в этот каталог?\r\nДля разрешения потребуются административные права."},
+    {u"FolderWriteAccessError", u"Приложению не удалось получить доступ на запись в каталог\r\n\"%s\".\r\nПродолжение работы невозможно."},
+    {u"Warning", u"Предупреждение"},
+    {u"AddSubscriber", u"Подключено внешнее приложение %s."},
+    {u"TestMessage", u"Тестовое сообщение"},
+    {u"EmailMessageSent", u"Сообщение отправлено. %s."},
+    {u"EmailMessageError", u"Ошибка отправки сообщения. %s."},
+    {u"ServerUpdateOpen", u"Перейти на сайт"},
+    {u"ServerUpdateDownload", u"Скачать программу установки"},
+    {u"ServerUpdateAvailable", u"Доступно обновление программы. \r\nВаша версия: %s\r\nПоследняя версия: %s (выпущена %s)."},
+    {u"FolderNotFound", u"Указанная папка не существует."},
+    {u"Config_Backup_Done", u"Архивирование данных успешно завершено.\r\nРасположение файла архива:\r\n%s"},
+    {u"Config_Reset_Confirm", u"Выполнить сброс выбранных данных на значения по умолчанию? \r\nВнимание! Операцию невозможно отменить.\r\nПосле операции программа будет автоматически перезапущена."},
+    {u"Config_Restore_Reset_Confirm", u"Очистить существующие данные во время восстановления?\r\nПосле операции программа будет автоматически перезапущена."},
+    {u"Yes", u"Да"},
+    {u"No", u"Нет"},
+    {u"Cancel", u"Отмена"},
+};
+
+struct TMessageTable {
+    QMutex Lock;
+    TMessageValues Values;
+    QStringList Strings;
+
+    TMessageTable() { Reset(); }
+
+    void Reset()
+    {
+        Strings = BuiltInMessageStrings();
+        Values.Clear();
+        Values.AddMessageStrings(Strings);
+    }
+};
+
+TMessageTable& Table()
+{
+    static TMessageTable Instance;
+    return Instance;
+}
+
+}  // namespace
+
+qsizetype TMessageValues::IndexOf(const QString& Key) const
+{
+    for (qsizetype I = 0; I < Items.size(); ++I)
+        if (Items.at(I).Key.compare(Key, Qt::CaseInsensitive) == 0)
+            return I;
+    return -1;
+}
+
+void TMessageValues::SetText(const QString& Key, const QString& Text)
+{
+    const qsizetype Index = IndexOf(Key);
+    if (Index >= 0)
+        Items[Index].Text = Text;
+    else
+        Append(Key, Text);
+}
+
+void TMessageValues::Append(const QString& Key, const QString& Text)
+{
+    Items.append({Key, Text});
+}
+
+void TMessageValues::AddMessageStrings(const QStringList& Lines)
+{
+    for (const QString& Line : Lines) {
+        const qsizetype Eq = Line.indexOf(u'=');
+        if (Eq < 0)
+            Append(QString(), Line);
+        else
+            Append(Line.left(Eq), Line.mid(Eq + 1));
+    }
+}
+
+QStringList TMessageValues::ToMessageStrings() const
+{
+    QStringList Lines;
+    Lines.reserve(Items.size());
+    for (const TMessageValue& Item : Items)
+        Lines.append(Item.Key + u'=' + Item.Text);
+    return Lines;
+}
+
+QStringList BuiltInMessageStrings()
+{
+    QStringList Lines;
+    for (const TBuiltInMessage& Message : BuiltInMessages)
+        Lines.append(QString::fromUtf16(Message.Key) + u'=' + QString::fromUtf16(Message.Text));
+    return Lines;
+}
+
+QString GetMessageText(const QString& Key)
+{
+    TMessageTable& T = Table();
+    QMutexLocker Guard(&T.Lock);
+    const qsizetype Index = T.Values.IndexOf(Key);
+    return Index >= 0 ? T.Values.At(Index).Text : Key;
+}
+
+QString FormatMessage(const QString& Text, const QVariantList& Args)
+{
+    QString Result;
+    Result.reserve(Text.size() + 32);
+    qsizetype Next = 0;
+    for (qsizetype I = 0; I < Text.size(); ++I) {
+        const QChar C = Text.at(I);
+        if (C != u'%' || I + 1 >= Text.size()) {
+            Result += C;
+            continue;
+        }
+        const QChar Kind = Text.at(I + 1);
+        if (Kind == u'%') {
+            Result += u'%';
+            ++I;
+        } else if ((Kind == u'd' || Kind == u's') && Next < Args.size()) {
+            const QVariant& Arg = Args.at(Next++);
+            bool IsNumber = false;
+            const qlonglong Number = Arg.toLongLong(&IsNumber);
+            Result += Kind == u'd' && IsNumber ? QString::number(Number) : Arg.toString();
+            ++I;
+        } else {
+            Result += C;
+        }
+    }
+    return Result;
+}
+
+QString FormatMessageText(const QString& Key, const QVariantList& Args)
+{
+    return FormatMessage(GetMessageText(Key), Args);
+}
+
+void SetMessageText(const QString& Key, const QString& Text)
+{
+    TMessageTable& T = Table();
+    QMutexLocker Guard(&T.Lock);
+    T.Values.SetText(Key, Text);
+}
+
+void RebuildMessageStrings()
+{
+    TMessageTable& T = Table();
+    QMutexLocker Guard(&T.Lock);
+    T.Strings = T.Values.ToMessageStrings();
+}
+
+QStringList MessageStrings()
+{
+    TMessageTable& T = Table();
+    QMutexLocker Guard(&T.Lock);
+    return T.Strings;
+}
+
+void ResetMessageTable()
+{
+    TMessageTable& T = Table();
+    QMutexLocker Guard(&T.Lock);
+    T.Reset();
+}

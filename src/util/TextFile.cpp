@@ -1,0 +1,129 @@
+#include "util/TextFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace {
+
+void SetError(QString* Error, const QString& Text)
+{
+    if (Error)
+        *Error = Text;
+}
+
+QByteArray EncodeLines(const QStringList& Lines)
+{
+    QByteArray Bytes;
+    for (const QString& Line : Lines) {
+        Bytes += Line.toUtf8();
+        Bytes += "\r\n";
+    }
+    return Bytes;
+}
+
+bool ForceFileFolder(const QString& FileName, QString* Error)
+{
+    return ForceFolders(QFileInfo(FileName).absolutePath(), Error);
+}
+
+}  // namespace
+
+QString DecodeText(const QByteArray& Bytes)
+{
+    QByteArrayView View(Bytes);
+    if (View.startsWith("\xEF\xBB\xBF"))
+        View = View.sliced(3);
+    QStringDecoder Utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString Text = Utf8.decode(View);
+    if (!Utf8.hasError())
+        return Text;
+    QStringDecoder Cp1251("windows-1251");
+    if (Cp1251.isValid())
+        return Cp1251.decode(View);
+    return QString::fromLatin1(View);
+}
+
+bool ReadTextFile(const QString& FileName, QString& Text, QString* Error)
+{
+    QFile File(FileName);
+    if (QFileInfo(FileName).isDir()) {
+        SetError(Error, QStringLiteral("Cannot read file \"%1\": it is a folder").arg(FileName));
+        return false;
+    }
+    if (!File.open(QIODevice::ReadOnly)) {
+        SetError(Error, QStringLiteral("Cannot read file \"%1\": %2").arg(FileName, File.errorString()));
+        return false;
+    }
+    const QByteArray Bytes = File.readAll();
+    if (File.error() != QFileDevice::NoError) {
+        SetError(Error, QStringLiteral("Cannot read file \"%1\": %2").arg(FileName, File.errorString()));
+        return false;
+    }
+    Text = DecodeText(Bytes);
+    return true;
+}
+
+QStringList SplitTextLines(const QString& Text)
+{
+    QStringList Lines;
+    qsizetype Start = 0;
+    const qsizetype Size = Text.size();
+    for (qsizetype I = 0; I < Size; ++I) {
+        const QChar C = Text.at(I);
+        if (C != u'\r' && C != u'\n')
+            continue;
+        Lines.append(Text.mid(Start, I - Start));
+        if (C == u'\r' && I + 1 < Size && Text.at(I + 1) == u'\n')
+            ++I;
+        Start = I + 1;
+    }
+    if (Start < Size)
+        Lines.append(Text.mid(Start));
+    return Lines;
+}
+
+bool ForceFolders(const QString& Folder, QString* Error)
+{
+    if (QFileInfo(Folder).isDir() || QDir().mkpath(Folder))
+        return true;
+    SetError(Error, QStringLiteral("Cannot create folder \"%1\"").arg(Folder));
+    return false;
+}
+
+bool WriteTextFileAtomic(const QString& FileName, const QStringList& Lines, QString* Error)
+{
+    if (!ForceFileFolder(FileName, Error))
+        return false;
+    QSaveFile File(FileName);
+    if (!File.open(QIODevice::WriteOnly)) {
+        SetError(Error, QStringLiteral("Cannot write file \"%1\": %2").arg(FileName, File.errorString()));
+        return false;
+    }
+    const QByteArray Bytes = EncodeLines(Lines);
+    if (File.write(Bytes) != Bytes.size() || !File.commit()) {
+        SetError(Error, QStringLiteral("Cannot write file \"%1\": %2").arg(FileName, File.errorString()));
+        File.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+bool AppendTextLines(const QString& FileName, const QStringList& Lines, QString* Error)
+{
+    if (!ForceFileFolder(FileName, Error))
+        return false;
+    QFile File(FileName);
+    if (!File.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        SetError(Error, QStringLiteral("Cannot append to file \"%1\": %2").arg(FileName, File.errorString()));
+        return false;
+    }
+    const QByteArray Bytes = EncodeLines(Lines);
+    if (File.write(Bytes) != Bytes.size() || !File.flush()) {
+        SetError(Error, QStringLiteral("Cannot append to file \"%1\": %2").arg(FileName, File.errorString()));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// Reading and writing the program's text files: settings, lists, logs, language files.
+// Files are written as UTF-8 with CR LF line ends; reading also accepts Windows-1251, the
+// code page of files brought over from older installations.
+
+#include <QString>
+#include <QStringList>
+
+// Reads the whole file. UTF-8 (a byte order mark is dropped), or Windows-1251 when the bytes
+// are not valid UTF-8. False, with an error naming the file, when it cannot be read.
+bool ReadTextFile(const QString& FileName, QString& Text, QString* Error = nullptr);
+
+// Splits text at CR LF, LF or CR. A final line break does not give a trailing empty line.
+QStringList SplitTextLines(const QString& Text);
+
+// Writes every line followed by CR LF, in UTF-8, to a temporary file in the target's folder and
+// renames it over the target, so a crash or a full disk never leaves a half-written file.
+// Creates the folder chain. On failure returns false with an error and leaves the old file as
+// it was.
+bool WriteTextFileAtomic(const QString& FileName, const QStringList& Lines, QString* Error = nullptr);
+
+// Appends every line followed by CR LF, in UTF-8; creates the file and its folder chain.
+bool AppendTextLines(const QString& FileName, const QStringList& Lines, QString* Error = nullptr);
+
+// Decodes file bytes as ReadTextFile does.
+QString DecodeText(const QByteArray& Bytes);
+
+// Creates a folder with all missing parents. False, with an error naming it, on failure.
+bool ForceFolders(const QString& Folder, QString* Error = nullptr);

@@ -1,0 +1,132 @@
+#include "util/TextFile.h"
+
+#include "helpers/TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+QString Q(const std::string& Path)
+{
+    return QString::fromStdString(Path);
+}
+
+TEST(TextFileTest, ReadsUtf8WithAndWithoutBom)
+{
+    testkit::TempDir Dir;
+    testkit::writeText(Dir.file("plain.txt"), "Привет=1\r\n");
+    testkit::writeText(Dir.file("bom.txt"), "\xEF\xBB\xBFПривет=1\r\n");
+    for (const char* Name : {"plain.txt", "bom.txt"}) {
+        QString Text;
+        ASSERT_TRUE(ReadTextFile(Q(Dir.file(Name)), Text)) << Name;
+        EXPECT_EQ(Text, QString::fromUtf8("Привет=1\r\n")) << Name;
+    }
+}
+
+TEST(TextFileTest, ReadsWindows1251WhenBytesAreNotUtf8)
+{
+    testkit::TempDir Dir;
+    // "Образец" in Windows-1251, as older installations wrote it.
+    testkit::writeBytes(Dir.file("old.ini"), {0xCE, 0xE1, 0xF0, 0xE0, 0xE7, 0xE5, 0xF6, 0x0D, 0x0A});
+    QString Text;
+    ASSERT_TRUE(ReadTextFile(Q(Dir.file("old.ini")), Text));
+    EXPECT_EQ(Text, QString::fromUtf8("Образец\r\n"));
+}
+
+TEST(TextFileTest, ReadErrorNamesTheFile)
+{
+    testkit::TempDir Dir;
+    const QString Missing = Q(Dir.file("missing.ini"));
+    QString Text = QStringLiteral("kept");
+    QString Error;
+    EXPECT_FALSE(ReadTextFile(Missing, Text, &Error));
+    EXPECT_TRUE(Error.contains(Missing)) << Error.toStdString();
+    EXPECT_EQ(Text, QStringLiteral("kept"));
+
+    EXPECT_FALSE(ReadTextFile(Q(Dir.path().string()), Text, &Error));
+    EXPECT_TRUE(Error.contains(Q(Dir.path().string()))) << Error.toStdString();
+}
+
+TEST(TextFileTest, SplitsAtEveryLineBreakKind)
+{
+    struct Case {
+        const char* Text;
+        QStringList Lines;
+    };
+    const Case Cases[] = {
+        {"", {}},
+        {"a", {"a"}},
+        {"a\r\n", {"a"}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\nb\rc\r\nd", {"a", "b", "c", "d"}},
+        {"a\r\n\r\nb\r\n", {"a", "", "b"}},
+        {"\r\n", {""}},
+        {"a\n\n", {"a", ""}},
+        {"a\r\r\n", {"a", ""}},
+    };
+    for (const Case& C : Cases)
+        EXPECT_EQ(SplitTextLines(QString::fromUtf8(C.Text)), C.Lines) << C.Text;
+}
+
+TEST(TextFileTest, WritesUtf8WithCrLfAndCreatesFolders)
+{
+    testkit::TempDir Dir;
+    const std::string Name = Dir.file("a/b/c/Samples.ini");
+    ASSERT_TRUE(WriteTextFileAtomic(Q(Name), {QString::fromUtf8("Образец"), "", "x=1"}));
+    EXPECT_EQ(testkit::readText(Name), "Образец\r\n\r\nx=1\r\n");
+
+    // Replacing leaves no temporary files behind.
+    ASSERT_TRUE(WriteTextFileAtomic(Q(Name), {"y"}));
+    EXPECT_EQ(testkit::readText(Name), "y\r\n");
+    EXPECT_EQ(QDir(Q(Dir.file("a/b/c"))).entryList(QDir::Files | QDir::Hidden), QStringList{"Samples.ini"});
+}
+
+TEST(TextFileTest, FailedWriteKeepsTheOldFile)
+{
+    testkit::TempDir Dir;
+    const std::string Name = Dir.file("Ondrix.ini");
+    testkit::writeText(Name, "old\r\n");
+    // A folder where the temporary file would be renamed to makes the rename fail.
+    const std::string Blocked = Dir.file("blocked");
+    std::filesystem::create_directories(Blocked + "/inside");
+    QString Error;
+    EXPECT_FALSE(WriteTextFileAtomic(Q(Blocked), {"new"}, &Error));
+    EXPECT_TRUE(Error.contains(Q(Blocked))) << Error.toStdString();
+    EXPECT_TRUE(std::filesystem::is_directory(Blocked + "/inside"));
+
+    // A folder chain that cannot be created (a file stands in its way).
+    EXPECT_FALSE(WriteTextFileAtomic(Q(Name + "/sub/x.ini"), {"new"}, &Error));
+    EXPECT_EQ(testkit::readText(Name), "old\r\n");
+}
+
+TEST(TextFileTest, AppendsLinesAndCreatesFolders)
+{
+    testkit::TempDir Dir;
+    const std::string Name = Dir.file("Log/2018/March/03-03-18.log");
+    ASSERT_TRUE(AppendTextLines(Q(Name), {"one"}));
+    ASSERT_TRUE(AppendTextLines(Q(Name), {QString::fromUtf8("два"), "three"}));
+    EXPECT_EQ(testkit::readText(Name), "one\r\nдва\r\nthree\r\n");
+
+    QString Error;
+    EXPECT_FALSE(AppendTextLines(Q(Name + "/x.log"), {"x"}, &Error));
+    EXPECT_FALSE(Error.isEmpty());
+}
+
+TEST(TextFileTest, WrittenTextReadsBackTheSame)
+{
+    testkit::TempDir Dir;
+    const QString Name = Q(Dir.file("round.txt"));
+    const QStringList Lines{QString::fromUtf8("Найден образец № 1 \"Джингл\""), "", "end"};
+    ASSERT_TRUE(WriteTextFileAtomic(Name, Lines));
+    QString Text;
+    ASSERT_TRUE(ReadTextFile(Name, Text));
+    EXPECT_EQ(SplitTextLines(Text), Lines);
+}
+
+}  // namespace
