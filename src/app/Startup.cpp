@@ -1,12 +1,15 @@
 #include "app/Startup.h"
 
 #include "app/Ondrix_Unit.h"
+#include "app/SessionEnd.h"
+#include "app/StartupForm.h"
 #include "core/Common_Settings.h"
 #include "lang/Lang.h"
 #include "util/BusyCursor.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdio>
@@ -38,7 +41,19 @@ int RunOndrix(int& argc, char** argv)
 {
     QApplication::setApplicationName("Ondrix");
     QApplication App(argc, argv);
-    App.setQuitOnLastWindowClosed(true);
+    // The program runs until the main window closes, whatever other window is open.
+    App.setQuitOnLastWindowClosed(false);
+
+    // A stop request closes the main window normally; one that comes before the window exists
+    // (during the start-up delay) ends the start.
+    TOndrix* Window = nullptr;
+    bool StopRequested = false;
+    TSessionEndWatcher SessionEnd([&Window, &StopRequested] {
+        if (Window)
+            Window->SessionEnd();
+        else
+            StopRequested = true;
+    });
 
     std::unique_ptr<TSettings> ProgramSettings;
     try {
@@ -47,19 +62,32 @@ int RunOndrix(int& argc, char** argv)
         ReportStartupError(Error.Text());
         return 1;
     }
+    if (StopRequested)
+        return 0;
     InstallBusyCursor();
 
     int ExitCode = 0;
     {
         TOndrix MainWindow;
+        Window = &MainWindow;
         ProgramSettings->CloseMainWindow = [&MainWindow] { MainWindow.close(); };
-        MainWindow.show();
-        // For automated runs: close the window through its normal path once the event loop
-        // has started, as a user closing it at once would.
+        QObject::connect(&MainWindow, &TOndrix::Closed, &App, &QCoreApplication::quit, Qt::QueuedConnection);
+
+        QPointer<TStartupForm> Splash = new TStartupForm;
+        Splash->PlaceNear(&MainWindow);
+        Splash->show();
+        QTimer::singleShot(0, &MainWindow, [&MainWindow, Splash] { MainWindow.StartupContinue(Splash); });
+
+        // For automated runs: close the window through its normal path once start-up is done,
+        // as a user closing it at once would.
         if (qEnvironmentVariableIsSet("ONDRIX_EXIT_AFTER_START"))
-            QTimer::singleShot(0, &MainWindow, &QWidget::close);
+            QObject::connect(&MainWindow, &TOndrix::StartupDone, &MainWindow, &QWidget::close, Qt::QueuedConnection);
+
         ExitCode = App.exec();
         ProgramSettings->CloseMainWindow = nullptr;
+        Window = nullptr;
+        if (Splash)
+            delete Splash.data();
     }
     // The settings object goes last; it starts the program again when asked to.
     ProgramSettings.reset();

@@ -4,6 +4,7 @@
 
 #include "helpers/TestFiles.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -147,6 +148,27 @@ TEST_F(OndrixProgramTest, DefaultFileThatCannotBeCopiedEndsWithTheErrorText)
     fs::create_symlink(Root.path() / "gone" / "Freq.ini", Data / "Ini" / "Freq.ini");
     EXPECT_EQ(Run({"/Data=" + Q(Data)}), 1);
     EXPECT_TRUE(Errors.contains("Copy \"" + Q(Program) + "/Ini_Def/Freq.ini\".")) << Errors.toStdString();
+}
+
+TEST_F(OndrixProgramTest, StopSignalClosesNormally)
+{
+    const fs::path Data = Root.path() / "Station";
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("QT_QPA_PLATFORM", "offscreen");
+    Env.insert("HOME", Q(Root.path() / "home"));
+    QProcess Process;
+    Process.setProcessEnvironment(Env);
+    Process.start(Q(Program / "ondrix"), {"/Data=" + Q(Data)});
+    ASSERT_TRUE(Process.waitForStarted());
+    // The settings folder appears once the program catches stop requests.
+    const QDeadlineTimer Deadline(30000);
+    while (!fs::exists(Data / "Ini" / "Freq.ini") && !Deadline.hasExpired())
+        Process.waitForFinished(10);
+    ASSERT_TRUE(fs::exists(Data / "Ini" / "Freq.ini"));
+    Process.terminate();
+    ASSERT_TRUE(Process.waitForFinished(30000));
+    EXPECT_EQ(Process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Process.exitCode(), 0);
 }
 
 }  // namespace
