@@ -172,11 +172,11 @@ void TAudioDetector::BufferReceived(const uint8_t* Data, uint16_t Size)
         PreviousBuffer.assign(Data, Data + Size);
         return;
     }
-    Block.resize(size_t(Size) * 2);
-    std::memcpy(Block.data(), PreviousBuffer.data(), Size);
-    std::memcpy(Block.data() + Size, Data, Size);
+    PairedBlock.resize(size_t(Size) * 2);
+    std::memcpy(PairedBlock.data(), PreviousBuffer.data(), Size);
+    std::memcpy(PairedBlock.data() + Size, Data, Size);
     std::memcpy(PreviousBuffer.data(), Data, Size);
-    ProcessBuffer(Block.data(), uint16_t(size_t(Size) * 2));
+    ProcessBuffer(PairedBlock.data(), uint16_t(size_t(Size) * 2));
 }
 
 void TAudioDetector::ProcessBuffer(const uint8_t* Data, uint16_t Size)
