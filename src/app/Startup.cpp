@@ -1,0 +1,95 @@
+#include "app/Startup.h"
+
+#include "app/Ondrix_Unit.h"
+#include "app/SessionEnd.h"
+#include "app/StartupForm.h"
+#include "core/Common_Settings.h"
+#include "lang/Lang.h"
+#include "util/BusyCursor.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+void ReportStartupError(const QString& Text)
+{
+    std::fprintf(stderr, "%s\n", Text.toLocal8Bit().constData());
+    std::fflush(stderr);
+    const QString Platform = QGuiApplication::platformName();
+    if (qApp && Platform != "offscreen" && Platform != "minimal")
+        QMessageBox::critical(nullptr, GetMessageText("Error"), Text);
+}
+
+void InstallBusyCursor()
+{
+    SetBusyCursorHandler([](bool Busy) {
+        // The count may change on any thread; the cursor belongs to the main thread.
+        QMetaObject::invokeMethod(qApp, [Busy] {
+            if (Busy)
+                QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+            else
+                QGuiApplication::restoreOverrideCursor();
+        }, Qt::QueuedConnection);
+    });
+}
+
+int RunOndrix(int& argc, char** argv)
+{
+    QApplication::setApplicationName("Ondrix");
+    QApplication App(argc, argv);
+    // The program runs until the main window closes, whatever other window is open.
+    App.setQuitOnLastWindowClosed(false);
+
+    // A stop request closes the main window normally; one that comes before the window exists
+    // (during the start-up delay) ends the start.
+    TOndrix* Window = nullptr;
+    bool StopRequested = false;
+    TSessionEndWatcher SessionEnd([&Window, &StopRequested] {
+        if (Window)
+            Window->SessionEnd();
+        else
+            StopRequested = true;
+    });
+
+    std::unique_ptr<TSettings> ProgramSettings;
+    try {
+        ProgramSettings = std::make_unique<TSettings>();
+    } catch (const ESettingsError& Error) {
+        ReportStartupError(Error.Text());
+        return 1;
+    }
+    if (StopRequested)
+        return 0;
+    InstallBusyCursor();
+
+    int ExitCode = 0;
+    {
+        TOndrix MainWindow;
+        Window = &MainWindow;
+        ProgramSettings->CloseMainWindow = [&MainWindow] { MainWindow.close(); };
+        QObject::connect(&MainWindow, &TOndrix::Closed, &App, &QCoreApplication::quit, Qt::QueuedConnection);
+
+        QPointer<TStartupForm> Splash = new TStartupForm;
+        Splash->PlaceNear(&MainWindow);
+        Splash->show();
+        QTimer::singleShot(0, &MainWindow, [&MainWindow, Splash] { MainWindow.StartupContinue(Splash); });
+
+        // For automated runs: close the window through its normal path once start-up is done,
+        // as a user closing it at once would.
+        if (qEnvironmentVariableIsSet("ONDRIX_EXIT_AFTER_START"))
+            QObject::connect(&MainWindow, &TOndrix::StartupDone, &MainWindow, &QWidget::close, Qt::QueuedConnection);
+
+        ExitCode = App.exec();
+        ProgramSettings->CloseMainWindow = nullptr;
+        Window = nullptr;
+        if (Splash)
+            delete Splash.data();
+    }
+    // The settings object goes last; it starts the program again when asked to.
+    ProgramSettings.reset();
+    return ExitCode;
+}

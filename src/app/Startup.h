@@ -1,0 +1,15 @@
+#pragma once
+// The program's start: the steps from the command line to the running main window.
+
+#include <QString>
+
+// Shows a start-up failure: on standard error always, and in a message box when there is a
+// screen to show it on.
+void ReportStartupError(const QString& Text);
+
+// Shows the hourglass while the counted busy cursor is up (from any thread).
+void InstallBusyCursor();
+
+// Runs the program: settings object, main window, event loop; returns the exit code.
+// argc/argv are those given to main.
+int RunOndrix(int& argc, char** argv);

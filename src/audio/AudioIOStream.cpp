@@ -1,0 +1,223 @@
+#include "audio/AudioIOStream.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <unistd.h>
+
+// ---------------------------------------------------------------------------------------------
+// TRawPcmSource
+
+TRawPcmSource::TRawPcmSource(const std::string& AFileName, int AFrameRate, int AChannels)
+    : FileName(AFileName), FFrameRate(AFrameRate), FChannels(AChannels)
+{
+    if (FileName == "-") {
+        Fd = STDIN_FILENO;
+        return;
+    }
+    Fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (Fd < 0)
+        throw std::runtime_error("Cannot open \"" + FileName + "\": " + std::strerror(errno));
+    OwnsFd = true;
+}
+
+TRawPcmSource::~TRawPcmSource()
+{
+    if (OwnsFd)
+        ::close(Fd);
+}
+
+size_t TRawPcmSource::Read(uint8_t* Buffer, size_t Size)
+{
+    // A pipe hands over what it has; keep reading until the buffer is full or the stream ends.
+    size_t done = 0;
+    while (done < Size) {
+        const ssize_t n = ::read(Fd, Buffer + done, Size - done);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw std::runtime_error("Cannot read \"" + FileName + "\": " + std::strerror(errno));
+        }
+        done += size_t(n);
+    }
+    return done;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TStreamWaveIn
+
+TStreamWaveIn::TStreamWaveIn(TPcmSourceFactory AOpenSource, TPacing APacing)
+    : OpenSource(std::move(AOpenSource)), Pacing(APacing)
+{
+}
+
+TStreamWaveIn::~TStreamWaveIn()
+{
+    Close();
+}
+
+int TStreamWaveIn::Fail(int Code, const std::string& Text)
+{
+    LastError = Text;
+    Source.reset();
+    Notify = nullptr;
+    return Code;
+}
+
+int TStreamWaveIn::Open(int, const TWaveFormat& AFormat, TWaveInNotify ANotify)
+{
+    if (Source)
+        return Fail(ErrorState, "The stream is already open");
+    Notify = std::move(ANotify);
+    Format = AFormat;
+    try {
+        Source = OpenSource ? OpenSource() : nullptr;
+    } catch (const std::exception& e) {
+        return Fail(ErrorOpen, e.what());
+    }
+    if (!Source)
+        return Fail(ErrorOpen, "No audio stream");
+    if (Source->FrameRate() != int(Format.SamplesPerSec) || Source->Channels() != Format.Channels
+        || Source->BitsPerSample() != Format.BitsPerSample) {
+        return Fail(ErrorFormat, "The audio stream has " + std::to_string(Source->FrameRate()) + " Hz, "
+                                     + std::to_string(Source->Channels()) + " channel(s), "
+                                     + std::to_string(Source->BitsPerSample()) + " bits; capture needs "
+                                     + std::to_string(Format.SamplesPerSec) + " Hz, "
+                                     + std::to_string(Format.Channels) + " channel(s), "
+                                     + std::to_string(Format.BitsPerSample) + " bits");
+    }
+    Started = Ended = Closing = false;
+    FramesDelivered = 0;
+    Notify({TWaveInMessage::Open, nullptr, 0});
+    return 0;
+}
+
+int TStreamWaveIn::AddBuffer(TWaveHeader& Header)
+{
+    {
+        std::lock_guard<std::mutex> guard(BufferLock);
+        if (!Source)
+            return ErrorState;
+        Header.BytesRecorded = 0;
+        Header.Flags = (Header.Flags & ~WHDR_DONE) | WHDR_INQUEUE;
+        Pending.push_back(&Header);
+    }
+    Changed.notify_all();
+    if (Pacing == TPacing::AsFastAsTaken)
+        Pump();
+    return 0;
+}
+
+int TStreamWaveIn::Start()
+{
+    {
+        std::lock_guard<std::mutex> guard(BufferLock);
+        if (!Source)
+            return ErrorState;
+        Started = true;
+    }
+    if (Pacing == TPacing::RealTime)
+        Reader = std::thread(&TStreamWaveIn::PacingThread, this);
+    else
+        Pump();
+    return 0;
+}
+
+bool TStreamWaveIn::FillFront()
+{
+    TWaveHeader& header = *Pending.front();
+    size_t got = 0;
+    int code = 0;
+    try {
+        got = Source->Read(header.Data, header.BufferLength);
+    } catch (const std::exception& e) {
+        LastError = e.what();
+        code = ErrorRead;
+    }
+    if (code != 0 || got < header.BufferLength) {
+        Ended = true;
+        Notify({TWaveInMessage::End, nullptr, code});
+        return false;
+    }
+    Pending.pop_front();
+    header.BytesRecorded = uint32_t(got);
+    header.Flags = (header.Flags & ~WHDR_INQUEUE) | WHDR_DONE;
+    FramesDelivered += got / Format.BlockAlign;
+    Notify({TWaveInMessage::Data, &header, 0});
+    return true;
+}
+
+void TStreamWaveIn::Pump()
+{
+    std::lock_guard<std::mutex> guard(BufferLock);
+    while (Started && !Ended && !Pending.empty())
+        if (!FillFront())
+            break;
+}
+
+void TStreamWaveIn::PacingThread()
+{
+    using TClock = std::chrono::steady_clock;
+    const auto begin = TClock::now();
+    std::unique_lock<std::mutex> guard(BufferLock);
+    while (!Closing && !Ended) {
+        if (Pending.empty()) {
+            Changed.wait(guard);
+            continue;
+        }
+        // A buffer is complete when the last of its frames would have been recorded.
+        const uint64_t frames = FramesDelivered + Pending.front()->BufferLength / Format.BlockAlign;
+        const auto due = begin + std::chrono::microseconds(frames * 1000000 / Format.SamplesPerSec);
+        if (TClock::now() < due) {
+            Changed.wait_until(guard, due);
+            continue;
+        }
+        FillFront();
+    }
+}
+
+void TStreamWaveIn::Reset()
+{
+    std::lock_guard<std::mutex> guard(BufferLock);
+    for (TWaveHeader* header : Pending) {
+        header->Flags = (header->Flags & ~WHDR_INQUEUE) | WHDR_DONE;
+        if (Notify)
+            Notify({TWaveInMessage::Data, header, 0});
+    }
+    Pending.clear();
+}
+
+void TStreamWaveIn::Close()
+{
+    {
+        std::lock_guard<std::mutex> guard(BufferLock);
+        Closing = true;
+        Pending.clear();
+    }
+    Changed.notify_all();
+    if (Reader.joinable())
+        Reader.join();
+    if (!Source)
+        return;
+    Source.reset();
+    Started = false;
+    if (Notify)
+        Notify({TWaveInMessage::Close, nullptr, 0});
+    Notify = nullptr;
+}
+
+std::string TStreamWaveIn::ErrorText(int Code) const
+{
+    switch (Code) {
+    case 0:
+        return {};
+    case ErrorState:
+        return LastError.empty() ? "The stream is not open" : LastError;
+    default:
+        return LastError.empty() ? "Audio stream error " + std::to_string(Code) : LastError;
+    }
+}

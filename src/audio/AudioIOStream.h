@@ -1,0 +1,102 @@
+#pragma once
+// Capture from a PCM stream instead of a sound source: a decoded audio file, a raw PCM file or
+// a pipe, delivered as buffers through the same interface as live capture. The engine then
+// runs over a recording exactly as it would over the live feed.
+//
+// Pacing:
+//  - RealTime: a buffer comes back when its audio would have been recorded live (a reading
+//    thread waits for each buffer's moment).
+//  - AsFastAsTaken: a buffer is filled as soon as it is queued and comes back with the next
+//    drain of the main-thread queue; no thread, and the order of events is fully determined.
+//
+// Only whole buffers are delivered: a final part shorter than a buffer is left out, because
+// it could not form a full analysis block. When the stream is exhausted the device reports
+// End; when it cannot be read further it reports End with an error code.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "audio/AudioIO.h"
+
+// A source of interleaved PCM.
+class TPcmSource {
+public:
+    virtual ~TPcmSource() = default;
+    virtual int FrameRate() const = 0;
+    virtual int Channels() const = 0;
+    virtual int BitsPerSample() const = 0;
+    // Reads up to Size bytes; fewer (or 0) at the end of the stream. Raises std::runtime_error
+    // when the stream cannot be read.
+    virtual size_t Read(uint8_t* Buffer, size_t Size) = 0;
+};
+
+// Raw PCM from a file, or from standard input for the name "-". The layout is given, not read:
+// 16-bit little-endian interleaved at the given rate and channel count.
+class TRawPcmSource final : public TPcmSource {
+public:
+    // Raises std::runtime_error naming the file when it cannot be opened.
+    explicit TRawPcmSource(const std::string& FileName, int FrameRate = 44100, int Channels = 2);
+    ~TRawPcmSource() override;
+    int FrameRate() const override { return FFrameRate; }
+    int Channels() const override { return FChannels; }
+    int BitsPerSample() const override { return 16; }
+    size_t Read(uint8_t* Buffer, size_t Size) override;
+
+private:
+    std::string FileName;
+    int Fd = -1;
+    bool OwnsFd = false;
+    int FFrameRate;
+    int FChannels;
+};
+
+enum class TPacing { RealTime, AsFastAsTaken };
+
+using TPcmSourceFactory = std::function<std::unique_ptr<TPcmSource>()>;
+
+class TStreamWaveIn final : public TWaveInDevice {
+public:
+    // OpenSource is called by Open; the error it raises becomes Open's error text.
+    TStreamWaveIn(TPcmSourceFactory OpenSource, TPacing Pacing);
+    ~TStreamWaveIn() override;
+
+    int Open(int Device, const TWaveFormat& Format, TWaveInNotify Notify) override;
+    int AddBuffer(TWaveHeader& Header) override;
+    int Start() override;
+    void Reset() override;
+    void Close() override;
+    std::string ErrorText(int Code) const override;
+
+    // Error codes of this device.
+    enum : int { ErrorOpen = 1, ErrorFormat = 2, ErrorRead = 3, ErrorState = 4 };
+
+private:
+    // Fills and returns queued buffers; with BufferLock held. Returns false when the stream
+    // has ended (End reported).
+    bool FillFront();
+    void Pump();
+    void PacingThread();
+    int Fail(int Code, const std::string& Text);
+
+    TPcmSourceFactory OpenSource;
+    TPacing Pacing;
+    std::unique_ptr<TPcmSource> Source;
+    TWaveInNotify Notify;
+    TWaveFormat Format;
+    std::string LastError;
+
+    std::mutex BufferLock;
+    std::condition_variable Changed;
+    std::deque<TWaveHeader*> Pending;
+    bool Started = false;
+    bool Ended = false;
+    bool Closing = false;
+    uint64_t FramesDelivered = 0;
+    std::thread Reader;
+};

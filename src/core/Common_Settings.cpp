@@ -1,0 +1,268 @@
+#include "core/Common_Settings.h"
+
+#include "lang/Lang.h"
+#include "util/CmdLine.h"
+#include "util/TextFile.h"
+#include "util/Wait.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+#include <QTemporaryFile>
+
+#ifndef ONDRIX_VERSION_TEXT
+#define ONDRIX_VERSION_TEXT ""
+#endif
+
+TSettings* Settings = nullptr;
+
+namespace {
+
+const QString ProductName = QStringLiteral("Ondrix");
+
+QString WithSlash(const QString& Folder)
+{
+    return Folder.endsWith(u'/') ? Folder : Folder + u'/';
+}
+
+// Where the files installed with the program live: beside the executable in the build tree
+// and in a portable installation, or ../share/ondrix/ in an installed layout.
+QString ResourceFolder(const QString& ProgramFolder)
+{
+    if (QFileInfo(ProgramFolder + "Ini_Def").isDir())
+        return ProgramFolder;
+    const QString Shared = WithSlash(QDir::cleanPath(ProgramFolder + "../share/ondrix"));
+    if (QFileInfo(Shared + "Ini_Def").isDir())
+        return Shared;
+    return ProgramFolder;
+}
+
+// Deletes the folder with everything in it. A symbolic link is removed as a link: the folder
+// it points to is not ours to empty.
+void DeleteFolder(const QString& Folder)
+{
+    const QString Path = QDir::cleanPath(Folder);
+    const QFileInfo Info(Path);
+    if (Info.isSymLink()) {
+        QFile::remove(Path);
+        return;
+    }
+    if (Info.isDir())
+        QDir(Path).removeRecursively();
+}
+
+// Copies one default file; the copy is written to a temporary file and renamed, so a target
+// is either complete or absent.
+bool CopyDefaultFile(const QString& Source, const QString& Target, QString& Error)
+{
+    if (!QFileInfo::exists(Source))
+        return true;
+    if (QFileInfo(Source).absoluteFilePath().compare(QFileInfo(Target).absoluteFilePath(), Qt::CaseInsensitive) == 0)
+        return true;
+    if (QFileInfo::exists(Target))
+        QFile::remove(Target);
+    QString SystemError;
+    QFile In(Source);
+    if (!In.open(QIODevice::ReadOnly)) {
+        SystemError = In.errorString();
+    } else if (ForceFolders(QFileInfo(Target).absolutePath(), &SystemError)) {
+        const QByteArray Bytes = In.readAll();
+        QSaveFile Out(Target);
+        if (In.error() != QFileDevice::NoError)
+            SystemError = In.errorString();
+        else if (!Out.open(QIODevice::WriteOnly) || Out.write(Bytes) != Bytes.size() || !Out.commit())
+            SystemError = Out.errorString();
+    }
+    if (SystemError.isEmpty() && QFileInfo::exists(Target))
+        return true;
+    Error = QStringLiteral("Copy \"%1\".\r\n%2").arg(Source, SystemError);
+    return false;
+}
+
+}  // namespace
+
+ESettingsError::ESettingsError(const QString& Text)
+    : std::runtime_error(Text.toStdString())
+    , Message(Text)
+{
+}
+
+TSettingsStartup TSettingsStartup::FromApplication()
+{
+    return {ProgramArguments(), QCoreApplication::applicationFilePath(), {}};
+}
+
+TCommonSettings::TCommonSettings(TSettingsStartup StartupInfo)
+    : ProgramStartTime(Now())
+    , Startup(std::move(StartupInfo))
+{
+    if (!Startup.Wait)
+        Startup.Wait = [](qint64 MSecs) { WaitProcessingEvents(MSecs); };
+}
+
+TCommonSettings::~TCommonSettings()
+{
+    if (!RestartRequested)
+        return;
+    // The new instance uses the same data folder, however it was chosen. A failure to start
+    // it is ignored: there is nobody left to tell.
+    QProcess::startDetached(Startup.ExecutableFile, {"/Data=" + DataFolder, "/Restart"}, ProgramFolder);
+}
+
+void TCommonSettings::Initialize()
+{
+    QString Delay;
+    if (FindCmdLineSwitch(Startup.Arguments, "Delay", Delay)) {
+        bool Ok = false;
+        const qint64 MSecs = Delay.toLongLong(&Ok);
+        if (Ok && MSecs > 0)
+            Startup.Wait(MSecs);
+    }
+    InitPaths();
+    CopyDefaultIniFiles();
+}
+
+QString TCommonSettings::SanitizeProductTitle(const QString& Title)
+{
+    QString Result = Title;
+    for (const QChar C : {u'!', u'"', u'/', u'?', u'\\'})
+        Result.remove(C);
+    return Result.trimmed();
+}
+
+QString TCommonSettings::CommonAppDataFolder()
+{
+    const QString Xdg = qEnvironmentVariable("XDG_DATA_HOME");
+    if (QDir::isAbsolutePath(Xdg))
+        return WithSlash(QDir::cleanPath(Xdg));
+    const QString Home = qEnvironmentVariable("HOME");
+    if (QDir::isAbsolutePath(Home))
+        return WithSlash(QDir::cleanPath(Home + "/.local/share"));
+    throw ESettingsError(QStringLiteral("Special folder path not found [35]!"));
+}
+
+QString TCommonSettings::ProgramVersionText()
+{
+    return QStringLiteral(ONDRIX_VERSION_TEXT);
+}
+
+void TCommonSettings::InitPaths()
+{
+    const QFileInfo Exe(Startup.ExecutableFile);
+    ProgramFolder = WithSlash(Exe.absolutePath());
+    ExeBaseName = Exe.completeBaseName();
+    if (ProductTitle.isEmpty())
+        ProductTitle = ProductName;
+    HomePageUrl = QStringLiteral("https://www.corvessa.example/ondrix/");
+    SupportUrl = QStringLiteral("https://www.corvessa.example/support/");
+    SupportEmail = QStringLiteral("support@corvessa.example");
+    VersionText = ProgramVersionText();
+
+    const QString Resources = ResourceFolder(ProgramFolder);
+    DefaultIniFolder = Resources + "Ini_Def/";
+    ResolveDataFolder();
+    LanguageFolder = Resources + "Language/";
+    MainIniFile = IniFolder + ExeBaseName + ".ini";
+    ColumnsIniFile = IniFolder + ExeBaseName + "_Columns.ini";
+    WhatsNewFile = Resources + "WhatsNew.txt";
+    HelpFolder = QFileInfo(Resources + "Help").isDir() ? Resources + "Help/" : QString();
+}
+
+void TCommonSettings::ResolveDataFolder()
+{
+    CommonDataFolder = CommonAppDataFolder() + "Corvessa/" + SanitizeProductTitle(ProductTitle) + "/";
+    QString Data;
+    if (FindCmdLineSwitch(Startup.Arguments, "Data", Data)) {
+        const QString Resolved = QDir::isAbsolutePath(Data) ? Data : ProgramFolder + Data;
+        DataFolder = WithSlash(QDir::cleanPath(Resolved));
+    } else if (QFileInfo(ProgramFolder + "Ini").isDir()) {
+        DataFolder = ProgramFolder;
+    } else {
+        DataFolder = CommonDataFolder + "Data/";
+        ForceWritableFolder(DataFolder);
+    }
+    IniFolder = DataFolder + "Ini/";
+    TempFolder = DataFolder + "Temp/";
+    DeleteFolder(TempFolder);
+}
+
+void TCommonSettings::ForceWritableFolder(const QString& Folder) const
+{
+    bool Writable = ForceFolders(Folder);
+    if (Writable) {
+        QTemporaryFile Probe(Folder + ".write-probe-XXXXXX");
+        Writable = Probe.open();
+    }
+    if (!Writable)
+        throw ESettingsError(FormatMessageText("FolderWriteAccessError", {DataFolder}));
+}
+
+bool TCommonSettings::CopyMissingDefaultIniFiles(QString* Error)
+{
+    bool AllCopied = true;
+    const QStringList Names = QDir(DefaultIniFolder).entryList({"*.ini"}, QDir::Files, QDir::Name);
+    for (const QString& Name : Names) {
+        if (QFileInfo::exists(IniFolder + Name))
+            continue;
+        QString CopyError;
+        if (!CopyDefaultFile(DefaultIniFolder + Name, IniFolder + Name, CopyError) && AllCopied) {
+            AllCopied = false;
+            if (Error)
+                *Error = CopyError;
+        }
+    }
+    return AllCopied;
+}
+
+void TCommonSettings::CopyDefaultIniFiles()
+{
+    QString Error;
+    if (!CopyMissingDefaultIniFiles(&Error))
+        throw ESettingsError(Error);
+}
+
+QString TCommonSettings::AllFilesFilter() const
+{
+    return GetMessageText("AllFiles") + "|*.*";
+}
+
+void TCommonSettings::RequestRestart(bool SkipSave)
+{
+    RestartRequested = true;
+    SkipSaveOnClose = SkipSave;
+    if (CloseMainWindow)
+        CloseMainWindow();
+}
+
+TSettings::TSettings(TSettingsStartup StartupInfo)
+    : TCommonSettings(std::move(StartupInfo))
+{
+    ProductTitle = ProductName;
+    Initialize();
+    if (!::Settings)
+        ::Settings = this;
+}
+
+TSettings::~TSettings()
+{
+    if (::Settings == this)
+        ::Settings = nullptr;
+}
+
+void TSettings::InitPaths()
+{
+    TCommonSettings::InitPaths();
+    ProductTitle = ProductName;
+    LogFolder = DataFolder + "Log/";
+    BackupFolder = DataFolder + "Backup/";
+    MainIniFile = IniFolder + "Ondrix.ini";
+    SamplesFile = IniFolder + "Samples.ini";
+    FreqFile = IniFolder + "Freq.ini";
+    ForceWritableFolder(IniFolder);
+    // A first, silent pass; whatever failed here is tried again, and reported, by
+    // CopyDefaultIniFiles.
+    CopyMissingDefaultIniFiles(nullptr);
+}

@@ -1,0 +1,174 @@
+#include "app/Ondrix_Unit.h"
+#include "core/Common_Settings.h"
+#include "lang/Lang.h"
+
+#include "helpers/TestFiles.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString Q(const fs::path& Path)
+{
+    return QString::fromStdString(Path.string());
+}
+
+TEST(OndrixWindowTest, IsCaptionedAndClosesCleanly)
+{
+    TOndrix Window;
+    EXPECT_EQ(Window.windowTitle(), "ONDRIX ");
+    EXPECT_EQ(Window.objectName(), "Ondrix");
+    EXPECT_FALSE(Window.isVisible());  // created hidden
+    Window.show();
+    EXPECT_TRUE(Window.isVisible());
+    EXPECT_TRUE(Window.close());
+    EXPECT_FALSE(Window.isVisible());
+}
+
+// Runs a copy of the real executable from its own program folder, with a per-user data
+// folder and home of its own.
+class OndrixProgramTest : public ::testing::Test {
+protected:
+    testkit::TempDir Root;
+    fs::path Program = Root.path() / "prog";
+    fs::path UserData = Root.path() / "xdg";
+    QString Output;
+    QString Errors;
+
+    void SetUp() override
+    {
+        fs::create_directories(Program / "Ini_Def");
+        fs::copy_file(fs::path(ONDRIX_BIN_DIR) / "ondrix", Program / "ondrix");
+        testkit::writeText((Program / "Ini_Def" / "Ondrix.ini").string(), "[Ondrix]\r\nLogCount_Value=30\r\n");
+        testkit::writeText((Program / "Ini_Def" / "Freq.ini").string(), "[Freq]\r\n");
+        fs::create_directories(Root.path() / "home");
+    }
+
+    int Run(const QStringList& Args, bool WithScreen = true)
+    {
+        QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+        Env.insert("XDG_DATA_HOME", Q(UserData));
+        Env.insert("HOME", Q(Root.path() / "home"));
+        Env.insert("ONDRIX_EXIT_AFTER_START", "1");
+        Env.remove("DISPLAY");
+        if (WithScreen)
+            Env.insert("QT_QPA_PLATFORM", "offscreen");
+        else
+            Env.remove("QT_QPA_PLATFORM");
+        QProcess Process;
+        Process.setProcessEnvironment(Env);
+        Process.setWorkingDirectory(Q(Root.path()));
+        Process.start(Q(Program / "ondrix"), Args);
+        EXPECT_TRUE(Process.waitForFinished(60000));
+        Output = QString::fromLocal8Bit(Process.readAllStandardOutput());
+        Errors = QString::fromLocal8Bit(Process.readAllStandardError());
+        EXPECT_EQ(Process.exitStatus(), QProcess::NormalExit) << Errors.toStdString();
+        return Process.exitCode();
+    }
+
+    // Every path below the root, for checking that nothing was written.
+    std::vector<fs::path> Tree() const
+    {
+        std::vector<fs::path> Paths;
+        for (const auto& Entry : fs::recursive_directory_iterator(Root.path()))
+            Paths.push_back(Entry.path());
+        std::sort(Paths.begin(), Paths.end());
+        return Paths;
+    }
+};
+
+TEST_F(OndrixProgramTest, VersionTouchesNoFolderAndNeedsNoScreen)
+{
+    const auto Before = Tree();
+    EXPECT_EQ(Run({"--version"}, false), 0);
+    EXPECT_EQ(Output, TCommonSettings::ProgramVersionText() + "\n");
+    EXPECT_FALSE(Output.trimmed().isEmpty());
+    EXPECT_EQ(Tree(), Before);
+}
+
+TEST_F(OndrixProgramTest, DataSwitchPreparesTheDataFolder)
+{
+    const fs::path Data = Root.path() / "Station";
+    fs::create_directories(Data / "Ini");
+    fs::create_directories(Data / "Temp" / "sub");
+    const std::string Own = "[Ondrix]\r\nLogCount_Value=77\r\nMine=1\r\n";
+    testkit::writeText((Data / "Ini" / "Ondrix.ini").string(), Own);
+    testkit::writeText((Data / "Temp" / "sub" / "old.wav").string(), "x");
+
+    EXPECT_EQ(Run({"/Data=" + Q(Data)}), 0) << Errors.toStdString();
+    EXPECT_EQ(testkit::readText((Data / "Ini" / "Ondrix.ini").string()), Own);
+    EXPECT_EQ(testkit::readText((Data / "Ini" / "Freq.ini").string()), "[Freq]\r\n");
+    EXPECT_FALSE(fs::exists(Data / "Temp"));
+    EXPECT_FALSE(fs::exists(UserData));
+}
+
+TEST_F(OndrixProgramTest, RelativeDataAndDelaySwitches)
+{
+    EXPECT_EQ(Run({"\\data=../Rel", "/Delay=abc"}), 0) << Errors.toStdString();
+    EXPECT_TRUE(fs::exists(Root.path() / "Rel" / "Ini" / "Freq.ini"));
+}
+
+TEST_F(OndrixProgramTest, PortableAndPerUserDataFolders)
+{
+    EXPECT_EQ(Run({}), 0) << Errors.toStdString();
+    EXPECT_TRUE(fs::exists(UserData / "Corvessa" / "Ondrix" / "Data" / "Ini" / "Ondrix.ini"));
+
+    fs::remove_all(UserData);
+    fs::create_directories(Program / "Ini");
+    EXPECT_EQ(Run({}), 0) << Errors.toStdString();
+    EXPECT_TRUE(fs::exists(Program / "Ini" / "Freq.ini"));
+    EXPECT_FALSE(fs::exists(UserData));
+}
+
+TEST_F(OndrixProgramTest, UnwritableDataFolderEndsWithTheErrorText)
+{
+    testkit::writeText((Root.path() / "file").string(), "x");
+    const QString Data = Q(Root.path() / "file" / "Station");
+    const auto Before = Tree();
+    EXPECT_EQ(Run({"/Data=" + Data}), 1);
+    EXPECT_TRUE(Errors.contains(FormatMessageText("FolderWriteAccessError", {Data + "/"}))) << Errors.toStdString();
+    EXPECT_EQ(Tree(), Before);
+}
+
+TEST_F(OndrixProgramTest, DefaultFileThatCannotBeCopiedEndsWithTheErrorText)
+{
+    const fs::path Data = Root.path() / "Station";
+    fs::create_directories(Data / "Ini");
+    fs::create_symlink(Root.path() / "gone" / "Freq.ini", Data / "Ini" / "Freq.ini");
+    EXPECT_EQ(Run({"/Data=" + Q(Data)}), 1);
+    EXPECT_TRUE(Errors.contains("Copy \"" + Q(Program) + "/Ini_Def/Freq.ini\".")) << Errors.toStdString();
+}
+
+TEST_F(OndrixProgramTest, StopSignalClosesNormally)
+{
+    const fs::path Data = Root.path() / "Station";
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("QT_QPA_PLATFORM", "offscreen");
+    Env.insert("HOME", Q(Root.path() / "home"));
+    QProcess Process;
+    Process.setProcessEnvironment(Env);
+    Process.start(Q(Program / "ondrix"), {"/Data=" + Q(Data)});
+    ASSERT_TRUE(Process.waitForStarted());
+    // The settings folder appears once the program catches stop requests.
+    const QDeadlineTimer Deadline(30000);
+    while (!fs::exists(Data / "Ini" / "Freq.ini") && !Deadline.hasExpired())
+        Process.waitForFinished(10);
+    ASSERT_TRUE(fs::exists(Data / "Ini" / "Freq.ini"));
+    Process.terminate();
+    ASSERT_TRUE(Process.waitForFinished(30000));
+    EXPECT_EQ(Process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Process.exitCode(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,451 @@
+// The capture's buffer ring, states, counters and texts, driven through a fake device (the one
+// seam that cannot fail on demand with a real server) and through the stream device.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+
+#include "audio/AudioIO.h"
+#include "audio/AudioIOStream.h"
+#include "helpers/TestFiles.h"
+
+namespace {
+
+// A device whose buffers come back when the test says so, and whose operations fail on demand.
+class FakeDevice final : public TWaveInDevice {
+public:
+    struct State {
+        int openResult = 0, prepareResult = 0, startResult = 0;
+        int addResultAfter = -1;  // AddBuffer fails from this call on (-1: never)
+        int adds = 0, resets = 0, closes = 0;
+        std::deque<TWaveHeader*> queued;
+        TWaveInNotify notify;
+    };
+    explicit FakeDevice(State& s) : st(s) {}
+
+    int Open(int, const TWaveFormat&, TWaveInNotify notify) override
+    {
+        if (st.openResult)
+            return st.openResult;
+        st.notify = std::move(notify);
+        st.notify({TWaveInMessage::Open, nullptr, 0});
+        return 0;
+    }
+    int Prepare(TWaveHeader&) override { return st.prepareResult; }
+    int AddBuffer(TWaveHeader& h) override
+    {
+        if (st.addResultAfter >= 0 && st.adds >= st.addResultAfter)
+            return 7;
+        ++st.adds;
+        st.queued.push_back(&h);
+        return 0;
+    }
+    int Start() override { return st.startResult; }
+    void Reset() override
+    {
+        ++st.resets;
+        while (!st.queued.empty()) {
+            st.notify({TWaveInMessage::Data, st.queued.front(), 0});
+            st.queued.pop_front();
+        }
+    }
+    void Close() override
+    {
+        ++st.closes;
+        st.notify({TWaveInMessage::Close, nullptr, 0});
+    }
+    std::string ErrorText(int code) const override { return "fake error " + std::to_string(code); }
+
+private:
+    State& st;
+};
+
+// Returns the oldest queued buffer with `bytes` recorded, filled with `fill`.
+void returnBuffer(FakeDevice::State& st, uint32_t bytes, uint8_t fill = 0x11)
+{
+    TWaveHeader* h = st.queued.front();
+    st.queued.pop_front();
+    std::memset(h->Data, fill, bytes);
+    h->BytesRecorded = bytes;
+    st.notify({TWaveInMessage::Data, h, 0});
+}
+
+struct CaptureFixture : ::testing::Test {
+    TMainThreadQueue queue;
+    FakeDevice::State dev;
+    std::unique_ptr<TAudioIn> in = std::make_unique<TAudioIn>(queue);
+    std::vector<std::pair<uint8_t, uint16_t>> delivered;  // first byte, size
+    int starts = 0, stops = 0;
+
+    void SetUp() override
+    {
+        in->DeviceFactory = [this] { return std::make_unique<FakeDevice>(dev); };
+        in->SetStereo(true);
+        in->SetFrameRate(44100);
+        in->SetBufferSize(4096);
+        in->OnBufferFilled = [this](TAudioIn&, const uint8_t* L, const uint8_t*, uint16_t size) {
+            delivered.emplace_back(L[0], size);
+        };
+        in->OnStart = [this](TAudioIO&) { ++starts; };
+        in->OnStop = [this](TAudioIO&) { ++stops; };
+    }
+};
+
+}  // namespace
+
+TEST(AudioIOFormat, ConstructionDefaults)
+{
+    TAudioIn in;
+    EXPECT_EQ(in.NumBuffers(), 4);
+    EXPECT_EQ(in.WaveDevice(), -1);
+    EXPECT_EQ(in.FrameRate(), 22050);
+    EXPECT_EQ(in.Quantization(), 16);
+    EXPECT_FALSE(in.Stereo());
+    EXPECT_EQ(in.WaveFormat().BlockAlign, 2);
+    EXPECT_EQ(in.WaveFormat().AvgBytesPerSec, 44100u);
+    EXPECT_EQ(in.BufferSize(), 8192);
+    EXPECT_FALSE(in.Active());
+    EXPECT_TRUE(in.ErrorText().empty());
+}
+
+TEST(AudioIOFormat, SettersKeepValuesInRange)
+{
+    struct Case {
+        const char* what;
+        std::function<void(TAudioIn&)> set;
+        std::function<int(const TAudioIn&)> get;
+        int expected;
+    };
+    const std::vector<Case> cases = {
+        {"buffer 100 -> 512", [](TAudioIn& a) { a.SetBufferSize(100); }, [](const TAudioIn& a) { return int(a.BufferSize()); }, 512},
+        {"buffer 4098 stereo -> whole frames",
+         [](TAudioIn& a) { a.SetStereo(true); a.SetBufferSize(4098); }, [](const TAudioIn& a) { return int(a.BufferSize()); }, 4096},
+        {"8-bit mono keeps odd sizes",
+         [](TAudioIn& a) { a.SetQuantization(8); a.SetBufferSize(4097); }, [](const TAudioIn& a) { return int(a.BufferSize()); }, 4097},
+        {"buffers 1 -> 2", [](TAudioIn& a) { a.SetNumBuffers(1); }, [](const TAudioIn& a) { return a.NumBuffers(); }, 2},
+        {"buffers 9 -> 4", [](TAudioIn& a) { a.SetNumBuffers(9); }, [](const TAudioIn& a) { return a.NumBuffers(); }, 4},
+        {"bits 12 -> 16", [](TAudioIn& a) { a.SetQuantization(12); }, [](const TAudioIn& a) { return a.Quantization(); }, 16},
+        {"bits 3 -> 8", [](TAudioIn& a) { a.SetQuantization(3); }, [](const TAudioIn& a) { return a.Quantization(); }, 8},
+        {"stereo 16-bit 44100 bytes per second",
+         [](TAudioIn& a) { a.SetStereo(true); a.SetFrameRate(44100); },
+         [](const TAudioIn& a) { return int(a.WaveFormat().AvgBytesPerSec); }, 176400},
+    };
+    for (const auto& c : cases) {
+        TAudioIn in;
+        c.set(in);
+        EXPECT_EQ(c.get(in), c.expected) << c.what;
+    }
+}
+
+TEST_F(CaptureFixture, DeliversBuffersInOrderAndQueuesThemAgain)
+{
+    ASSERT_TRUE(in->Start());
+    EXPECT_TRUE(in->Active());
+    EXPECT_EQ(in->Queued(), 4);
+    EXPECT_EQ(dev.adds, 4);
+    for (uint8_t i = 1; i <= 6; ++i) {
+        returnBuffer(dev, 4096, i);
+        if (i == 4 || i == 6)
+            queue.Drain();  // the first four come back before any was handled
+    }
+    ASSERT_EQ(delivered.size(), 6u);
+    for (uint8_t i = 0; i < 6; ++i)
+        EXPECT_EQ(delivered[i], std::make_pair(uint8_t(i + 1), uint16_t(4096)));
+    EXPECT_EQ(in->Queued(), 4);
+    EXPECT_EQ(dev.adds, 10);
+    EXPECT_EQ(starts, 1);
+}
+
+TEST_F(CaptureFixture, EmptyBufferIsQueuedAgainWithoutEvent)
+{
+    ASSERT_TRUE(in->Start());
+    returnBuffer(dev, 0);
+    queue.Drain();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(in->Queued(), 4);
+    EXPECT_EQ(dev.adds, 5);
+}
+
+TEST_F(CaptureFixture, StopDeliversNothingOfTheReset)
+{
+    ASSERT_TRUE(in->Start());
+    returnBuffer(dev, 4096);  // recorded before the stop, still waiting in the queue
+    in->Stop();
+    queue.Drain();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_FALSE(in->Active());
+    EXPECT_FALSE(in->DeviceOpen());
+    EXPECT_EQ(dev.adds, 4);
+    EXPECT_EQ(dev.closes, 1);
+    EXPECT_EQ(stops, 1);
+}
+
+TEST_F(CaptureFixture, StartWhileOpenFails)
+{
+    ASSERT_TRUE(in->Start());
+    EXPECT_FALSE(in->Start());
+    EXPECT_EQ(in->ErrorText(), "Wave Input device is already open");
+    EXPECT_TRUE(in->Active());
+}
+
+TEST_F(CaptureFixture, FailuresLeaveTheDeviceClosedWithTheirText)
+{
+    struct Case {
+        const char* what;
+        std::function<void(FakeDevice::State&)> arrange;
+        std::string text;
+        int closes;
+    };
+    const std::vector<Case> cases = {
+        {"open", [](FakeDevice::State& s) { s.openResult = 2; }, "fake error 2", 0},
+        {"prepare", [](FakeDevice::State& s) { s.prepareResult = 3; }, "fake error 3", 1},
+        {"start", [](FakeDevice::State& s) { s.startResult = 4; }, "Error starting wave record: fake error 4", 1},
+        {"queue", [](FakeDevice::State& s) { s.addResultAfter = 2; }, "fake error 7", 1},
+    };
+    for (const auto& c : cases) {
+        dev = {};
+        c.arrange(dev);
+        EXPECT_FALSE(in->Start()) << c.what;
+        EXPECT_EQ(in->ErrorText(), c.text) << c.what;
+        EXPECT_FALSE(in->Active()) << c.what;
+        EXPECT_FALSE(in->DeviceOpen()) << c.what;
+        EXPECT_EQ(dev.closes, c.closes) << c.what;
+    }
+}
+
+TEST_F(CaptureFixture, FailedRequeueDrainsTheRingAndCloses)
+{
+    ASSERT_TRUE(in->Start());
+    dev.addResultAfter = dev.adds;  // every further AddBuffer fails
+    returnBuffer(dev, 4096, 1);
+    queue.Drain();
+    EXPECT_EQ(delivered.size(), 1u);  // delivered, but could not go back
+    EXPECT_EQ(in->ErrorText(), "fake error 7");
+    EXPECT_TRUE(in->Active());
+    for (int i = 0; i < 3; ++i)
+        returnBuffer(dev, 4096, 2);
+    queue.Drain();
+    EXPECT_EQ(delivered.size(), 1u);  // draining: no more events
+    EXPECT_FALSE(in->Active());
+    EXPECT_FALSE(in->DeviceOpen());
+    EXPECT_EQ(stops, 1);
+}
+
+TEST_F(CaptureFixture, FinishClosesWhenTheLastBufferIsBack)
+{
+    ASSERT_TRUE(in->Start());
+    in->Finish();
+    for (int i = 0; i < 3; ++i)
+        returnBuffer(dev, 4096);
+    queue.Drain();
+    EXPECT_TRUE(in->DeviceOpen());
+    returnBuffer(dev, 4096);
+    queue.Drain();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_FALSE(in->DeviceOpen());
+    EXPECT_EQ(dev.adds, 4);
+}
+
+TEST_F(CaptureFixture, LostDeviceEndsCaptureAndSaysWhy)
+{
+    bool lost = false;
+    in->OnEnded = [&](TAudioIn&, bool l) { lost = l; };
+    ASSERT_TRUE(in->Start());
+    dev.notify({TWaveInMessage::Error, nullptr, 9});
+    queue.Drain();
+    EXPECT_TRUE(lost);
+    EXPECT_EQ(in->ErrorText(), "fake error 9");
+    EXPECT_FALSE(in->Active());
+    EXPECT_FALSE(in->DeviceOpen());
+}
+
+TEST_F(CaptureFixture, ReportsAfterReleaseAreDiscarded)
+{
+    ASSERT_TRUE(in->Start());
+    returnBuffer(dev, 4096);
+    dev.notify({TWaveInMessage::Error, nullptr, 9});
+    in->Stop();
+    in.reset();
+    EXPECT_GT(queue.Pending(), 0u);
+    queue.Drain();  // must not touch the released capture
+    EXPECT_TRUE(delivered.empty());
+}
+
+TEST_F(CaptureFixture, BuffersOfAnEarlierOpeningAreNotTakenForNewOnes)
+{
+    ASSERT_TRUE(in->Start());
+    returnBuffer(dev, 4096, 1);  // waits in the queue across the restart
+    in->Stop();
+    ASSERT_TRUE(in->Start());
+    queue.Drain();
+    EXPECT_TRUE(delivered.empty());
+    EXPECT_EQ(in->Queued(), 4);
+}
+
+TEST_F(CaptureFixture, StopInsideTheEventEndsDelivery)
+{
+    in->OnBufferFilled = [this](TAudioIn& sender, const uint8_t*, const uint8_t*, uint16_t) {
+        delivered.emplace_back(0, 0);
+        sender.Stop();
+    };
+    ASSERT_TRUE(in->Start());
+    returnBuffer(dev, 4096);
+    returnBuffer(dev, 4096);
+    queue.Drain();
+    EXPECT_EQ(delivered.size(), 1u);
+    EXPECT_FALSE(in->DeviceOpen());
+}
+
+TEST_F(CaptureFixture, SplitChannelsDeliversEachChannelApart)
+{
+    in->SplitChannels = true;
+    std::vector<int16_t> left, right;
+    in->OnBufferFilled = [&](TAudioIn&, const uint8_t* L, const uint8_t* R, uint16_t size) {
+        left.assign(reinterpret_cast<const int16_t*>(L), reinterpret_cast<const int16_t*>(L) + size / 2);
+        right.assign(reinterpret_cast<const int16_t*>(R), reinterpret_cast<const int16_t*>(R) + size / 2);
+    };
+    ASSERT_TRUE(in->Start());
+    TWaveHeader* h = dev.queued.front();
+    dev.queued.pop_front();
+    auto* frames = reinterpret_cast<int16_t*>(h->Data);
+    for (int i = 0; i < 1024; ++i) {
+        frames[2 * i] = int16_t(i);
+        frames[2 * i + 1] = int16_t(-i);
+    }
+    h->BytesRecorded = 4096;
+    dev.notify({TWaveInMessage::Data, h, 0});
+    queue.Drain();
+    ASSERT_EQ(left.size(), 1024u);
+    EXPECT_EQ(left[5], 5);
+    EXPECT_EQ(right[5], -5);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The stream device over a raw PCM file.
+
+namespace {
+
+std::vector<uint8_t> countingPcm(size_t bytes)
+{
+    std::vector<uint8_t> data(bytes);
+    for (size_t i = 0; i < bytes; ++i)
+        data[i] = uint8_t(i * 7 + i / 4096);
+    return data;
+}
+
+struct StreamFixture : ::testing::Test {
+    testkit::TempDir dir;
+    TMainThreadQueue queue;
+    TAudioIn in{queue};
+    std::vector<uint8_t> received;
+    int ended = 0;
+    bool lost = true;
+
+    void useFile(const std::string& file, TPacing pacing, int rate = 44100)
+    {
+        in.DeviceFactory = [file, pacing, rate] {
+            return std::make_unique<TStreamWaveIn>([file, rate] { return std::make_unique<TRawPcmSource>(file, rate, 2); },
+                                                   pacing);
+        };
+        in.SetStereo(true);
+        in.SetFrameRate(44100);
+        in.SetBufferSize(4096);
+        in.OnBufferFilled = [this](TAudioIn&, const uint8_t* L, const uint8_t*, uint16_t size) {
+            received.insert(received.end(), L, L + size);
+        };
+        in.OnEnded = [this](TAudioIn&, bool l) {
+            ++ended;
+            lost = l;
+        };
+    }
+    void runToEnd()
+    {
+        for (int i = 0; i < 100000 && ended == 0; ++i)
+            queue.WaitAndDrain(std::chrono::seconds(5));
+    }
+};
+
+}  // namespace
+
+TEST_F(StreamFixture, DeliversWholeBuffersOfTheFileThenEnds)
+{
+    const auto pcm = countingPcm(4096 * 10 + 1000);  // ten buffers and a part
+    testkit::writeBytes(dir.file("feed.raw"), pcm);
+    useFile(dir.file("feed.raw"), TPacing::AsFastAsTaken);
+    ASSERT_TRUE(in.Start()) << in.ErrorText();
+    runToEnd();
+    EXPECT_EQ(ended, 1);
+    EXPECT_FALSE(lost);
+    EXPECT_TRUE(in.ErrorText().empty());
+    EXPECT_FALSE(in.DeviceOpen());
+    ASSERT_EQ(received.size(), 4096u * 10);
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), pcm.begin()));
+}
+
+TEST_F(StreamFixture, RealTimePacingDeliversTheSameData)
+{
+    const auto pcm = countingPcm(4096 * 3);
+    testkit::writeBytes(dir.file("feed.raw"), pcm);
+    useFile(dir.file("feed.raw"), TPacing::RealTime);
+    ASSERT_TRUE(in.Start()) << in.ErrorText();
+    runToEnd();
+    EXPECT_EQ(received, pcm);
+}
+
+TEST_F(StreamFixture, RecordingFileHoldsTheCaptureAsWav)
+{
+    const auto pcm = countingPcm(4096 * 4);
+    testkit::writeBytes(dir.file("feed.raw"), pcm);
+    useFile(dir.file("feed.raw"), TPacing::AsFastAsTaken);
+    in.SaveToFile = true;
+    in.FileName = dir.file("rec.wav");
+    ASSERT_TRUE(in.Start());
+    runToEnd();
+    const std::string wav = testkit::readText(dir.file("rec.wav"));
+    ASSERT_EQ(wav.size(), 44u + pcm.size());
+    auto u32 = [&](size_t at) {
+        return uint32_t(uint8_t(wav[at])) | uint32_t(uint8_t(wav[at + 1])) << 8 | uint32_t(uint8_t(wav[at + 2])) << 16
+               | uint32_t(uint8_t(wav[at + 3])) << 24;
+    };
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
+    EXPECT_EQ(u32(4), wav.size() - 8);
+    EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
+    EXPECT_EQ(u32(24), 44100u);  // rate
+    EXPECT_EQ(u32(28), 176400u); // bytes per second
+    EXPECT_EQ(u32(40), pcm.size());
+    EXPECT_EQ(0, std::memcmp(wav.data() + 44, pcm.data(), pcm.size()));
+}
+
+TEST_F(StreamFixture, UnusableStreamsFailToStartWithAClearText)
+{
+    testkit::writeBytes(dir.file("feed.raw"), countingPcm(8192));
+    struct Case {
+        std::string file;
+        int rate;
+        std::string textPart;
+    };
+    for (const Case& c : {Case{dir.file("missing.raw"), 44100, "missing.raw"}, Case{dir.file("feed.raw"), 22050, "22050 Hz"}}) {
+        useFile(c.file, TPacing::AsFastAsTaken, c.rate);
+        EXPECT_FALSE(in.Start());
+        EXPECT_NE(in.ErrorText().find(c.textPart), std::string::npos) << in.ErrorText();
+        EXPECT_FALSE(in.Active());
+    }
+}
+
+TEST(MainThreadQueue, RunsDueTasksInOrderAndKeepsLaterOnes)
+{
+    TMainThreadQueue queue;
+    std::vector<int> order;
+    queue.PostAfter(std::chrono::hours(1), [&] { order.push_back(9); });
+    queue.Post([&] { order.push_back(1); });
+    queue.Post([&] {
+        order.push_back(2);
+        queue.Post([&] { order.push_back(3); });  // posted while draining: runs in the same drain
+    });
+    queue.Post([] { throw std::runtime_error("dropped"); });
+    EXPECT_EQ(queue.Drain(), 4u);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(queue.Pending(), 1u);
+    EXPECT_TRUE(queue.NextDue().has_value());
+}

@@ -1,0 +1,168 @@
+#include "helpers/PulseServer.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <functional>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace testkit {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Polls a condition of another process until it holds or the time is up. The server and its
+// clients are separate programs: there is no event to wait on but their visible state.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+void setEnv(std::vector<std::pair<std::string, std::string>>& saved, const char* name, const std::string& value)
+{
+    const char* old = std::getenv(name);
+    saved.emplace_back(name, old ? old : std::string("\x01"));
+    ::setenv(name, value.c_str(), 1);
+}
+
+}  // namespace
+
+PulseServer::PulseServer()
+{
+    folder_ = dir_.path().string();
+    writeText(folder_ + "/test.pa",
+              "load-module module-native-protocol-unix socket=" + socket() + " auth-anonymous=1\n"
+              "load-module module-null-sink sink_name=feed rate=44100 channels=2 "
+              "sink_properties=device.description=Feed\n"
+              "load-module module-remap-source master=feed.monitor source_name=mic "
+              "source_properties=device.description=Mic\n"
+              "set-default-sink feed\n"
+              "set-default-source mic\n"
+              "suspend-sink feed 1\n");
+    setEnv(savedEnv_, "PULSE_SERVER", "unix:" + socket());
+    setEnv(savedEnv_, "HOME", folder_);
+    setEnv(savedEnv_, "XDG_RUNTIME_DIR", folder_);
+    start();
+}
+
+PulseServer::~PulseServer()
+{
+    stop();
+    for (auto it = savedEnv_.rbegin(); it != savedEnv_.rend(); ++it) {
+        if (it->second == "\x01")
+            ::unsetenv(it->first.c_str());
+        else
+            ::setenv(it->first.c_str(), it->second.c_str(), 1);
+    }
+}
+
+pid_t PulseServer::spawn(const std::vector<std::string>& argv, const std::string& stdoutFile)
+{
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        throw std::runtime_error("cannot start " + argv[0]);
+    return pid;
+}
+
+void PulseServer::start()
+{
+    if (running())
+        return;
+    server_ = spawn({"pulseaudio", "-n", "-F", folder_ + "/test.pa", "--daemonize=no", "--exit-idle-time=-1",
+                     "--use-pid-file=no", "--disable-shm=yes", "--log-target=file:" + folder_ + "/pa.log"},
+                    "/dev/null");
+    if (!waitUntil([] { return std::system("pactl info >/dev/null 2>&1") == 0; }, std::chrono::seconds(10))) {
+        stop();
+        throw std::runtime_error("the PulseAudio test server did not start (see its pa.log)");
+    }
+    // Hold the null sink to real time, then let it run.
+    keepAlive_ = spawn({"pacat", "--record", "-d", "feed.monitor", "--latency-msec=20", "--raw"}, "/dev/null");
+    if (!waitUntil([] { return output("pactl list short source-outputs").find("protocol-native") != std::string::npos; },
+                   std::chrono::seconds(10))) {
+        stop();
+        throw std::runtime_error("the PulseAudio keep-alive recorder did not connect");
+    }
+    if (std::system("pactl suspend-sink feed 0") != 0) {
+        stop();
+        throw std::runtime_error("cannot resume the feed sink");
+    }
+}
+
+void PulseServer::terminate(pid_t& pid)
+{
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGTERM);
+    waitFor(pid);
+    pid = -1;
+}
+
+void PulseServer::stop()
+{
+    terminate(keepAlive_);
+    terminate(server_);
+}
+
+pid_t PulseServer::playAsync(const std::string& wavFile)
+{
+    return spawn({"paplay", "-d", "feed", wavFile}, "/dev/null");
+}
+
+void PulseServer::play(const std::string& wavFile)
+{
+    if (waitFor(playAsync(wavFile)) != 0)
+        throw std::runtime_error("paplay failed for " + wavFile);
+}
+
+int PulseServer::waitFor(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string PulseServer::output(const std::string& command)
+{
+    std::string result;
+    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return result;
+    std::array<char, 4096> chunk{};
+    size_t n;
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+        result.append(chunk.data(), n);
+    ::pclose(pipe);
+    return result;
+}
+
+}  // namespace testkit
