@@ -1,0 +1,231 @@
+#include "audio/AudioDetector.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Round to nearest, ties to even (the default floating-point rounding), saturating.
+int32_t RoundToInt32(double Value)
+{
+    return TruncToInt32(std::nearbyint(Value));
+}
+
+int32_t SaturatedInt32(int64_t Value)
+{
+    return static_cast<int32_t>(std::clamp<int64_t>(Value, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+const TSpectrumData NoSpectrum;
+
+// Whether a measured peak satisfies its slice; the thresholds are formed in floating point
+// and truncated. Kinds other than present and absent neither satisfy nor fail.
+bool PeakSatisfied(const TFreqData& Peak)
+{
+    switch (Peak.Kind) {
+    case fkPresent:
+        return Peak.Measured >= TruncToInt32((1.0 - Peak.Sense / 100.0) * Peak.RefLevel);
+    case fkAbsent:
+        return Peak.Measured <= TruncToInt32((1.0 + Peak.Sense / 100.0) * Peak.RefLevel);
+    }
+    return true;
+}
+
+}  // namespace
+
+double MillisecondsBetween(TDateTime Start, TDateTime Now)
+{
+    const double Ms = (Now - Start) * MSecsPerDay;
+    return std::round(Ms * 100.0) / 100.0;
+}
+
+TDateTime IncMilliseconds(TDateTime Value, double Ms)
+{
+    return Value + Ms / MSecsPerDay;
+}
+
+// ---- Peaks ----
+
+void TFreqDataList::SortAscending()
+{
+    std::sort(FItems.begin(), FItems.end(),
+              [](const auto& A, const auto& B) { return A->RefLevel < B->RefLevel; });
+}
+
+void TFreqDataList::SortDescending()
+{
+    std::sort(FItems.begin(), FItems.end(),
+              [](const auto& A, const auto& B) { return A->RefLevel > B->RefLevel; });
+}
+
+int32_t BandLevel(int32_t Lo, int32_t Hi, TFreqKind Kind, const TSpectrumData& Spectrum, int32_t FrameRate)
+{
+    if (Kind != fkPresent && Kind != fkAbsent)
+        return 0;
+    const auto Len = static_cast<int32_t>(std::min<size_t>(Spectrum.size(), std::numeric_limits<int32_t>::max()));
+    // Bins First..Last-1; the bin holding Hi is not part of the band, nor is any bin the
+    // spectrum does not have.
+    const int32_t First = std::max(BinOf(Lo, Len, FrameRate), 0);
+    const int32_t Last = std::min(BinOf(Hi, Len, FrameRate), Len);
+    if (Last <= First)
+        return 0;
+    const auto Begin = Spectrum.begin() + First;
+    const auto End = Spectrum.begin() + Last;
+    return Kind == fkPresent ? *std::max_element(Begin, End) : *std::min_element(Begin, End);
+}
+
+// ---- Slices ----
+
+void TAudioSample::Reset()
+{
+    FMatchStart = 0;
+    FMatched = false;
+    for (TFreqData& Peak : Peaks)
+        Peak.Measured = 0;
+}
+
+int32_t TAudioSample::Elapsed(TDateTime Now) const
+{
+    if (FMatchStart == 0)
+        return 0;
+    return RoundToInt32(MillisecondsBetween(FMatchStart, Now));
+}
+
+bool TAudioSample::Evaluate(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now)
+{
+    bool Satisfied = true;
+    // Every peak is measured, also after one has failed: Measured shows the whole slice.
+    for (TFreqData& Peak : Peaks) {
+        if (Peak.Frequency <= 0)
+            continue;
+        const int32_t Lo = SaturatedInt32(int64_t(Peak.Frequency) - Peak.Tolerance);
+        const int32_t Hi = SaturatedInt32(int64_t(Peak.Frequency) + Peak.Tolerance);
+        Peak.Measured = BandLevel(Lo, Hi, Peak.Kind, Spectrum, FrameRate);
+        Satisfied = PeakSatisfied(Peak) && Satisfied;
+    }
+    FMatched = Satisfied;
+    if (!Satisfied)
+        FMatchStart = 0;
+    else if (FMatchStart == 0)
+        FMatchStart = Now;
+    return Satisfied;
+}
+
+// ---- Sequences ----
+
+void TAudioSequence::Reset()
+{
+    FStartTime = 0;
+    FFound = false;
+    FCurrent = -1;
+    FPrevious = -1;
+    for (TAudioSample& Sample : Samples)
+        Sample.Reset();
+}
+
+int32_t TAudioSequence::Elapsed(TDateTime Now) const
+{
+    switch (Kind) {
+    case skSpectral:
+        return Samples.Empty() ? 0 : Samples[0].Elapsed(Now);
+    case skSilence:
+    case skSignal:
+        return FStartTime == 0 ? 0 : TruncToInt32(MillisecondsBetween(FStartTime, Now));
+    }
+    return 0;
+}
+
+int32_t TAudioSequence::Progress(TDateTime Now) const
+{
+    // Percentages are formed as (part * 100) / whole in floating point, which is exact for
+    // whole parts, where part / whole * 100 would read 56.99... for 57 of 100.
+    double Percent = 0;
+    switch (Kind) {
+    case skSpectral:
+        if (FCurrent < 0 || Samples.Empty())
+            return 0;
+        Percent = (FCurrent + (Samples[FCurrent].Matched() ? 1.0 : 0.0)) * 100.0 / Samples.Count();
+        break;
+    case skSilence:
+    case skSignal: {
+        if (FStartTime == 0)
+            return 0;
+        // Without a duration the target is reached as soon as the condition holds.
+        if (Duration <= 0)
+            return 100;
+        const int32_t Held = Elapsed(Now);
+        if (Held == 0)
+            return 0;
+        Percent = Held * 100.0 / Duration;
+        break;
+    }
+    default:
+        return 0;
+    }
+    return std::clamp(TruncToInt32(Percent), 0, 100);
+}
+
+void TAudioSequence::Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now)
+{
+    if (FFound)
+        return;
+    if (FCurrent < 0 && !Samples.Empty())
+        FCurrent = 0;
+    if (FCurrent < 0)
+        return;
+
+    if (FPrevious >= 0) {
+        const TAudioSample& Last = Samples[FPrevious];
+        if (Last.MaxGap != 0 && Last.Elapsed(Now) > Last.MaxGap) {
+            // Too late for the next slice: start over, from the next block on.
+            Reset();
+            return;
+        }
+        if (Last.MinGap > 0 && Last.Elapsed(Now) < Last.MinGap)
+            return;  // the audio of the next slice has not arrived yet
+    }
+
+    if (!Samples[FCurrent].Evaluate(Spectrum, FrameRate, Now))
+        return;
+    FPrevious = FCurrent;
+    if (FCurrent == Samples.Count() - 1)
+        FFound = true;
+    else
+        ++FCurrent;
+}
+
+void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolumedB, TDateTime Now)
+{
+    const double Louder = LeftVolumedB > RightVolumedB ? LeftVolumedB : RightVolumedB;
+    const bool Holds = (Sequence.Kind == skSilence && Louder <= Sequence.Level)
+                       || (Sequence.Kind == skSignal && Louder >= Sequence.Level);
+    if (!Holds)
+        Sequence.FStartTime = 0;
+    else if (Sequence.FStartTime == 0)
+        Sequence.FStartTime = Now;
+    else if (Sequence.Elapsed(Now) > Sequence.Duration)
+        Sequence.FFound = true;
+}
+
+bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input)
+{
+    if (Sequence.Found()) {
+        if (!Sequence.Hold)
+            Sequence.Reset();
+        return false;
+    }
+    switch (Sequence.Kind) {
+    case skSpectral:
+        Sequence.Match(Input.Analyser ? Input.Analyser->SpectrumOf(Sequence.Channel) : NoSpectrum,
+                       Input.FrameRate, Input.Now);
+        break;
+    case skSilence:
+    case skSignal:
+        StepLevel(Sequence, Input.LeftVolumedB, Input.RightVolumedB, Input.Now);
+        break;
+    default:
+        return false;
+    }
+    return Sequence.Found();
+}

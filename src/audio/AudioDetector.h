@@ -1,0 +1,303 @@
+#pragma once
+// Detection targets and the rules that advance them block by block.
+//
+// Every target is a TAudioSequence: either spectral, a chain of time slices (TAudioSample)
+// whose peaks (TFreqData) must all be satisfied in one spectrum, or a level detector
+// (silence or signal) with a dB threshold held for a duration. The engine steps each
+// sequence once per analysed block with StepSequence.
+//
+// Time is never read from the system here: every operation that needs "now" takes it from
+// its caller. The engine passes the stream time of the block being analysed; tests drive
+// time explicitly.
+
+#include "audio/AudioFFT.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Local date-time in days since 30.12.1899; the fraction is the time of day; 0 = not set.
+using TDateTime = double;
+
+inline constexpr double MSecsPerDay = 86400.0 * 1000.0;
+
+// Milliseconds from Start to Now. Day-based date-times carry up to about a microsecond of
+// rounding noise, so the difference is snapped to 10 microseconds: an interval of exactly
+// 5001 ms never reads 4999.9999 (and truncates to 5000).
+double MillisecondsBetween(TDateTime Start, TDateTime Now);
+// Value moved by Ms milliseconds.
+TDateTime IncMilliseconds(TDateTime Value, double Ms);
+
+// Whether a peak's band must be loud or quiet. Stored as one byte; other values are
+// possible from bad input and never satisfy nor fail a slice.
+enum TFreqKind : uint8_t {
+    fkPresent = 0,  // the band must be loud enough
+    fkAbsent = 1,   // the band must be quiet enough
+};
+
+// What a sequence detects. Stored as one byte; a sequence of any other value is never
+// stepped and never found.
+enum TSequenceKind : uint8_t {
+    skSpectral = 0,
+    skSilence = 1,
+    skSignal = 2,
+};
+
+// A list that owns its items. Items keep their address for their whole life in the list,
+// so pointers to them stay valid while others are added.
+template <typename T>
+class TOwningList {
+public:
+    int32_t Count() const { return static_cast<int32_t>(FItems.size()); }
+    bool Empty() const { return FItems.empty(); }
+
+    // Throws std::out_of_range for an index outside 0..Count-1.
+    T& Items(int32_t Index) { return *FItems.at(CheckedIndex(Index)); }
+    const T& Items(int32_t Index) const { return *FItems.at(CheckedIndex(Index)); }
+
+    // Creates an empty item, appends it and returns it.
+    T& AddNew() { return Add(std::make_unique<T>()); }
+    // Appends an existing item and takes ownership of it.
+    T& Add(std::unique_ptr<T> Item)
+    {
+        if (!Item)
+            throw std::invalid_argument("cannot add an empty item to a list");
+        FItems.push_back(std::move(Item));
+        return *FItems.back();
+    }
+    // Removes the item at Index and frees it.
+    void Delete(int32_t Index) { FItems.erase(FItems.begin() + CheckedIndex(Index)); }
+    // Removes the item at Index without freeing it: ownership passes to the caller.
+    std::unique_ptr<T> Extract(int32_t Index)
+    {
+        const auto Position = FItems.begin() + CheckedIndex(Index);
+        std::unique_ptr<T> Item = std::move(*Position);
+        FItems.erase(Position);
+        return Item;
+    }
+    void Clear() { FItems.clear(); }
+    // Index of Item in the list, -1 when it is not one of its items.
+    int32_t IndexOf(const T* Item) const
+    {
+        for (size_t I = 0; I < FItems.size(); ++I)
+            if (FItems[I].get() == Item)
+                return static_cast<int32_t>(I);
+        return -1;
+    }
+    // The last item, or nullptr when the list is empty.
+    T* Last() const { return FItems.empty() ? nullptr : FItems.back().get(); }
+
+    // Iteration over the items themselves (not their owning pointers).
+    template <typename Owner, typename Item>
+    class TIterator {
+    public:
+        explicit TIterator(Owner Position) : FPosition(Position) {}
+        Item& operator*() const { return **FPosition; }
+        Item* operator->() const { return FPosition->get(); }
+        TIterator& operator++()
+        {
+            ++FPosition;
+            return *this;
+        }
+        bool operator==(const TIterator& Other) const { return FPosition == Other.FPosition; }
+
+    private:
+        Owner FPosition;
+    };
+    using iterator = TIterator<typename std::vector<std::unique_ptr<T>>::iterator, T>;
+    using const_iterator = TIterator<typename std::vector<std::unique_ptr<T>>::const_iterator, const T>;
+    iterator begin() { return iterator(FItems.begin()); }
+    iterator end() { return iterator(FItems.end()); }
+    const_iterator begin() const { return const_iterator(FItems.begin()); }
+    const_iterator end() const { return const_iterator(FItems.end()); }
+
+protected:
+    size_t CheckedIndex(int32_t Index) const
+    {
+        if (Index < 0 || Index >= Count())
+            throw std::out_of_range("list index " + std::to_string(Index) + " out of bounds (count "
+                                    + std::to_string(Count()) + ")");
+        return static_cast<size_t>(Index);
+    }
+
+    std::vector<std::unique_ptr<T>> FItems;
+};
+
+// One spectral peak to test. Plain data: every field is set directly.
+struct TFreqData {
+    int32_t Tolerance = 0;  // Hz, half-width of the band searched around Frequency
+    int32_t Frequency = 0;  // Hz, centre of the band; a peak at 0 or below is skipped
+    int32_t Measured = 0;   // band level found at the last evaluation (spectrum units); 0 after reset
+    int32_t RefLevel = 0;   // reference level: the level in the clip, 2500 for command tones
+    TFreqKind Kind = fkPresent;
+    int32_t Sense = 0;      // percent: how far the measurement may fall short of (or exceed) RefLevel
+};
+
+class TFreqDataList : public TOwningList<TFreqData> {
+public:
+    // By RefLevel; the order of equal levels is not defined.
+    void SortAscending();
+    void SortDescending();
+};
+
+// The band level of a spectrum between Lo and Hi Hz: bins BinOf(Lo) up to, not including,
+// BinOf(Hi), limited to the bins the spectrum has. fkPresent gives the largest magnitude of
+// the band, fkAbsent the smallest; an empty band or any other kind gives 0.
+int32_t BandLevel(int32_t Lo, int32_t Hi, TFreqKind Kind, const TSpectrumData& Spectrum, int32_t FrameRate);
+
+// One time slice of a spectral sequence.
+class TAudioSample {
+public:
+    // When the slice first matched in the current attempt; 0 while it has not matched.
+    TDateTime MatchStart() const { return FMatchStart; }
+    // Set once the slice matched; stays set until the sequence is reset.
+    bool Matched() const { return FMatched; }
+
+    // ms; after this slice first matched, the next slice must match within this time or the
+    // sequence starts over. 0 = no limit.
+    int32_t MaxGap = 0;
+    // ms; after this slice first matched, the next slice is not tried before this much time
+    // has passed since MatchStart. Analysis blocks overlap by half while a clip's slices lie a
+    // whole block apart: without it the matcher would run ahead of the audio. 0 = next block.
+    int32_t MinGap = 0;
+    // The peaks, all of which must be satisfied in one spectrum.
+    TFreqDataList Peaks;
+
+    // MatchStart 0, Matched false and Measured 0 in every peak.
+    void Reset();
+    // Milliseconds since MatchStart, rounded to the nearest (ties to even); 0 while the slice
+    // has not matched.
+    int32_t Elapsed(TDateTime Now) const;
+    // Measures every peak with a Frequency above 0 and sets Matched: true when each of them
+    // is satisfied (a slice without peaks always is). MatchStart becomes Now on the first
+    // match and 0 on a miss. Returns Matched.
+    bool Evaluate(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now);
+
+private:
+    TDateTime FMatchStart = 0;
+    bool FMatched = false;
+};
+
+class TAudioSampleList : private TOwningList<TAudioSample> {
+    // Slices are only ever appended: a sequence refers to its slices by index.
+    using Base = TOwningList<TAudioSample>;
+
+public:
+    using Base::AddNew;
+    using Base::begin;
+    using Base::Count;
+    using Base::Empty;
+    using Base::end;
+    using Base::IndexOf;
+    using Base::Items;
+    using Base::Last;
+    using Base::iterator;
+    using Base::const_iterator;
+    // Unchecked access for the matcher, which keeps its indices in range.
+    TAudioSample& operator[](int32_t Index) { return *FItems[static_cast<size_t>(Index)]; }
+    const TAudioSample& operator[](int32_t Index) const { return *FItems[static_cast<size_t>(Index)]; }
+};
+
+// One detection target.
+class TAudioSequence {
+public:
+    // The slices in time order; empty for level detectors.
+    TAudioSampleList Samples;
+
+    // The sequence has been detected.
+    bool Found() const { return FFound; }
+    // The slice awaited next; nullptr before the first step.
+    const TAudioSample* Current() const { return FCurrent < 0 ? nullptr : &Samples[FCurrent]; }
+    int32_t CurrentIndex() const { return FCurrent; }
+    // The slice matched last; nullptr before the first match.
+    const TAudioSample* Previous() const { return FPrevious < 0 ? nullptr : &Samples[FPrevious]; }
+    int32_t PreviousIndex() const { return FPrevious; }
+
+    // A found sequence stays found; when clear it is re-armed on the next block.
+    bool Hold = false;
+    // ms; level detectors: how long the level condition must hold. Spectral: 0.
+    int32_t Duration = 0;
+    // Spectral sequences: which spectrum is matched.
+    TSignalMode Channel = TSignalMode::Left;
+    TSequenceKind Kind = skSpectral;
+    // dB; level detectors: the threshold.
+    double Level = 0;
+    // The sample the sequence was built for; carried for the engine's user, never interpreted.
+    int32_t Number = 0;
+
+    // Level detectors: when the condition began to hold without a break; 0 when it does not hold.
+    TDateTime StartTime() const { return FStartTime; }
+
+    // StartTime 0, not found, no Current or Previous, and Reset of every slice.
+    void Reset();
+    // ms: spectral, the time since the first slice of the current attempt matched; level
+    // detectors, the time since StartTime (truncated); 0 when not started or of another kind.
+    int32_t Elapsed(TDateTime Now) const;
+    // Percent, 0..100: spectral, the share of slices matched; level detectors, the share of
+    // Duration held (100 as soon as the condition holds when Duration is 0).
+    int32_t Progress(TDateTime Now) const;
+
+    // One step of a spectral sequence against the spectrum of its Channel: tries at most
+    // the one slice awaited, starts over when the gap after the slice matched last grew
+    // beyond its MaxGap, waits while it is shorter than its MinGap.
+    void Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now);
+
+    // One step of a level detector with the volumes in dB of both channels.
+    friend void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolumedB, TDateTime Now);
+
+private:
+    bool FFound = false;
+    int32_t FCurrent = -1;
+    int32_t FPrevious = -1;
+    TDateTime FStartTime = 0;
+};
+
+using TAudioSequenceList = TOwningList<TAudioSequence>;
+
+// What one analysed block offers the sequences.
+struct TStepInput {
+    // The live analyser, whose spectra spectral sequences match; none gives empty spectra.
+    const TAudioFFT* Analyser = nullptr;
+    int32_t FrameRate = 44100;
+    double LeftVolumedB = -91.0;
+    double RightVolumedB = -91.0;
+    // The stream time of the block.
+    TDateTime Now = 0;
+};
+
+// The louder of both channels holds the level condition (silence: at or below Level;
+// signal: at or above). The first block it holds records StartTime; the sequence is found
+// on a later block once it has held strictly longer than Duration. A block that breaks
+// the condition clears StartTime.
+void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolumedB, TDateTime Now);
+
+// The per-block rule. A sequence not found at the start of the step is matched (spectral)
+// or its level stepped (silence, signal); the result is true exactly when this step found
+// it, so each detection is reported once. A sequence found before the step is re-armed
+// (Reset) unless it has Hold, and gives false.
+bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input);
+
+// The detection engine: the sequences it watches and its two analysers, the live one and
+// the one the fingerprint builder uses, so that a build never disturbs live analysis.
+class TAudioDetector {
+public:
+    TAudioDetector() = default;
+    TAudioDetector(const TAudioDetector&) = delete;
+    TAudioDetector& operator=(const TAudioDetector&) = delete;
+
+    // The sequences watched; the monitoring controller adds and clears them.
+    TAudioSequenceList Sequences;
+    // Capture frame rate in Hz.
+    int32_t FrameRate = 44100;
+    // Analyser of the live capture.
+    TAudioFFT LiveFFT;
+    // Analyser used by the fingerprint builder.
+    TAudioFFT FileFFT;
+    // Input device number; -1 selects the system's default input.
+    int32_t DeviceIndex = 0;
+    // Frames per analysis block, a power of two from 1024 to 8192.
+    int32_t FFTCount = 2048;
+};

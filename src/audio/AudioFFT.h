@@ -1,0 +1,150 @@
+#pragma once
+// Spectrum analyser: one block of 16-bit interleaved stereo PCM becomes up to four channel
+// signals, their magnitude spectra and the peak value of each input channel.
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <vector>
+
+// One channel signal of one block, one element per stereo frame.
+using TWaveData = std::vector<int32_t>;
+// One magnitude spectrum: element k is the magnitude of frequency bin k, never negative.
+using TSpectrumData = std::vector<int32_t>;
+using TSpectrumDataArray = std::vector<TSpectrumData>;
+
+// The channel a signal and its spectrum are taken from. Stored as one byte.
+enum class TSignalMode : uint8_t {
+    Left = 0,   // left input channel
+    Right = 1,  // right input channel
+    Add = 2,    // half the sum of both channels
+    Dec = 3,    // half the difference, left minus right
+};
+
+// A set of channel modes held as a bit mask: Left 1, Right 2, Add 4, Dec 8; empty is 0.
+class TSignalModes {
+public:
+    constexpr TSignalModes() = default;
+    constexpr TSignalModes(std::initializer_list<TSignalMode> Modes)
+    {
+        for (TSignalMode Mode : Modes)
+            Include(Mode);
+    }
+    // Bits above the four modes are dropped.
+    static constexpr TSignalModes FromMask(uint8_t Mask)
+    {
+        TSignalModes Result;
+        Result.FMask = static_cast<uint8_t>(Mask & AllBits);
+        return Result;
+    }
+
+    static constexpr uint8_t Bit(TSignalMode Mode)
+    {
+        const auto Index = static_cast<unsigned>(Mode);
+        return Index < 4 ? static_cast<uint8_t>(1u << Index) : 0;
+    }
+
+    constexpr uint8_t Mask() const { return FMask; }
+    constexpr bool Empty() const { return FMask == 0; }
+    constexpr bool Contains(TSignalMode Mode) const { return Bit(Mode) != 0 && (FMask & Bit(Mode)) != 0; }
+    constexpr void Include(TSignalMode Mode) { FMask = static_cast<uint8_t>(FMask | Bit(Mode)); }
+    constexpr void Exclude(TSignalMode Mode) { FMask = static_cast<uint8_t>(FMask & ~Bit(Mode)); }
+
+    constexpr TSignalModes& operator|=(TSignalModes Other)
+    {
+        FMask = static_cast<uint8_t>(FMask | Other.FMask);
+        return *this;
+    }
+    friend constexpr TSignalModes operator|(TSignalModes A, TSignalModes B) { return A |= B; }
+    friend constexpr bool operator==(TSignalModes A, TSignalModes B) = default;
+
+private:
+    static constexpr uint8_t AllBits = 0x0F;
+    uint8_t FMask = 0;
+};
+
+// Truncates toward zero, saturating at the 32-bit range (NaN gives 0), so a value out of
+// range from bad input never becomes undefined behaviour.
+inline int32_t TruncToInt32(double Value)
+{
+    if (Value >= 2147483647.0)
+        return INT32_MAX;
+    if (Value <= -2147483648.0)
+        return INT32_MIN;
+    if (Value != Value)
+        return 0;
+    return static_cast<int32_t>(Value);  // the conversion truncates toward zero
+}
+
+// Bin of a spectrum of length Len (= transform size / 2) taken at FrameRate that holds Hz:
+// Trunc(Hz * Len / (FrameRate div 2)). The product is an integer, the quotient floating point.
+// 0 when FrameRate is below 2; saturates at the 32-bit range.
+inline int32_t BinOf(int32_t Hz, int32_t Len, int32_t FrameRate)
+{
+    const int32_t Nyquist = FrameRate / 2;
+    if (Nyquist <= 0)
+        return 0;
+    // The product in 64 bits: equal to the 32-bit one for every real frequency, and no
+    // wrap-around into a plausible bin for a wild one from a hand-edited file.
+    const auto Product = static_cast<int64_t>(Hz) * Len;
+    return TruncToInt32(static_cast<double>(Product) / Nyquist);
+}
+// Frequency at the lower edge of Bin: Trunc(Bin / Len * (FrameRate div 2)); 0 when Len <= 0.
+int32_t FreqOf(int32_t Bin, int32_t Len, int32_t FrameRate);
+
+// Analyses blocks of PCM. Owns its signal and spectrum arrays; they stay valid until the
+// next Process or Clear. After the first block of a size the arrays keep their capacity, so
+// analysing further blocks of that size allocates nothing.
+class TAudioFFT {
+public:
+    TAudioFFT();
+    ~TAudioFFT();
+    TAudioFFT(const TAudioFFT&) = delete;
+    TAudioFFT& operator=(const TAudioFFT&) = delete;
+
+    // Replaces the channel set; takes effect at the next Process.
+    void SetChannels(TSignalModes Modes) { FChannels = Modes; }
+    TSignalModes Channels() const { return FChannels; }
+
+    // Analyses ByteCount bytes of little-endian 16-bit stereo frames, left sample first.
+    // A trailing partial frame is ignored; a null Buffer, a count below 4 or an empty
+    // channel set analyse nothing. Never reads past Buffer + ByteCount.
+    void Process(const void* Buffer, int32_t ByteCount);
+
+    // Empties all eight arrays and zeroes both peaks.
+    void Clear();
+
+    // Magnitude spectrum of one signal of N values: N div 2 bins (DC up to, not including,
+    // Nyquist), bin k = Trunc(|X[k]| / (N div 2)) of the unwindowed forward DFT X.
+    TSpectrumData ComputeSpectrum(const TWaveData& Wave);
+    // The same into an existing array, reusing its storage.
+    void ComputeSpectrum(const TWaveData& Wave, TSpectrumData& Spectrum);
+
+    // Largest absolute sample of each input channel in the last block, 0..32768.
+    int32_t LeftPeak() const { return FLeftPeak; }
+    int32_t RightPeak() const { return FRightPeak; }
+
+    const TWaveData& WaveAdd() const { return FWaveAdd; }
+    const TWaveData& WaveLeft() const { return FWaveLeft; }
+    const TWaveData& WaveRight() const { return FWaveRight; }
+    const TWaveData& WaveDec() const { return FWaveDec; }
+    const TSpectrumData& SpectrumAdd() const { return FSpectrumAdd; }
+    const TSpectrumData& SpectrumLeft() const { return FSpectrumLeft; }
+    const TSpectrumData& SpectrumRight() const { return FSpectrumRight; }
+    const TSpectrumData& SpectrumDec() const { return FSpectrumDec; }
+
+    // The spectrum of a channel mode; an empty one for a value outside the four modes.
+    const TSpectrumData& SpectrumOf(TSignalMode Mode) const;
+    // The signal of a channel mode; an empty one for a value outside the four modes.
+    const TWaveData& WaveOf(TSignalMode Mode) const;
+
+private:
+    struct TTransform;  // FFTW plan and its aligned work arrays for one size
+
+    int32_t FRightPeak = 0;
+    int32_t FLeftPeak = 0;
+    TSignalModes FChannels;
+    TWaveData FWaveAdd, FWaveLeft, FWaveRight, FWaveDec;
+    TSpectrumData FSpectrumAdd, FSpectrumLeft, FSpectrumRight, FSpectrumDec;
+    std::unique_ptr<TTransform> FTransform;
+};

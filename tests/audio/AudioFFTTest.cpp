@@ -1,0 +1,319 @@
+#include "audio/AudioFFT.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace {
+
+const double Pi = std::acos(-1.0);
+
+// Interleaved stereo frames as the capture delivers them.
+struct TFrames {
+    std::vector<int16_t> Samples;
+
+    void Add(int16_t Left, int16_t Right)
+    {
+        Samples.push_back(Left);
+        Samples.push_back(Right);
+    }
+    const void* Data() const { return Samples.data(); }
+    int32_t Bytes() const { return static_cast<int32_t>(Samples.size() * sizeof(int16_t)); }
+};
+
+TFrames SineFrames(size_t N, double Bin, double Amplitude, double RightAmplitude = 0)
+{
+    TFrames Frames;
+    for (size_t I = 0; I < N; ++I) {
+        const double S = std::sin(2 * Pi * Bin * double(I) / double(N));
+        Frames.Add(static_cast<int16_t>(std::lround(Amplitude * S)), static_cast<int16_t>(std::lround(RightAmplitude * S)));
+    }
+    return Frames;
+}
+
+const TSignalModes AllModes{TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec};
+
+TEST(SignalModes, MaskBitsFollowTheModeNumbers)
+{
+    EXPECT_EQ(TSignalModes{TSignalMode::Left}.Mask(), 1);
+    EXPECT_EQ(TSignalModes{TSignalMode::Right}.Mask(), 2);
+    EXPECT_EQ(TSignalModes{TSignalMode::Add}.Mask(), 4);
+    EXPECT_EQ(TSignalModes{TSignalMode::Dec}.Mask(), 8);
+    EXPECT_EQ(AllModes.Mask(), 15);
+    EXPECT_TRUE(TSignalModes{}.Empty());
+    EXPECT_EQ(TSignalModes::FromMask(0xFF), AllModes);
+    EXPECT_FALSE(AllModes.Contains(static_cast<TSignalMode>(7)));
+}
+
+TEST(BinAndFrequency, ValuesAtTheDefaultRate)
+{
+    EXPECT_EQ(BinOf(1000, 1024, 44100), 46);
+    EXPECT_EQ(BinOf(15000, 1024, 44100), 696);
+    EXPECT_EQ(BinOf(950, 1024, 44100), 44);
+    EXPECT_EQ(BinOf(1050, 1024, 44100), 48);
+    EXPECT_EQ(FreqOf(46, 1024, 44100), 990);
+}
+
+TEST(BinAndFrequency, DegenerateArgumentsGiveZeroInsteadOfDividingByZero)
+{
+    EXPECT_EQ(BinOf(1000, 1024, 0), 0);
+    EXPECT_EQ(BinOf(1000, 1024, 1), 0);
+    EXPECT_EQ(FreqOf(46, 0, 44100), 0);
+    // A frequency far beyond any spectrum lands beyond it instead of wrapping into it.
+    EXPECT_GT(BinOf(2000000000, 4096, 44100), 4096);
+    EXPECT_LT(BinOf(-50, 1024, 44100), 1);
+}
+
+TEST(AudioFFT, EmptyChannelSetComputesNothingWhateverTheInput)
+{
+    TAudioFFT FFT;
+    const TFrames Frames = SineFrames(2048, 10, 30000, 30000);
+    FFT.Process(Frames.Data(), Frames.Bytes());
+    EXPECT_EQ(FFT.LeftPeak(), 0);
+    EXPECT_EQ(FFT.RightPeak(), 0);
+    for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
+        EXPECT_TRUE(FFT.WaveOf(Mode).empty());
+        EXPECT_TRUE(FFT.SpectrumOf(Mode).empty());
+    }
+}
+
+TEST(AudioFFT, PeakOfMinus32768Is32768)
+{
+    TAudioFFT FFT;
+    FFT.SetChannels({TSignalMode::Left});
+    TFrames Frames;
+    for (int I = 0; I < 1024; ++I)
+        Frames.Add(I == 100 ? int16_t(-32768) : int16_t(1000), I == 7 ? int16_t(-12) : int16_t(5));
+    FFT.Process(Frames.Data(), Frames.Bytes());
+    EXPECT_EQ(FFT.LeftPeak(), 32768);
+    EXPECT_EQ(FFT.RightPeak(), 12);
+}
+
+TEST(AudioFFT, TrailingPartialFrameIsIgnored)
+{
+    TAudioFFT FFT;
+    FFT.SetChannels(AllModes);
+    TFrames Frames = SineFrames(1024, 8, 1000, 1000);
+    // Three more bytes of a frame that never completes, loud enough to show if read.
+    Frames.Add(-32768, -32768);
+    FFT.Process(Frames.Data(), 1024 * 4 + 3);
+    EXPECT_EQ(FFT.WaveLeft().size(), 1024u);
+    EXPECT_EQ(FFT.SpectrumLeft().size(), 512u);
+    EXPECT_EQ(FFT.LeftPeak(), 1000);
+    EXPECT_EQ(FFT.RightPeak(), 1000);
+}
+
+TEST(AudioFFT, ChannelSignalsTruncateTowardZero)
+{
+    struct TCase {
+        int16_t L, R;
+        int32_t Add, Dec;
+    };
+    const TCase Cases[] = {
+        {-3, 0, -1, -1}, {0, 3, 1, -1}, {3, 0, 1, 1}, {0, -3, -1, 1}, {-32768, -32768, -32768, 0},
+        {32767, -32768, 0, 32767}, {-32768, 32767, 0, -32767},
+    };
+    TAudioFFT FFT;
+    FFT.SetChannels(AllModes);
+    TFrames Frames;
+    for (const TCase& C : Cases)
+        Frames.Add(C.L, C.R);
+    FFT.Process(Frames.Data(), Frames.Bytes());
+    ASSERT_EQ(FFT.WaveAdd().size(), std::size(Cases));
+    for (size_t I = 0; I < std::size(Cases); ++I) {
+        SCOPED_TRACE(I);
+        EXPECT_EQ(FFT.WaveLeft()[I], Cases[I].L);
+        EXPECT_EQ(FFT.WaveRight()[I], Cases[I].R);
+        EXPECT_EQ(FFT.WaveAdd()[I], Cases[I].Add);
+        EXPECT_EQ(FFT.WaveDec()[I], Cases[I].Dec);
+    }
+}
+
+TEST(AudioFFT, OnlyRequestedModesAreFilledAndSpectrumOfPicksEachMode)
+{
+    TAudioFFT FFT;
+    FFT.SetChannels({TSignalMode::Right, TSignalMode::Dec});
+    // Left carries bin 20, right bin 40: Right shows only 40, Dec (half the difference) both.
+    TFrames Frames;
+    for (int I = 0; I < 2048; ++I)
+        Frames.Add(static_cast<int16_t>(std::lround(8000 * std::sin(2 * Pi * 20 * I / 2048))),
+                   static_cast<int16_t>(std::lround(8000 * std::sin(2 * Pi * 40 * I / 2048))));
+    FFT.Process(Frames.Data(), Frames.Bytes());
+    EXPECT_TRUE(FFT.WaveLeft().empty());
+    EXPECT_TRUE(FFT.WaveAdd().empty());
+    EXPECT_TRUE(FFT.SpectrumLeft().empty());
+    EXPECT_TRUE(FFT.SpectrumAdd().empty());
+    EXPECT_EQ(&FFT.SpectrumOf(TSignalMode::Right), &FFT.SpectrumRight());
+    EXPECT_EQ(&FFT.SpectrumOf(TSignalMode::Dec), &FFT.SpectrumDec());
+    EXPECT_EQ(&FFT.SpectrumOf(TSignalMode::Left), &FFT.SpectrumLeft());
+    EXPECT_EQ(&FFT.SpectrumOf(TSignalMode::Add), &FFT.SpectrumAdd());
+    EXPECT_TRUE(FFT.SpectrumOf(static_cast<TSignalMode>(9)).empty());
+
+    const TSpectrumData& Right = FFT.SpectrumRight();
+    ASSERT_EQ(Right.size(), 1024u);
+    EXPECT_NEAR(Right[40], 8000, 1);
+    EXPECT_LE(Right[20], 1);
+    const TSpectrumData& Dec = FFT.SpectrumDec();
+    EXPECT_NEAR(Dec[20], 4000, 1);
+    EXPECT_NEAR(Dec[40], 4000, 1);
+}
+
+TEST(AudioFFT, NewChannelSetTakesEffectAtTheNextBlock)
+{
+    TAudioFFT FFT;
+    FFT.SetChannels({TSignalMode::Left});
+    const TFrames Frames = SineFrames(1024, 5, 1000);
+    FFT.Process(Frames.Data(), Frames.Bytes());
+    FFT.SetChannels({TSignalMode::Right});
+    EXPECT_EQ(FFT.SpectrumLeft().size(), 512u);
+    EXPECT_TRUE(FFT.SpectrumRight().empty());
+    FFT.Process(Frames.Data(), Frames.Bytes());
+    EXPECT_TRUE(FFT.SpectrumLeft().empty());
+    EXPECT_EQ(FFT.SpectrumRight().size(), 512u);
+}
+
+TEST(AudioFFT, ClearEmptiesEverything)
+{
+    TAudioFFT FFT;
+    FFT.SetChannels(AllModes);
+    const TFrames Frames = SineFrames(1024, 5, 1000, 700);
+    FFT.Process(Frames.Data(), Frames.Bytes());
+    FFT.Clear();
+    EXPECT_EQ(FFT.LeftPeak(), 0);
+    EXPECT_EQ(FFT.RightPeak(), 0);
+    for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
+        EXPECT_TRUE(FFT.WaveOf(Mode).empty());
+        EXPECT_TRUE(FFT.SpectrumOf(Mode).empty());
+    }
+}
+
+TEST(AudioFFT, BadByteCountsAnalyseNothing)
+{
+    TAudioFFT FFT;
+    FFT.SetChannels(AllModes);
+    const TFrames Frames = SineFrames(1024, 5, 1000, 700);
+    for (int32_t Bytes : {0, 1, 3, -4, -4096}) {
+        SCOPED_TRACE(Bytes);
+        FFT.Process(Frames.Data(), Frames.Bytes());  // leave a previous block behind
+        FFT.Process(Frames.Data(), Bytes);
+        EXPECT_EQ(FFT.LeftPeak(), 0);
+        EXPECT_TRUE(FFT.WaveLeft().empty());
+        EXPECT_TRUE(FFT.SpectrumLeft().empty());
+    }
+    FFT.Process(nullptr, 4096);
+    EXPECT_TRUE(FFT.WaveLeft().empty());
+}
+
+TEST(AudioFFT, ExactlyOneFrameReadsItsPeakButHasNoBins)
+{
+    TAudioFFT FFT;
+    FFT.SetChannels({TSignalMode::Left});
+    TFrames Frames;
+    Frames.Add(-5, 9);
+    FFT.Process(Frames.Data(), 4);
+    EXPECT_EQ(FFT.LeftPeak(), 5);
+    EXPECT_EQ(FFT.RightPeak(), 9);
+    EXPECT_EQ(FFT.WaveLeft().size(), 1u);
+    EXPECT_TRUE(FFT.SpectrumLeft().empty());
+}
+
+TEST(AudioFFT, ConstantInputReadsTwiceItsValueInBinZero)
+{
+    TAudioFFT FFT;
+    TWaveData Wave(2048, 1234);
+    const TSpectrumData Spectrum = FFT.ComputeSpectrum(Wave);
+    ASSERT_EQ(Spectrum.size(), 1024u);
+    EXPECT_EQ(Spectrum[0], 2468);
+    for (size_t K = 1; K < Spectrum.size(); ++K)
+        ASSERT_EQ(Spectrum[K], 0) << "bin " << K;
+}
+
+// A sine centred on bin k reads its amplitude there (or one less after truncation) and
+// about nothing elsewhere, at every block size the engine offers.
+class BinCentredSine : public testing::TestWithParam<size_t> {};
+
+TEST_P(BinCentredSine, ReadsItsAmplitudeInItsBin)
+{
+    const size_t N = GetParam();
+    TAudioFFT FFT;
+    FFT.SetChannels({TSignalMode::Left});
+    const size_t Bin = N / 16 + 3;
+    const TFrames Frames = SineFrames(N, double(Bin), 10000);
+    FFT.Process(Frames.Data(), Frames.Bytes());
+    const TSpectrumData& Spectrum = FFT.SpectrumLeft();
+    ASSERT_EQ(Spectrum.size(), N / 2);
+    EXPECT_GE(Spectrum[Bin], 9999);
+    EXPECT_LE(Spectrum[Bin], 10000);
+    for (size_t K = 0; K < Spectrum.size(); ++K) {
+        if (K != Bin) {
+            ASSERT_LE(Spectrum[K], 1) << "bin " << K;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockSizes, BinCentredSine, testing::Values(1024, 2048, 4096, 8192));
+
+// Every bin equals Trunc(|X[k]| / (N/2)) of a directly computed DFT of noisy audio.
+TEST(AudioFFT, MagnitudesEqualTheTruncatedScaledDft)
+{
+    const size_t N = 1024;
+    std::mt19937 Random(7);
+    std::uniform_int_distribution<int> Sample(-32768, 32767);
+    TWaveData Wave(N);
+    for (auto& V : Wave)
+        V = Sample(Random);
+
+    TAudioFFT FFT;
+    const TSpectrumData Spectrum = FFT.ComputeSpectrum(Wave);
+    ASSERT_EQ(Spectrum.size(), N / 2);
+
+    std::vector<std::complex<long double>> Twiddle(N);
+    for (size_t I = 0; I < N; ++I)
+        Twiddle[I] = std::polar(1.0L, -2.0L * std::acos(-1.0L) * (long double)I / (long double)N);
+    for (size_t K = 0; K < N / 2; ++K) {
+        std::complex<long double> X = 0;
+        for (size_t I = 0; I < N; ++I)
+            X += (long double)Wave[I] * Twiddle[(K * I) % N];
+        const long double Exact = std::abs(X) / (long double)(N / 2);
+        const auto Expected = static_cast<int32_t>(Exact);
+        // Within rounding of a whole number either side is right.
+        if (std::fabs(Exact - std::round(Exact)) < 1e-6L) {
+            ASSERT_NEAR(Spectrum[K], Expected, 1) << "bin " << K;
+        } else {
+            ASSERT_EQ(Spectrum[K], Expected) << "bin " << K;
+        }
+    }
+}
+
+TEST(AudioFFT, ShortSignalsGiveShortOrEmptySpectra)
+{
+    TAudioFFT FFT;
+    EXPECT_TRUE(FFT.ComputeSpectrum(TWaveData{}).empty());
+    EXPECT_TRUE(FFT.ComputeSpectrum(TWaveData{5}).empty());
+    const TSpectrumData Two = FFT.ComputeSpectrum(TWaveData{3, 3});
+    ASSERT_EQ(Two.size(), 1u);
+    EXPECT_EQ(Two[0], 6);
+}
+
+// Two analysers of different block sizes work side by side, each with its own arrays, and
+// going back to an earlier size reuses what was made for it.
+TEST(AudioFFT, AnalysersOfDifferentSizesDoNotDisturbEachOther)
+{
+    TAudioFFT Live, File;
+    Live.SetChannels({TSignalMode::Left});
+    File.SetChannels({TSignalMode::Left});
+    const TFrames Short = SineFrames(1024, 12, 5000);
+    const TFrames Long = SineFrames(4096, 300, 7000);
+    Live.Process(Short.Data(), Short.Bytes());
+    File.Process(Long.Data(), Long.Bytes());
+    Live.Process(Long.Data(), Long.Bytes());
+    Live.Process(Short.Data(), Short.Bytes());
+    EXPECT_NEAR(Live.SpectrumLeft()[12], 5000, 1);
+    EXPECT_NEAR(File.SpectrumLeft()[300], 7000, 1);
+}
+
+}  // namespace
