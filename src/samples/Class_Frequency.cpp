@@ -1,5 +1,7 @@
 #include "samples/Class_Frequency.h"
 
+#include "audio/AudioDetector.h"
+#include "samples/Class_SampleRec.h"
 #include "samples/KeyValueText.h"
 #include "util/TextFile.h"
 
@@ -180,4 +182,46 @@ QString FrequencyTonesText(const TFrequencyRec& Rec)
                                 : QStringLiteral("%1(\u00B1%2)").arg(Freq).arg(Delta));
     }
     return Tones.join(QStringLiteral(" + "));
+}
+
+bool BuildCommandSequence(const TSampleRec& Sample, const TFrequencyRecArr& Table,
+                          TAudioSequence& Sequence, QString* Error)
+{
+    if (Sample.CommandSpeed < 1) {
+        if (Error)
+            *Error = QStringLiteral("Command speed %1 of sample %2 \"%3\" is not a positive number")
+                         .arg(Sample.CommandSpeed)
+                         .arg(qint64(Sample.Number) + 1)
+                         .arg(Sample.Description);
+        return false;
+    }
+    // Command tones are taken as loud as a clip's reference peak.
+    constexpr int32_t CommandRefLevel = 2500;
+    const int32_t MaxGap = 1000 / Sample.CommandSpeed;
+
+    Sequence.Kind = skSpectral;
+    Sequence.Channel = Sample.SignalMode;
+    for (const QString& Item : Sample.Command.split(u',')) {
+        const QString ID = TrimBlanks(Item);
+        if (ID.isEmpty())
+            continue;
+        const TFrequencyRec Rec = FindCommand(Table, ID);
+        if (Rec.ID.isEmpty())
+            continue;
+        TAudioSample& Slice = Sequence.Samples.AddNew();
+        for (int Slot = 0; Slot < FrequencySlots; ++Slot) {
+            const qint32 Freq = Rec.Freq[size_t(Slot)];
+            if (Freq == 0)
+                continue;
+            const qint32 Delta = Rec.FreqDelta[size_t(Slot)];
+            TFreqData& Peak = Slice.Peaks.AddNew();
+            Peak.Frequency = Freq;
+            Peak.Tolerance = Delta == 0 ? DefaultFreqDelta : Delta;
+            Peak.RefLevel = CommandRefLevel;
+            Peak.Sense = Sample.Sense;
+            Peak.Kind = fkPresent;
+        }
+        Slice.MaxGap = MaxGap;
+    }
+    return true;
 }

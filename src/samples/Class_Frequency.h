@@ -12,6 +12,9 @@
 
 #include <array>
 
+class TAudioSequence;
+class TSampleRec;
+
 inline constexpr int FrequencyIDLength = 128;  // longest identifier
 inline constexpr int FrequencySlots = 5;       // tones per command
 inline constexpr int DefaultFreqDelta = 30;    // deviation used for a slot whose FreqDelta is 0
@@ -57,6 +60,16 @@ QCollatorSortKey FrequencySortKey(const QCollator& Collator, const QString& ID);
 bool AddFrequencyRec(TFrequencyRecArr& Table, const TFrequencyRec& Rec);
 // Removes the entry at Index; false (and nothing changed) for an index outside the table.
 bool DeleteFrequencyRec(TFrequencyRecArr& Table, int Index);
+
+// Fills an engine sequence from a command sample: a spectral sequence on the sample's channel
+// with one slice per identifier of its Command string that the table holds exactly (items are
+// split at ",", trimmed of blanks and control characters, empty ones dropped, unknown ones
+// skipped). Each slice requires every non-zero tone of its command at once (deviation
+// FreqDelta, or DefaultFreqDelta for 0; reference level 2500; the sample's Sense), and the next
+// slice must follow within 1000 / CommandSpeed ms. A CommandSpeed below 1 cannot be dialled:
+// false with an error, and the sequence is left as it was.
+bool BuildCommandSequence(const TSampleRec& Sample, const TFrequencyRecArr& Table,
+                          TAudioSequence& Sequence, QString* Error = nullptr);
 
 // The tones of a command as the frequency list shows them: the non-zero slots in order, each
 // "697(±20)", or the bare frequency when its deviation is 0, joined by " + ".
