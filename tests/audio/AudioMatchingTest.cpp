@@ -266,6 +266,22 @@ TEST(CommandMatching, WithoutAnAnalyserSpectraAreEmptyAndTonesAreMissing)
     EXPECT_FALSE(Sequence.Samples.Items(0).Matched());
 }
 
+TEST(MaxGap, OnlyAGapLongerThanMaxGapStartsOver)
+{
+    for (const double GapMs : {200.0, 200.4, 200.6, 201.0}) {
+        SCOPED_TRACE(GapMs);
+        TAudioSequence Sequence;
+        Sequence.Samples.AddNew().MaxGap = 200;
+        Sequence.Samples.AddNew();
+        const TSpectrumData Any(1024, 0);
+        Sequence.Match(Any, Rate, At(0));
+        Sequence.Match(Any, Rate, At(GapMs));
+        // The gap is read in whole milliseconds, rounded: 200.4 is 200, 200.6 is 201.
+        EXPECT_EQ(Sequence.Found(), GapMs < 200.5);
+        EXPECT_EQ(Sequence.Current() == nullptr, GapMs > 200.5);
+    }
+}
+
 // ---- The gap before the next slice ----
 
 TEST(MinGap, NextSliceIsTriedOnlyOnceItsAudioHasArrived)
