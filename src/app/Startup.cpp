@@ -17,7 +17,7 @@
 
 void ReportStartupError(const QString& Text)
 {
-    std::fprintf(stderr, "%s\n", Text.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", Text.toUtf8().constData());
     std::fflush(stderr);
     const QString Platform = QGuiApplication::platformName();
     if (qApp && Platform != "offscreen" && Platform != "minimal")

@@ -100,54 +100,25 @@ QString FormatDateTime(const QString& Pattern, TDateTime Value)
         }
         const qsizetype Count = RunLength(Pattern, Pos);
         Pos += Count;
-        switch (L.unicode()) {
-        case u'd':
-            if (Count == 1)
-                Result += QString::number(Date.day());
-            else if (Count == 2)
-                Result += Padded(Date.day(), 2);
-            else if (Count == 3)
-                Result += Locale.standaloneDayName(Date.dayOfWeek(), QLocale::ShortFormat);
-            else
-                Result += Locale.standaloneDayName(Date.dayOfWeek(), QLocale::LongFormat);
-            AfterHour = false;
-            break;
-        case u'm':
-            if (AfterHour && Count <= 2)
-                Result += Count == 1 ? QString::number(Time.minute()) : Padded(Time.minute(), 2);
-            else if (Count == 1)
-                Result += QString::number(Date.month());
-            else if (Count == 2)
-                Result += Padded(Date.month(), 2);
-            else if (Count == 3)
-                Result += Locale.standaloneMonthName(Date.month(), QLocale::ShortFormat);
-            else
-                Result += Locale.standaloneMonthName(Date.month(), QLocale::LongFormat);
-            AfterHour = false;
-            break;
-        case u'y':
+        // One letter gives the number as it is, two or more give it with leading zeros.
+        auto Number = [Count](int Part) { return Count == 1 ? QString::number(Part) : Padded(Part, 2); };
+        const QLocale::FormatType NameFormat = Count == 3 ? QLocale::ShortFormat : QLocale::LongFormat;
+        const bool Minute = L == u'n' || (L == u'm' && AfterHour && Count <= 2);
+        AfterHour = L == u'h';
+        if (Minute)
+            Result += Number(Time.minute());
+        else if (L == u'd')
+            Result += Count <= 2 ? Number(Date.day()) : Locale.standaloneDayName(Date.dayOfWeek(), NameFormat);
+        else if (L == u'm')
+            Result += Count <= 2 ? Number(Date.month()) : Locale.standaloneMonthName(Date.month(), NameFormat);
+        else if (L == u'y')
             Result += Count <= 2 ? Padded(Date.year() % 100, 2) : Padded(Date.year(), 4);
-            AfterHour = false;
-            break;
-        case u'h':
-            Result += Count == 1 ? QString::number(Time.hour()) : Padded(Time.hour(), 2);
-            AfterHour = true;
-            break;
-        case u'n':
-            Result += Count == 1 ? QString::number(Time.minute()) : Padded(Time.minute(), 2);
-            AfterHour = false;
-            break;
-        case u's':
-            Result += Count == 1 ? QString::number(Time.second()) : Padded(Time.second(), 2);
-            AfterHour = false;
-            break;
-        case u'z':
+        else if (L == u'h')
+            Result += Number(Time.hour());
+        else if (L == u's')
+            Result += Number(Time.second());
+        else  // z
             Result += Count < 3 ? QString::number(Time.msec()) : Padded(Time.msec(), 3);
-            AfterHour = false;
-            break;
-        default:
-            break;
-        }
     }
     return Result;
 }

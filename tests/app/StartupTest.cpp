@@ -1,8 +1,11 @@
 #include "app/Ondrix_Unit.h"
 #include "app/SessionEnd.h"
+#include "app/Startup.h"
 #include "app/StartupForm.h"
+#include "util/BusyCursor.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QPointer>
@@ -11,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <thread>
 
 namespace {
 
@@ -89,6 +93,28 @@ TEST(StartupTest, StopSignalsArriveAsOneCallOnTheMainThread)
         }
         EXPECT_EQ(Calls, 1) << Signal;
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StartupTest, BusyCursorShowsTheHourglassWhileCounted)
+{
+    InstallBusyCursor();
+    BeginBusyCursor();
+    BeginBusyCursor();
+    QCoreApplication::processEvents();
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    EndBusyCursor();
+    QCoreApplication::processEvents();
+    EXPECT_NE(QGuiApplication::overrideCursor(), nullptr);
+    // Ended on another thread: the cursor still goes back on the main thread.
+    std::thread([] { EndBusyCursor(); }).join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    SetBusyCursorHandler({});
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -108,6 +109,13 @@ void writeWav(const std::string& path, const Pcm& pcm)
     put32(out, dataBytes);
     for (int16_t s : pcm.samples)
         put16(out, static_cast<uint16_t>(s));
+}
+
+void encodeMp3(const std::string& wavPath, const std::string& mp3Path, const std::string& lameOptions)
+{
+    const std::string command = "lame --quiet " + lameOptions + " '" + wavPath + "' '" + mp3Path + "'";
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("lame failed: " + command);
 }
 
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes)

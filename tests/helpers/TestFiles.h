@@ -45,6 +45,10 @@ struct Pcm {
 // Writes a canonical 44-byte-header PCM WAV file (16 bits per sample).
 void writeWav(const std::string& path, const Pcm& pcm);
 
+// Encodes a WAV file to MP3 with the lame encoder (e.g. options "-b 128 --cbr" or "-V 4");
+// throws when lame fails.
+void encodeMp3(const std::string& wavPath, const std::string& mp3Path, const std::string& lameOptions = "-b 128 --cbr");
+
 // Writes raw bytes to a file (for broken and hostile fixtures).
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 void writeText(const std::string& path, const std::string& text);

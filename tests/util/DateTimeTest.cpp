@@ -68,6 +68,7 @@ TEST(DateTimeTest, FormatsThePatternsInUse)
         {"yyyy", "2018"},
         {"mmmm", Locale.standaloneMonthName(3, QLocale::LongFormat)},
         {"mmm", Locale.standaloneMonthName(3, QLocale::ShortFormat)},
+        {"yyyy/mmmm/dd-mm-yy", "2018/" + Locale.standaloneMonthName(3, QLocale::LongFormat) + "/03-03-18"},
         {"\"day\" d 'of' mmmm", "day 3 of " + Locale.standaloneMonthName(3, QLocale::LongFormat)},
         {"DD.MM.YYYY", "03.03.2018"},
     };

@@ -1,0 +1,215 @@
+#include "audio/cbAudioFileRead.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr int64_t MinRangeLength = 100'000;                // 10 ms
+constexpr int64_t MaxRangeLength = 1'000'000'000'000'000;  // 10^8 s
+
+// A * B / C in exact integer steps for non-negative A and positive B, C, so frame counts
+// and times of long streams never overflow 64 bits.
+int64_t MulDiv(int64_t A, int64_t B, int64_t C)
+{
+    return A / C * B + A % C * B / C;
+}
+
+}  // namespace
+
+TcbAudioFileReader::~TcbAudioFileReader()
+{
+    Close();
+}
+
+int64_t TcbAudioFileReader::TimeOfFrame(int64_t Frame) const
+{
+    if (Frame <= 0 || FFormat.SamplesPerSec == 0)
+        return 0;
+    return MulDiv(Frame, AudioTimeUnitsPerSecond, FFormat.SamplesPerSec);
+}
+
+int64_t TcbAudioFileReader::FrameOfTime(int64_t Time) const
+{
+    if (Time <= 0)
+        return 0;
+    // The first frame that starts at or after Time: block times are truncated, so a time
+    // taken from BlockEnd leads back to the very frame it came from.
+    const int64_t Frame = MulDiv(Time, FFormat.SamplesPerSec, AudioTimeUnitsPerSecond);
+    return TimeOfFrame(Frame) < Time ? Frame + 1 : Frame;
+}
+
+int64_t TcbAudioFileReader::Decode(int16_t* Target, int32_t Frames)
+{
+    if (!FFloatSource)
+        return sf_readf_short(FFile, Target, Frames);
+    // libsndfile hands floating-point samples to 16-bit reads unscaled (0.5 becomes 0), so
+    // they are read as floats and scaled here, full scale 1.0 to 32768, clipped.
+    const size_t Count = size_t(Frames) * FFormat.Channels;
+    FFloats.resize(Count);
+    const sf_count_t Got = sf_readf_float(FFile, FFloats.data(), Frames);
+    const size_t Values = Got > 0 ? size_t(Got) * FFormat.Channels : 0;
+    for (size_t I = 0; I < Values; ++I)
+        Target[I] = static_cast<int16_t>(std::clamp(std::lrint(FFloats[I] * 32768.0f), -32768L, 32767L));
+    return Got;
+}
+
+void TcbAudioFileReader::RaiseDecoderError(int32_t FallbackCode)
+{
+    const int Code = sf_error(FFile);
+    if (Code == SF_ERR_NO_ERROR)
+        CheckResult(FallbackCode);
+    CheckResult(Code, sf_strerror(FFile));
+    throw EAudioReadError(AudioReadErrorText(FallbackCode), FallbackCode);  // not reached
+}
+
+void TcbAudioFileReader::Open(const std::string& FileName)
+{
+    Close();
+    SF_INFO Info{};
+    SNDFILE* File = sf_open(FileName.c_str(), SFM_READ, &Info);
+    if (!File) {
+        const int Code = sf_error(nullptr);
+        CheckResult(Code != 0 ? Code : AudioReadCode::IncompatibleFormat, sf_strerror(nullptr));
+    }
+    if (Info.channels <= 0 || Info.channels > 0xFFFF / 2 || Info.samplerate <= 0) {
+        sf_close(File);
+        CheckResult(AudioReadCode::IncompatibleFormat);
+    }
+    const int Encoding = Info.format & SF_FORMAT_SUBMASK;
+    FFloatSource = Encoding == SF_FORMAT_FLOAT || Encoding == SF_FORMAT_DOUBLE;
+    FFile = File;
+    FFileName = FileName;
+    FFormat = TWaveFormat{};
+    FFormat.FormatTag = WAVE_FORMAT_PCM;
+    FFormat.Channels = static_cast<uint16_t>(Info.channels);
+    FFormat.SamplesPerSec = static_cast<uint32_t>(Info.samplerate);
+    FFormat.BitsPerSample = 16;
+    FFormat.BlockAlign = static_cast<uint16_t>(FFormat.Channels * 2);
+    FFormat.AvgBytesPerSec = FFormat.SamplesPerSec * FFormat.BlockAlign;
+    // For MP3 the frame count is libsndfile's estimate; the end of the stream corrects it.
+    FDuration = Info.frames > 0 && Info.frames < std::numeric_limits<sf_count_t>::max() ? TimeOfFrame(Info.frames) : 0;
+    FFrame = 0;
+    FStart = 0;
+    FLength = 0;
+    FPosition = 0;
+    FBlockStart = 0;
+    FBlockEnd = 0;
+}
+
+void TcbAudioFileReader::Close()
+{
+    if (FFile) {
+        sf_close(FFile);
+        FFile = nullptr;
+    }
+    FAligned = {};
+    FFloats = {};
+}
+
+int32_t TcbAudioFileReader::Read(void* Buffer, int32_t Size)
+{
+    if (Size <= 0)
+        CheckResult(AudioReadCode::InvalidBufferSize);
+    if (!FFile)
+        CheckResult(AudioReadCode::NotInitialized);
+    if (!Buffer)
+        CheckResult(AudioReadCode::InvalidPointer);
+    const int32_t FrameBytes = FFormat.BlockAlign;
+    const int32_t Frames = Size / FrameBytes;
+    if (Frames == 0)
+        CheckResult(AudioReadCode::InvalidBufferSize);
+
+    if (FLength != 0 && FStart + FLength <= FPosition)
+        return 0;
+
+    const bool Aligned = reinterpret_cast<uintptr_t>(Buffer) % alignof(int16_t) == 0;
+    int16_t* Target = static_cast<int16_t*>(Buffer);
+    if (!Aligned) {
+        FAligned.resize(size_t(Frames) * FFormat.Channels);
+        Target = FAligned.data();
+    }
+    const sf_count_t Got = Decode(Target, Frames);
+    if (sf_error(FFile) != SF_ERR_NO_ERROR)
+        RaiseDecoderError(AudioReadCode::Aborted);
+    if (Got <= 0) {
+        // End of the stream: the frames decoded so far are the stream's true length.
+        FDuration = TimeOfFrame(FFrame);
+        return 0;
+    }
+    int32_t Bytes = static_cast<int32_t>(Got) * FrameBytes;
+    if (!Aligned)
+        std::memcpy(Buffer, Target, size_t(Bytes));
+
+    FBlockStart = TimeOfFrame(FFrame);
+    FFrame += Got;
+    FBlockEnd = TimeOfFrame(FFrame);
+    if (Got < Frames && FDuration != FBlockEnd)
+        FDuration = FBlockEnd;
+    if (FBlockStart > FBlockEnd)
+        FBlockStart = FBlockEnd;
+
+    // A block that runs past the selected range keeps only its share inside the range,
+    // cut back to whole frames.
+    const int64_t RangeEnd = FStart + FLength;
+    if (FLength != 0 && FBlockEnd > FBlockStart && RangeEnd < FBlockEnd) {
+        const int64_t Inside = RangeEnd > FBlockStart ? RangeEnd - FBlockStart : 0;
+        const double Share = double(int64_t(Bytes) * Inside) / double(FBlockEnd - FBlockStart);
+        Bytes = static_cast<int32_t>(Share);
+        Bytes -= Bytes % FrameBytes;
+        FBlockEnd = RangeEnd;
+    }
+    FPosition = FBlockEnd;
+    return Bytes;
+}
+
+void TcbAudioFileReader::SetPosition(int64_t Time)
+{
+    if (Time == FPosition)
+        return;
+    if (!FFile)
+        CheckResult(AudioReadCode::NotInitialized);
+    if (Time < FStart)
+        Time = FStart;
+    else if (Time > FDuration)
+        Time = FDuration;
+    else if (FLength != 0 && Time > FStart + FLength)
+        Time = FStart + FLength;
+
+    const sf_count_t Frame = sf_seek(FFile, FrameOfTime(Time), SEEK_SET);
+    if (Frame < 0)
+        RaiseDecoderError(AudioReadCode::NoSeeking);
+    FFrame = Frame;
+    FPosition = Time;
+}
+
+void TcbAudioFileReader::SetStart(int64_t Time)
+{
+    if (Time == FStart)
+        return;
+    if (Time < 0)
+        Time = 0;
+    if (Time > FPosition)
+        SetPosition(Time);
+    FStart = Time;
+}
+
+void TcbAudioFileReader::SetLength(int64_t Span)
+{
+    if (Span == FLength)
+        return;
+    if (Span != 0 && Span < MinRangeLength)
+        Span = MinRangeLength;
+    else if (Span > MaxRangeLength)
+        Span = MaxRangeLength;
+    // A range that ends before the read position moves the position back to its start;
+    // removing the range (0) leaves the position alone.
+    if (Span != 0 && FStart + Span < FPosition)
+        SetPosition(FStart);
+    FLength = Span;
+}

@@ -1,0 +1,336 @@
+// The audio file reader: formats, block reads, the time range, and errors from bad files.
+
+#include "audio/cbAudioFileRead.h"
+
+#include "helpers/TestFiles.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int32_t Block = 8192;  // 2048 stereo frames of 16 bits
+
+// A stereo file whose every sample tells its frame and channel, so any block read can be
+// checked for being the right piece of the file.
+testkit::Pcm RampPcm(size_t Frames, int Rate = 44100, int Channels = 2)
+{
+    testkit::Pcm Pcm;
+    Pcm.rate = Rate;
+    Pcm.channels = Channels;
+    Pcm.append(double(Frames) / Rate, [](int Channel, size_t Frame) {
+        return static_cast<int16_t>(int(Frame % 30000) * (Channel == 0 ? 1 : -1));
+    });
+    return Pcm;
+}
+
+int64_t TimeOfFrame(int64_t Frame, int64_t Rate = 44100)
+{
+    return Frame * AudioTimeUnitsPerSecond / Rate;
+}
+
+int32_t ExpectReadError(TcbAudioFileReader& Reader, void* Buffer, int32_t Size)
+{
+    try {
+        Reader.Read(Buffer, Size);
+    } catch (const EAudioReadError& E) {
+        return E.ErrorCode();
+    }
+    ADD_FAILURE() << "Read did not raise";
+    return 0;
+}
+
+class AudioFileReader : public ::testing::Test {
+protected:
+    testkit::TempDir Dir;
+    std::string WavOf(const testkit::Pcm& Pcm, const std::string& Name = "clip.wav")
+    {
+        const std::string Path = Dir.file(Name);
+        testkit::writeWav(Path, Pcm);
+        return Path;
+    }
+};
+
+TEST_F(AudioFileReader, DeliversWholeBlocksInTheFilesOwnFormatThenZeroAtTheEnd)
+{
+    const auto Pcm = RampPcm(3 * 2048 + 100);
+    TcbAudioFileReader Reader;
+    Reader.Open(WavOf(Pcm));
+
+    const TWaveFormat& F = Reader.Format();
+    EXPECT_EQ(F.FormatTag, WAVE_FORMAT_PCM);
+    EXPECT_EQ(F.Channels, 2);
+    EXPECT_EQ(F.SamplesPerSec, 44100u);
+    EXPECT_EQ(F.AvgBytesPerSec, 176400u);
+    EXPECT_EQ(F.BlockAlign, 4);
+    EXPECT_EQ(F.BitsPerSample, 16);
+    EXPECT_EQ(Reader.Duration(), TimeOfFrame(3 * 2048 + 100));
+
+    Reader.SetPosition(0);  // already there: nothing moves
+    EXPECT_EQ(Reader.Position(), 0);
+
+    std::vector<int16_t> Buffer(Block / 2);
+    for (int64_t N = 0; N < 3; ++N) {
+        ASSERT_EQ(Reader.Read(Buffer.data(), Block), Block) << "block " << N;
+        EXPECT_EQ(0, std::memcmp(Buffer.data(), Pcm.samples.data() + N * 4096, Block)) << "block " << N;
+        EXPECT_EQ(Reader.BlockStart(), TimeOfFrame(N * 2048));
+        EXPECT_EQ(Reader.BlockEnd(), TimeOfFrame((N + 1) * 2048));
+        EXPECT_EQ(Reader.Position(), Reader.BlockEnd());
+    }
+    EXPECT_EQ(Reader.Read(Buffer.data(), Block), 400);  // the incomplete last block
+    EXPECT_EQ(0, std::memcmp(Buffer.data(), Pcm.samples.data() + 3 * 4096, 400));
+    const int64_t End = Reader.Position();
+    EXPECT_EQ(Reader.Read(Buffer.data(), Block), 0);
+    EXPECT_EQ(Reader.Read(Buffer.data(), Block), 0);
+    EXPECT_EQ(Reader.Position(), End);
+}
+
+TEST_F(AudioFileReader, RangeLimitsAreKeptInBounds)
+{
+    TcbAudioFileReader Reader;
+    Reader.Open(WavOf(RampPcm(44100)));
+    struct Case { int64_t Given, Stored; };
+    for (Case C : {Case{5, 100000}, Case{-7, 100000}, Case{100000, 100000}, Case{2'000'000'000'000'000, 1'000'000'000'000'000},
+                   Case{0, 0}}) {
+        Reader.SetLength(C.Given);
+        EXPECT_EQ(Reader.Length(), C.Stored) << "SetLength(" << C.Given << ")";
+    }
+    Reader.SetStart(-5);
+    EXPECT_EQ(Reader.Start(), 0);
+    Reader.SetPosition(Reader.Duration() + 12345);
+    EXPECT_EQ(Reader.Position(), Reader.Duration());
+    std::vector<int16_t> Buffer(Block / 2);
+    EXPECT_EQ(Reader.Read(Buffer.data(), Block), 0);
+}
+
+TEST_F(AudioFileReader, RemovingTheRangeKeepsThePosition)
+{
+    TcbAudioFileReader Reader;
+    Reader.Open(WavOf(RampPcm(44100)));
+    std::vector<int16_t> Buffer(Block / 2);
+    Reader.SetLength(TimeOfFrame(8000));
+    ASSERT_EQ(Reader.Read(Buffer.data(), Block), Block);
+    ASSERT_EQ(Reader.Read(Buffer.data(), Block), Block);
+    const int64_t Here = Reader.Position();
+    Reader.SetLength(0);
+    EXPECT_EQ(Reader.Position(), Here);
+    Reader.SetLength(TimeOfFrame(100));  // ends before the position: back to the start
+    EXPECT_EQ(Reader.Position(), 0);
+}
+
+TEST_F(AudioFileReader, BlockCrossingTheRangeEndIsCutToWholeFramesAndEndsTheRange)
+{
+    TcbAudioFileReader Reader;
+    Reader.Open(WavOf(RampPcm(44100)));
+    const int64_t HalfBlock = TimeOfFrame(1024);
+    Reader.SetLength(HalfBlock);
+    std::vector<int16_t> Buffer(Block / 2);
+    const int32_t Bytes = Reader.Read(Buffer.data(), Block);
+    EXPECT_EQ(Bytes % 4, 0);
+    EXPECT_GE(Bytes, Block / 2 - 8);
+    EXPECT_LE(Bytes, Block / 2);
+    EXPECT_EQ(Reader.BlockEnd(), HalfBlock);
+    EXPECT_EQ(Reader.Position(), HalfBlock);
+    EXPECT_EQ(Reader.Read(Buffer.data(), Block), 0);
+}
+
+TEST_F(AudioFileReader, SetStartAheadOfThePositionSeeksThere)
+{
+    TcbAudioFileReader Reader;
+    Reader.Open(WavOf(RampPcm(20000)));
+    const int64_t At = TimeOfFrame(10000);
+    Reader.SetStart(At);
+    EXPECT_EQ(Reader.Start(), At);
+    EXPECT_EQ(Reader.Position(), At);
+    std::vector<int16_t> Buffer(4);
+    ASSERT_EQ(Reader.Read(Buffer.data(), 8), 8);
+    EXPECT_EQ(Buffer[0], 10000);
+    EXPECT_EQ(Buffer[1], -10000);
+    EXPECT_EQ(Buffer[2], 10001);
+    Reader.SetPosition(0);  // before the start: held at the start
+    EXPECT_EQ(Reader.Position(), At);
+}
+
+TEST_F(AudioFileReader, MonoAndOtherRatesComeOutAsTheyAre)
+{
+    TcbAudioFileReader Reader;
+    Reader.Open(WavOf(RampPcm(22050, 22050, 1)));
+    EXPECT_EQ(Reader.Format().SamplesPerSec, 22050u);
+    EXPECT_EQ(Reader.Format().Channels, 1);
+    EXPECT_EQ(Reader.Format().BlockAlign, 2);
+    EXPECT_EQ(Reader.Duration(), AudioTimeUnitsPerSecond);
+    std::vector<int16_t> Buffer(3);
+    EXPECT_EQ(Reader.Read(Buffer.data(), 5), 4);  // whole frames only
+    EXPECT_EQ(Buffer[1], 1);
+}
+
+TEST_F(AudioFileReader, ReadsIntoABufferAtAnOddAddress)
+{
+    const auto Pcm = RampPcm(4096);
+    TcbAudioFileReader Reader;
+    Reader.Open(WavOf(Pcm));
+    std::vector<uint8_t> Storage(Block + 1);
+    ASSERT_EQ(Reader.Read(Storage.data() + 1, Block), Block);
+    EXPECT_EQ(0, std::memcmp(Storage.data() + 1, Pcm.samples.data(), Block));
+}
+
+TEST_F(AudioFileReader, DecodesMp3AndCorrectsItsLengthAtTheEnd)
+{
+    testkit::Pcm Pcm;
+    Pcm.appendTones(2.0, {1000, 5000});
+    const std::string Mp3 = Dir.file("clip.mp3");
+    testkit::encodeMp3(WavOf(Pcm), Mp3);
+    TcbAudioFileReader Reader;
+    Reader.Open(Mp3);
+    EXPECT_EQ(Reader.Format().SamplesPerSec, 44100u);
+    EXPECT_EQ(Reader.Format().Channels, 2);
+    std::vector<int16_t> Buffer(Block / 2);
+    int64_t Frames = 0;
+    int16_t Loudest = 0;
+    for (int32_t Got; (Got = Reader.Read(Buffer.data(), Block)) > 0;) {
+        Frames += Got / 4;
+        for (int I = 0; I < Got / 2; ++I)
+            Loudest = std::max<int16_t>(Loudest, Buffer[size_t(I)]);
+    }
+    EXPECT_NEAR(double(Frames), 88200.0, 2000.0);
+    EXPECT_GT(Loudest, 10000);
+    EXPECT_EQ(Reader.Duration(), TimeOfFrame(Frames));
+}
+
+TEST_F(AudioFileReader, OpensEveryFormatLibsndfileDecodes)
+{
+    struct Case { const char* Name; int Format; };
+    for (Case C : {Case{"clip.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16}, Case{"clip.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+                   Case{"clip.w64", SF_FORMAT_W64 | SF_FORMAT_FLOAT}}) {
+        SCOPED_TRACE(C.Name);
+        SF_INFO Info{};
+        Info.samplerate = 48000;
+        Info.channels = 2;
+        Info.format = C.Format;
+        const std::string Path = Dir.file(C.Name);
+        SNDFILE* Out = sf_open(Path.c_str(), SFM_WRITE, &Info);
+        ASSERT_NE(Out, nullptr) << sf_strerror(nullptr);
+        std::vector<float> Samples(2 * 4800);
+        for (size_t I = 0; I < Samples.size(); ++I)
+            Samples[I] = 0.5f * float(std::sin(double(I / 2) * 0.1));
+        sf_writef_float(Out, Samples.data(), 4800);
+        sf_close(Out);
+
+        TcbAudioFileReader Reader;
+        Reader.Open(Path);
+        EXPECT_EQ(Reader.Format().SamplesPerSec, 48000u);
+        EXPECT_EQ(Reader.Format().BitsPerSample, 16);
+        std::vector<int16_t> Buffer(2 * 4800);
+        const int32_t Got = Reader.Read(Buffer.data(), int32_t(Buffer.size() * 2));
+        EXPECT_EQ(Got, 4800 * 4);
+        int Loudest = 0;
+        for (int16_t V : Buffer)
+            Loudest = std::max(Loudest, int(V));
+        EXPECT_NEAR(Loudest, 16384, 1500);  // scaled to the 16-bit range, not clipped at 1
+    }
+}
+
+TEST_F(AudioFileReader, BadFilesRaiseAClearErrorAndLeaveTheReaderClosed)
+{
+    std::vector<uint8_t> WavBytes;
+    {
+        const std::string Full = WavOf(RampPcm(1000), "full.wav");
+        const std::string Text = testkit::readText(Full);
+        WavBytes.assign(Text.begin(), Text.end());
+    }
+    testkit::writeText(Dir.file("text.wav"), "this is not audio at all, just some words in a file\n");
+    testkit::writeBytes(Dir.file("header-cut.wav"), std::vector<uint8_t>(WavBytes.begin(), WavBytes.begin() + 30));
+    testkit::writeBytes(Dir.file("empty.mp3"), {});
+    std::vector<uint8_t> Noise(5000);
+    for (size_t I = 0; I < Noise.size(); ++I)
+        Noise[I] = uint8_t(I * 7919 % 251);
+    testkit::writeBytes(Dir.file("noise.mp3"), Noise);
+
+    for (const char* Name : {"missing.wav", "text.wav", "header-cut.wav", "empty.mp3", "noise.mp3"}) {
+        SCOPED_TRACE(Name);
+        TcbAudioFileReader Reader;
+        Reader.Open(WavOf(RampPcm(100), "good.wav"));
+        try {
+            Reader.Open(Dir.file(Name));
+            ADD_FAILURE() << "Open did not raise";
+        } catch (const EAudioReadError& E) {
+            EXPECT_NE(E.ErrorCode(), 0);
+            EXPECT_GT(std::strlen(E.what()), 10u) << E.what();
+        }
+        EXPECT_FALSE(Reader.IsOpen());
+        int16_t Buffer[2];
+        EXPECT_EQ(ExpectReadError(Reader, Buffer, 4), AudioReadCode::NotInitialized);
+    }
+}
+
+TEST_F(AudioFileReader, ReadRefusesBuffersThatHoldNoFrame)
+{
+    TcbAudioFileReader Reader;
+    Reader.Open(WavOf(RampPcm(100)));
+    int16_t Buffer[2];
+    struct Case { void* Address; int32_t Size; int32_t Code; };
+    for (Case C : {Case{Buffer, 0, AudioReadCode::InvalidBufferSize}, Case{Buffer, -4, AudioReadCode::InvalidBufferSize},
+                   Case{Buffer, 3, AudioReadCode::InvalidBufferSize}, Case{nullptr, 4, AudioReadCode::InvalidPointer}})
+        EXPECT_EQ(ExpectReadError(Reader, C.Address, C.Size), C.Code) << "size " << C.Size;
+    try {
+        Reader.Read(Buffer, 0);
+    } catch (const EAudioReadError& E) {
+        EXPECT_STREQ(E.what(), "Invalid buffer size.");
+    }
+}
+
+TEST_F(AudioFileReader, FilesCutInsideTheAudioGiveWhatTheyHold)
+{
+    // A WAV whose data chunk claims more than the file holds, and an MP3 cut in the middle:
+    // the audio that is there comes out, then the end of the stream, and nothing else.
+    const auto Pcm = RampPcm(44100);
+    const std::string Wav = WavOf(Pcm, "whole.wav");
+    const std::string WavText = testkit::readText(Wav);
+    testkit::writeText(Dir.file("cut.wav"), WavText.substr(0, 44 + 4 * 10000 + 2));
+    testkit::Pcm Tone;
+    Tone.appendTones(3.0, {2000});
+    const std::string Mp3 = Dir.file("whole.mp3");
+    testkit::encodeMp3(WavOf(Tone, "tone.wav"), Mp3);
+    const std::string Mp3Text = testkit::readText(Mp3);
+    testkit::writeText(Dir.file("cut.mp3"), Mp3Text.substr(0, Mp3Text.size() / 3));
+
+    struct Case { const char* Name; int64_t MinFrames, MaxFrames; };
+    for (Case C : {Case{"cut.wav", 10000, 10000}, Case{"cut.mp3", 30000, 50000}}) {
+        SCOPED_TRACE(C.Name);
+        TcbAudioFileReader Reader;
+        Reader.Open(Dir.file(C.Name));
+        std::vector<int16_t> Buffer(Block / 2);
+        int64_t Frames = 0;
+        for (int32_t Got; (Got = Reader.Read(Buffer.data(), Block)) > 0;)
+            Frames += Got / 4;
+        EXPECT_GE(Frames, C.MinFrames);
+        EXPECT_LE(Frames, C.MaxFrames);
+        EXPECT_EQ(Reader.Duration(), TimeOfFrame(Frames));
+    }
+}
+
+TEST(AudioReadErrorText, KnownCodesHaveTheirTextOthersTheDecodersOrAFallback)
+{
+    EXPECT_EQ(AudioReadErrorText(0x08000001), "Invalid buffer size.");
+    EXPECT_EQ(AudioReadErrorText(AudioReadCode::InvalidArgument), "One of the parameters is invalid.");
+    EXPECT_EQ(AudioReadErrorText(0x00040003, "ignored"), "Reached the end of the stream; the sample wasn't updated.");
+    EXPECT_EQ(AudioReadErrorText(2, "System error : No such file or directory."), "System error : No such file or directory.");
+    EXPECT_EQ(AudioReadErrorText(12345), "Unrecognized error value.");
+    EXPECT_EQ(AudioReadErrorText(7, std::string(400, 'x')).size(), 300u);
+
+    EXPECT_NO_THROW(CheckResult(0));
+    try {
+        CheckResult(0x00040001);  // a success code still raises
+        ADD_FAILURE() << "CheckResult did not raise";
+    } catch (const EAudioReadError& E) {
+        EXPECT_EQ(E.ErrorCode(), 0x00040001);
+        EXPECT_STREQ(E.what(), "The asynchronous update is pending.");
+    }
+}
+
+}  // namespace
