@@ -300,4 +300,13 @@ public:
     int32_t DeviceIndex = 0;
     // Frames per analysis block, a power of two from 1024 to 8192.
     int32_t FFTCount = 2048;
+
+    // Fingerprint of an audio clip (any file TcbAudioFileReader decodes), analysed with
+    // FileFFT at the current FrameRate and FFTCount: a new spectral sequence on Channel, one
+    // slice per complete block, each with at most MaxPeaks presence peaks (and, with
+    // UseAbsence, at most MaxPeaks absence peaks) carrying Sense. A clip at another rate
+    // gives a sequence without slices. Raises EAudioReadError when the file cannot be read
+    // and EFingerprintError (audio/AudioDetectorBuild.h) when no slice carries a presence peak.
+    std::unique_ptr<TAudioSequence> BuildFromFile(const std::string& FileName, int32_t MaxPeaks, int32_t Sense,
+                                                  bool UseAbsence, TSignalMode Channel);
 };

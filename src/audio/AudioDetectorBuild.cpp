@@ -1,0 +1,166 @@
+// The fingerprint builder: an audio clip becomes a spectral sequence, one slice per block
+// of FFTCount frames, each holding the strongest peaks between 1000 and 15000 Hz and, on
+// request, the quietest bins of that band as absence peaks.
+
+#include "audio/AudioDetectorBuild.h"
+
+#include "audio/cbAudioFileRead.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr double PresenceThreshold = 200;  // a bin must exceed it to be a presence peak
+constexpr double AbsenceThreshold = 150;   // a bin must stay below it to be an absence peak
+constexpr int32_t BandLow = 1000;          // Hz
+constexpr int32_t BandHigh = 15000;        // Hz
+constexpr int32_t PeakTolerance = 50;      // Hz
+constexpr int32_t PruneDistance = 200;     // Hz
+constexpr int32_t MaxGapBlocks = 6;
+
+// Averages the bins in groups of three into the middle bin and clears the outer two; the
+// last Len mod 3 bins keep their values.
+void SmoothInThrees(TSpectrumData& S)
+{
+    const size_t Groups = S.size() / 3;
+    for (size_t G = 0; G < Groups; ++G) {
+        int32_t* Bin = S.data() + 3 * G;
+        Bin[1] = (Bin[0] + Bin[1] + Bin[2]) / 3;
+        Bin[0] = 0;
+        Bin[2] = 0;
+    }
+}
+
+// Orders the candidates by level (ascending for presence peaks, descending for absence
+// peaks), then thins neighbours in that level order: walking from the end of the list, an
+// item within PruneDistance of the last one kept is dropped, so of a run of close peaks
+// only the last (the strongest, or the quietest) survives. Then keeps the last MaxPeaks.
+// Result: the kept peaks from the end of the list backwards, the order they enter a slice.
+void SelectPeaks(std::vector<TFreqData>& Candidates, bool Ascending, size_t MaxPeaks, std::vector<TFreqData>& Selected)
+{
+    // A stable sort keeps equal levels in frequency order, so building a clip twice gives
+    // the same peaks.
+    std::stable_sort(Candidates.begin(), Candidates.end(), [Ascending](const TFreqData& A, const TFreqData& B) {
+        return Ascending ? A.RefLevel < B.RefLevel : A.RefLevel > B.RefLevel;
+    });
+    Selected.clear();
+    // Items further down never remove one already kept, so the walk can stop at MaxPeaks.
+    for (auto It = Candidates.rbegin(); It != Candidates.rend() && Selected.size() < MaxPeaks; ++It) {
+        if (!Selected.empty() && std::abs(Selected.back().Frequency - It->Frequency) <= PruneDistance)
+            continue;
+        Selected.push_back(*It);
+    }
+}
+
+// One block of the file as 16-bit stereo frames: stereo as it is, mono with the one channel
+// on both sides, more channels by their first two (front left and right).
+void ToStereo(const std::vector<int16_t>& Source, int32_t Channels, size_t Frames, std::vector<int16_t>& Stereo)
+{
+    Stereo.resize(2 * Frames);
+    for (size_t F = 0; F < Frames; ++F) {
+        const int16_t* Frame = Source.data() + F * size_t(Channels);
+        Stereo[2 * F] = Frame[0];
+        Stereo[2 * F + 1] = Channels > 1 ? Frame[1] : Frame[0];
+    }
+}
+
+}  // namespace
+
+TFingerprintStrength FingerprintStrength(const TAudioSequence& Sequence)
+{
+    TFingerprintStrength Result;
+    for (const TAudioSample& Slice : Sequence.Samples) {
+        ++Result.Slices;
+        for (const TFreqData& Peak : Slice.Peaks)
+            if (Peak.Kind == fkPresent) {
+                ++Result.SlicesWithPeaks;
+                break;
+            }
+    }
+    return Result;
+}
+
+std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string& FileName, int32_t MaxPeaks, int32_t Sense,
+                                                              bool UseAbsence, TSignalMode Channel)
+{
+    FileFFT.SetChannels(TSignalModes{Channel});
+    auto Sequence = std::make_unique<TAudioSequence>();
+    Sequence->Kind = skSpectral;
+    Sequence->Channel = Channel;
+    // A hand-edited precision can make MaxPeaks negative: no peaks of either kind.
+    const size_t PeakLimit = MaxPeaks > 0 ? size_t(MaxPeaks) : 0;
+
+    TcbAudioFileReader Reader;
+    Reader.Open(FileName);
+    if (Reader.Format().SamplesPerSec != static_cast<uint32_t>(FrameRate))
+        return Sequence;  // another rate: a sequence that is never found, as before
+    Reader.SetPosition(0);
+
+    const int32_t Channels = Reader.Format().Channels;
+    const size_t Frames = FFTCount > 0 ? size_t(FFTCount) : 0;
+    const int64_t SourceBytes = int64_t(Frames) * Reader.Format().BlockAlign;
+    const auto BlockBytes = static_cast<int32_t>(std::min<int64_t>(SourceBytes, INT32_MAX));
+    const auto BlockMs = static_cast<int32_t>(int64_t(FFTCount) * 1000 / FrameRate);
+    // The next slice's audio begins one block after this one's while live blocks come every
+    // half block: the next slice is first tried on the block that lines up with it.
+    const int32_t MinGap = BlockMs - BlockMs / 4;
+
+    std::vector<int16_t> Source(size_t(BlockBytes) / 2);
+    std::vector<int16_t> Stereo;
+    TSpectrumData S;
+    std::vector<TFreqData> Presence, Absence, Selected;
+    while (Reader.Read(Source.data(), BlockBytes) == BlockBytes) {
+        const int16_t* Block = Source.data();
+        if (Channels != 2) {
+            ToStereo(Source, Channels, Frames, Stereo);
+            Block = Stereo.data();
+        }
+        FileFFT.Process(Block, static_cast<int32_t>(Frames * 4));
+        S = FileFFT.SpectrumOf(Channel);
+        const auto Len = static_cast<int32_t>(S.size());
+        SmoothInThrees(S);
+
+        Presence.clear();
+        Absence.clear();
+        const int32_t Lo = std::max(0, BinOf(BandLow, Len, FrameRate));
+        const int32_t Hi = std::min(BinOf(BandHigh, Len, FrameRate), Len - 1);
+        for (int32_t I = Lo; I <= Hi; ++I) {
+            const int32_t Level = S[size_t(I)];
+            if (Level <= 0)
+                continue;  // among them every bin the smoothing cleared
+            TFreqData Peak;
+            Peak.Frequency = FreqOf(I, Len, FrameRate);
+            Peak.RefLevel = Level;
+            Peak.Tolerance = PeakTolerance;
+            Peak.Sense = Sense;
+            if (double(Level) > PresenceThreshold) {
+                Peak.Kind = fkPresent;
+                Presence.push_back(Peak);
+            }
+            if (UseAbsence && double(Level) < AbsenceThreshold) {
+                Peak.Kind = fkAbsent;
+                Absence.push_back(Peak);
+            }
+        }
+
+        TAudioSample& Slice = Sequence->Samples.AddNew();
+        Slice.MaxGap = BlockMs * MaxGapBlocks;
+        Slice.MinGap = MinGap;
+        SelectPeaks(Presence, true, PeakLimit, Selected);  // strongest first
+        for (const TFreqData& Peak : Selected)
+            Slice.Peaks.AddNew() = Peak;
+        if (UseAbsence) {
+            SelectPeaks(Absence, false, PeakLimit, Selected);  // quietest first
+            for (const TFreqData& Peak : Selected)
+                Slice.Peaks.AddNew() = Peak;
+        }
+    }
+
+    const TFingerprintStrength Strength = FingerprintStrength(*Sequence);
+    if (Strength.Slices > 0 && Strength.SlicesWithPeaks == 0)
+        throw EFingerprintError("ErrorInSample");
+    return Sequence;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Reading and writing the "Key=Value" lines of the sample list and frequency files.
+
+#include <QString>
+
+// Splits a line at its first "=": the text before is the key, the text after the value. A line
+// without "=" is a key with an empty value. Nothing is trimmed.
+void SplitKeyValue(const QString& Line, QString& Key, QString& Value);
+
+// Whether a key equals a name without regard to letter case.
+bool SameKey(const QString& Key, const QString& Name);
+
+// A decimal integer (a sign and surrounding blanks allowed), or Default when the text is not
+// one or does not fit 32 bits.
+int StrToIntDef(const QString& Text, int Default);
+
+// A finite decimal number written with "." or "," as decimal separator, or Default.
+double StrToFloatDef(const QString& Text, double Default);
+
+// The text without blanks and control characters (anything up to U+0020) at both ends.
+QString TrimBlanks(const QString& Text);
+
+// A value as it can stand on one line of a file: line breaks become blanks, so a value can
+// never add lines (and with them keys) of its own.
+QString OneLineValue(const QString& Value);

@@ -1,0 +1,20 @@
+#pragma once
+// Readable GoogleTest output for Qt values: failures show the text, not the object's bytes.
+
+#include <QString>
+#include <QStringList>
+
+#include <ostream>
+
+inline void PrintTo(const QString& Value, std::ostream* Out)
+{
+    *Out << '"' << Value.toStdString() << '"';
+}
+
+inline void PrintTo(const QStringList& Value, std::ostream* Out)
+{
+    *Out << '{';
+    for (qsizetype I = 0; I < Value.size(); ++I)
+        *Out << (I ? ", \"" : "\"") << Value.at(I).toStdString() << '"';
+    *Out << '}';
+}

@@ -1,0 +1,435 @@
+#include "samples/Class_SampleRec.h"
+
+#include "helpers/QtPrinters.h"
+#include "helpers/TestFiles.h"
+
+#include <QDir>
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+QString Q(const std::string& Path)
+{
+    return QString::fromStdString(Path);
+}
+
+// Loads a sample list from file text written byte for byte as given.
+void LoadText(TSampleList& List, const std::string& Text)
+{
+    testkit::TempDir Dir;
+    testkit::writeText(Dir.file("Samples.ini"), Text);
+    QString Error;
+    ASSERT_TRUE(List.LoadFromFile(Q(Dir.file("Samples.ini")), &Error)) << Error.toStdString();
+}
+
+std::string SavedText(const TSampleList& List)
+{
+    testkit::TempDir Dir;
+    QString Error;
+    EXPECT_TRUE(List.SaveToFile(Q(Dir.file("Ini/Samples.ini")), &Error)) << Error.toStdString();
+    return testkit::readText(Dir.file("Ini/Samples.ini"));
+}
+
+// The stored fields of a record, one "name value" each, for comparing records.
+QStringList Stored(const TSampleRec& R)
+{
+    return {
+        QStringLiteral("Description %1").arg(R.Description),
+        QStringLiteral("Number %1").arg(R.Number),
+        QStringLiteral("Type %1").arg(int(R.Type)),
+        QStringLiteral("Sense %1").arg(R.Sense),
+        QStringLiteral("SampleWait %1").arg(R.SampleWait),
+        QStringLiteral("AutoDisable %1").arg(R.AutoDisable),
+        QStringLiteral("AutoStart %1").arg(R.AutoStart),
+        QStringLiteral("UseLowFreq %1").arg(R.UseLowFreq),
+        QStringLiteral("SignalMode %1").arg(int(R.SignalMode)),
+        QStringLiteral("Path %1").arg(R.Path),
+        QStringLiteral("Precision %1").arg(R.Precision),
+        QStringLiteral("SignalTime %1").arg(R.SignalTime),
+        QStringLiteral("SignaldB %1").arg(R.SignaldB),
+        QStringLiteral("Command %1").arg(R.Command),
+        QStringLiteral("CommandSpeed %1").arg(R.CommandSpeed),
+        QStringLiteral("FileExecute %1").arg(R.FileExecute),
+    };
+}
+
+TSampleRec* AddRec(TSampleList& List, TSampleType Type, int Number, const QString& Description = {})
+{
+    auto* R = List.Add(std::make_unique<TSampleRec>());
+    R->Type = Type;
+    R->Number = Number;
+    R->Description = Description;
+    return R;
+}
+
+TEST(SampleFileTest, DescriptionLineAloneGivesASampleWithDefaults)
+{
+    TSampleList List;
+    LoadText(List, "Description=\r\n");
+    ASSERT_EQ(List.Count(), 1);
+    const TSampleRec& R = *List[0];
+    EXPECT_EQ(R.Description, QString());
+    EXPECT_EQ(R.Type, TSampleType::Command);
+    EXPECT_EQ(R.Number, -1);
+    EXPECT_EQ(R.Sense, 50);
+    EXPECT_EQ(R.Precision, 2);
+    EXPECT_EQ(R.CommandSpeed, 5);
+    EXPECT_EQ(R.SignalTime, 5.0);
+    EXPECT_EQ(R.SignaldB, -40.0);
+    EXPECT_EQ(R.SignalMode, TSignalMode::Left);
+    EXPECT_FALSE(R.Enabled);
+    EXPECT_FALSE(R.Detected);
+    EXPECT_EQ(R.Sequence, nullptr);
+}
+
+TEST(SampleFileTest, EachKeyReadsItsValueOrItsFallback)
+{
+    struct Case {
+        const char* Line;
+        std::function<bool(const TSampleRec&)> Holds;
+    };
+    const Case Cases[] = {
+        {"Sense=abc", [](auto& R) { return R.Sense == 0; }},
+        {"Sense=73", [](auto& R) { return R.Sense == 73; }},
+        {"sEnSe=7", [](auto& R) { return R.Sense == 7; }},
+        {"Sensitivity=70", [](auto& R) { return R.Sense == 20; }},
+        {"Sensitivity=x", [](auto& R) { return R.Sense == 0; }},
+        {"Sensitivity=-2147483648", [](auto& R) { return R.Sense == INT32_MIN; }},
+        {"Number=x", [](auto& R) { return R.Number == -1; }},
+        {"Number=12", [](auto& R) { return R.Number == 12; }},
+        {"Number=99999999999", [](auto& R) { return R.Number == -1; }},
+        {"Type=silence", [](auto& R) { return R.Type == TSampleType::Silence; }},
+        {"Type=SIGNAL", [](auto& R) { return R.Type == TSampleType::Signal; }},
+        {"Type=Command", [](auto& R) { return R.Type == TSampleType::Command; }},
+        {"Type=Tone", [](auto& R) { return R.Type == TSampleType::File; }},
+        {"Type= Silence", [](auto& R) { return R.Type == TSampleType::File; }},  // no trimming
+        {"SampleType=2", [](auto& R) { return R.Type == TSampleType::Signal; }},
+        {"SampleType=x", [](auto& R) { return R.Type == TSampleType::File; }},
+        {"SignalMode=dec", [](auto& R) { return R.SignalMode == TSignalMode::Dec; }},
+        {"SignalMode=Right", [](auto& R) { return R.SignalMode == TSignalMode::Right; }},
+        {"SignalMode=Centre", [](auto& R) { return R.SignalMode == TSignalMode::Add; }},
+        {"AutoStart=True", [](auto& R) { return R.AutoStart; }},
+        {"AutoStart=1", [](auto& R) { return !R.AutoStart; }},
+        {"AutoDisable=TRUE", [](auto& R) { return R.AutoDisable; }},
+        {"UseLowFreq=true", [](auto& R) { return R.UseLowFreq; }},
+        {"UseLowFreq=yes", [](auto& R) { return !R.UseLowFreq; }},
+        {"Precision=x", [](auto& R) { return R.Precision == 0; }},
+        {"Precision=4", [](auto& R) { return R.Precision == 4; }},
+        {"SampleWait=x", [](auto& R) { return R.SampleWait == 0; }},
+        {"SampleWait=1500", [](auto& R) { return R.SampleWait == 1500; }},
+        {"SignalTime=x", [](auto& R) { return R.SignalTime == 0; }},
+        {"SignalTime=2.5", [](auto& R) { return R.SignalTime == 2.5; }},
+        {"SignalTime=2,5", [](auto& R) { return R.SignalTime == 2.5; }},
+        {"SignalTime=nan", [](auto& R) { return R.SignalTime == 0; }},
+        {"SignaldB=-12", [](auto& R) { return R.SignaldB == -12; }},
+        {"SignaldB=x", [](auto& R) { return R.SignaldB == 0; }},
+        {"CommandSpeed=x", [](auto& R) { return R.CommandSpeed == 5; }},
+        {"CommandSpeed=3", [](auto& R) { return R.CommandSpeed == 3; }},
+        {"Command= 1, 2 ", [](auto& R) { return R.Command == " 1, 2 "; }},
+        {"Path=/a b/c=d.wav", [](auto& R) { return R.Path == "/a b/c=d.wav"; }},
+        {"FileExecute=run.sh", [](auto& R) { return R.FileExecute == "run.sh"; }},
+        {"Unknown=5", [](auto& R) { TSampleRec D; D.Description = "x"; return Stored(R) == Stored(D); }},
+    };
+    for (const Case& C : Cases) {
+        TSampleList List;
+        LoadText(List, std::string("Description=x\r\n") + C.Line + "\r\n");
+        ASSERT_EQ(List.Count(), 1) << C.Line;
+        EXPECT_TRUE(C.Holds(*List[0])) << C.Line;
+    }
+}
+
+TEST(SampleFileTest, DescriptionKeepsEverythingAfterTheFirstEquals)
+{
+    TSampleList List;
+    LoadText(List, "Description=A=B\r\n");
+    ASSERT_EQ(List.Count(), 1);
+    EXPECT_EQ(List[0]->Description, QStringLiteral("A=B"));
+}
+
+TEST(SampleFileTest, LinesBeforeTheFirstDescriptionAreIgnored)
+{
+    TSampleList List;
+    LoadText(List, "Number=5\r\nType=Silence\r\nSense=1\r\n[Samples]\r\n\r\ndescription=first\r\nNumber=3\r\n");
+    ASSERT_EQ(List.Count(), 1);
+    EXPECT_EQ(List[0]->Description, QStringLiteral("first"));
+    EXPECT_EQ(List[0]->Number, 3);
+    EXPECT_EQ(List[0]->Type, TSampleType::Command);
+    EXPECT_EQ(List[0]->Sense, 50);
+}
+
+TEST(SampleFileTest, WritesEachTypeWithItsOwnLines)
+{
+    TSampleList List;
+    auto* File = AddRec(List, TSampleType::File, 0, QStringLiteral("Джингл"));
+    File->Path = QStringLiteral("/clips/jingle.mp3");
+    File->Precision = 3;
+    File->AutoStart = true;
+    File->SignalMode = TSignalMode::Dec;
+    auto* Silence = AddRec(List, TSampleType::Silence, 1, QStringLiteral("Тишина"));
+    Silence->SignalTime = 2.25;
+    Silence->SignaldB = -60;
+    Silence->AutoDisable = true;
+    auto* Command = AddRec(List, TSampleType::Command, 2, QStringLiteral("DTMF"));
+    Command->Command = QStringLiteral("1,2,3");
+    Command->FileExecute = QStringLiteral("/bin/true");
+    Command->UseLowFreq = true;
+    AddRec(List, TSampleType(7), 3, QStringLiteral("odd"));
+
+    EXPECT_EQ(SavedText(List),
+              "[Samples]\r\n"
+              "Description=Джингл\r\nNumber=0\r\nType=File\r\nSense=50\r\nSampleWait=0\r\n"
+              "AutoDisable=FALSE\r\nAutoStart=TRUE\r\nUseLowFreq=FALSE\r\nSignalMode=Dec\r\n"
+              "Path=/clips/jingle.mp3\r\nPrecision=3\r\nFileExecute=\r\n"
+              "\r\n"
+              "Description=Тишина\r\nNumber=1\r\nType=Silence\r\nSense=50\r\nSampleWait=0\r\n"
+              "AutoDisable=TRUE\r\nAutoStart=FALSE\r\nUseLowFreq=FALSE\r\nSignalMode=Left\r\n"
+              "SignalTime=2.25\r\nSignaldB=-60\r\nFileExecute=\r\n"
+              "\r\n"
+              "Description=DTMF\r\nNumber=2\r\nType=Command\r\nSense=50\r\nSampleWait=0\r\n"
+              "AutoDisable=FALSE\r\nAutoStart=FALSE\r\nUseLowFreq=TRUE\r\nSignalMode=Left\r\n"
+              "Command=1,2,3\r\nCommandSpeed=5\r\nFileExecute=/bin/true\r\n"
+              "\r\n"
+              "Description=odd\r\nNumber=3\r\nType=\r\nSense=50\r\nSampleWait=0\r\n"
+              "AutoDisable=FALSE\r\nAutoStart=FALSE\r\nUseLowFreq=FALSE\r\nSignalMode=Left\r\n"
+              "FileExecute=\r\n");
+}
+
+TEST(SampleFileTest, FieldsOfOtherTypesComeBackAsDefaults)
+{
+    TSampleList List;
+    auto* R = AddRec(List, TSampleType::File, 0, QStringLiteral("clip"));
+    R->SignalTime = 9;
+    R->SignaldB = -3;
+    R->Command = QStringLiteral("1");
+    R->CommandSpeed = 9;
+    TSampleList Loaded;
+    LoadText(Loaded, SavedText(List));
+    ASSERT_EQ(Loaded.Count(), 1);
+    EXPECT_EQ(Loaded[0]->SignalTime, 5.0);
+    EXPECT_EQ(Loaded[0]->SignaldB, -40.0);
+    EXPECT_EQ(Loaded[0]->Command, QString());
+    EXPECT_EQ(Loaded[0]->CommandSpeed, 5);
+}
+
+TEST(SampleFileTest, EmptyListIsTheHeaderAlone)
+{
+    EXPECT_EQ(SavedText(TSampleList()), "[Samples]\r\n");
+}
+
+TEST(SampleFileTest, RoundTripKeepsEveryStoredField)
+{
+    TSampleList List;
+    auto* File = AddRec(List, TSampleType::File, 4, QStringLiteral("  Пробелы вокруг  "));
+    File->Path = QStringLiteral("/music/a=b ü.wav");
+    File->Precision = 0;
+    File->Sense = 100;
+    File->SampleWait = 99999999;
+    File->AutoDisable = File->AutoStart = File->UseLowFreq = true;
+    File->SignalMode = TSignalMode::Right;
+    File->FileExecute = QStringLiteral("/usr/bin/notify \"found\"");
+    auto* Signal = AddRec(List, TSampleType::Signal, 7, QString());
+    Signal->SignalTime = 99999999;
+    Signal->SignaldB = -91;
+    Signal->SignalMode = TSignalMode::Add;
+    Signal->Sense = 0;
+    auto* Command = AddRec(List, TSampleType::Command, 9, QStringLiteral("#"));
+    Command->Command = QStringLiteral(" 1, ,2,");
+    Command->CommandSpeed = 10;
+    auto* Silence = AddRec(List, TSampleType::Silence, -1, QStringLiteral("=")); // no number yet
+    Silence->SignalTime = 0.5;
+    Silence->SignaldB = -0.125;
+
+    TSampleList Loaded;
+    LoadText(Loaded, SavedText(List));
+    List.SortByNumber();
+    ASSERT_EQ(Loaded.Count(), List.Count());
+    for (int I = 0; I < List.Count(); ++I)
+        EXPECT_EQ(Stored(*Loaded[I]), Stored(*List[I])) << I;
+}
+
+TEST(SampleFileTest, NumbersAreRoundedToThreeDecimals)
+{
+    struct Case {
+        double Value;
+        const char* Text;
+    };
+    const Case Cases[] = {
+        {5, "5"},          {-40, "-40"},       {2.25, "2.25"},    {1.2344, "1.234"},
+        {1.2346, "1.235"}, {1.23444, "1.234"}, {1.23449, "1.235"}, {-1.2349, "-1.234"},
+        {0.0004, "0"},     {0.00046, "0.001"}, {-0.0009, "0"},    {99999999, "99999999"},
+    };
+    for (const Case& C : Cases)
+        EXPECT_EQ(SampleFloatToStr(C.Value), QString::fromLatin1(C.Text)) << C.Value;
+}
+
+TEST(SampleFileTest, NumbersUseTheLocaleSeparatorAndReadEitherSeparator)
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    TSampleList List;
+    auto* R = AddRec(List, TSampleType::Silence, 0, QStringLiteral("s"));
+    R->SignalTime = 2.5;
+    const std::string Text = SavedText(List);
+    QLocale::setDefault(QLocale::c());
+    EXPECT_NE(Text.find("SignalTime=2,5\r\n"), std::string::npos) << Text;
+
+    TSampleList Loaded;
+    LoadText(Loaded, Text);  // now under a locale with "." as its separator
+    ASSERT_EQ(Loaded.Count(), 1);
+    EXPECT_EQ(Loaded[0]->SignalTime, 2.5);
+}
+
+TEST(SampleFileTest, LineBreaksInValuesCannotAddKeys)
+{
+    TSampleList List;
+    auto* R = AddRec(List, TSampleType::File, 0, QStringLiteral("two\r\nlines"));
+    R->Path = QStringLiteral("/tmp/odd\nFileExecute=/bin/evil");
+    TSampleList Loaded;
+    LoadText(Loaded, SavedText(List));
+    ASSERT_EQ(Loaded.Count(), 1);
+    EXPECT_EQ(Loaded[0]->FileExecute, QString());
+    EXPECT_EQ(Loaded[0]->Description, QStringLiteral("two  lines"));
+}
+
+TEST(SampleFileTest, OlderFilesInWindows1251Load)
+{
+    TSampleList List;
+    // "Description=Гимн" and the old keys, as an older installation wrote them.
+    LoadText(List, "Description=\xC3\xE8\xEC\xED\r\nSampleType=1\r\nSensitivity=70\r\n");
+    ASSERT_EQ(List.Count(), 1);
+    EXPECT_EQ(List[0]->Description, QString::fromUtf8("Гимн"));
+    EXPECT_EQ(List[0]->Type, TSampleType::Silence);
+    EXPECT_EQ(List[0]->Sense, 20);
+}
+
+TEST(SampleFileTest, BadLinesAreSkippedAndTheRestLoads)
+{
+    using namespace std::string_literals;
+    std::string Text = "\x01\x02\xff\xfe\x80 garbage\r\n"
+                       "=\r\n===\r\n"
+                       "Description=one\r\nNumber=1\r\nbinary\x00\x01=\x02\r\n"s;
+    Text += "Description=" + std::string(1 << 20, 'D') + "\r\nNumber=2\r\n";  // an overlong line
+    Text += "Description=three\r\nNumber=\0\0\r\nType=Signal\r\n\0"s;
+    TSampleList List;
+    LoadText(List, Text);
+    ASSERT_EQ(List.Count(), 3);
+    EXPECT_EQ(List[0]->Description, QStringLiteral("three"));  // its number did not parse: -1
+    EXPECT_EQ(List[0]->Type, TSampleType::Signal);
+    EXPECT_EQ(List[1]->Description, QStringLiteral("one"));
+    EXPECT_EQ(List[2]->Description.size(), 1 << 20);
+}
+
+TEST(SampleFileTest, MissingFileGivesAnEmptyList)
+{
+    testkit::TempDir Dir;
+    TSampleList List;
+    AddRec(List, TSampleType::File, 0);
+    EXPECT_TRUE(List.LoadFromFile(Q(Dir.file("none.ini"))));
+    EXPECT_EQ(List.Count(), 0);
+}
+
+TEST(SampleFileTest, UnreadableFileIsAnErrorNamingItAndKeepsTheList)
+{
+    testkit::TempDir Dir;
+    const QString FileName = Q(Dir.file("Samples.ini"));
+    ASSERT_TRUE(QDir().mkpath(FileName));  // a folder where the file should be
+    TSampleList List;
+    AddRec(List, TSampleType::File, 0, QStringLiteral("kept"));
+    QString Error;
+    EXPECT_FALSE(List.LoadFromFile(FileName, &Error));
+    EXPECT_TRUE(Error.contains(FileName)) << Error.toStdString();
+    ASSERT_EQ(List.Count(), 1);
+    EXPECT_EQ(List[0]->Description, QStringLiteral("kept"));
+}
+
+TEST(SampleFileTest, UnwritableFileIsAnErrorNamingIt)
+{
+    testkit::TempDir Dir;
+    testkit::writeText(Dir.file("blocker"), "a file, not a folder");
+    QString Error;
+    EXPECT_FALSE(TSampleList().SaveToFile(Q(Dir.file("blocker/Samples.ini")), &Error));
+    EXPECT_TRUE(Error.contains(Q(Dir.file("blocker")))) << Error.toStdString();
+}
+
+TEST(SampleListTest, LoadingSortsByNumber)
+{
+    TSampleList List;
+    LoadText(List, "Description=a\r\nNumber=5\r\nDescription=b\r\nNumber=2\r\nDescription=c\r\nNumber=9\r\n");
+    ASSERT_EQ(List.Count(), 3);
+    EXPECT_EQ(List[0]->Number, 2);
+    EXPECT_EQ(List[1]->Number, 5);
+    EXPECT_EQ(List[2]->Number, 9);
+}
+
+TEST(SampleListTest, NextFreeNumberIsTheFirstGapFromZero)
+{
+    struct Case {
+        std::vector<int> Numbers;
+        int Next;
+    };
+    const Case Cases[] = {
+        {{}, 0}, {{0, 1, 3}, 2}, {{3, 1, 0}, 2}, {{-1, -5}, 0}, {{-1, 0}, 1}, {{0, 0, 1}, 2}, {{1, 2}, 0},
+    };
+    for (const Case& C : Cases) {
+        TSampleList List;
+        for (int N : C.Numbers)
+            AddRec(List, TSampleType::File, N);
+        EXPECT_EQ(List.NextFreeNumber(), C.Next) << ::testing::PrintToString(C.Numbers);
+    }
+}
+
+TEST(SampleListTest, FindByNumberTakesTheFirstInListOrder)
+{
+    TSampleList List;
+    AddRec(List, TSampleType::File, 3, QStringLiteral("first"));
+    AddRec(List, TSampleType::File, 3, QStringLiteral("second"));
+    EXPECT_EQ(List.FindByNumber(3)->Description, QStringLiteral("first"));
+    EXPECT_EQ(List.FindByNumber(4), nullptr);
+    EXPECT_TRUE(List.NumberExists(3));
+    EXPECT_FALSE(List.NumberExists(-1));
+}
+
+TEST(SampleListTest, DeleteFreesOnlyValidIndexes)
+{
+    TSampleList List;
+    auto* A = AddRec(List, TSampleType::File, 0);
+    auto* B = AddRec(List, TSampleType::File, 1);
+    EXPECT_FALSE(List.Delete(2));
+    EXPECT_FALSE(List.Delete(-1));
+    EXPECT_TRUE(List.Delete(0));
+    EXPECT_EQ(List.IndexOf(A), -1);
+    EXPECT_EQ(List.IndexOf(B), 0);
+}
+
+TEST(SampleRecTest, SetDefaultsKeepsRunTimeLinks)
+{
+    TSampleRec R;
+    auto* Marker = reinterpret_cast<TAudioSequence*>(&R);
+    R.Sequence = Marker;
+    R.Detected = true;
+    R.Enabled = true;
+    R.Description = QStringLiteral("x");
+    R.Type = TSampleType::File;
+    R.SetDefaults();
+    EXPECT_EQ(R.Sequence, Marker);
+    EXPECT_TRUE(R.Detected);
+    EXPECT_FALSE(R.Enabled);
+    EXPECT_EQ(Stored(R), Stored(TSampleRec()));
+}
+
+TEST(SampleRecTest, NamesConvertBothWays)
+{
+    EXPECT_EQ(SampleTypeToStr(TSampleType(4)), QString());
+    EXPECT_EQ(SignalModeToStr(TSignalMode(9)), QString());
+    for (int I = 0; I < 4; ++I) {
+        EXPECT_EQ(StrToSampleType(SampleTypeToStr(TSampleType(I)).toLower()), TSampleType(I));
+        EXPECT_EQ(StrToSignalMode(SignalModeToStr(TSignalMode(I)).toUpper()), TSignalMode(I));
+    }
+    EXPECT_EQ(StrToSampleType(QString()), TSampleType::File);
+    EXPECT_EQ(StrToSignalMode(QString()), TSignalMode::Add);
+}
+
+}  // namespace
