@@ -296,6 +296,33 @@ TEST_F(FingerprintBuilder, FileErrorsReachTheCaller)
         EXPECT_THROW(Detector.BuildFromFile(Dir.file(Name), 4, 50, false, TSignalMode::Left), EAudioReadError) << Name;
 }
 
+TEST_F(FingerprintBuilder, CutClipsGiveAFingerprintOrAClearError)
+{
+    testkit::Pcm Pcm;
+    for (int B = 0; B < 12; ++B)
+        AppendBlock(Pcm, {{100, 6000}, {250, 9000}});
+    const std::string Wav = Dir.file("whole.wav");
+    testkit::writeWav(Wav, Pcm);
+    const std::string Mp3 = Dir.file("whole.mp3");
+    testkit::encodeMp3(Wav, Mp3);
+    for (const std::string& Whole : {Wav, Mp3}) {
+        const std::string Bytes = testkit::readText(Whole);
+        const std::string Cut = Dir.file("cut" + Whole.substr(Whole.size() - 4));
+        for (size_t Length : {size_t(0), size_t(3), size_t(20), size_t(43), size_t(44), size_t(45), size_t(300),
+                              size_t(5000), Bytes.size() / 2, Bytes.size() - 1}) {
+            SCOPED_TRACE(Cut + " of " + std::to_string(Length) + " bytes");
+            testkit::writeText(Cut, Bytes.substr(0, Length));
+            try {
+                const auto Sequence = Detector.BuildFromFile(Cut, 4, 50, true, TSignalMode::Left);
+                EXPECT_LE(Sequence->Samples.Count(), 12);
+            } catch (const EAudioReadError& E) {
+                EXPECT_NE(std::string(E.what()), "");
+            } catch (const EFingerprintError&) {
+            }
+        }
+    }
+}
+
 TEST_F(FingerprintBuilder, Mp3ClipsGiveTheSamePeaksAsTheirSource)
 {
     testkit::Pcm Pcm;
