@@ -1,5 +1,8 @@
 #include "audio/AudioIOStream.h"
 
+#include "audio/cbAudioFileRead.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -45,6 +48,51 @@ size_t TRawPcmSource::Read(uint8_t* Buffer, size_t Size)
         done += size_t(n);
     }
     return done;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TAudioFileSource
+
+TAudioFileSource::TAudioFileSource(const std::string& FileName)
+    : Reader(std::make_unique<TcbAudioFileReader>())
+{
+    Reader->Open(FileName);
+    FileChannels = Reader->Format().Channels;
+    if (FileChannels < 1 || FileChannels > 2)
+        throw std::runtime_error("\"" + FileName + "\" has " + std::to_string(FileChannels)
+                                 + " channels; only mono and stereo files can be scanned");
+    Reader->SetPosition(0);
+}
+
+TAudioFileSource::~TAudioFileSource() = default;
+
+int TAudioFileSource::FrameRate() const
+{
+    return int(Reader->Format().SamplesPerSec);
+}
+
+size_t TAudioFileSource::Read(uint8_t* Buffer, size_t Size)
+{
+    // Whole frames of the file, read in pieces the reader's 32-bit sizes can hold.
+    const size_t frames = Size / 4;
+    size_t done = 0;
+    while (done < frames) {
+        const size_t want = std::min<size_t>(frames - done, 1 << 20);
+        size_t got;
+        if (FileChannels == 2) {
+            got = size_t(Reader->Read(Buffer + done * 4, int32_t(want * 4))) / 4;
+        } else {
+            Mono.resize(want);
+            got = size_t(Reader->Read(Mono.data(), int32_t(want * 2))) / 2;
+            auto* out = reinterpret_cast<int16_t*>(Buffer) + done * 2;
+            for (size_t i = 0; i < got; ++i)
+                out[2 * i] = out[2 * i + 1] = Mono[i];
+        }
+        done += got;
+        if (got < want)
+            break;
+    }
+    return done * 4;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "audio/AudioIO.h"
 
@@ -54,6 +55,27 @@ private:
     bool OwnsFd = false;
     int FFrameRate;
     int FChannels;
+};
+
+class TcbAudioFileReader;
+
+// A decoded audio file (anything the audio file reader decodes) as 16-bit stereo: a mono file
+// is delivered with its one channel on both sides, so a mono recording scans like a stereo one.
+class TAudioFileSource final : public TPcmSource {
+public:
+    // Raises EAudioReadError when the file is missing or cannot be decoded, and
+    // std::runtime_error for a file of more than two channels.
+    explicit TAudioFileSource(const std::string& FileName);
+    ~TAudioFileSource() override;
+    int FrameRate() const override;
+    int Channels() const override { return 2; }
+    int BitsPerSample() const override { return 16; }
+    size_t Read(uint8_t* Buffer, size_t Size) override;
+
+private:
+    std::unique_ptr<TcbAudioFileReader> Reader;
+    int FileChannels = 2;
+    std::vector<int16_t> Mono;
 };
 
 enum class TPacing { RealTime, AsFastAsTaken };

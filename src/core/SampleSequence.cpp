@@ -1,0 +1,48 @@
+#include "core/SampleSequence.h"
+
+#include <cmath>
+
+#include "audio/AudioDetector.h"
+#include "samples/Class_SampleRec.h"
+
+namespace {
+
+// Appends Sequence to the engine's list and gives it the sample's number and hold.
+TAudioSequence* Register(TAudioDetector& Engine, std::unique_ptr<TAudioSequence> Sequence, const TSampleRec& Sample)
+{
+    Sequence->Number = Sample.Number;
+    Sequence->Hold = Sample.AutoDisable;
+    return &Engine.Sequences.Add(std::move(Sequence));
+}
+
+}  // namespace
+
+TAudioSequence* BuildSampleSequence(TAudioDetector& Engine, const TSampleRec& Sample, const TFrequencyRecArr& Table)
+{
+    // Every sequence is complete before it joins the engine's list, so a failure never leaves
+    // a partial one behind.
+    auto sequence = std::make_unique<TAudioSequence>();
+    switch (Sample.Type) {
+    case TSampleType::File:
+        sequence = Engine.BuildFromFile(Sample.Path.toStdString(), Sample.Precision + 2, Sample.Sense,
+                                        Sample.UseLowFreq, Sample.SignalMode);
+        break;
+    case TSampleType::Silence:
+    case TSampleType::Signal:
+        sequence->Kind = Sample.Type == TSampleType::Silence ? skSilence : skSignal;
+        sequence->Duration = TruncToInt32(Sample.SignalTime * 1000);
+        sequence->Level = Sample.SignaldB;
+        break;
+    case TSampleType::Command: {
+        sequence->Kind = skSpectral;
+        sequence->Channel = Sample.SignalMode;
+        QString error;
+        if (!BuildCommandSequence(Sample, Table, *sequence, &error))
+            throw ESampleSequenceError(error);
+        break;
+    }
+    default:
+        return nullptr;
+    }
+    return Register(Engine, std::move(sequence), Sample);
+}

@@ -1,0 +1,34 @@
+#pragma once
+// Turns a sample into the engine sequence that watches for it. The monitoring controller and
+// the offline scanner both build their sequences here, so a sample is detected the same way
+// live and over a recording.
+
+#include <QString>
+
+#include <stdexcept>
+
+#include "samples/Class_Frequency.h"
+
+class TAudioDetector;
+class TAudioSequence;
+class TSampleRec;
+
+// Builds the sequence of Sample by its type, appends it to Engine.Sequences and returns it
+// (owned by the engine):
+//  - File: the clip's fingerprint (BuildFromFile with MaxPeaks = Precision + 2, Sense,
+//    UseLowFreq, SignalMode);
+//  - Silence, Signal: a level detector, Duration = Trunc(SignalTime * 1000) ms, Level =
+//    SignaldB;
+//  - Command: the command's tones from Table (BuildCommandSequence) on SignalMode;
+// then Number = Sample.Number and Hold = Sample.AutoDisable. A type outside the four gives no
+// sequence (nullptr). When anything fails the error propagates (the reader's EAudioReadError,
+// the builder's EFingerprintError, ESampleSequenceError for the rest) and Engine.Sequences
+// is left as it was.
+TAudioSequence* BuildSampleSequence(TAudioDetector& Engine, const TSampleRec& Sample, const TFrequencyRecArr& Table);
+
+// A sequence that cannot be built for a reason of the sample itself (a command that cannot be
+// dialled).
+class ESampleSequenceError : public std::runtime_error {
+public:
+    explicit ESampleSequenceError(const QString& Text) : std::runtime_error(Text.toStdString()) {}
+};
