@@ -20,6 +20,7 @@ constexpr int32_t BandHigh = 15000;        // Hz
 constexpr int32_t PeakTolerance = 50;      // Hz
 constexpr int32_t PruneDistance = 200;     // Hz
 constexpr int32_t MaxGapBlocks = 6;
+constexpr int32_t MaxFFTCount = 65536;
 
 // Averages the bins in groups of three into the middle bin and clears the outer two; the
 // last Len mod 3 bins keep their values.
@@ -99,10 +100,13 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string&
         return Sequence;  // another rate: a sequence that is never found, as before
     Reader.SetPosition(0);
 
+    // The engine offers 1024 to 8192 frames; a block size from a damaged setting is refused
+    // before anything is allocated for it.
+    if (FFTCount < 2 || FFTCount > MaxFFTCount)
+        CheckResult(AudioReadCode::InvalidBufferSize);
     const int32_t Channels = Reader.Format().Channels;
-    const size_t Frames = FFTCount > 0 ? size_t(FFTCount) : 0;
-    const int64_t SourceBytes = int64_t(Frames) * Reader.Format().BlockAlign;
-    const auto BlockBytes = static_cast<int32_t>(std::min<int64_t>(SourceBytes, INT32_MAX));
+    const auto Frames = size_t(FFTCount);
+    const auto BlockBytes = static_cast<int32_t>(FFTCount * int32_t(Reader.Format().BlockAlign));
     const auto BlockMs = static_cast<int32_t>(int64_t(FFTCount) * 1000 / FrameRate);
     // The next slice's audio begins one block after this one's while live blocks come every
     // half block: the next slice is first tried on the block that lines up with it.

@@ -64,6 +64,9 @@ private:
     std::map<int, fftw_plan> FPlans;
 };
 
+// The order in which the modes are computed (it has no visible effect).
+constexpr TSignalMode ModesInOrder[] = {TSignalMode::Add, TSignalMode::Left, TSignalMode::Right, TSignalMode::Dec};
+
 const TWaveData EmptyWave;
 const TSpectrumData EmptySpectrum;
 
@@ -101,14 +104,10 @@ void TAudioFFT::Clear()
     FLeftPeak = 0;
     FRightPeak = 0;
     // clear() keeps the capacity, so the next block of the same size allocates nothing.
-    FWaveAdd.clear();
-    FWaveLeft.clear();
-    FWaveRight.clear();
-    FWaveDec.clear();
-    FSpectrumAdd.clear();
-    FSpectrumLeft.clear();
-    FSpectrumRight.clear();
-    FSpectrumDec.clear();
+    for (TWaveData& Wave : FWaves)
+        Wave.clear();
+    for (TSpectrumData& Spectrum : FSpectra)
+        Spectrum.clear();
 }
 
 void TAudioFFT::Process(const void* Buffer, int32_t ByteCount)
@@ -118,18 +117,9 @@ void TAudioFFT::Process(const void* Buffer, int32_t ByteCount)
         return;
 
     const size_t Frames = size_t(ByteCount) / 4;
-    const bool DoAdd = FChannels.Contains(TSignalMode::Add);
-    const bool DoLeft = FChannels.Contains(TSignalMode::Left);
-    const bool DoRight = FChannels.Contains(TSignalMode::Right);
-    const bool DoDec = FChannels.Contains(TSignalMode::Dec);
-    if (DoAdd)
-        FWaveAdd.resize(Frames);
-    if (DoLeft)
-        FWaveLeft.resize(Frames);
-    if (DoRight)
-        FWaveRight.resize(Frames);
-    if (DoDec)
-        FWaveDec.resize(Frames);
+    for (TSignalMode Mode : ModesInOrder)
+        if (FChannels.Contains(Mode))
+            FWaves[Index(Mode)].resize(Frames);
 
     // Little-endian 16-bit samples; frame I holds left at 4I, right at 4I + 2.
     const auto* Bytes = static_cast<const uint8_t*>(Buffer);
@@ -147,28 +137,21 @@ void TAudioFFT::Process(const void* Buffer, int32_t ByteCount)
     }
     FLeftPeak = LeftMax;
     FRightPeak = RightMax;
+    const auto Fill = [&](TSignalMode Mode, auto Signal) {
+        TWaveData& Wave = FWaves[Index(Mode)];
+        if (!Wave.empty())
+            for (size_t I = 0; I < Frames; ++I)
+                Wave[I] = Signal(SampleAt(4 * I), SampleAt(4 * I + 2));
+    };
     // Integer division truncates toward zero: Add of -3 and 0 is -1.
-    if (DoAdd)
-        for (size_t I = 0; I < Frames; ++I)
-            FWaveAdd[I] = (SampleAt(4 * I) + SampleAt(4 * I + 2)) / 2;
-    if (DoLeft)
-        for (size_t I = 0; I < Frames; ++I)
-            FWaveLeft[I] = SampleAt(4 * I);
-    if (DoRight)
-        for (size_t I = 0; I < Frames; ++I)
-            FWaveRight[I] = SampleAt(4 * I + 2);
-    if (DoDec)
-        for (size_t I = 0; I < Frames; ++I)
-            FWaveDec[I] = (SampleAt(4 * I) - SampleAt(4 * I + 2)) / 2;
+    Fill(TSignalMode::Add, [](int32_t L, int32_t R) { return (L + R) / 2; });
+    Fill(TSignalMode::Left, [](int32_t L, int32_t) { return L; });
+    Fill(TSignalMode::Right, [](int32_t, int32_t R) { return R; });
+    Fill(TSignalMode::Dec, [](int32_t L, int32_t R) { return (L - R) / 2; });
 
-    if (DoAdd)
-        ComputeSpectrum(FWaveAdd, FSpectrumAdd);
-    if (DoLeft)
-        ComputeSpectrum(FWaveLeft, FSpectrumLeft);
-    if (DoRight)
-        ComputeSpectrum(FWaveRight, FSpectrumRight);
-    if (DoDec)
-        ComputeSpectrum(FWaveDec, FSpectrumDec);
+    for (TSignalMode Mode : ModesInOrder)
+        if (FChannels.Contains(Mode))
+            ComputeSpectrum(FWaves[Index(Mode)], FSpectra[Index(Mode)]);
 }
 
 TSpectrumData TAudioFFT::ComputeSpectrum(const TWaveData& Wave)
@@ -211,30 +194,10 @@ void TAudioFFT::ComputeSpectrum(const TWaveData& Wave, TSpectrumData& Spectrum)
 
 const TSpectrumData& TAudioFFT::SpectrumOf(TSignalMode Mode) const
 {
-    switch (Mode) {
-    case TSignalMode::Left:
-        return FSpectrumLeft;
-    case TSignalMode::Right:
-        return FSpectrumRight;
-    case TSignalMode::Add:
-        return FSpectrumAdd;
-    case TSignalMode::Dec:
-        return FSpectrumDec;
-    }
-    return EmptySpectrum;
+    return Index(Mode) < FSpectra.size() ? FSpectra[Index(Mode)] : EmptySpectrum;
 }
 
 const TWaveData& TAudioFFT::WaveOf(TSignalMode Mode) const
 {
-    switch (Mode) {
-    case TSignalMode::Left:
-        return FWaveLeft;
-    case TSignalMode::Right:
-        return FWaveRight;
-    case TSignalMode::Add:
-        return FWaveAdd;
-    case TSignalMode::Dec:
-        return FWaveDec;
-    }
-    return EmptyWave;
+    return Index(Mode) < FWaves.size() ? FWaves[Index(Mode)] : EmptyWave;
 }

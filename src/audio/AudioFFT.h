@@ -2,6 +2,7 @@
 // Spectrum analyser: one block of 16-bit interleaved stereo PCM becomes up to four channel
 // signals, their magnitude spectra and the peak value of each input channel.
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -124,14 +125,14 @@ public:
     int32_t LeftPeak() const { return FLeftPeak; }
     int32_t RightPeak() const { return FRightPeak; }
 
-    const TWaveData& WaveAdd() const { return FWaveAdd; }
-    const TWaveData& WaveLeft() const { return FWaveLeft; }
-    const TWaveData& WaveRight() const { return FWaveRight; }
-    const TWaveData& WaveDec() const { return FWaveDec; }
-    const TSpectrumData& SpectrumAdd() const { return FSpectrumAdd; }
-    const TSpectrumData& SpectrumLeft() const { return FSpectrumLeft; }
-    const TSpectrumData& SpectrumRight() const { return FSpectrumRight; }
-    const TSpectrumData& SpectrumDec() const { return FSpectrumDec; }
+    const TWaveData& WaveAdd() const { return FWaves[Index(TSignalMode::Add)]; }
+    const TWaveData& WaveLeft() const { return FWaves[Index(TSignalMode::Left)]; }
+    const TWaveData& WaveRight() const { return FWaves[Index(TSignalMode::Right)]; }
+    const TWaveData& WaveDec() const { return FWaves[Index(TSignalMode::Dec)]; }
+    const TSpectrumData& SpectrumAdd() const { return FSpectra[Index(TSignalMode::Add)]; }
+    const TSpectrumData& SpectrumLeft() const { return FSpectra[Index(TSignalMode::Left)]; }
+    const TSpectrumData& SpectrumRight() const { return FSpectra[Index(TSignalMode::Right)]; }
+    const TSpectrumData& SpectrumDec() const { return FSpectra[Index(TSignalMode::Dec)]; }
 
     // The spectrum of a channel mode; an empty one for a value outside the four modes.
     const TSpectrumData& SpectrumOf(TSignalMode Mode) const;
@@ -140,11 +141,13 @@ public:
 
 private:
     struct TTransform;  // FFTW plan and its aligned work arrays for one size
+    static constexpr size_t Index(TSignalMode Mode) { return static_cast<size_t>(Mode); }
 
     int32_t FRightPeak = 0;
     int32_t FLeftPeak = 0;
     TSignalModes FChannels;
-    TWaveData FWaveAdd, FWaveLeft, FWaveRight, FWaveDec;
-    TSpectrumData FSpectrumAdd, FSpectrumLeft, FSpectrumRight, FSpectrumDec;
+    // Signals and spectra indexed by TSignalMode.
+    std::array<TWaveData, 4> FWaves;
+    std::array<TSpectrumData, 4> FSpectra;
     std::unique_ptr<TTransform> FTransform;
 };

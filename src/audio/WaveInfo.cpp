@@ -42,6 +42,8 @@ bool IsUsable(double Seconds)
 double MediaLength(const std::string& FileName)
 {
     try {
+        if (FileSizeOf(FileName) <= 0)
+            return 0;  // missing, empty, or a pipe that would block the open
         SF_INFO Info{};
         SNDFILE* File = sf_open(FileName.c_str(), SFM_READ, &Info);
         if (!File)

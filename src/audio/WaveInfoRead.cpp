@@ -24,7 +24,8 @@ int64_t FileSizeOf(const std::string& FileName)
 bool ReadFileBytes(const std::string& FileName, int64_t Offset, size_t Count, std::vector<uint8_t>& Bytes)
 {
     Bytes.clear();
-    if (Offset < 0)
+    // Only regular files: opening a pipe would wait for a writer without limit.
+    if (Offset < 0 || FileSizeOf(FileName) < 0)
         return false;
     std::FILE* File = std::fopen(FileName.c_str(), "rb");
     if (!File)

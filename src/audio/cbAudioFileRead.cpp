@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 namespace {
@@ -71,6 +72,12 @@ void TcbAudioFileReader::RaiseDecoderError(int32_t FallbackCode)
 void TcbAudioFileReader::Open(const std::string& FileName)
 {
     Close();
+    // Opening a pipe or device would wait for a writer without limit; a folder would be
+    // reported as an unknown format. Neither is a clip.
+    std::error_code Error;
+    const auto Status = std::filesystem::status(FileName, Error);
+    if (std::filesystem::exists(Status) && !std::filesystem::is_regular_file(Status))
+        CheckResult(SF_ERR_SYSTEM, "System error : \"" + FileName + "\" is not a regular file.");
     SF_INFO Info{};
     SNDFILE* File = sf_open(FileName.c_str(), SFM_READ, &Info);
     if (!File) {

@@ -107,6 +107,24 @@ TEST_F(FingerprintBuilder, OneSecondClipGivesOneSlicePerCompleteBlock)
     EXPECT_EQ(Detector.FileFFT.Channels(), TSignalModes{TSignalMode::Add});
 }
 
+TEST_F(FingerprintBuilder, BlocksAndGapsFollowTheEnginesBlockSize)
+{
+    testkit::Pcm Pcm;
+    Pcm.appendTones(1.0, {100 * 44100.0 / 2048}, 0.1);
+    const std::string Path = Dir.file("second.wav");
+    testkit::writeWav(Path, Pcm);
+    struct Case { int32_t FFTCount, Slices, MaxGap, MinGap; };
+    for (const Case& C : {Case{1024, 43, 138, 18}, Case{2048, 21, 276, 35}, Case{4096, 10, 552, 69}, Case{8192, 5, 1110, 139}}) {
+        SCOPED_TRACE(C.FFTCount);
+        Detector.FFTCount = C.FFTCount;
+        const auto Sequence = Detector.BuildFromFile(Path, 4, 50, false, TSignalMode::Left);
+        ASSERT_EQ(Sequence->Samples.Count(), C.Slices);
+        EXPECT_EQ(Sequence->Samples.Items(0).MaxGap, C.MaxGap);
+        EXPECT_EQ(Sequence->Samples.Items(0).MinGap, C.MinGap);
+        EXPECT_EQ(FingerprintStrength(*Sequence).Percent(), 100);
+    }
+}
+
 TEST_F(FingerprintBuilder, QuietOrOutOfBandBlocksGiveSlicesWithoutPeaks)
 {
     // Silence; tones only below 1000 Hz and above 15000 Hz; a tone too quiet for the
@@ -294,6 +312,45 @@ TEST_F(FingerprintBuilder, FileErrorsReachTheCaller)
     testkit::writeText(Dir.file("text.wav"), "not a clip\n");
     for (const char* Name : {"missing.wav", "text.wav"})
         EXPECT_THROW(Detector.BuildFromFile(Dir.file(Name), 4, 50, false, TSignalMode::Left), EAudioReadError) << Name;
+
+    // A block size no engine uses, from a damaged setting.
+    const std::string Good = Clip({{{100, 3000}}});
+    for (int32_t Count : {0, -2048, 1 << 20}) {
+        Detector.FFTCount = Count;
+        try {
+            Detector.BuildFromFile(Good, 4, 50, false, TSignalMode::Left);
+            ADD_FAILURE() << "FFTCount " << Count << " was accepted";
+        } catch (const EAudioReadError& E) {
+            EXPECT_EQ(E.ErrorCode(), AudioReadCode::InvalidBufferSize) << Count;
+        }
+    }
+}
+
+TEST_F(FingerprintBuilder, CutClipsGiveAFingerprintOrAClearError)
+{
+    testkit::Pcm Pcm;
+    for (int B = 0; B < 12; ++B)
+        AppendBlock(Pcm, {{100, 6000}, {250, 9000}});
+    const std::string Wav = Dir.file("whole.wav");
+    testkit::writeWav(Wav, Pcm);
+    const std::string Mp3 = Dir.file("whole.mp3");
+    testkit::encodeMp3(Wav, Mp3);
+    for (const std::string& Whole : {Wav, Mp3}) {
+        const std::string Bytes = testkit::readText(Whole);
+        const std::string Cut = Dir.file("cut" + Whole.substr(Whole.size() - 4));
+        for (size_t Length : {size_t(0), size_t(3), size_t(20), size_t(43), size_t(44), size_t(45), size_t(300),
+                              size_t(5000), Bytes.size() / 2, Bytes.size() - 1}) {
+            SCOPED_TRACE(Cut + " of " + std::to_string(Length) + " bytes");
+            testkit::writeText(Cut, Bytes.substr(0, Length));
+            try {
+                const auto Sequence = Detector.BuildFromFile(Cut, 4, 50, true, TSignalMode::Left);
+                EXPECT_LE(Sequence->Samples.Count(), 12);
+            } catch (const EAudioReadError& E) {
+                EXPECT_NE(std::string(E.what()), "");
+            } catch (const EFingerprintError&) {
+            }
+        }
+    }
 }
 
 TEST_F(FingerprintBuilder, Mp3ClipsGiveTheSamePeaksAsTheirSource)

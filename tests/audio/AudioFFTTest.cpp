@@ -6,6 +6,7 @@
 #include <complex>
 #include <cstdint>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -33,6 +34,17 @@ TFrames SineFrames(size_t N, double Bin, double Amplitude, double RightAmplitude
         Frames.Add(static_cast<int16_t>(std::lround(Amplitude * S)), static_cast<int16_t>(std::lround(RightAmplitude * S)));
     }
     return Frames;
+}
+
+// Both peaks 0 and every array empty.
+void ExpectNothingAnalysed(const TAudioFFT& FFT)
+{
+    EXPECT_EQ(FFT.LeftPeak(), 0);
+    EXPECT_EQ(FFT.RightPeak(), 0);
+    for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
+        EXPECT_TRUE(FFT.WaveOf(Mode).empty());
+        EXPECT_TRUE(FFT.SpectrumOf(Mode).empty());
+    }
 }
 
 const TSignalModes AllModes{TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec};
@@ -73,12 +85,7 @@ TEST(AudioFFT, EmptyChannelSetComputesNothingWhateverTheInput)
     TAudioFFT FFT;
     const TFrames Frames = SineFrames(2048, 10, 30000, 30000);
     FFT.Process(Frames.Data(), Frames.Bytes());
-    EXPECT_EQ(FFT.LeftPeak(), 0);
-    EXPECT_EQ(FFT.RightPeak(), 0);
-    for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
-        EXPECT_TRUE(FFT.WaveOf(Mode).empty());
-        EXPECT_TRUE(FFT.SpectrumOf(Mode).empty());
-    }
+    ExpectNothingAnalysed(FFT);
 }
 
 TEST(AudioFFT, PeakOfMinus32768Is32768)
@@ -183,12 +190,7 @@ TEST(AudioFFT, ClearEmptiesEverything)
     const TFrames Frames = SineFrames(1024, 5, 1000, 700);
     FFT.Process(Frames.Data(), Frames.Bytes());
     FFT.Clear();
-    EXPECT_EQ(FFT.LeftPeak(), 0);
-    EXPECT_EQ(FFT.RightPeak(), 0);
-    for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
-        EXPECT_TRUE(FFT.WaveOf(Mode).empty());
-        EXPECT_TRUE(FFT.SpectrumOf(Mode).empty());
-    }
+    ExpectNothingAnalysed(FFT);
 }
 
 TEST(AudioFFT, BadByteCountsAnalyseNothing)
@@ -200,12 +202,10 @@ TEST(AudioFFT, BadByteCountsAnalyseNothing)
         SCOPED_TRACE(Bytes);
         FFT.Process(Frames.Data(), Frames.Bytes());  // leave a previous block behind
         FFT.Process(Frames.Data(), Bytes);
-        EXPECT_EQ(FFT.LeftPeak(), 0);
-        EXPECT_TRUE(FFT.WaveLeft().empty());
-        EXPECT_TRUE(FFT.SpectrumLeft().empty());
+        ExpectNothingAnalysed(FFT);
     }
     FFT.Process(nullptr, 4096);
-    EXPECT_TRUE(FFT.WaveLeft().empty());
+    ExpectNothingAnalysed(FFT);
 }
 
 TEST(AudioFFT, ExactlyOneFrameReadsItsPeakButHasNoBins)
@@ -314,6 +314,28 @@ TEST(AudioFFT, AnalysersOfDifferentSizesDoNotDisturbEachOther)
     Live.Process(Short.Data(), Short.Bytes());
     EXPECT_NEAR(Live.SpectrumLeft()[12], 5000, 1);
     EXPECT_NEAR(File.SpectrumLeft()[300], 7000, 1);
+}
+
+
+// Analysers on several threads at once (an offline scan beside live analysis): each makes
+// its first transform of a new size concurrently and still reads its own tone.
+TEST(AudioFFT, AnalysersOnSeveralThreadsAtOnce)
+{
+    const size_t Sizes[] = {1024, 2048, 4096, 8192, 512, 256};
+    std::vector<int32_t> Read(std::size(Sizes));
+    std::vector<std::thread> Threads;
+    for (size_t T = 0; T < std::size(Sizes); ++T)
+        Threads.emplace_back([&, T] {
+            TAudioFFT FFT;
+            FFT.SetChannels({TSignalMode::Left});
+            const TFrames Frames = SineFrames(Sizes[T], 20, 6000);
+            FFT.Process(Frames.Data(), Frames.Bytes());
+            Read[T] = FFT.SpectrumLeft()[20];
+        });
+    for (std::thread& Thread : Threads)
+        Thread.join();
+    for (size_t T = 0; T < std::size(Sizes); ++T)
+        EXPECT_NEAR(Read[T], 6000, 1) << "size " << Sizes[T];
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -295,11 +296,14 @@ TEST_F(FileInfo, MissingEmptyShortAndForeignFilesGiveZero)
     const std::string ShortMp3 = Write("short.mp3", CbrFrames(100));
     const std::string Text = Write("notes.mp3", Bytes(4000, 'a'));
     std::filesystem::create_directory(Dir.file("folder.wav"));
+    ASSERT_EQ(::mkfifo(Dir.file("pipe.mp3").c_str(), 0600), 0);
     TMPEGaudio Mpeg;
     EXPECT_FALSE(Mpeg.ReadFromFile(ShortMp3));  // no room for a version 1 tag
     EXPECT_FALSE(Mpeg.Valid());
-    for (const std::string& Path : {Dir.file("missing.mp3"), Empty, ShortMp3, Text, Dir.file("folder.wav")})
+    for (const std::string& Path : {Dir.file("missing.mp3"), Empty, ShortMp3, Text, Dir.file("folder.wav"), Dir.file("pipe.mp3")}) {
         EXPECT_EQ(AudioFileDuration(Path), 0.0) << Path;
+        EXPECT_EQ(MediaLength(Path), 0.0) << Path;
+    }
 }
 
 // Every prefix of a tagged MP3, a VBR MP3 and a WAV, and frames whose confirming header would

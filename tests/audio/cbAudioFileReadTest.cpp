@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -250,8 +252,10 @@ TEST_F(AudioFileReader, BadFilesRaiseAClearErrorAndLeaveTheReaderClosed)
     for (size_t I = 0; I < Noise.size(); ++I)
         Noise[I] = uint8_t(I * 7919 % 251);
     testkit::writeBytes(Dir.file("noise.mp3"), Noise);
+    std::filesystem::create_directory(Dir.file("folder.wav"));
+    ASSERT_EQ(::mkfifo(Dir.file("pipe.wav").c_str(), 0600), 0);  // opening it must not wait for a writer
 
-    for (const char* Name : {"missing.wav", "text.wav", "header-cut.wav", "empty.mp3", "noise.mp3"}) {
+    for (const char* Name : {"missing.wav", "text.wav", "header-cut.wav", "empty.mp3", "noise.mp3", "folder.wav", "pipe.wav"}) {
         SCOPED_TRACE(Name);
         TcbAudioFileReader Reader;
         Reader.Open(WavOf(RampPcm(100), "good.wav"));
