@@ -11,9 +11,12 @@
 // time explicitly.
 
 #include "audio/AudioFFT.h"
+#include "audio/AudioIO.h"
+#include "audio/MainThreadQueue.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -282,9 +285,32 @@ bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input);
 
 // The detection engine: the sequences it watches and its two analysers, the live one and
 // the one the fingerprint builder uses, so that a build never disturbs live analysis.
+//
+// While it runs the engine owns a capture (TAudioIn) and analyses every captured buffer
+// together with the one before it, so blocks of FFTCount frames overlap by half. All of it
+// runs on the main thread: the capture's buffers arrive through the main-thread queue given
+// at construction, and nothing here takes a lock.
+//
+// Time: the engine reads "now" from its stream clock, the local date-time at which capture
+// started plus the frames received since, divided by the frame rate. Live this follows the
+// wall clock but is immune to buffers delivered in bursts; over a file it gives exactly the
+// timing the file would have had live.
+//
+// A capture that vanishes (the audio server stops, the source is removed) is not the end of
+// monitoring: the engine reports it through OnCaptureLost, reads -91 dB, and reopens the same
+// device every RetryInterval ms until it can, then reports OnCaptureRestored.
 class TAudioDetector {
 public:
-    TAudioDetector() = default;
+    // A sequence has just been found.
+    using TSequenceEvent = std::function<void(TAudioSequence& Sequence)>;
+    // One analysis block of Size bytes of interleaved 16-bit stereo PCM.
+    using TBufferEvent = std::function<void(TAudioDetector& Sender, const uint8_t* Data, uint16_t Size)>;
+    using TVolumeEvent = std::function<void(TAudioDetector& Sender, int32_t LeftVolume, int32_t RightVolume,
+                                            double LeftVolumeDb, double RightVolumeDb)>;
+    using TNotifyEvent = std::function<void(TAudioDetector& Sender)>;
+
+    explicit TAudioDetector(TMainThreadQueue& Queue = MainThreadQueue());
+    ~TAudioDetector();
     TAudioDetector(const TAudioDetector&) = delete;
     TAudioDetector& operator=(const TAudioDetector&) = delete;
 
@@ -309,4 +335,83 @@ public:
     // and EFingerprintError (audio/AudioDetectorBuild.h) when no slice carries a presence peak.
     std::unique_ptr<TAudioSequence> BuildFromFile(const std::string& FileName, int32_t MaxPeaks, int32_t Sense,
                                                   bool UseAbsence, TSignalMode Channel);
+
+    TSequenceEvent OnSequenceFound;
+    TBufferEvent OnBufferFilled;
+    TVolumeEvent OnVolumeChange;
+    // The capture vanished (ErrorText says why); the engine stays active and retries.
+    TNotifyEvent OnCaptureLost;
+    // The capture is back after a loss.
+    TNotifyEvent OnCaptureRestored;
+    // The capture's input ended by itself: a file or pipe was delivered completely (ErrorText
+    // is set when it could not be read to its end). The engine stays active until stopped.
+    TNotifyEvent OnInputEnd;
+
+    // Makes the capture device at each start; empty: the audio server. The offline scanner
+    // sets a stream device here.
+    TWaveInDeviceFactory CaptureDevice;
+    // ms between attempts to reopen a vanished capture.
+    int32_t RetryInterval = 2000;
+    // Text of the last capture failure; kept until the engine's user clears it.
+    std::string ErrorText;
+
+    // Opens the capture and starts analysis; true when the engine runs. Never raises.
+    bool Start();
+    // Start inside an error trap.
+    bool TryStart();
+    // Stops the capture at once and releases it.
+    void Stop();
+    // The live analyser's channels become the union of every sequence's Channel.
+    void UpdateChannels();
+    void ResetSequences();
+    // Volumes 0 and -91.0 dB.
+    void ResetVolumes();
+
+    bool Active() const { return FActive; }
+    // The capture is open and delivering (false while a vanished capture is being retried).
+    bool CaptureOpen() const { return Capture != nullptr; }
+    int32_t LeftVolume() const { return FLeftVolume; }
+    int32_t RightVolume() const { return FRightVolume; }
+    double LeftVolumedB() const { return FLeftVolumedB; }
+    double RightVolumedB() const { return FRightVolumedB; }
+    // Names of the input devices in device-number order, read on first use.
+    const std::vector<std::string>& DeviceNames();
+
+    // The stream clock: the local date-time at which capture started (or was last reopened)
+    // and the frames received since.
+    TDateTime StreamStart() const { return FStreamStart; }
+    uint64_t StreamFrames() const { return FStreamFrames; }
+    // "Now" of the engine: StreamStart + StreamFrames / FrameRate.
+    TDateTime StreamTime() const;
+
+    // Clamps Value to 1..32768 in place and gives 20 * log10(Value / 32767).
+    static double VolumeToDb(int32_t& Value);
+
+    // Analyses one block of Size bytes (interleaved 16-bit stereo) and steps every sequence.
+    void ProcessBuffer(const uint8_t* Data, uint16_t Size);
+
+private:
+    bool OpenCapture();
+    void ReleaseCapture();
+    void BufferReceived(const uint8_t* Data, uint16_t Size);
+    void CaptureEnded(bool Lost);
+    void ScheduleRetry();
+    void RetryCapture();
+
+    TMainThreadQueue& Queue;
+    std::unique_ptr<TAudioIn> Capture;
+    bool FActive = false;
+    bool DeviceNamesRead = false;
+    std::vector<std::string> FDeviceNames;
+    int32_t FLeftVolume = 0, FRightVolume = 0;
+    double FLeftVolumedB = -91.0, FRightVolumedB = -91.0;
+    // The last captured buffer, and the block it forms with the next one.
+    std::vector<uint8_t> PreviousBuffer;
+    std::vector<uint8_t> PairedBlock;
+    TDateTime FStreamStart = 0;
+    uint64_t FStreamFrames = 0;
+    // Counts starts and stops: a retry scheduled before the last one is void.
+    uint64_t Generation = 0;
+    // Tasks posted to the queue hold a weak reference and do nothing once the engine is gone.
+    std::shared_ptr<TAudioDetector*> Self;
 };

@@ -19,6 +19,10 @@ int TWaveInDevice::Unprepare(TWaveHeader&)
 
 TAudioIO::TAudioIO()
 {
+    Format.FormatTag = WAVE_FORMAT_PCM;
+    Format.Channels = 1;
+    Format.SamplesPerSec = 22050;
+    Format.BitsPerSample = 16;
     UpdateFormat();
     AllocateBuffers();
 }

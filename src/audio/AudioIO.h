@@ -18,17 +18,8 @@
 #include <vector>
 
 #include "audio/MainThreadQueue.h"
+#include "audio/cbAudioRead.h"  // TWaveFormat, the wave format record
 
-// The wave format record: PCM only.
-struct TWaveFormat {
-    uint16_t FormatTag = 1;  // PCM
-    uint16_t Channels = 1;
-    uint32_t SamplesPerSec = 22050;
-    uint32_t AvgBytesPerSec = 0;
-    uint16_t BlockAlign = 0;
-    uint16_t BitsPerSample = 16;
-    uint16_t ExtraSize = 0;
-};
 
 // Flags of a wave header.
 inline constexpr uint32_t WHDR_DONE = 0x01;

@@ -8,68 +8,10 @@
 
 #include "audio/AudioIO.h"
 #include "audio/AudioIOStream.h"
+#include "audio/FakeWaveIn.h"
 #include "helpers/TestFiles.h"
 
 namespace {
-
-// A device whose buffers come back when the test says so, and whose operations fail on demand.
-class FakeDevice final : public TWaveInDevice {
-public:
-    struct State {
-        int openResult = 0, prepareResult = 0, startResult = 0;
-        int addResultAfter = -1;  // AddBuffer fails from this call on (-1: never)
-        int adds = 0, resets = 0, closes = 0;
-        std::deque<TWaveHeader*> queued;
-        TWaveInNotify notify;
-    };
-    explicit FakeDevice(State& s) : st(s) {}
-
-    int Open(int, const TWaveFormat&, TWaveInNotify notify) override
-    {
-        if (st.openResult)
-            return st.openResult;
-        st.notify = std::move(notify);
-        st.notify({TWaveInMessage::Open, nullptr, 0});
-        return 0;
-    }
-    int Prepare(TWaveHeader&) override { return st.prepareResult; }
-    int AddBuffer(TWaveHeader& h) override
-    {
-        if (st.addResultAfter >= 0 && st.adds >= st.addResultAfter)
-            return 7;
-        ++st.adds;
-        st.queued.push_back(&h);
-        return 0;
-    }
-    int Start() override { return st.startResult; }
-    void Reset() override
-    {
-        ++st.resets;
-        while (!st.queued.empty()) {
-            st.notify({TWaveInMessage::Data, st.queued.front(), 0});
-            st.queued.pop_front();
-        }
-    }
-    void Close() override
-    {
-        ++st.closes;
-        st.notify({TWaveInMessage::Close, nullptr, 0});
-    }
-    std::string ErrorText(int code) const override { return "fake error " + std::to_string(code); }
-
-private:
-    State& st;
-};
-
-// Returns the oldest queued buffer with `bytes` recorded, filled with `fill`.
-void returnBuffer(FakeDevice::State& st, uint32_t bytes, uint8_t fill = 0x11)
-{
-    TWaveHeader* h = st.queued.front();
-    st.queued.pop_front();
-    std::memset(h->Data, fill, bytes);
-    h->BytesRecorded = bytes;
-    st.notify({TWaveInMessage::Data, h, 0});
-}
 
 struct CaptureFixture : ::testing::Test {
     TMainThreadQueue queue;

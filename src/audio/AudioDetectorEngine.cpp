@@ -1,0 +1,264 @@
+// The engine's run time: capture, block pairing, analysis, volumes, stepping, the stream clock
+// and the recovery of a vanished capture.
+
+#include "audio/AudioDetector.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// The local date-time now, days since 30.12.1899, to the millisecond.
+TDateTime LocalNow()
+{
+    using namespace std::chrono;
+    const int64_t ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    const time_t seconds = time_t(ms / 1000);
+    tm local{};
+    localtime_r(&seconds, &local);
+    const double localSeconds = double(int64_t(seconds) + local.tm_gmtoff) + double(ms % 1000) / 1000.0;
+    return 25569.0 + localSeconds / 86400.0;  // 25569: 01.01.1970 in days since 30.12.1899
+}
+
+bool ValidFFTCount(int32_t Count)
+{
+    return Count >= 1024 && Count <= 8192 && (Count & (Count - 1)) == 0;
+}
+
+}  // namespace
+
+TAudioDetector::TAudioDetector(TMainThreadQueue& AQueue)
+    : Queue(AQueue), Self(std::make_shared<TAudioDetector*>(this))
+{
+    ResetVolumes();
+}
+
+TAudioDetector::~TAudioDetector()
+{
+    Stop();
+    Self.reset();
+}
+
+const std::vector<std::string>& TAudioDetector::DeviceNames()
+{
+    if (!DeviceNamesRead) {
+        FDeviceNames = GetWaveInDevices();
+        DeviceNamesRead = true;
+    }
+    return FDeviceNames;
+}
+
+void TAudioDetector::UpdateChannels()
+{
+    TSignalModes channels;
+    for (const TAudioSequence& sequence : Sequences)
+        channels.Include(sequence.Channel);
+    LiveFFT.SetChannels(channels);
+}
+
+void TAudioDetector::ResetSequences()
+{
+    for (TAudioSequence& sequence : Sequences)
+        sequence.Reset();
+}
+
+void TAudioDetector::ResetVolumes()
+{
+    FLeftVolume = FRightVolume = 0;
+    FLeftVolumedB = FRightVolumedB = -91.0;
+}
+
+double TAudioDetector::VolumeToDb(int32_t& Value)
+{
+    Value = std::clamp<int32_t>(Value, 1, 32768);
+    return 20.0 * std::log10(double(Value) / 32767.0);
+}
+
+TDateTime TAudioDetector::StreamTime() const
+{
+    if (FrameRate <= 0)
+        return FStreamStart;
+    return FStreamStart + double(FStreamFrames) / double(FrameRate) / 86400.0;
+}
+
+bool TAudioDetector::Start()
+{
+    if (FActive)
+        return true;
+    try {
+        UpdateChannels();
+        ResetSequences();
+        ResetVolumes();
+        ++Generation;
+        FActive = OpenCapture();
+    } catch (const std::exception& e) {
+        ErrorText = e.what();
+        ReleaseCapture();
+        FActive = false;
+    } catch (...) {
+        ReleaseCapture();
+        FActive = false;
+    }
+    return FActive;
+}
+
+bool TAudioDetector::TryStart()
+{
+    try {
+        return Start();
+    } catch (...) {
+        return false;
+    }
+}
+
+void TAudioDetector::Stop()
+{
+    if (!FActive)
+        return;
+    FActive = false;
+    ++Generation;  // a pending retry of a vanished capture is void now
+    ReleaseCapture();
+    ResetVolumes();
+}
+
+bool TAudioDetector::OpenCapture()
+{
+    if (!ValidFFTCount(FFTCount)) {
+        ErrorText = "The analysis block must be a power of two from 1024 to 8192 frames, not "
+                    + std::to_string(FFTCount);
+        return false;
+    }
+    Capture = std::make_unique<TAudioIn>(Queue);
+    Capture->SplitChannels = false;
+    Capture->SetStereo(true);
+    Capture->OnBufferFilled = [this](TAudioIn&, const uint8_t* L, const uint8_t*, uint16_t Size) {
+        BufferReceived(L, Size);
+    };
+    Capture->OnEnded = [this](TAudioIn&, bool Lost) { CaptureEnded(Lost); };
+    Capture->DeviceFactory = CaptureDevice;
+    Capture->SetWaveDevice(DeviceIndex);
+    Capture->SetBufferSize(uint16_t((FFTCount % 65536) * 2));
+    Capture->SetFrameRate(FrameRate);
+    PreviousBuffer.clear();
+    FStreamStart = LocalNow();
+    FStreamFrames = 0;
+    if (Capture->Start())
+        return true;
+    ErrorText = Capture->ErrorText();
+    ReleaseCapture();
+    return false;
+}
+
+void TAudioDetector::ReleaseCapture()
+{
+    if (!Capture)
+        return;
+    Capture->Stop();
+    // The capture may be the caller of this (a handler of its buffer event stops the engine):
+    // it is freed on the next turn of the main thread, never under its own feet.
+    // A stopped capture fires no more events.
+    std::shared_ptr<TAudioIn> released(std::move(Capture));
+    Queue.Post([released] {});
+}
+
+void TAudioDetector::BufferReceived(const uint8_t* Data, uint16_t Size)
+{
+    FStreamFrames += Size / 4;
+    // The first buffer after a start is kept, not analysed; a buffer of another size than the
+    // one before it cannot form a block with it and starts the pairing over.
+    if (PreviousBuffer.empty() || PreviousBuffer.size() != Size) {
+        PreviousBuffer.assign(Data, Data + Size);
+        return;
+    }
+    PairedBlock.resize(size_t(Size) * 2);
+    std::memcpy(PairedBlock.data(), PreviousBuffer.data(), Size);
+    std::memcpy(PairedBlock.data() + Size, Data, Size);
+    std::memcpy(PreviousBuffer.data(), Data, Size);
+    ProcessBuffer(PairedBlock.data(), uint16_t(size_t(Size) * 2));
+}
+
+void TAudioDetector::ProcessBuffer(const uint8_t* Data, uint16_t Size)
+{
+    try {
+        if (OnBufferFilled)
+            OnBufferFilled(*this, Data, Size);
+        ResetVolumes();
+        LiveFFT.Process(Data, Size);
+        FLeftVolume = LiveFFT.LeftPeak();
+        FRightVolume = LiveFFT.RightPeak();
+        FLeftVolumedB = VolumeToDb(FLeftVolume);
+        FRightVolumedB = VolumeToDb(FRightVolume);
+        if (OnVolumeChange)
+            OnVolumeChange(*this, FLeftVolume, FRightVolume, FLeftVolumedB, FRightVolumedB);
+
+        TStepInput input;
+        input.Analyser = &LiveFFT;
+        input.FrameRate = FrameRate;
+        input.LeftVolumedB = FLeftVolumedB;
+        input.RightVolumedB = FRightVolumedB;
+        input.Now = StreamTime();
+        // The count is taken once: a handler must not change the list while it runs.
+        const int32_t count = Sequences.Count();
+        for (int32_t i = 0; i < count; ++i) {
+            TAudioSequence& sequence = Sequences.Items(i);
+            if (StepSequence(sequence, input) && OnSequenceFound)
+                OnSequenceFound(sequence);
+        }
+    } catch (...) {
+        // The rest of this block is skipped; the next one is processed normally.
+    }
+}
+
+void TAudioDetector::CaptureEnded(bool Lost)
+{
+    if (Lost || !Capture->ErrorText().empty())
+        ErrorText = Capture->ErrorText();
+    ReleaseCapture();
+    PreviousBuffer.clear();
+    if (!Lost) {
+        if (OnInputEnd)
+            OnInputEnd(*this);
+        return;
+    }
+    ResetVolumes();
+    ScheduleRetry();
+    if (OnCaptureLost)
+        OnCaptureLost(*this);
+}
+
+void TAudioDetector::ScheduleRetry()
+{
+    std::weak_ptr<TAudioDetector*> weak = Self;
+    const uint64_t generation = Generation;
+    Queue.PostAfter(std::chrono::milliseconds(std::max(RetryInterval, 0)), [weak, generation] {
+        if (auto self = weak.lock())
+            if ((*self)->Generation == generation)
+                (*self)->RetryCapture();
+    });
+}
+
+void TAudioDetector::RetryCapture()
+{
+    if (!FActive || Capture)
+        return;
+    // A failed attempt must not overwrite the text of the loss the owner was told about.
+    const std::string lossText = ErrorText;
+    bool reopened = false;
+    try {
+        reopened = OpenCapture();
+    } catch (...) {
+        ReleaseCapture();
+    }
+    if (!reopened) {
+        ErrorText = lossText;
+        ScheduleRetry();
+        return;
+    }
+    // A gap in the audio breaks every match in progress.
+    ResetSequences();
+    ResetVolumes();
+    if (OnCaptureRestored)
+        OnCaptureRestored(*this);
+}

@@ -1,0 +1,313 @@
+// The engine at run time: block pairing, volumes, stepping and events, the stream clock, and
+// the recovery of a vanished capture. Audio comes from generated PCM through the stream
+// device, failures from the fake device; time is the stream's own.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "audio/AudioDetector.h"
+#include "audio/AudioIOStream.h"
+#include "audio/FakeWaveIn.h"
+#include "helpers/TestFiles.h"
+
+namespace {
+
+// PCM held in memory, delivered as 16-bit stereo.
+class MemorySource final : public TPcmSource {
+public:
+    MemorySource(std::vector<int16_t> samples, int rate) : data(std::move(samples)), frameRate(rate) {}
+    int FrameRate() const override { return frameRate; }
+    int Channels() const override { return 2; }
+    int BitsPerSample() const override { return 16; }
+    size_t Read(uint8_t* buffer, size_t size) override
+    {
+        const size_t bytes = data.size() * 2;
+        const size_t n = std::min(size, bytes - position);
+        std::memcpy(buffer, reinterpret_cast<const uint8_t*>(data.data()) + position, n);
+        position += n;
+        return n;
+    }
+
+private:
+    std::vector<int16_t> data;
+    int frameRate;
+    size_t position = 0;
+};
+
+struct EngineFixture : ::testing::Test {
+    TMainThreadQueue queue;
+    TAudioDetector engine{queue};
+    std::vector<std::pair<int32_t, uint64_t>> found;  // Number, stream frames at detection
+    std::vector<uint16_t> blocks;
+    int inputEnds = 0;
+
+    void SetUp() override
+    {
+        engine.OnSequenceFound = [this](TAudioSequence& s) { found.emplace_back(s.Number, engine.StreamFrames()); };
+        engine.OnBufferFilled = [this](TAudioDetector&, const uint8_t*, uint16_t size) { blocks.push_back(size); };
+        engine.OnInputEnd = [this](TAudioDetector&) { ++inputEnds; };
+    }
+    void feed(const testkit::Pcm& pcm)
+    {
+        auto samples = pcm.samples;
+        const int rate = pcm.rate;
+        engine.CaptureDevice = [samples, rate] {
+            return std::make_unique<TStreamWaveIn>([samples, rate] { return std::make_unique<MemorySource>(samples, rate); },
+                                                   TPacing::AsFastAsTaken);
+        };
+    }
+    void runToEnd()
+    {
+        for (int i = 0; i < 1000000 && inputEnds == 0; ++i)
+            queue.WaitAndDrain(std::chrono::seconds(5));
+    }
+    TAudioSequence& addLevel(TSequenceKind kind, double level, int32_t duration, int32_t number)
+    {
+        TAudioSequence& s = engine.Sequences.AddNew();
+        s.Kind = kind;
+        s.Level = level;
+        s.Duration = duration;
+        s.Number = number;
+        return s;
+    }
+};
+
+}  // namespace
+
+TEST_F(EngineFixture, VolumesReadMinus91AfterStartAndStop)
+{
+    testkit::Pcm pcm;
+    pcm.appendTones(1.0, {1000.0}, 0.5);
+    feed(pcm);
+    addLevel(skSignal, -20, 100000, 0);
+    ASSERT_TRUE(engine.Start()) << engine.ErrorText;
+    EXPECT_EQ(engine.LeftVolumedB(), -91.0);
+    EXPECT_EQ(engine.RightVolumedB(), -91.0);
+    queue.Drain();
+    EXPECT_GT(engine.LeftVolumedB(), -7.0);  // a tone at half scale
+    engine.Stop();
+    EXPECT_FALSE(engine.Active());
+    EXPECT_EQ(engine.LeftVolumedB(), -91.0);
+    EXPECT_EQ(engine.LeftVolume(), 0);
+}
+
+TEST_F(EngineFixture, WithoutSequencesNothingIsMeasured)
+{
+    testkit::Pcm pcm;
+    pcm.appendTones(0.5, {1000.0}, 0.5);
+    feed(pcm);
+    ASSERT_TRUE(engine.Start());
+    runToEnd();
+    ASSERT_FALSE(blocks.empty());
+    EXPECT_EQ(engine.LeftVolume(), 1);
+    EXPECT_NEAR(engine.LeftVolumedB(), 20 * std::log10(1.0 / 32767), 1e-9);
+    EXPECT_NEAR(engine.RightVolumedB(), -90.3087, 1e-3);
+}
+
+TEST_F(EngineFixture, FirstBufferIsKeptAndEveryBlockPairsTwoBuffers)
+{
+    testkit::Pcm pcm;
+    pcm.appendSilence(2048.0 * 5 / 44100);  // exactly ten buffers of 1024 frames
+    feed(pcm);
+    ASSERT_TRUE(engine.Start());
+    runToEnd();
+    EXPECT_EQ(blocks, (std::vector<uint16_t>{8192, 8192, 8192, 8192, 8192, 8192, 8192, 8192, 8192}));
+    EXPECT_EQ(engine.StreamFrames(), 10u * 1024);
+    EXPECT_TRUE(engine.Active());  // the input ended; the engine waits to be stopped
+    EXPECT_EQ(inputEnds, 1);
+}
+
+TEST_F(EngineFixture, FullScaleNegativeSampleReadsAboveZeroDb)
+{
+    testkit::Pcm pcm;
+    pcm.append(4096.0 / 44100, [](int channel, size_t i) { return int16_t(channel == 0 && i == 3000 ? -32768 : 0); });
+    feed(pcm);
+    addLevel(skSignal, 0, 100000, 0);
+    int32_t left = 0;
+    double leftDb = 0;
+    engine.OnVolumeChange = [&](TAudioDetector&, int32_t l, int32_t, double ldb, double) {
+        left = std::max(left, l);
+        leftDb = std::max(leftDb, ldb);
+    };
+    ASSERT_TRUE(engine.Start());
+    runToEnd();
+    EXPECT_EQ(left, 32768);
+    EXPECT_NEAR(leftDb, 0.000265, 1e-5);
+}
+
+TEST_F(EngineFixture, DetectionsOfOneBlockComeInListOrderOnStreamTime)
+{
+    // Silence throughout: two detectors that hold from the first block are found in the same
+    // block; the one second detector is found at the first buffer more than 1000 ms of stream
+    // time after the first block (46.4 ms in) -- at 46 buffers of 1024 frames, whatever the
+    // wall clock did meanwhile.
+    testkit::Pcm pcm;
+    pcm.appendSilence(3.0);
+    feed(pcm);
+    addLevel(skSilence, -60, 1000, 7);
+    addLevel(skSilence, -60, 1000, 3);
+    addLevel(skSignal, -20, 0, 9);  // never holds
+    ASSERT_TRUE(engine.Start());
+    runToEnd();
+    ASSERT_GE(found.size(), 2u);
+    EXPECT_EQ(found[0], std::make_pair(7, uint64_t(46 * 1024)));
+    EXPECT_EQ(found[1], std::make_pair(3, uint64_t(46 * 1024)));
+    for (auto& f : found)
+        EXPECT_NE(f.first, 9);
+}
+
+TEST_F(EngineFixture, HandlerErrorsSkipOnlyTheirBlock)
+{
+    testkit::Pcm pcm;
+    pcm.appendSilence(1.0);
+    feed(pcm);
+    addLevel(skSilence, -60, 0, 1).Hold = false;
+    int calls = 0;
+    engine.OnSequenceFound = [&](TAudioSequence&) {
+        ++calls;
+        throw std::runtime_error("handler failed");
+    };
+    ASSERT_TRUE(engine.Start());
+    runToEnd();
+    EXPECT_GT(calls, 1);  // found again after being re-armed: processing went on
+}
+
+TEST_F(EngineFixture, StopFromTheDetectionHandlerEndsDelivery)
+{
+    testkit::Pcm pcm;
+    pcm.appendSilence(2.0);
+    feed(pcm);
+    addLevel(skSilence, -60, 100, 1);
+    engine.OnSequenceFound = [&](TAudioSequence& s) {
+        found.emplace_back(s.Number, engine.StreamFrames());
+        engine.Stop();
+    };
+    ASSERT_TRUE(engine.Start());
+    for (int i = 0; i < 200; ++i)
+        queue.Drain();
+    EXPECT_EQ(found.size(), 1u);
+    EXPECT_FALSE(engine.Active());
+    EXPECT_EQ(engine.LeftVolumedB(), -91.0);
+}
+
+TEST_F(EngineFixture, ChannelsAreTheUnionOfTheSequences)
+{
+    addLevel(skSilence, -60, 100, 1);  // level detectors keep Left
+    engine.Sequences.AddNew().Channel = TSignalMode::Dec;
+    engine.UpdateChannels();
+    EXPECT_EQ(engine.LiveFFT.Channels(), (TSignalModes{TSignalMode::Left, TSignalMode::Dec}));
+    engine.Sequences.Clear();
+    engine.UpdateChannels();
+    EXPECT_TRUE(engine.LiveFFT.Channels().Empty());
+}
+
+TEST_F(EngineFixture, UnusableInputLeavesTheEngineInactiveWithItsText)
+{
+    testkit::Pcm pcm;
+    pcm.rate = 22050;
+    pcm.appendSilence(0.5);
+    feed(pcm);
+    EXPECT_FALSE(engine.Start());
+    EXPECT_FALSE(engine.Active());
+    EXPECT_NE(engine.ErrorText.find("22050"), std::string::npos) << engine.ErrorText;
+
+    engine.FFTCount = 3000;
+    engine.ErrorText.clear();
+    EXPECT_FALSE(engine.TryStart());
+    EXPECT_FALSE(engine.ErrorText.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// A capture that goes away and comes back.
+
+namespace {
+struct RecoveryFixture : ::testing::Test {
+    TMainThreadQueue queue;
+    FakeDevice::State dev;  // outlives the engine, whose last stop still uses the device
+    TAudioDetector engine{queue};
+    int failOpens = 0;  // the next opens that fail
+    int lost = 0, restored = 0;
+
+    void SetUp() override
+    {
+        engine.CaptureDevice = [this] {
+            if (failOpens > 0) {
+                --failOpens;
+                dev.openResult = 5;
+            } else {
+                dev.openResult = 0;
+            }
+            return std::make_unique<FakeDevice>(dev);
+        };
+        engine.RetryInterval = 0;  // retries are due at once: the test drives them
+        engine.OnCaptureLost = [this](TAudioDetector&) { ++lost; };
+        engine.OnCaptureRestored = [this](TAudioDetector&) { ++restored; };
+        engine.Sequences.AddNew().Kind = skSilence;
+    }
+};
+}  // namespace
+
+TEST_F(RecoveryFixture, FailedOpenLeavesInactiveAndASecondStartTriesAgain)
+{
+    failOpens = 1;
+    EXPECT_FALSE(engine.Start());
+    EXPECT_EQ(engine.ErrorText, "fake error 5");
+    EXPECT_FALSE(engine.Active());
+    EXPECT_TRUE(engine.Start());
+    EXPECT_EQ(dev.opens, 2);
+}
+
+TEST_F(RecoveryFixture, VanishedCaptureIsReopenedByTheEngine)
+{
+    ASSERT_TRUE(engine.Start());
+    returnBuffer(dev, 4096, 0x40);
+    returnBuffer(dev, 4096, 0x40);
+    queue.Drain();
+    EXPECT_GT(engine.LeftVolumedB(), -91.0);
+
+    failOpens = 2;  // the device is still gone at the first two attempts
+    dev.notify({TWaveInMessage::Error, nullptr, 6});
+    queue.Drain();  // the loss, then three attempts: due at once
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(restored, 1);
+    EXPECT_EQ(dev.opens, 4);
+    EXPECT_TRUE(engine.Active());
+    EXPECT_TRUE(engine.CaptureOpen());
+    EXPECT_EQ(engine.ErrorText, "fake error 6");
+    EXPECT_EQ(engine.LeftVolumedB(), -91.0);
+}
+
+TEST_F(RecoveryFixture, LostCaptureReadsMinus91UntilBack)
+{
+    engine.RetryInterval = 3600 * 1000;
+    ASSERT_TRUE(engine.Start());
+    returnBuffer(dev, 4096, 0x40);
+    returnBuffer(dev, 4096, 0x40);
+    queue.Drain();
+    dev.notify({TWaveInMessage::Error, nullptr, 6});
+    queue.Drain();
+    EXPECT_EQ(lost, 1);
+    EXPECT_TRUE(engine.Active());
+    EXPECT_FALSE(engine.CaptureOpen());
+    EXPECT_EQ(engine.LeftVolumedB(), -91.0);
+    EXPECT_EQ(engine.RightVolumedB(), -91.0);
+    EXPECT_EQ(queue.Pending(), 1u);  // the retry, an hour away
+}
+
+TEST_F(RecoveryFixture, StopEndsTheRetries)
+{
+    ASSERT_TRUE(engine.Start());
+    // The owner stops monitoring when told of the loss; the retry already due must not reopen.
+    engine.OnCaptureLost = [this](TAudioDetector& sender) {
+        ++lost;
+        sender.Stop();
+    };
+    dev.notify({TWaveInMessage::Error, nullptr, 6});
+    queue.Drain();
+    EXPECT_EQ(lost, 1);
+    EXPECT_FALSE(engine.Active());
+    EXPECT_EQ(dev.opens, 1);
+    EXPECT_EQ(restored, 0);
+    EXPECT_EQ(queue.Pending(), 0u);
+}
