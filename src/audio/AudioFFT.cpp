@@ -4,10 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <map>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 
 int32_t FreqOf(int32_t Bin, int32_t Len, int32_t FrameRate)
 {
@@ -45,10 +46,11 @@ public:
         const unsigned Flags = FFTW_ESTIMATE;
         auto* In = static_cast<double*>(fftw_malloc(sizeof(double) * size_t(N)));
         auto* Out = static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * (size_t(N) / 2 + 1)));
-        fftw_plan Plan = fftw_plan_dft_r2c_1d(N, In, Out, Flags);
+        fftw_plan Plan = In && Out ? fftw_plan_dft_r2c_1d(N, In, Out, Flags) : nullptr;
         fftw_free(In);
         fftw_free(Out);
-        FPlans.emplace(N, Plan);
+        if (Plan != nullptr)
+            FPlans.emplace(N, Plan);
         return Plan;
     }
 
@@ -81,6 +83,11 @@ struct TAudioFFT::TTransform {
         , In(static_cast<double*>(fftw_malloc(sizeof(double) * size_t(Size))))
         , Out(static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * (size_t(Size) / 2 + 1))))
     {
+        if (Plan == nullptr || In == nullptr || Out == nullptr) {
+            fftw_free(In);
+            fftw_free(Out);
+            throw std::runtime_error("no memory for a transform of " + std::to_string(Size) + " points");
+        }
     }
     ~TTransform()
     {

@@ -117,6 +117,8 @@ public:
 
     // Magnitude spectrum of one signal of N values: N div 2 bins (DC up to, not including,
     // Nyquist), bin k = Trunc(|X[k]| / (N div 2)) of the unwindowed forward DFT X.
+    // Throws std::runtime_error when there is no memory for a transform of that size
+    // (Process likewise).
     TSpectrumData ComputeSpectrum(const TWaveData& Wave);
     // The same into an existing array, reusing its storage.
     void ComputeSpectrum(const TWaveData& Wave, TSpectrumData& Spectrum);

@@ -32,34 +32,43 @@ qint32 SensitivityToSense(const QString& Value)
     return qint32(std::max<qint64>(Sense, std::numeric_limits<qint32>::min()));
 }
 
+// The name at Index in a table of names, empty outside it.
+template <size_t N>
+QString NameAt(const char16_t* const (&Names)[N], size_t Index)
+{
+    return Index < N ? QString::fromUtf16(Names[Index]) : QString();
+}
+
+// Index of the name that equals Name without regard to case, or Default.
+template <size_t N>
+size_t IndexOfName(const char16_t* const (&Names)[N], const QString& Name, size_t Default)
+{
+    for (size_t I = 0; I < N; ++I)
+        if (SameKey(Name, QString::fromUtf16(Names[I])))
+            return I;
+    return Default;
+}
+
 }  // namespace
 
 QString SampleTypeToStr(TSampleType Type)
 {
-    const auto Index = size_t(Type);
-    return Index < std::size(SampleTypeNames) ? QString::fromUtf16(SampleTypeNames[Index]) : QString();
+    return NameAt(SampleTypeNames, size_t(Type));
 }
 
 TSampleType StrToSampleType(const QString& Name)
 {
-    for (size_t I = 0; I < std::size(SampleTypeNames); ++I)
-        if (SameKey(Name, QString::fromUtf16(SampleTypeNames[I])))
-            return TSampleType(I);
-    return TSampleType::File;
+    return TSampleType(IndexOfName(SampleTypeNames, Name, size_t(TSampleType::File)));
 }
 
 QString SignalModeToStr(TSignalMode Mode)
 {
-    const auto Index = size_t(Mode);
-    return Index < std::size(SignalModeNames) ? QString::fromUtf16(SignalModeNames[Index]) : QString();
+    return NameAt(SignalModeNames, size_t(Mode));
 }
 
 TSignalMode StrToSignalMode(const QString& Name)
 {
-    for (size_t I = 0; I < std::size(SignalModeNames); ++I)
-        if (SameKey(Name, QString::fromUtf16(SignalModeNames[I])))
-            return TSignalMode(I);
-    return TSignalMode::Add;
+    return TSignalMode(IndexOfName(SignalModeNames, Name, size_t(TSignalMode::Add)));
 }
 
 QString SampleFloatToStr(double Value)

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <complex>
 #include <cstdint>
 #include <random>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -206,6 +210,46 @@ TEST(AudioFFT, BadByteCountsAnalyseNothing)
     }
     FFT.Process(nullptr, 4096);
     ExpectNothingAnalysed(FFT);
+}
+
+// Bytes placed so that the first byte after them is an inaccessible page: reading past the
+// end crashes the test instead of passing unnoticed.
+class TGuardedBytes {
+public:
+    explicit TGuardedBytes(const std::vector<uint8_t>& Bytes)
+    {
+        const size_t Page = size_t(sysconf(_SC_PAGESIZE));
+        FSize = (Bytes.size() / Page + 2) * Page;
+        void* Mapped = mmap(nullptr, FSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (Mapped == MAP_FAILED)
+            throw std::runtime_error("cannot map test memory");
+        FBase = static_cast<uint8_t*>(Mapped);
+        uint8_t* Guard = FBase + FSize - Page;
+        mprotect(Guard, Page, PROT_NONE);
+        FData = Guard - Bytes.size();
+        std::copy(Bytes.begin(), Bytes.end(), FData);
+    }
+    ~TGuardedBytes() { munmap(FBase, FSize); }
+    TGuardedBytes(const TGuardedBytes&) = delete;
+    TGuardedBytes& operator=(const TGuardedBytes&) = delete;
+    const uint8_t* Data() const { return FData; }
+
+private:
+    uint8_t* FBase = nullptr;
+    uint8_t* FData = nullptr;
+    size_t FSize = 0;
+};
+
+TEST(AudioFFT, NeverReadsPastTheBuffer)
+{
+    TAudioFFT FFT;
+    FFT.SetChannels(AllModes);
+    for (int32_t Bytes : {4099, 4098, 4097, 4096, 7, 4, 3, 1}) {
+        SCOPED_TRACE(Bytes);
+        const TGuardedBytes Block(std::vector<uint8_t>(size_t(Bytes), 0x40));
+        FFT.Process(Block.Data(), Bytes);
+        EXPECT_EQ(FFT.WaveLeft().size(), size_t(Bytes / 4));
+    }
 }
 
 TEST(AudioFFT, ExactlyOneFrameReadsItsPeakButHasNoBins)

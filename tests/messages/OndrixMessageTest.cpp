@@ -12,6 +12,8 @@
 
 #include <filesystem>
 
+#include <unistd.h>
+
 namespace {
 
 QString Q(const std::string& Path)
@@ -204,6 +206,26 @@ TEST_F(OndrixMessagesTest, UnwritableLogKeepsTheLineAndWritesItFirstLater)
                                            "03.03.18 14:05:10: ИНФО - works again\r\n"));
     EXPECT_TRUE(Messages.PendingLogLines().isEmpty());
     EXPECT_EQ(Messages.Messages().Count(), 2);
+}
+
+TEST_F(OndrixMessagesTest, ReadOnlyLogFolderKeepsTheLineUntilItIsWritableAgain)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permission bits do not stop the superuser";
+    Messages.LogFileCreate = true;
+    const QString Folder = QFileInfo(Messages.GetLogFileName()).absolutePath();
+    ASSERT_TRUE(QDir().mkpath(Folder));
+    namespace fs = std::filesystem;
+    fs::permissions(Folder.toStdString(), fs::perms::owner_read | fs::perms::owner_exec);
+
+    EXPECT_FALSE(Add(msgError, QStringLiteral("first")));
+    EXPECT_EQ(Messages.Messages().Count(), 0);
+    EXPECT_EQ(Messages.PendingLogLines().size(), 1);
+
+    fs::permissions(Folder.toStdString(), fs::perms::owner_all);
+    ASSERT_TRUE(Add(msgInfo, QStringLiteral("second")));
+    EXPECT_EQ(LogText(), QString::fromUtf8("03.03.18 14:05:09: Ошибка - first\r\n"
+                                           "03.03.18 14:05:09: ИНФО - second\r\n"));
 }
 
 TEST_F(OndrixMessagesTest, ShutdownFlushWritesPendingLines)

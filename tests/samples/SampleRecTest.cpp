@@ -8,7 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <functional>
+#include <tuple>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -352,6 +359,53 @@ TEST(SampleFileTest, UnwritableFileIsAnErrorNamingIt)
     QString Error;
     EXPECT_FALSE(TSampleList().SaveToFile(Q(Dir.file("blocker/Samples.ini")), &Error));
     EXPECT_TRUE(Error.contains(Q(Dir.file("blocker")))) << Error.toStdString();
+}
+
+TEST(SampleFileTest, KillingTheProgramWhileItSavesLeavesACompleteFile)
+{
+    testkit::TempDir Dir;
+    const QString FileName = Q(Dir.file("Samples.ini"));
+    TSampleList List;
+    for (int I = 0; I < 3000; ++I) {
+        auto* R = AddRec(List, TSampleType::File, I, QStringLiteral("Sample %1").arg(I));
+        R->Path = QStringLiteral("/clips/%1.wav").arg(I).repeated(4);
+    }
+    ASSERT_TRUE(List.SaveToFile(FileName));
+    const std::string Complete = testkit::readText(FileName.toStdString());
+
+    // A child process saves the list over and over; it is killed once it has replaced the file
+    // a few times, most likely in the middle of a write.
+    const pid_t Child = fork();
+    ASSERT_GE(Child, 0);
+    if (Child == 0) {
+        for (;;)
+            if (!List.SaveToFile(FileName))
+                _exit(1);
+    }
+    // Every save changes the file's modification time (and, when it is replaced, its inode).
+    auto Stamp = [&FileName] {
+        struct stat Info {};
+        stat(FileName.toLocal8Bit().constData(), &Info);
+        return std::tuple(Info.st_ino, Info.st_mtim.tv_sec, Info.st_mtim.tv_nsec);
+    };
+    auto Last = Stamp();
+    int Replaced = 0;
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Replaced < 3 && std::chrono::steady_clock::now() < Deadline) {
+        if (const auto Now = Stamp(); Now != Last) {
+            Last = Now;
+            ++Replaced;
+        }
+    }
+    kill(Child, SIGKILL);
+    int Status = 0;
+    waitpid(Child, &Status, 0);
+    ASSERT_EQ(Replaced, 3) << "the child never replaced the file";
+
+    EXPECT_EQ(testkit::readText(FileName.toStdString()), Complete);
+    TSampleList Loaded;
+    ASSERT_TRUE(Loaded.LoadFromFile(FileName));
+    EXPECT_EQ(Loaded.Count(), 3000);
 }
 
 TEST(SampleListTest, LoadingSortsByNumber)
