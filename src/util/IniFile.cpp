@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <cmath>
+
 TIniFile::TIniFile(const QString& FileName)
     : Name(FileName)
 {
@@ -156,24 +158,39 @@ bool TIniFile::TextToFloat(const QString& Text, double& Value)
     Normal.replace(u',', u'.');
     bool Ok = false;
     const double Parsed = Normal.toDouble(&Ok);
+    // "nan" and "inf" read as numbers, but no setting holds them.
+    Ok = Ok && std::isfinite(Parsed);
     if (Ok)
         Value = Parsed;
     return Ok;
 }
 
+QString TIniFile::OneLine(const QString& Text)
+{
+    QString Line = Text;
+    Line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    Line.replace(u'\r', u' ');
+    Line.replace(u'\n', u' ');
+    return Line;
+}
+
 void TIniFile::WriteString(const QString& Section, const QString& Key, const QString& Value)
 {
-    const QString Entry = Key + u'=' + Value;
-    TRange Range = FindSection(Section);
+    // A line break inside an entry would start a line of its own on the next read, and could
+    // even open a section: names and value are kept on their one line.
+    const QString SectionName = OneLine(Section);
+    const QString KeyName = OneLine(Key);
+    const QString Entry = KeyName + u'=' + OneLine(Value);
+    TRange Range = FindSection(SectionName);
     if (Range.Header < 0) {
         if (!Text.isEmpty() && !Text.last().trimmed().isEmpty())
             Text.append(QString());
-        Text.append(u'[' + Section + u']');
+        Text.append(u'[' + SectionName + u']');
         Text.append(Entry);
         Dirty = true;
         return;
     }
-    const qsizetype Index = FindKey(Range, Key);
+    const qsizetype Index = FindKey(Range, KeyName);
     if (Index >= 0) {
         if (Text.at(Index) != Entry) {
             Text[Index] = Entry;

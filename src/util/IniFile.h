@@ -49,9 +49,10 @@ public:
     int ReadInteger(const QString& Section, const QString& Key, int Default) const;
     // "True"/"False" or "1"/"0" without regard to case; Default otherwise.
     bool ReadBool(const QString& Section, const QString& Key, bool Default) const;
-    // A fraction with "." (or "," as older files wrote it); Default when not a number.
+    // A finite fraction with "." (or "," as older files wrote it); Default otherwise.
     double ReadFloat(const QString& Section, const QString& Key, double Default) const;
 
+    // An entry is one line: line breaks in Section, Key or Value are written as blanks.
     void WriteString(const QString& Section, const QString& Key, const QString& Value);
     void WriteInteger(const QString& Section, const QString& Key, int Value);
     // "True" or "False".
@@ -79,6 +80,8 @@ private:
     // Index of the entry line of Key inside the range, or -1.
     qsizetype FindKey(const TRange& Range, const QString& Key) const;
     static bool IsSectionLine(const QString& Line);
+    // Text with each line break (CR LF, CR or LF) replaced by a blank.
+    static QString OneLine(const QString& Text);
     static bool SplitEntry(const QString& Line, QString& Key, QString& Value);
 
     QString Name;

@@ -63,6 +63,34 @@ TEST(IniFileTest, TypedValuesFallBackToTheDefault)
     EXPECT_DOUBLE_EQ(Ini.ReadFloat("S", "Word", 9), 9);
 }
 
+TEST(IniFileTest, NonFiniteNumbersAreNotFractions)
+{
+    testkit::TempDir Dir;
+    testkit::writeText(Dir.file("t.ini"), "[S]\r\nNaN=nan\r\nInf=inf\r\nMinusInf=-INF\r\nHuge=1e999\r\n");
+    const TIniFile Ini(Q(Dir.file("t.ini")));
+    for (const char* Key : {"NaN", "Inf", "MinusInf", "Huge"})
+        EXPECT_DOUBLE_EQ(Ini.ReadFloat("S", Key, 30), 30) << Key;
+}
+
+TEST(IniFileTest, LineBreaksCannotSplitAnEntry)
+{
+    testkit::TempDir Dir;
+    const std::string Name = Dir.file("Ondrix.ini");
+    testkit::writeText(Name, Sample);
+    {
+        TIniFile Ini(Q(Name));
+        // A text from outside (a server's answer, a pasted value) that tries to add a section.
+        Ini.WriteString("Ondrix", "WebUpdate_LastVersion", "1.2\r\n[Language]\r\nLanguage=evil\nX=\r1");
+        Ini.WriteString("New\nSection", "Key\r\n", "v");
+    }
+    const TIniFile Ini(Q(Name));
+    EXPECT_EQ(Ini.ReadString("Ondrix", "WebUpdate_LastVersion", ""), "1.2 [Language] Language=evil X= 1");
+    EXPECT_EQ(Ini.ReadString("Language", "Language", ""), "Language/OndrixEnglish.lng");
+    EXPECT_EQ(Ini.ReadSections(), (QStringList{"ondrix", "Language", "New Section"}));
+    EXPECT_EQ(Ini.ReadString("New Section", "Key", ""), "v");
+    EXPECT_EQ(Ini.Lines().size(), 11);
+}
+
 TEST(IniFileTest, UpdatesInPlaceAndKeepsHandEditedEntries)
 {
     testkit::TempDir Dir;
