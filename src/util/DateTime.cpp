@@ -49,6 +49,9 @@ TDateTime DateTimeFromQt(const QDateTime& Value)
 
 QDateTime DateTimeToQt(TDateTime Value)
 {
+    // 01.01.0001 .. 31.12.9999; anything else (a corrupt number, NaN) is no date at all.
+    if (!(Value >= -693594.0 && Value < 2958466.0))
+        return QDateTime();
     const double Whole = std::trunc(Value);
     const qint64 Days = qint64(Whole);
     auto MSecs = qint64(std::llround(std::fabs(Value - Whole) * MSecsPerDay));

@@ -13,6 +13,7 @@ TDateTime Now();
 // Local date and time of a QDateTime (converted to local time first), to the millisecond.
 TDateTime DateTimeFromQt(const QDateTime& Value);
 // The local QDateTime of a day-based value, rounded to the millisecond. 0 gives 30.12.1899 00:00.
+// A value outside the years 1..9999 (or NaN) gives an invalid QDateTime.
 QDateTime DateTimeToQt(TDateTime Value);
 
 // Builds a date-time from its parts; false when a part is out of range.

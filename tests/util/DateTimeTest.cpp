@@ -39,6 +39,17 @@ TEST(DateTimeTest, ConvertsToAndFromQtToTheMillisecond)
     EXPECT_EQ(DateTimeFromQt(QDateTime()), 0.0);
 }
 
+TEST(DateTimeTest, ValuesBeyondTheCalendarAreNoDate)
+{
+    EXPECT_EQ(DateTimeToQt(Encode(9999, 12, 31, 23, 59, 59, 999)),
+              QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999)));
+    EXPECT_EQ(DateTimeToQt(Encode(1, 1, 1, 12)), QDateTime(QDate(1, 1, 1), QTime(12, 0)));
+    for (const double Bad : {std::nan(""), HUGE_VAL, -HUGE_VAL, 1e300, -1e300, 2958466.0, -693595.0}) {
+        EXPECT_FALSE(DateTimeToQt(Bad).isValid()) << Bad;
+        EXPECT_EQ(FormatDateTime("mmmm", Bad), "") << Bad;
+    }
+}
+
 TEST(DateTimeTest, NowFollowsTheClock)
 {
     const TDateTime Before = DateTimeFromQt(QDateTime::currentDateTime());
