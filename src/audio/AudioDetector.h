@@ -12,6 +12,7 @@
 
 #include "audio/AudioFFT.h"
 #include "audio/AudioIO.h"
+#include "audio/DayTime.h"
 #include "audio/MainThreadQueue.h"
 
 #include <algorithm>
@@ -22,10 +23,6 @@
 #include <string>
 #include <vector>
 
-// Local date-time in days since 30.12.1899; the fraction is the time of day; 0 = not set.
-using TDateTime = double;
-
-inline constexpr double MSecsPerDay = 86400.0 * 1000.0;
 
 // Milliseconds from Start to Now. Day-based date-times carry up to about a microsecond of
 // rounding noise, so the difference is snapped to 10 microseconds: an interval of exactly

@@ -2,12 +2,10 @@
 // Day-based local date-times: days since 30.12.1899, the fraction is the time of day, and 0
 // means "not set". Stored and passed around as a plain double; converted to Qt at the edges.
 
+#include "audio/DayTime.h"
+
 #include <QDateTime>
 #include <QString>
-
-using TDateTime = double;
-
-inline constexpr double MSecsPerDay = 86400000.0;
 
 // The current local date-time.
 TDateTime Now();
