@@ -141,6 +141,22 @@ TEST_F(FingerprintBuilder, QuietOrOutOfBandBlocksGiveSlicesWithoutPeaks)
     EXPECT_EQ(Strength.Percent(), 40);
 }
 
+// A bin-centred tone of amplitude A reads A (or A - 1) in its bin and nothing around it, so
+// after the smoothing its level is a third of that: 604 gives 201, 601 gives 200, 451 gives
+// 150 and 448 gives 149. Presence needs more than 200, absence less than 150.
+TEST_F(FingerprintBuilder, ThresholdsAreStrict)
+{
+    const std::string Path = Clip({{{100, 604}, {199, 601}, {301, 451}, {400, 448}}});
+    const auto Sequence = Detector.BuildFromFile(Path, 6, 50, true, TSignalMode::Left);
+    ASSERT_EQ(Sequence->Samples.Count(), 1);
+    const TAudioSample& Slice = Sequence->Samples.Items(0);
+    EXPECT_EQ(Frequencies(Slice, fkPresent), std::vector<int32_t>{Freq(100)});
+    EXPECT_EQ(Frequencies(Slice, fkAbsent), std::vector<int32_t>{Freq(400)});
+    ASSERT_EQ(Slice.Peaks.Count(), 2);
+    EXPECT_EQ(Slice.Peaks.Items(0).RefLevel, 201);
+    EXPECT_EQ(Slice.Peaks.Items(1).RefLevel, 149);
+}
+
 TEST_F(FingerprintBuilder, ClosePeaksAreThinnedInLevelOrder)
 {
     struct Case {
