@@ -54,7 +54,7 @@ void TAudioIO::SetBufferSize(uint16_t Value)
 {
     RequestedBufferSize = std::max<uint16_t>(Value, 512);
     UpdateFormat();
-    AllocateBuffers();
+    BuffersChanged();
 }
 
 void TAudioIO::SetFrameRate(int Value)
@@ -69,7 +69,7 @@ void TAudioIO::SetNumBuffers(int Value)
     if (count == FNumBuffers)
         return;
     FNumBuffers = count;
-    AllocateBuffers();
+    BuffersChanged();
 }
 
 void TAudioIO::SetQuantization(int Value)
@@ -90,6 +90,7 @@ bool TAudioIO::AllocateBuffers()
     try {
         for (int i = 0; i < FNumBuffers; ++i)
             Buffers.push_back(std::make_unique<uint8_t[]>(FBufferSize));
+        AllocatedSize = FBufferSize;
     } catch (const std::bad_alloc&) {
         FreeBuffers();
         FErrorText = "Error allocating wave buffer memory";
@@ -101,6 +102,14 @@ bool TAudioIO::AllocateBuffers()
 void TAudioIO::FreeBuffers()
 {
     Buffers.clear();
+}
+
+void TAudioIO::BuffersChanged()
+{
+    if (BuffersLent)
+        BuffersStale = true;
+    else
+        AllocateBuffers();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -153,8 +162,9 @@ bool TAudioIn::OpenDevice()
         FErrorText = "Wave Input device is already open";
         return false;
     }
-    if (int(Buffers.size()) != FNumBuffers && !AllocateBuffers())
+    if ((BuffersStale || int(Buffers.size()) != FNumBuffers || AllocatedSize != FBufferSize) && !AllocateBuffers())
         return false;
+    BuffersStale = false;
     FNextBuffer = 0;
     Device = DeviceFactory ? DeviceFactory() : CreateServerWaveIn();
     ++Session;
@@ -173,6 +183,7 @@ bool TAudioIn::OpenDevice()
         return false;
     }
     FDeviceOpen = true;
+    BuffersLent = true;
     if (SaveToFile)
         OpenRecordingFile();
     for (int i = 0; i < FNumBuffers; ++i) {
@@ -235,6 +246,7 @@ void TAudioIn::CloseDevice()
         Device.reset();
     }
     FDeviceOpen = false;
+    BuffersLent = false;
     CloseRecordingFile();
 }
 

@@ -100,12 +100,13 @@ public:
     virtual void Finish();
 
     // Bytes per buffer: the requested size (at least 512) rounded down to whole frames.
-    // Setting it reallocates the buffers.
+    // Setting it reallocates the buffers (while a device holds them, at its next opening).
     uint16_t BufferSize() const { return FBufferSize; }
     void SetBufferSize(uint16_t Value);
     int FrameRate() const { return int(Format.SamplesPerSec); }
     void SetFrameRate(int Value);
-    // Buffers in the ring, 2 to 4. The ring is reallocated when the count changes.
+    // Buffers in the ring, 2 to 4. The ring is reallocated when the count changes (while a
+    // device holds the buffers, at its next opening).
     int NumBuffers() const { return FNumBuffers; }
     void SetNumBuffers(int Value);
     // Bits per sample: 8 or 16.
@@ -134,6 +135,16 @@ protected:
     // ErrorText set when memory runs out (nothing stays allocated then).
     bool AllocateBuffers();
     void FreeBuffers();
+    // Reallocates now, or marks the ring for the next opening while a device holds it: the
+    // device writes into the buffers from its own thread.
+    void BuffersChanged();
+
+    // Set while a device holds the buffers.
+    bool BuffersLent = false;
+    bool BuffersStale = false;
+    // Bytes of each allocated buffer: a change of format can change BufferSize without a new
+    // allocation, and the device must never be told of more room than there is.
+    uint16_t AllocatedSize = 0;
 
     int FNextBuffer = 0;
     bool FRunning = false;

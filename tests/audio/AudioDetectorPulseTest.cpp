@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/AudioDetector.h"
+#include "helpers/Broadcast.h"
 #include "helpers/PulseServer.h"
 #include "helpers/TestFiles.h"
 
@@ -67,4 +68,51 @@ TEST_F(PulseEngine, CaptureComesBackAfterTheServerRestarts)
     EXPECT_TRUE(drainUntil([&] { return blocks > 2; }));
     EXPECT_EQ(lost, 1);
     engine.Stop();
+}
+
+TEST_F(PulseEngine, HearsAJingleAndTheSilenceAfterIt)
+{
+    // A jingle of two long notes: a live start falls anywhere within a block, and long notes
+    // keep the match independent of that (see ScanFixture.JingleIsFoundWhereverItStarts).
+    const testkit::Pcm clip = testkit::makeClip(3, 1.5, 0.75);
+    testkit::writeWav(server.folder() + "/jingle.wav", clip);
+    testkit::Pcm programme = testkit::makeProgramme(3.5);
+    testkit::mixAt(programme, clip, 1.0);
+    testkit::writeWav(server.folder() + "/programme.wav", programme);
+
+    auto jingle = engine.BuildFromFile(server.folder() + "/jingle.wav", 4, 50, false, TSignalMode::Left);
+    const double clipSpan = jingle->Samples.Count() * 2048.0 / 44100;
+    jingle->Number = 1;
+    engine.Sequences.Add(std::move(jingle));
+    TAudioSequence& air = engine.Sequences.AddNew();
+    air.Kind = skSilence;
+    air.Level = -60;
+    air.Duration = 1500;
+    air.Number = 2;
+    air.Hold = true;
+
+    const double block = 2048.0 / 44100;
+    double onset = -1;
+    std::vector<std::pair<int32_t, double>> found;
+    engine.OnVolumeChange = [&](TAudioDetector& sender, int32_t, int32_t, double left, double right) {
+        if (onset < 0 && std::max(left, right) > -40)
+            onset = double(sender.StreamFrames()) / 44100;
+    };
+    engine.OnSequenceFound = [&](TAudioSequence& s) { found.emplace_back(s.Number, double(engine.StreamFrames()) / 44100); };
+    engine.DeviceIndex = 0;  // "Monitor of Feed"
+    ASSERT_TRUE(engine.Start()) << engine.ErrorText;
+    const pid_t player = server.playAsync(server.folder() + "/programme.wav");
+    // The silence comes last: a second detection of the jingle would show up before it.
+    EXPECT_TRUE(drainUntil([&] { return found.size() >= 2; }));
+    EXPECT_EQ(testkit::PulseServer::waitFor(player), 0);
+    engine.Stop();
+
+    ASSERT_GE(onset, 0);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].first, 1);
+    // The jingle ends with its last whole block, 1 s into the programme; the onset was seen
+    // in the first block that reached into the programme.
+    EXPECT_NEAR(found[0].second - onset, 1.0 + clipSpan, 2 * block);
+    EXPECT_EQ(found[1].first, 2);
+    EXPECT_NEAR(found[1].second - onset, 3.5 + block + 1.5, 3 * block);
 }

@@ -239,6 +239,27 @@ TEST_F(CaptureFixture, StopInsideTheEventEndsDelivery)
     EXPECT_FALSE(in->DeviceOpen());
 }
 
+TEST_F(CaptureFixture, RingChangesWaitForTheDeviceToLetGo)
+{
+    ASSERT_TRUE(in->Start());
+    uint8_t* lent = dev.queued.front()->Data;
+    in->SetBufferSize(2048);
+    in->SetNumBuffers(2);
+    EXPECT_EQ(dev.queued.front()->Data, lent);  // the device still writes here
+    returnBuffer(dev, 4096);
+    in->Stop();
+    in->SetStereo(false);  // 2048 bytes stay whole frames; the ring must follow the format
+    in->SetBufferSize(4098);
+    dev = {};
+    ASSERT_TRUE(in->Start());
+    EXPECT_EQ(dev.queued.size(), 2u);
+    EXPECT_EQ(dev.queued.front()->BufferLength, 4098u);
+    returnBuffer(dev, 4098);  // all of it must fit
+    queue.Drain();
+    ASSERT_FALSE(delivered.empty());
+    EXPECT_EQ(delivered.back().second, 4098);
+}
+
 TEST_F(CaptureFixture, SplitChannelsDeliversEachChannelApart)
 {
     in->SplitChannels = true;

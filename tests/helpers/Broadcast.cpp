@@ -62,6 +62,8 @@ Pcm makeProgramme(double seconds, unsigned seed)
     std::uniform_int_distribution<size_t> pick(0, pitches.size() - 1);
     Pcm pcm;
     const int segments = int(std::lround(seconds / 0.25));
+    // Pcm::append reserves only what each call adds: reserve the whole programme once.
+    pcm.samples.reserve(size_t(std::lround(seconds * pcm.rate)) * size_t(pcm.channels) + 1024);
     for (int i = 0; i < segments; ++i)
         appendSines(pcm, 0.25, {pitches[pick(random)], pitches[pick(random)]}, 0.15);
     return pcm;

@@ -1,0 +1,119 @@
+// Live monitoring at the defaults (44100 Hz, 2048-frame blocks): ondrix-scan --live on a
+// private PulseAudio server for 65 s while a 60 s programme with ten clips and a DTMF cue plays
+// into the feed (then 5 s of silence), with 10 clip samples, 1 command sample and 1 silence
+// sample: 12 detections expected. Reports the program's processor
+// time (user + system) as a share of one core.
+
+#include <benchmark/benchmark.h>
+
+#include <QString>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "helpers/Broadcast.h"
+#include "helpers/PulseServer.h"
+#include "helpers/TestFiles.h"
+#include "samples/Class_SampleRec.h"
+
+extern char** environ;
+
+namespace {
+
+const double Seconds = 60.0;  // programme
+const double Measured = 65.0;  // programme and the silence after it
+
+std::string ProgramFolder()
+{
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    std::string exe(path, n > 0 ? size_t(n) : 0);
+    return exe.substr(0, exe.rfind('/'));
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& out)
+{
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void BM_LiveMonitoring(benchmark::State& state)
+{
+    testkit::PulseServer server;
+    const std::string folder = server.folder();
+    TSampleList list;
+    testkit::Pcm programme = testkit::makeProgramme(Seconds);
+    for (int i = 0; i < 10; ++i) {
+        const testkit::Pcm clip = testkit::makeClip(unsigned(i + 1), 3.0, 0.75);
+        const std::string file = folder + "/clip" + std::to_string(i) + ".wav";
+        testkit::writeWav(file, clip);
+        testkit::mixAt(programme, clip, 2.0 + 5.5 * i);
+        auto rec = std::make_unique<TSampleRec>();
+        rec->Type = TSampleType::File;
+        rec->Number = i;
+        rec->Description = QString("Clip %1").arg(i + 1);
+        rec->Path = QString::fromStdString(file);
+        list.Add(std::move(rec));
+    }
+    testkit::mixAt(programme, testkit::makeDtmf("159", 0.12, 0.06), 57.0);
+    auto cue = std::make_unique<TSampleRec>();
+    cue->Type = TSampleType::Command;
+    cue->Number = 10;
+    cue->Command = "1,5,9";
+    list.Add(std::move(cue));
+    auto air = std::make_unique<TSampleRec>();
+    air->Type = TSampleType::Silence;
+    air->Number = 11;
+    air->SignalTime = 3.0;
+    air->SignaldB = -50;
+    list.Add(std::move(air));
+    list.SaveToFile(QString::fromStdString(folder + "/Samples.ini"));
+    testkit::writeWav(folder + "/programme.wav", programme);
+
+    double cpu = 0;
+    std::string lines;
+    for (auto _ : state) {
+        const pid_t scan = Spawn({ProgramFolder() + "/ondrix-scan", "--live", "--device", "0", "--samples",
+                                  folder + "/Samples.ini", "--freq", ProgramFolder() + "/Ini_Def/Freq.ini"},
+                                 folder + "/detections.txt");
+        const pid_t player = server.playAsync(folder + "/programme.wav");
+        // The measurement spans a fixed stretch of live audio; waiting for it is the point.
+        std::this_thread::sleep_for(std::chrono::duration<double>(Measured));
+        testkit::PulseServer::waitFor(player);
+        kill(scan, SIGINT);
+        int status = 0;
+        rusage usage{};
+        wait4(scan, &status, 0, &usage);
+        cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+              + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        state.SetIterationTime(cpu);
+        lines = testkit::readText(folder + "/detections.txt");
+    }
+    state.counters["cpu_s"] = cpu;
+    state.counters["core_percent"] = cpu / Measured * 100.0;
+    state.counters["detections"] = double(std::count(lines.begin(), lines.end(), '\n'));
+}
+BENCHMARK(BM_LiveMonitoring)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace

@@ -1,0 +1,125 @@
+// ondrix-scan over ten minutes of generated broadcast (44.1 kHz stereo WAV) with 10 clip
+// samples, 1 command sample and 1 silence sample: the processor time of the whole run
+// (start-up, fingerprints of the ten clips, decoding, analysis, matching), as the child
+// process's user + system time.
+
+#include <benchmark/benchmark.h>
+
+#include <QString>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "helpers/Broadcast.h"
+#include "helpers/TestFiles.h"
+#include "samples/Class_SampleRec.h"
+
+extern char** environ;
+
+namespace {
+
+const double Seconds = 600.0;
+const double Block = 2048.0 / 44100;
+
+std::string ProgramFolder()
+{
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    std::string exe(path, n > 0 ? size_t(n) : 0);
+    return exe.substr(0, exe.rfind('/'));
+}
+
+struct Fixture {
+    testkit::TempDir dir;
+    std::string samples = dir.file("Samples.ini");
+    std::string wav = dir.file("ten-minutes.wav");
+
+    Fixture()
+    {
+        TSampleList list;
+        testkit::Pcm broadcast = testkit::makeProgramme(Seconds);
+        for (int i = 0; i < 10; ++i) {
+            const testkit::Pcm clip = testkit::makeClip(unsigned(i + 1), 3.0);
+            const std::string file = dir.file("clip" + std::to_string(i) + ".wav");
+            testkit::writeWav(file, clip);
+            testkit::mixAt(broadcast, clip, std::round((20.0 + 55.0 * i) / Block) * Block);
+            auto rec = std::make_unique<TSampleRec>();
+            rec->Type = TSampleType::File;
+            rec->Number = i;
+            rec->Description = QString("Clip %1").arg(i + 1);
+            rec->Path = QString::fromStdString(file);
+            list.Add(std::move(rec));
+        }
+        testkit::mixAt(broadcast, testkit::makeDtmf("159", 0.12, 0.06), 300.0);
+        testkit::silence(broadcast, 570.0, 5.0);
+        testkit::writeWav(wav, broadcast);
+
+        auto cue = std::make_unique<TSampleRec>();
+        cue->Type = TSampleType::Command;
+        cue->Number = 10;
+        cue->Description = "Cue";
+        cue->Command = "1,5,9";
+        cue->CommandSpeed = 5;
+        list.Add(std::move(cue));
+        auto air = std::make_unique<TSampleRec>();
+        air->Type = TSampleType::Silence;
+        air->Number = 11;
+        air->Description = "Dead air";
+        air->SignalTime = 3.0;
+        air->SignaldB = -50;
+        list.Add(std::move(air));
+        list.SaveToFile(QString::fromStdString(samples));
+    }
+};
+
+// Runs the program with stdout to a file; returns its processor time in seconds.
+double RunChild(const std::vector<std::string>& argv, const std::string& out, int& exitCode)
+{
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void BM_ScanTenMinutes(benchmark::State& state)
+{
+    static Fixture fixture;
+    const std::string program = ProgramFolder() + "/ondrix-scan";
+    const std::string freq = ProgramFolder() + "/Ini_Def/Freq.ini";
+    const std::string out = fixture.dir.file("detections.txt");
+    double cpu = 0;
+    int exitCode = 0;
+    for (auto _ : state) {
+        cpu = RunChild({program, "--samples", fixture.samples, "--freq", freq, fixture.wav}, out, exitCode);
+        state.SetIterationTime(cpu);
+    }
+    const std::string lines = testkit::readText(out);
+    state.counters["cpu_s"] = cpu;
+    state.counters["x_realtime"] = Seconds / cpu;
+    state.counters["detections"] = double(std::count(lines.begin(), lines.end(), '\n'));
+    state.counters["exit_code"] = exitCode;
+}
+BENCHMARK(BM_ScanTenMinutes)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
