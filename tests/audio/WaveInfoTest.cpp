@@ -153,6 +153,22 @@ TEST_F(FileInfo, CanonicalWavLengthComesFromItsHeader)
     EXPECT_DOUBLE_EQ(AudioFileDuration(Path), 1.0);
 }
 
+// Rates above 65535 Hz do not fit the 16-bit rate field; the length still uses the whole rate.
+TEST_F(FileInfo, HighRateWavLengthUsesTheWholeRate)
+{
+    for (int Rate : {88200, 96000, 192000}) {
+        SCOPED_TRACE(Rate);
+        const std::string Path = WriteWav("high.wav", size_t(Rate) / 2, Rate);
+        TWAVFile Wav;
+        ASSERT_TRUE(Wav.ReadFromFile(Path));
+        EXPECT_TRUE(Wav.Valid());
+        // Less the 44 header bytes the formula takes from the data size.
+        const double Seconds = 0.5 - 44.0 / (Rate * 4);
+        EXPECT_DOUBLE_EQ(Wav.Duration(), Seconds);
+        EXPECT_DOUBLE_EQ(AudioFileDuration(Path), Seconds);
+    }
+}
+
 TEST_F(FileInfo, WavWithAnEighteenByteFormatChunkTakesItsSizeFromTheRiffSize)
 {
     Bytes File = WavHeader(18, 1, 1, 8000, 16, 16000, 0);
