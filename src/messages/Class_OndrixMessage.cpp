@@ -1,6 +1,7 @@
 #include "messages/Class_OndrixMessage.h"
 
 #include "lang/Lang.h"
+#include "samples/KeyValueText.h"
 #include "util/TextFile.h"
 
 namespace {
@@ -61,7 +62,10 @@ TRGBColor MessageTypeTextColor(TOndrixMessageType MsgType)
 QString MessageLogLine(const TOndrixMessage& Message)
 {
     return FormatDateTime(QStringLiteral("dd.mm.yy hh:nn:ss"), Message.Time) + QStringLiteral(": ")
-        + MessageTypeDisplayName(Message.MsgType) + QStringLiteral(" - ") + Message.Text;
+        + MessageTypeDisplayName(Message.MsgType) + QStringLiteral(" - ")
+        // One message, one line: a text with line breaks (an external program's name, a
+        // multi-line error) must not split into lines that read like other messages.
+        + OneLineValue(Message.Text);
 }
 
 bool TOndrixMessages::AddMessage(TOndrixMessageType MsgType, const QString& Text, QString* Error)

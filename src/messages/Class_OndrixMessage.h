@@ -50,7 +50,8 @@ QString MessageTypeDisplayName(TOndrixMessageType MsgType);
 TRGBColor MessageTypeBackground(TOndrixMessageType MsgType);
 TRGBColor MessageTypeTextColor(TOndrixMessageType MsgType);
 
-// The line written to the log file and mailed: "dd.mm.yy hh:nn:ss: <type name> - <text>".
+// The line written to the log file and mailed: "dd.mm.yy hh:nn:ss: <type name> - <text>",
+// with any line break of the text turned into a blank.
 QString MessageLogLine(const TOndrixMessage& Message);
 
 // The message list; index 0 is the newest message.

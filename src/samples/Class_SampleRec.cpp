@@ -75,13 +75,17 @@ QString SampleFloatToStr(double Value)
 {
     if (!std::isfinite(Value))
         return QStringLiteral("0");
-    const double Thousandths = Value * 1000.0;
-    double Kept = std::trunc(Thousandths);
-    if (Value > 0 && Thousandths - Kept > 0.45)
-        Kept += 1.0;
-    if (Kept == 0)
-        Kept = 0;  // no "-0"
-    QString Text = QString::number(Kept / 1000.0, 'g', QLocale::FloatingPointShortest);
+    double Rounded = Value;
+    // Values too large to count in thousandths have no fraction left to round.
+    if (const double Thousandths = Value * 1000.0; std::isfinite(Thousandths)) {
+        double Kept = std::trunc(Thousandths);
+        if (Value > 0 && Thousandths - Kept > 0.45)
+            Kept += 1.0;
+        Rounded = Kept / 1000.0;
+    }
+    if (Rounded == 0)
+        Rounded = 0;  // no "-0"
+    QString Text = QString::number(Rounded, 'g', QLocale::FloatingPointShortest);
     Text.replace(u'.', QLocale().decimalPoint());
     return Text;
 }

@@ -1,5 +1,7 @@
 #include "samples/KeyValueText.h"
 
+#include <QLocale>
+
 #include <cmath>
 
 void SplitKeyValue(const QString& Line, QString& Key, QString& Value)
@@ -28,7 +30,10 @@ int StrToIntDef(const QString& Text, int Default)
 
 double StrToFloatDef(const QString& Text, double Default)
 {
+    // The file is written with the user's separator; "." and "," also load, so a file brought
+    // from a machine with another locale reads the same.
     QString Number = Text;
+    Number.replace(QLocale().decimalPoint(), QStringLiteral("."));
     Number.replace(u',', u'.');
     bool Ok = false;
     const double Value = Number.toDouble(&Ok);

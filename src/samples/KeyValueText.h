@@ -14,7 +14,8 @@ bool SameKey(const QString& Key, const QString& Name);
 // one or does not fit 32 bits.
 int StrToIntDef(const QString& Text, int Default);
 
-// A finite decimal number written with "." or "," as decimal separator, or Default.
+// A finite decimal number written with ".", "," or the user's own decimal separator, or
+// Default.
 double StrToFloatDef(const QString& Text, double Default);
 
 // The text without blanks and control characters (anything up to U+0020) at both ends.

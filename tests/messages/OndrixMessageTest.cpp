@@ -81,6 +81,14 @@ TEST(OndrixMessageTest, LogLineHasTwoDigitYearTypeNameAndText)
     EXPECT_EQ(MessageLogLine(Message), QString::fromUtf8("03.03.18 14:05:09: НАЙДЕН - Найден образец № 1"));
 }
 
+TEST(OndrixMessageTest, LogLineStaysOneLineWhateverTheText)
+{
+    ResetMessageTable();
+    const TOndrixMessage Message{msgInfo, QStringLiteral("Подключено\r\n03.03.18 14:05:10: НАЙДЕН - x\ny"),
+                                 At(2018, 3, 3, 14, 5, 9)};
+    EXPECT_EQ(MessageLogLine(Message), QString::fromUtf8("03.03.18 14:05:09: ИНФО - Подключено  03.03.18 14:05:10: НАЙДЕН - x y"));
+}
+
 // A message handler with a temporary log folder and a clock the test moves.
 class OndrixMessagesTest : public ::testing::Test {
 protected:
@@ -206,6 +214,25 @@ TEST_F(OndrixMessagesTest, UnwritableLogKeepsTheLineAndWritesItFirstLater)
                                            "03.03.18 14:05:10: ИНФО - works again\r\n"));
     EXPECT_TRUE(Messages.PendingLogLines().isEmpty());
     EXPECT_EQ(Messages.Messages().Count(), 2);
+}
+
+TEST_F(OndrixMessagesTest, LogFileIsChosenByTheClockWhenTheLineIsWritten)
+{
+    Messages.LogFileCreate = true;
+    Time = At(2018, 3, 31, 23, 59, 59);
+    const QString MarchFile = Messages.GetLogFileName();
+    ASSERT_TRUE(QDir().mkpath(MarchFile));  // March's file cannot be written
+    EXPECT_FALSE(Add(msgError, QStringLiteral("late")));
+
+    // After midnight the pending line and a message stamped long ago both go to the file of
+    // the moment they are written.
+    Time = At(2018, 4, 1, 0, 0, 1);
+    ASSERT_TRUE(Messages.ProcessMessage(TOndrixMessage{msgInfo, QStringLiteral("old stamp"), At(2017, 1, 2, 3, 4, 5)}));
+    EXPECT_TRUE(Messages.GetLogFileName().endsWith(QStringLiteral("/01-04-18.log")));
+    EXPECT_EQ(LogText(), QString::fromUtf8("31.03.18 23:59:59: Ошибка - late\r\n"
+                                           "02.01.17 03:04:05: ИНФО - old stamp\r\n"));
+    EXPECT_TRUE(QFileInfo(MarchFile).isDir());
+    EXPECT_FALSE(QFileInfo::exists(Q(Dir.file("Log/2017"))));
 }
 
 TEST_F(OndrixMessagesTest, ReadOnlyLogFolderKeepsTheLineUntilItIsWritableAgain)

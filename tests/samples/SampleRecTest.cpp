@@ -268,25 +268,47 @@ TEST(SampleFileTest, NumbersAreRoundedToThreeDecimals)
         {5, "5"},          {-40, "-40"},       {2.25, "2.25"},    {1.2344, "1.234"},
         {1.2346, "1.235"}, {1.23444, "1.234"}, {1.23449, "1.235"}, {-1.2349, "-1.234"},
         {0.0004, "0"},     {0.00046, "0.001"}, {-0.0009, "0"},    {99999999, "99999999"},
+        {1e306, "1e+306"}, {-1e306, "-1e+306"},  // too large to scale: kept, never "inf"
     };
     for (const Case& C : Cases)
         EXPECT_EQ(SampleFloatToStr(C.Value), QString::fromLatin1(C.Text)) << C.Value;
 }
 
+// Sets the default locale for one scope.
+class TLocaleScope {
+public:
+    explicit TLocaleScope(const QLocale& Locale) { QLocale::setDefault(Locale); }
+    ~TLocaleScope() { QLocale::setDefault(QLocale::c()); }
+};
+
 TEST(SampleFileTest, NumbersUseTheLocaleSeparatorAndReadEitherSeparator)
 {
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    TSampleList List;
-    auto* R = AddRec(List, TSampleType::Silence, 0, QStringLiteral("s"));
-    R->SignalTime = 2.5;
-    const std::string Text = SavedText(List);
-    QLocale::setDefault(QLocale::c());
-    EXPECT_NE(Text.find("SignalTime=2,5\r\n"), std::string::npos) << Text;
+    // Written with the user's own separator and read back under the same locale, whatever
+    // that separator is; "2,5" from a German machine also loads where "." is the separator.
+    const QLocale Locales[] = {QLocale::c(), QLocale(QLocale::German, QLocale::Germany),
+                               QLocale(QLocale::Arabic, QLocale::Egypt)};
+    for (const QLocale& Locale : Locales) {
+        TLocaleScope Scope(Locale);
+        TSampleList List;
+        auto* R = AddRec(List, TSampleType::Silence, 0, QStringLiteral("s"));
+        R->SignalTime = 2.5;
+        R->SignaldB = -0.75;
+        const std::string Text = SavedText(List);
+        const QString Separator = Locale.decimalPoint();
+        EXPECT_NE(Text.find(("SignalTime=2" + Separator + "5\r\n").toStdString()), std::string::npos) << Text;
+
+        TSampleList Loaded;
+        LoadText(Loaded, Text);
+        ASSERT_EQ(Loaded.Count(), 1);
+        EXPECT_EQ(Loaded[0]->SignalTime, 2.5) << Text;
+        EXPECT_EQ(Loaded[0]->SignaldB, -0.75) << Text;
+    }
 
     TSampleList Loaded;
-    LoadText(Loaded, Text);  // now under a locale with "." as its separator
+    LoadText(Loaded, "Description=s\r\nSignalTime=2,5\r\nSignaldB=-3.25\r\n");
     ASSERT_EQ(Loaded.Count(), 1);
     EXPECT_EQ(Loaded[0]->SignalTime, 2.5);
+    EXPECT_EQ(Loaded[0]->SignaldB, -3.25);
 }
 
 TEST(SampleFileTest, LineBreaksInValuesCannotAddKeys)
