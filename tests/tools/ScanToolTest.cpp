@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <filesystem>
 
 #include "helpers/Broadcast.h"
 #include "helpers/TestFiles.h"
@@ -128,6 +129,17 @@ TEST_F(ScanFixture, FindsEveryEventOfTheBroadcastOnTime)
         << result.err.toStdString();
     // Three decimals.
     EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d{3}\t").match(result.out).hasMatch()) << result.out.toStdString();
+}
+
+TEST_F(ScanFixture, DataFolderHoldsTheDefaultFiles)
+{
+    // The data folder's Ini/Samples.ini, and its Freq.ini copied from the defaults beside the
+    // program, as the monitor prepares them.
+    const std::string data = dir.file("data");
+    std::filesystem::create_directories(data + "/Ini");
+    std::filesystem::copy_file(samplesFile.toStdString(), data + "/Ini/Samples.ini");
+    expectTruth(runScan({"/Data=" + QString::fromStdString(data), QString::fromStdString(dir.file("broadcast.wav"))}));
+    EXPECT_TRUE(std::filesystem::exists(data + "/Ini/Freq.ini"));
 }
 
 TEST_F(ScanFixture, RawPcmFromStandardInputScansLikeTheFile)
