@@ -39,6 +39,7 @@ bool TWAVFile::ReadFromFile(const std::string& FileName)
     FValid = true;
     FChannels = static_cast<uint8_t>(Channels & 0xFF);
     FSampleRate = static_cast<uint16_t>(SampleRate & 0xFFFF);
+    FFullRate = SampleRate;
     FBitsPerSample = static_cast<uint8_t>(BitsPerSample & 0xFF);
     // The sizes are signed 32-bit fields; a size near 4 GiB wraps instead of overflowing.
     FFileSize = static_cast<int32_t>(RiffSize + 8u);
@@ -48,7 +49,7 @@ bool TWAVFile::ReadFromFile(const std::string& FileName)
 
 double TWAVFile::Duration() const
 {
-    if (!FValid || FSampleRate == 0 || FBitsPerSample == 0 || FChannels == 0)
+    if (!FValid || FFullRate == 0 || FBitsPerSample == 0 || FChannels == 0)
         return 0;
-    return (double(FDataSize) - double(HeaderSize)) / FSampleRate / FBitsPerSample / FChannels * 8;
+    return (double(FDataSize) - double(HeaderSize)) / FFullRate / FBitsPerSample / FChannels * 8;
 }

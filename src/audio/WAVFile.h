@@ -20,8 +20,9 @@ public:
     // The data chunk size when the format chunk has 16 bytes, else FileSize.
     int32_t DataSize() const { return FDataSize; }
 
-    // (DataSize - 44) / SampleRate / BitsPerSample / Channels * 8 seconds; 0 unless Valid.
-    // 0 as well when a header field it divides by is 0.
+    // (DataSize - 44) / rate / BitsPerSample / Channels * 8 seconds; 0 unless Valid.
+    // 0 as well when a header field it divides by is 0. The rate is the header's whole
+    // 32-bit value, not SampleRate's low 16 bits, so 88200 and 96000 Hz files come out right.
     double Duration() const;
 
 private:
@@ -30,6 +31,7 @@ private:
     bool FValid = false;
     uint8_t FChannels = 0;
     uint16_t FSampleRate = 0;
+    uint32_t FFullRate = 0;
     uint8_t FBitsPerSample = 0;
     int32_t FFileSize = 0;
     int32_t FDataSize = 0;

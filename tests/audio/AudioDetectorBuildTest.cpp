@@ -141,6 +141,50 @@ TEST_F(FingerprintBuilder, QuietOrOutOfBandBlocksGiveSlicesWithoutPeaks)
     EXPECT_EQ(Strength.Percent(), 40);
 }
 
+// A bin-centred tone of amplitude A reads A (or A - 1) in its bin and nothing around it, so
+// after the smoothing its level is a third of that: 604 gives 201, 601 gives 200, 451 gives
+// 150 and 448 gives 149. Presence needs more than 200, absence less than 150.
+TEST_F(FingerprintBuilder, ThresholdsAreStrict)
+{
+    const std::string Path = Clip({{{100, 604}, {199, 601}, {301, 451}, {400, 448}}});
+    const auto Sequence = Detector.BuildFromFile(Path, 6, 50, true, TSignalMode::Left);
+    ASSERT_EQ(Sequence->Samples.Count(), 1);
+    const TAudioSample& Slice = Sequence->Samples.Items(0);
+    EXPECT_EQ(Frequencies(Slice, fkPresent), std::vector<int32_t>{Freq(100)});
+    EXPECT_EQ(Frequencies(Slice, fkAbsent), std::vector<int32_t>{Freq(400)});
+    ASSERT_EQ(Slice.Peaks.Count(), 2);
+    EXPECT_EQ(Slice.Peaks.Items(0).RefLevel, 201);
+    EXPECT_EQ(Slice.Peaks.Items(1).RefLevel, 149);
+}
+
+// At 22050 Hz the 15000 Hz band end lies beyond the spectrum: the band ends at its last
+// bin, which (1024 mod 3 = 1) keeps its own level instead of a smoothed one.
+TEST_F(FingerprintBuilder, AtLowFrameRatesTheBandEndsAtTheLastBin)
+{
+    constexpr int LowRate = 22050;
+    testkit::Pcm Pcm;
+    Pcm.rate = LowRate;
+    const double TwoPi = 2 * std::acos(-1.0);
+    Pcm.append(2.0 * BlockFrames / LowRate, [&](int, size_t I) {
+        const double T = double(I % BlockFrames) / double(BlockFrames);
+        return static_cast<int16_t>(std::lround(3000 * std::sin(TwoPi * 1000 * T) + 900 * std::sin(TwoPi * 1023 * T)));
+    });
+    ASSERT_EQ(Pcm.frames(), 2 * BlockFrames);
+    const std::string Path = Dir.file("low.wav");
+    testkit::writeWav(Path, Pcm);
+
+    Detector.FrameRate = LowRate;
+    const auto Sequence = Detector.BuildFromFile(Path, 4, 50, false, TSignalMode::Left);
+    ASSERT_EQ(Sequence->Samples.Count(), 2);
+    const TFreqDataList& Peaks = Sequence->Samples.Items(0).Peaks;
+    ASSERT_EQ(Peaks.Count(), 2);
+    EXPECT_EQ(Peaks.Items(0).Frequency, FreqOf(1000, 1024, LowRate));
+    EXPECT_NEAR(Peaks.Items(0).RefLevel, 1000, 1);
+    EXPECT_EQ(Peaks.Items(1).Frequency, FreqOf(1023, 1024, LowRate));
+    EXPECT_NEAR(Peaks.Items(1).RefLevel, 900, 1);
+    EXPECT_EQ(Sequence->Samples.Items(0).MaxGap, 6 * (2048 * 1000 / LowRate));
+}
+
 TEST_F(FingerprintBuilder, ClosePeaksAreThinnedInLevelOrder)
 {
     struct Case {

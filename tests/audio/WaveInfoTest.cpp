@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <sys/stat.h>
@@ -152,6 +153,22 @@ TEST_F(FileInfo, CanonicalWavLengthComesFromItsHeader)
     EXPECT_DOUBLE_EQ(AudioFileDuration(Path), 1.0);
 }
 
+// Rates above 65535 Hz do not fit the 16-bit rate field; the length still uses the whole rate.
+TEST_F(FileInfo, HighRateWavLengthUsesTheWholeRate)
+{
+    for (int Rate : {88200, 96000, 192000}) {
+        SCOPED_TRACE(Rate);
+        const std::string Path = WriteWav("high.wav", size_t(Rate) / 2, Rate);
+        TWAVFile Wav;
+        ASSERT_TRUE(Wav.ReadFromFile(Path));
+        EXPECT_TRUE(Wav.Valid());
+        // Less the 44 header bytes the formula takes from the data size.
+        const double Seconds = 0.5 - 44.0 / (Rate * 4);
+        EXPECT_DOUBLE_EQ(Wav.Duration(), Seconds);
+        EXPECT_DOUBLE_EQ(AudioFileDuration(Path), Seconds);
+    }
+}
+
 TEST_F(FileInfo, WavWithAnEighteenByteFormatChunkTakesItsSizeFromTheRiffSize)
 {
     Bytes File = WavHeader(18, 1, 1, 8000, 16, 16000, 0);
@@ -243,6 +260,110 @@ TEST_F(FileInfo, VbrHeadersGiveTheLengthFromTheirFrameCount)
         EXPECT_DOUBLE_EQ(AudioFileDuration(Path), C.Seconds);
     }
     EXPECT_NEAR(144.0 * 383 * 8 / 44100, 10.005, 0.001);
+}
+
+TEST_F(FileInfo, WavHeaderIsRecognisedOnlyWhenEveryFieldFits)
+{
+    struct Case { const char* Name; Bytes Header; bool Valid; };
+    const Bytes Canonical = WavHeader(16, 1, 2, 44100, 16, 4000, 4036);
+    const auto With = [&Canonical](size_t At, const std::string& Text) {
+        Bytes B = Canonical;
+        std::copy(Text.begin(), Text.end(), B.begin() + long(At));
+        return B;
+    };
+    const std::vector<Case> Cases = {
+        {"canonical", Canonical, true},
+        {"mono, 8 bits", WavHeader(16, 1, 1, 8000, 8, 4000, 4036), true},
+        {"floating-point format tag", WavHeader(16, 3, 2, 44100, 32, 4000, 4036), false},
+        {"three channels", WavHeader(16, 1, 3, 44100, 16, 4000, 4036), false},
+        {"no channels", WavHeader(16, 1, 0, 44100, 16, 4000, 4036), false},
+        {"format chunk of 20 bytes", WavHeader(20, 1, 2, 44100, 16, 4000, 4036), false},
+        {"not RIFF", With(0, "RIFX"), false},
+        {"not WAVE", With(8, "AVI "), false},
+        {"no format chunk", With(12, "LIST"), false},
+        {"another chunk where the data should be", With(36, "LIST"), false},
+        {"data two bytes later", With(36, "\0\0da"), true},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TWAVFile Wav;
+        ASSERT_TRUE(Wav.ReadFromFile(Write("header.wav", Concat({C.Header, Bytes(4000)}))));
+        EXPECT_EQ(Wav.Valid(), C.Valid);
+        if (!C.Valid) {
+            EXPECT_EQ(Wav.Duration(), 0.0);
+        }
+    }
+}
+
+// Frame lengths and lengths in seconds for each MPEG version and layer, with the
+// variable-bit-rate header where each of them puts it.
+TEST_F(FileInfo, FrameArithmeticOfEveryVersionAndLayer)
+{
+    struct Case {
+        const char* Name;
+        std::array<uint8_t, 4> Header;
+        size_t Length;         // expected frame length in bytes
+        const char* VbrTag;    // nullptr: constant bit rate
+        size_t VbrAt;          // where the VBR header starts behind the frame start
+        uint32_t VbrFrames;
+        double Seconds, BitRate;
+    };
+    const Case Cases[] = {
+        // 48 * 384000 / 44100 = 417.9, plus 4 bytes of Layer I padding.
+        {"MPEG 1 Layer I padded", {0xFF, 0xFF, 0xC2, 0x00}, 421, nullptr, 0, 0, 30 * 421 * 8 / 384000.0, 384},
+        {"MPEG 1 Layer II", {0xFF, 0xFD, 0xA4, 0x00}, 576, nullptr, 0, 0, 30 * 576 * 8 / 192000.0, 192},
+        {"MPEG 1 Layer III padded", {0xFF, 0xFB, 0x92, 0x00}, 418, nullptr, 0, 0, 30 * 418 * 8 / 128000.0, 128},
+        {"MPEG 2 Layer I", {0xFF, 0xF7, 0x10, 0x00}, 34, nullptr, 0, 0, 30 * 34 * 8 / 32000.0, 32},
+        {"MPEG 1 Layer III mono, Xing", {0xFF, 0xFB, 0x90, 0xC0}, 417, "Xing", 21, 383, 144.0 * 383 * 8 / 44100, 128},
+        {"MPEG 2 Layer III mono, Xing", {0xFF, 0xF3, 0x80, 0xC0}, 208, "Xing", 13, 100, 72.0 * 100 * 8 / 22050, 64},
+        {"MPEG 2 Layer III stereo, Xing", {0xFF, 0xF3, 0x80, 0x00}, 208, "Xing", 21, 100, 72.0 * 100 * 8 / 22050, 64},
+        {"MPEG 2.5 Layer II, VBRI", {0xFF, 0xE5, 0x84, 0x00}, 768, "VBRI", 21, 50, 144.0 * 50 * 8 / 12000, 64},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        Bytes Frames(30 * C.Length, 0);
+        for (size_t At = 0; At < Frames.size(); At += C.Length)
+            std::copy(C.Header.begin(), C.Header.end(), Frames.begin() + long(At));
+        if (C.VbrTag) {
+            std::copy_n(C.VbrTag, 4, Frames.begin() + long(C.VbrAt));
+            const uint32_t ByteCount = uint32_t(C.Length) * C.VbrFrames;
+            if (std::string(C.VbrTag) == "Xing") {
+                PutBE32(Frames, C.VbrAt + 8, C.VbrFrames);
+                PutBE32(Frames, C.VbrAt + 12, ByteCount);
+            } else {
+                PutBE32(Frames, C.VbrAt + 10, ByteCount);
+                PutBE32(Frames, C.VbrAt + 14, C.VbrFrames);
+            }
+        }
+        TMPEGaudio Mpeg;
+        ASSERT_TRUE(Mpeg.ReadFromFile(Write("frames.mp3", Concat({Frames, Id3v1Tag()}))));
+        ASSERT_TRUE(Mpeg.Frame().Found);
+        EXPECT_EQ(Mpeg.Frame().Size, C.Length);
+        EXPECT_EQ(Mpeg.VBR().Found, C.VbrTag != nullptr);
+        EXPECT_DOUBLE_EQ(Mpeg.Duration(), C.Seconds);
+        EXPECT_DOUBLE_EQ(Mpeg.BitRate(), C.BitRate);
+        EXPECT_TRUE(Mpeg.Valid());
+    }
+}
+
+TEST(MPEGFrameHeader, EveryReservedFieldIsRefused)
+{
+    struct Case { const char* Name; Bytes Header; bool IsHeader; };
+    const Case Cases[] = {
+        {"MPEG 1 Layer III", {0xFF, 0xFB, 0x90, 0x00}, true},
+        {"MPEG 2.5", {0xFF, 0xE3, 0x90, 0x00}, true},
+        {"no sync byte", {0xFE, 0xFB, 0x90, 0x00}, false},
+        {"incomplete sync", {0xFF, 0xDB, 0x90, 0x00}, false},
+        {"reserved version", {0xFF, 0xEB, 0x90, 0x00}, false},
+        {"reserved layer", {0xFF, 0xF9, 0x90, 0x00}, false},
+        {"free bit rate", {0xFF, 0xFB, 0x00, 0x00}, false},
+        {"bad bit rate", {0xFF, 0xFB, 0xF0, 0x00}, false},
+        {"reserved sample rate", {0xFF, 0xFB, 0x9C, 0x00}, false},
+        {"reserved emphasis", {0xFF, 0xFB, 0x90, 0x02}, false},
+        {"cut short", {0xFF, 0xFB, 0x90}, false},
+    };
+    for (const Case& C : Cases)
+        EXPECT_EQ(TMPEGaudio::IsFrameHeader(C.Header, 0), C.IsHeader) << C.Name;
 }
 
 TEST_F(FileInfo, FrameIsSoughtInTheMiddleWhenTheStartHoldsNone)

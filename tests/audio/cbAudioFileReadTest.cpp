@@ -141,6 +141,46 @@ TEST_F(AudioFileReader, BlockCrossingTheRangeEndIsCutToWholeFramesAndEndsTheRang
     EXPECT_EQ(Reader.Read(Buffer.data(), Block), 0);
 }
 
+// A range that starts inside the file: it ends at Start + Length, positions are held inside
+// it, and a block crossing its end is cut there.
+TEST_F(AudioFileReader, RangeAwayFromTheStartEndsAtStartPlusLength)
+{
+    TcbAudioFileReader Reader;
+    Reader.Open(WavOf(RampPcm(20000)));
+    const int64_t Start = TimeOfFrame(10000);
+    const int64_t RangeEnd = Start + TimeOfFrame(1024);
+    Reader.SetStart(Start);
+    Reader.SetLength(TimeOfFrame(1024));
+    ASSERT_EQ(Reader.Position(), Start);
+
+    std::vector<int16_t> Buffer(Block / 2);
+    int32_t Bytes = Reader.Read(Buffer.data(), Block);
+    EXPECT_EQ(Buffer[0], 10000);
+    EXPECT_EQ(Bytes % 4, 0);
+    EXPECT_GE(Bytes, Block / 2 - 8);
+    EXPECT_LE(Bytes, Block / 2);
+    EXPECT_EQ(Reader.BlockStart(), Start);
+    EXPECT_EQ(Reader.BlockEnd(), RangeEnd);
+    EXPECT_EQ(Reader.Position(), RangeEnd);
+    EXPECT_EQ(Reader.Read(Buffer.data(), Block), 0);
+
+    // Beyond the range end (though inside the file): held at the end of the range.
+    Reader.SetPosition(RangeEnd + TimeOfFrame(2000));
+    EXPECT_EQ(Reader.Position(), RangeEnd);
+    // 24 frames before the range end: the next block gives only what is left of the range.
+    Reader.SetPosition(TimeOfFrame(11000));
+    Bytes = Reader.Read(Buffer.data(), Block);
+    EXPECT_EQ(Buffer[0], 11000);
+    EXPECT_EQ(Bytes % 4, 0);
+    EXPECT_GE(Bytes, 20 * 4);
+    EXPECT_LE(Bytes, 24 * 4);
+    EXPECT_EQ(Reader.Position(), RangeEnd);
+
+    // A shorter range that ends before the position moves it back to the range start.
+    Reader.SetLength(100000);
+    EXPECT_EQ(Reader.Position(), Start);
+}
+
 TEST_F(AudioFileReader, SetStartAheadOfThePositionSeeksThere)
 {
     TcbAudioFileReader Reader;
