@@ -2,8 +2,14 @@
 //
 // Device -1 is the server's default source; device k is the k-th source in the server's list,
 // monitors of outputs included. The stream runs on libpulse's own thread (a threaded
-// mainloop); its read callback fills the queued buffers in order and reports each full one.
+// mainloop); its read callback fills the queued buffers in order and reports the full ones.
 // When the server goes away or the source is removed, the device reports Error once.
+//
+// Cost: the server sends a packet every few tens of milliseconds whatever fragment size is
+// asked for, and every report wakes the main thread. So full buffers are reported two at a
+// time while enough others stay queued to take the audio meanwhile, which halves the main
+// thread's wake-ups, and no report is made with the buffer lock held, so the main thread
+// never wakes only to wait for that lock.
 
 #include "audio/AudioIO.h"
 
@@ -13,6 +19,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -237,10 +244,18 @@ public:
 
     void Reset() override
     {
-        std::lock_guard<std::mutex> guard(BufferLock);
-        for (TWaveHeader* header : Pending)
-            ReturnBuffer(*header);
-        Pending.clear();
+        std::vector<TWaveHeader*> returned;
+        std::unique_lock<std::mutex> report;
+        {
+            std::lock_guard<std::mutex> guard(BufferLock);
+            returned.swap(Done);
+            returned.insert(returned.end(), Pending.begin(), Pending.end());
+            Pending.clear();
+            for (TWaveHeader* header : returned)
+                MarkDone(*header);
+            report = std::unique_lock<std::mutex>(ReportLock);
+        }
+        Report(returned);
     }
 
     void Close() override
@@ -265,6 +280,7 @@ public:
         {
             std::lock_guard<std::mutex> guard(BufferLock);
             Pending.clear();
+            Done.clear();
         }
         if (wasOpen && Notify)
             Notify({TWaveInMessage::Close, nullptr, 0});
@@ -281,10 +297,15 @@ private:
     }
 
     // With BufferLock held.
-    void ReturnBuffer(TWaveHeader& Header)
+    static void MarkDone(TWaveHeader& Header) { Header.Flags = (Header.Flags & ~WHDR_INQUEUE) | WHDR_DONE; }
+
+    // With ReportLock held, taken before BufferLock was let go, so that reports keep the order
+    // in which the buffers were filled; without BufferLock, so that the main thread can queue
+    // a buffer again as soon as it hears of it.
+    void Report(const std::vector<TWaveHeader*>& Headers)
     {
-        Header.Flags = (Header.Flags & ~WHDR_INQUEUE) | WHDR_DONE;
-        Notify({TWaveInMessage::Data, &Header, 0});
+        for (TWaveHeader* header : Headers)
+            Notify({TWaveInMessage::Data, header, 0});
     }
 
     // Mainloop thread: a stream or the connection failed. Reported once.
@@ -301,7 +322,7 @@ private:
     // buffers are all full.
     void Take(const uint8_t* Data, size_t Size)
     {
-        std::lock_guard<std::mutex> guard(BufferLock);
+        std::unique_lock<std::mutex> guard(BufferLock);
         while (Size > 0 && !Pending.empty()) {
             TWaveHeader& header = *Pending.front();
             const size_t room = header.BufferLength - header.BytesRecorded;
@@ -316,21 +337,33 @@ private:
             Size -= n;
             if (header.BytesRecorded == header.BufferLength) {
                 Pending.pop_front();
-                ReturnBuffer(header);
+                MarkDone(header);
+                Done.push_back(&header);
             }
         }
+        // A full buffer waits for the next one while at least two others stay queued; with
+        // fewer, the main thread hears of it at once so that it can queue it again in time.
+        if (Done.empty() || (Done.size() < ReportBatch && Pending.size() >= 2))
+            return;
+        Reporting.clear();
+        Reporting.swap(Done);
+        const std::lock_guard<std::mutex> report(ReportLock);
+        guard.unlock();
+        Report(Reporting);
     }
 
-    static void StreamRead(pa_stream* Stream, size_t, void* User)
+    // Mainloop thread: Length bytes are readable; they come in one or more fragments.
+    static void StreamRead(pa_stream* Stream, size_t Length, void* User)
     {
         auto* self = static_cast<TPulseWaveIn*>(User);
-        for (;;) {
+        while (Length > 0) {
             const void* data = nullptr;
             size_t size = 0;
             if (pa_stream_peek(Stream, &data, &size) < 0 || size == 0)
                 return;
             self->Take(static_cast<const uint8_t*>(data), size);
             pa_stream_drop(Stream);
+            Length -= std::min(Length, size);
         }
     }
 
@@ -349,7 +382,13 @@ private:
     bool Ready = false;
     bool Lost = false;
     std::mutex BufferLock;
+    std::mutex ReportLock;
     std::deque<TWaveHeader*> Pending;
+    // Full buffers not reported yet, in the order they were filled.
+    std::vector<TWaveHeader*> Done;
+    // Mainloop thread only: the buffers being reported (kept to reuse its memory).
+    std::vector<TWaveHeader*> Reporting;
+    static constexpr size_t ReportBatch = 2;
 };
 
 }  // namespace

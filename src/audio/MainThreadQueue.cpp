@@ -9,12 +9,17 @@ void TMainThreadQueue::Post(TTask Task)
 
 void TMainThreadQueue::PostAfter(std::chrono::milliseconds Delay, TTask Task)
 {
+    bool earliest;
     {
         std::lock_guard<std::mutex> guard(Lock);
         // multimap keeps equal keys in insertion order, so equal due times run in posting order.
-        Tasks.emplace(TClock::now() + Delay, std::move(Task));
+        const auto added = Tasks.emplace(TClock::now() + Delay, std::move(Task));
+        earliest = added == Tasks.begin();
     }
-    Posted.notify_all();
+    // A waiter sleeps until the earliest task is due; a task behind another changes nothing
+    // for it (that one was announced already), so it is not woken again.
+    if (earliest)
+        Posted.notify_all();
     if (OnWake)
         OnWake();
 }

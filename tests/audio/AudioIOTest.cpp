@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <deque>
+#include <thread>
 
 #include "audio/AudioIO.h"
 #include "audio/AudioIOStream.h"
@@ -411,4 +412,23 @@ TEST(MainThreadQueue, RunsDueTasksInOrderAndKeepsLaterOnes)
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(queue.Pending(), 1u);
     EXPECT_TRUE(queue.NextDue().has_value());
+}
+
+TEST(MainThreadQueue, WaiterWakesForATaskPostedFromAnotherThread)
+{
+    // A task due in an hour sits in front; a task posted meanwhile from another thread becomes
+    // the earliest and must wake the waiter, and one posted behind it runs in the same turn.
+    TMainThreadQueue queue;
+    std::vector<int> order;
+    queue.PostAfter(std::chrono::hours(1), [&] { order.push_back(9); });
+    std::thread poster([&] {
+        queue.Post([&] { order.push_back(1); });
+        queue.Post([&] { order.push_back(2); });
+    });
+    size_t ran = 0;
+    while (ran < 2)
+        ran += queue.WaitAndDrain(std::chrono::hours(1));
+    poster.join();
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(queue.Pending(), 1u);
 }
