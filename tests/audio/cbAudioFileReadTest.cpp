@@ -361,6 +361,8 @@ TEST_F(AudioFileReader, TruncatedFilesAreRefusedCompleteOnesOpen)
     };
     const std::string Aiff = Written("written.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
     const std::string Rf64 = Written("written.rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16);
+    const std::string Rifx = Written("written-rifx.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG);
+    ASSERT_EQ(Rifx.compare(0, 4, "RIFX"), 0);
 
     testkit::Pcm Tone;
     Tone.appendTones(5.0, {700, 2500});  // MP3s longer than one 64 KiB read
@@ -399,6 +401,8 @@ TEST_F(AudioFileReader, TruncatedFilesAreRefusedCompleteOnesOpen)
         {"odd-size-padded.wav", WithSizes(36 + 176400, 176399, 44 + 176400), 44099},
         {"chunk-ahead.wav", Junk, 44100},
         {"chunk-ahead-cut.wav", Junk.substr(0, Junk.size() - 1000), Refused},
+        {"whole-rifx.wav", Rifx, 44100},
+        {"cut-rifx.wav", Rifx.substr(0, Rifx.size() - 1000), Refused},
         {"whole.aiff", Aiff, 44100},
         {"cut.aiff", Aiff.substr(0, Aiff.size() - 1000), Refused},
         {"whole.rf64", Rf64, 44100},
