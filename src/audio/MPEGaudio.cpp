@@ -2,6 +2,7 @@
 
 #include "audio/WaveInfoRead.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -112,6 +113,7 @@ uint16_t TMPEGaudio::FrameLength(const TMPEGFrame& Frame)
 void TMPEGaudio::Clear()
 {
     FFileLength = 0;
+    FFrameOffset = -1;
     FVBR = VBRData{};
     FFrame = TMPEGFrame{};
 }
@@ -167,19 +169,75 @@ bool TMPEGaudio::ReadFromFile(const std::string& FileName)
     const int64_t Size = FileSizeOf(FileName);
     FFileLength = static_cast<int32_t>(Size);
     std::vector<uint8_t> Block;
-    if (!ReadFileBytes(FileName, FID3v2.TagSize(), BlockSize, Block))
+    int64_t BlockOffset = FID3v2.TagSize();
+    if (!ReadFileBytes(FileName, BlockOffset, BlockSize, Block))
         return true;
     bool Found = FindFrame(Block);
     if (!Found && Block.size() == BlockSize) {
-        if (ReadFileBytes(FileName, (int64_t(FFileLength) - FID3v2.TagSize()) / 2, BlockSize, Block))
+        BlockOffset = (int64_t(FFileLength) - FID3v2.TagSize()) / 2;
+        if (ReadFileBytes(FileName, BlockOffset, BlockSize, Block))
             Found = FindFrame(Block);
     }
-    if (!Found) {
+    if (Found)
+        FFrameOffset = BlockOffset + FFrame.Position;
+    else {
         const int32_t Length = FFileLength;
         Clear();
         FFileLength = Length;
     }
     return true;
+}
+
+bool TMPEGaudio::LastFrameCut(const std::string& FileName, int64_t& Needed, int64_t& Held) const
+{
+    Needed = Held = 0;
+    const int64_t Size = FileSizeOf(FileName);
+    if (!FFrame.Found || FFrameOffset < 0 || Size < 0)
+        return false;
+    int64_t AudioEnd = Size - (FID3v1.Exists() ? 128 : 0);
+    // A frame of the same stream keeps the first frame's version, layer and sample rate.
+    const uint8_t First1 = FFrame.Data[1] & 0xFE, First2 = FFrame.Data[2] & 0x0C;
+    const auto SameStream = [&](const std::vector<uint8_t>& B) {
+        return B[0] == 0xFF && (B.size() < 2 || (B[1] & 0xFE) == First1) && (B.size() < 3 || (B[2] & 0x0C) == First2);
+    };
+    // A frame that runs into the version 1 tag but not past the end of the file is a cut
+    // frame, unless the "TAG" in front of the last 128 bytes was audio: then frames of the
+    // stream follow it up to the very end of the file.
+    bool IntoTag = false;
+    const auto Cut = [&](int64_t Length, int64_t Left) {
+        if (!IntoTag) {
+            Needed = Length;
+            Held = Left;
+        }
+        return true;
+    };
+    const auto LostSync = [&] { return IntoTag; };
+    TFileWindow File(FileName);
+    std::vector<uint8_t> Header;
+    for (int64_t At = FFrameOffset; At < AudioEnd;) {
+        const int64_t Left = AudioEnd - At;
+        if (!File.Read(At, size_t(std::min<int64_t>(Left, 4)), Header) || int64_t(Header.size()) < std::min<int64_t>(Left, 4))
+            return LostSync();
+        if (Header.size() < 4)  // the file ends inside what may begin the next frame's header
+            return SameStream(Header) ? Cut(4, Left) : LostSync();
+        if (!IsFrameHeader(Header, 0) || !SameStream(Header))
+            return LostSync();
+        const uint16_t Length = FrameLength(DecodeHeader(Header, 0));
+        if (Length < 4)
+            return LostSync();
+        if (Length > Left) {
+            if (IntoTag || AudioEnd == Size || At + Length > Size)
+                return Cut(Length, Left);
+            IntoTag = true;
+            Needed = Length;
+            Held = Left;
+            AudioEnd = Size;
+        }
+        At += Length;
+    }
+    if (IntoTag)
+        Needed = Held = 0;
+    return false;
 }
 
 double TMPEGaudio::Duration() const

@@ -54,6 +54,16 @@ public:
     double BitRate() const;
     // A frame was found, the bit rate lies in 8..448 and the length is at least 0.1 s.
     bool Valid() const;
+    // File offset of the first confirmed frame; -1 when none was found.
+    int64_t FrameOffset() const { return FFrameOffset; }
+
+    // Walks the frames of FileName (read by ReadFromFile before) from the first confirmed
+    // one to the version 1 tag or the end of the file, each by its own header. True when the
+    // last frame needs more bytes than remain (the file was cut short): Needed is its length,
+    // Held what is left of it. False when the frames end where the audio ends, and also when
+    // the walk meets bytes that are no frame of this stream (another tag, padding, a lost
+    // sync), as nothing can be told then. Never raises; reads only what the file gives.
+    bool LastFrameCut(const std::string& FileName, int64_t& Needed, int64_t& Held) const;
 
     // The four bytes at Offset of Block form a frame header.
     static bool IsFrameHeader(const std::vector<uint8_t>& Block, size_t Offset);
@@ -69,6 +79,7 @@ private:
     void ReadVBR(const std::vector<uint8_t>& Block, size_t FrameStart);
 
     int32_t FFileLength = 0;
+    int64_t FFrameOffset = -1;
     VBRData FVBR;
     TMPEGFrame FFrame;
     TID3v1 FID3v1;

@@ -1,5 +1,6 @@
 #include "audio/WaveInfoRead.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -72,4 +73,42 @@ bool HasText(const std::vector<uint8_t>& Bytes, size_t Offset, const char* Text)
 {
     const size_t Count = std::strlen(Text);
     return Inside(Bytes, Offset, Count) && std::memcmp(Bytes.data() + Offset, Text, Count) == 0;
+}
+
+bool ReadLE64(const std::vector<uint8_t>& Bytes, size_t Offset, uint64_t& Value)
+{
+    uint32_t Low = 0, High = 0;
+    if (!ReadLE32(Bytes, Offset, Low) || !ReadLE32(Bytes, Offset + 4, High))
+        return false;
+    Value = uint64_t(High) << 32 | Low;
+    return true;
+}
+
+TFileWindow::TFileWindow(std::string FileName, size_t WindowSize)
+    : FFileName(std::move(FileName)), FWindowSize(WindowSize)
+{
+}
+
+bool TFileWindow::Read(int64_t Offset, size_t Count, std::vector<uint8_t>& Bytes)
+{
+    Bytes.clear();
+    if (Offset < 0)
+        return false;
+    // Reload when the piece asked for is not wholly inside the window, unless the window
+    // already runs to the end of the file there (it was loaded short of its size).
+    const bool Loaded = FOffset >= 0 && Offset >= FOffset && uint64_t(Offset - FOffset) <= FWindow.size();
+    const bool Complete = Loaded
+        && (FWindow.size() - size_t(Offset - FOffset) >= Count || FAtEnd);
+    if (!Complete) {
+        FOffset = -1;
+        const size_t Asked = std::max(Count, FWindowSize);
+        if (!ReadFileBytes(FFileName, Offset, Asked, FWindow))
+            return false;
+        FOffset = Offset;
+        FAtEnd = FWindow.size() < Asked;
+    }
+    const size_t From = size_t(Offset - FOffset);
+    const size_t Take = std::min(Count, FWindow.size() - From);
+    Bytes.assign(FWindow.begin() + long(From), FWindow.begin() + long(From + Take));
+    return true;
 }

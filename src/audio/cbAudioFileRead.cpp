@@ -1,5 +1,7 @@
 #include "audio/cbAudioFileRead.h"
 
+#include "audio/cbAudioFileReadCheck.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -8,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+
+static_assert(AudioReadCode::MalformedFile == SF_ERR_MALFORMED_FILE);
 
 namespace {
 
@@ -87,6 +91,14 @@ void TcbAudioFileReader::Open(const std::string& FileName)
     if (Info.channels <= 0 || Info.channels > 0xFFFF / 2 || Info.samplerate <= 0) {
         sf_close(File);
         CheckResult(AudioReadCode::IncompatibleFormat);
+    }
+    // The decoder reads a file cut short up to where it ends, as if that were the end of the
+    // stream: refuse it here.
+    try {
+        CheckAudioFileComplete(FileName, (Info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG);
+    } catch (...) {
+        sf_close(File);
+        throw;
     }
     const int Encoding = Info.format & SF_FORMAT_SUBMASK;
     FFloatSource = Encoding == SF_FORMAT_FLOAT || Encoding == SF_FORMAT_DOUBLE;

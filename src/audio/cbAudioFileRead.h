@@ -18,7 +18,8 @@ public:
 
     // Opens FileName and fills Format and Duration; position, range and block times start
     // at 0. Raises EAudioReadError (with libsndfile's code and text) when the file is
-    // missing or cannot be decoded; a failed Open leaves the reader closed.
+    // missing or cannot be decoded, and with AudioReadCode::MalformedFile when it is cut
+    // short inside its audio; a failed Open leaves the reader closed.
     void Open(const std::string& FileName);
     // Releases the file; safe when nothing is open.
     void Close();

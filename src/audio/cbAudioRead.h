@@ -35,6 +35,8 @@ constexpr int32_t NoSeeking = static_cast<int32_t>(0x80040404u);
 constexpr int32_t IncompatibleFormat = static_cast<int32_t>(0x80040405u);
 constexpr int32_t NotInitialized = static_cast<int32_t>(0x80040407u);
 constexpr int32_t InvalidArgument = static_cast<int32_t>(0x80070057u);
+// The decoder's code for a file of a known format that is damaged (a truncated file).
+constexpr int32_t MalformedFile = 3;
 }  // namespace AudioReadCode
 
 // A reader failure: the message and the result code that caused it.

@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include "audio/AudioDetector.h"
+#include "audio/AudioDetectorBuild.h"
+#include "lang/Lang.h"
 #include "samples/Class_SampleRec.h"
 
 namespace {
@@ -45,4 +47,11 @@ TAudioSequence* BuildSampleSequence(TAudioDetector& Engine, const TSampleRec& Sa
         return nullptr;
     }
     return Register(Engine, std::move(sequence), Sample);
+}
+
+QString SampleSequenceErrorText(const std::exception& Error)
+{
+    if (const auto* refused = dynamic_cast<const EFingerprintError*>(&Error))
+        return GetMessageText(QString::fromUtf8(refused->MessageKey()));
+    return QString::fromUtf8(Error.what());
 }

@@ -26,6 +26,10 @@ class TSampleRec;
 // is left as it was.
 TAudioSequence* BuildSampleSequence(TAudioDetector& Engine, const TSampleRec& Sample, const TFrequencyRecArr& Table);
 
+// The text to show the operator for a failure of BuildSampleSequence: a refused fingerprint
+// carries a message key and is shown in the current language; other errors carry their text.
+QString SampleSequenceErrorText(const std::exception& Error);
+
 // A sequence that cannot be built for a reason of the sample itself (a command that cannot be
 // dialled).
 class ESampleSequenceError : public std::runtime_error {

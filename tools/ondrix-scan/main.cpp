@@ -169,7 +169,7 @@ public:
                     SampleOf[sequence] = sample;
             } catch (const std::exception& e) {
                 PrintError(FormatMessageText("WrongSampleInd", {sample->Number + 1, sample->Path}) + ": "
-                           + QString::fromUtf8(e.what()));
+                           + SampleSequenceErrorText(e));
             }
         }
         return true;
