@@ -156,6 +156,7 @@ void TAudioSequence::Reset()
     FCurrent = -1;
     FPrevious = -1;
     FCurrentMissed = false;
+    FPlacedEarly = false;
     for (TAudioSample& Sample : Samples)
         Sample.Reset();
 }
@@ -218,10 +219,13 @@ void TAudioSequence::Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDa
         // the slice matched on the very first block it was tried on (one block early), and
         // the earlier block when that had been a retry. So a steady sound advances exactly
         // one slice per two blocks, and a change of sound pulls the match back onto the
-        // audio in either direction.
+        // audio in either direction. Taking the early block moves the match back by a block,
+        // which mends a match that had fallen behind; twice in a row it would run ahead of
+        // the audio, so after one early placement the next slice goes to its due block.
         const double Fit = Pending.FitOf(Spectrum, FrameRate);
         const bool Later = FCurrentMissed ? Fit > ClearlyBetter * Pending.FMatchFit
-                                          : Fit * ClearlyBetter >= Pending.FMatchFit;
+                                          : FPlacedEarly || Fit * ClearlyBetter >= Pending.FMatchFit;
+        FPlacedEarly = !Later && !FCurrentMissed;
         if (Later) {
             Pending.FMatchStart = Now;
             Pending.FMatchFit = Fit;

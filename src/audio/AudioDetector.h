@@ -274,6 +274,8 @@ private:
     int32_t FPrevious = -1;
     // The awaited slice has missed a block of this attempt already.
     bool FCurrentMissed = false;
+    // The slice matched last was placed on the block before its due one.
+    bool FPlacedEarly = false;
     TDateTime FStartTime = 0;
 };
 

@@ -307,6 +307,9 @@ TEST(MinGap, AClipSliceIsPlacedOnTheBetterOfTwoNeighbouringBlocks)
         {"alike after a miss: the block it matched on", 23, {{0, 0}, {1000, 0}, {900, 0}, {0, 1000}, {0, 900}}, 1, 3, 4},
         {"clearly better after a miss", 23, {{0, 0}, {600, 0}, {1000, 0}, {0, 1000}, {0, 1000}}, 2, 4, 4},
         {"a miss on the next block leaves the slice where it matched", 23, {{1000, 0}, {0, 1000}, {0, 1000}}, 0, 2, 2},
+        {"after a slice placed at its due block, the next may be placed a block early", 23,
+         {{0, 0}, {1000, 0}, {600, 600}, {0, 400}}, 1, 2, 3},
+        {"never two slices in a row a block early", 23, {{1000, 0}, {600, 600}, {0, 400}}, 0, 2, 2},
         {"without MinGap every slice is taken where it first matches", 0, {{600, 0}, {0, 1000}}, 0, 1, 1},
     };
     for (const TCase& C : Cases) {
