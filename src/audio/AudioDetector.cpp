@@ -92,6 +92,43 @@ int32_t TAudioSample::Elapsed(TDateTime Now) const
     return RoundToInt32(MillisecondsBetween(FMatchStart, Now));
 }
 
+namespace {
+
+// The band level a peak measures in a spectrum.
+int32_t MeasurePeak(const TFreqData& Peak, const TSpectrumData& Spectrum, int32_t FrameRate)
+{
+    const int32_t Lo = SaturatedInt32(int64_t(Peak.Frequency) - Peak.Tolerance);
+    const int32_t Hi = SaturatedInt32(int64_t(Peak.Frequency) + Peak.Tolerance);
+    return BandLevel(Lo, Hi, Peak.Kind, Spectrum, FrameRate);
+}
+
+// A fit above every real one: a slice without presence peaks fits every block alike.
+constexpr double NoPresencePeaks = 1e9;
+// Presence peaks weaker than a quarter of the slice's strongest are mostly leakage of the
+// strong ones; their level depends on where notes change within a block, not on how much of
+// the slice the block holds, so they do not place the slice.
+constexpr int32_t FaintPeakRatio = 4;
+// How much better one of two neighbouring blocks must fit a slice to take it from the block
+// at the slice's due place; closer than this, the two differ by noise only.
+constexpr double ClearlyBetter = 1.25;
+
+}  // namespace
+
+double TAudioSample::FitOf(const TSpectrumData& Spectrum, int32_t FrameRate) const
+{
+    int32_t Strongest = 0;
+    for (const TFreqData& Peak : Peaks)
+        if (Peak.Frequency > 0 && Peak.Kind == fkPresent)
+            Strongest = std::max(Strongest, Peak.RefLevel);
+    if (Strongest <= 0)
+        return NoPresencePeaks;
+    double Fit = NoPresencePeaks;
+    for (const TFreqData& Peak : Peaks)
+        if (Peak.Frequency > 0 && Peak.Kind == fkPresent && int64_t(Peak.RefLevel) * FaintPeakRatio >= Strongest)
+            Fit = std::min(Fit, double(MeasurePeak(Peak, Spectrum, FrameRate)) / Peak.RefLevel);
+    return Fit;
+}
+
 bool TAudioSample::Evaluate(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now)
 {
     bool Satisfied = true;
@@ -99,9 +136,7 @@ bool TAudioSample::Evaluate(const TSpectrumData& Spectrum, int32_t FrameRate, TD
     for (TFreqData& Peak : Peaks) {
         if (Peak.Frequency <= 0)
             continue;
-        const int32_t Lo = SaturatedInt32(int64_t(Peak.Frequency) - Peak.Tolerance);
-        const int32_t Hi = SaturatedInt32(int64_t(Peak.Frequency) + Peak.Tolerance);
-        Peak.Measured = BandLevel(Lo, Hi, Peak.Kind, Spectrum, FrameRate);
+        Peak.Measured = MeasurePeak(Peak, Spectrum, FrameRate);
         Satisfied = PeakSatisfied(Peak) && Satisfied;
     }
     FMatched = Satisfied;
@@ -120,6 +155,8 @@ void TAudioSequence::Reset()
     FFound = false;
     FCurrent = -1;
     FPrevious = -1;
+    FCurrentMissed = false;
+    FPlacedEarly = false;
     for (TAudioSample& Sample : Samples)
         Sample.Reset();
 }
@@ -175,6 +212,33 @@ void TAudioSequence::Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDa
     if (FCurrent < 0)
         return;
 
+    if (TAudioSample& Pending = Samples[FCurrent]; Pending.Matched()) {
+        // A clip's slice matched on the block before this one. Its audio lies across both
+        // blocks; it belongs to the one that clearly holds more of it, or else to the one at
+        // its due place: two blocks after the slice before, which is this later block when
+        // the slice matched on the very first block it was tried on (one block early), and
+        // the earlier block when that had been a retry. So a steady sound advances exactly
+        // one slice per two blocks, and a change of sound pulls the match back onto the
+        // audio in either direction. Taking the early block moves the match back by a block,
+        // which mends a match that had fallen behind; twice in a row it would run ahead of
+        // the audio, so after one early placement the next slice goes to its due block.
+        const double Fit = Pending.FitOf(Spectrum, FrameRate);
+        const bool Later = FCurrentMissed ? Fit > ClearlyBetter * Pending.FMatchFit
+                                          : FPlacedEarly || Fit * ClearlyBetter >= Pending.FMatchFit;
+        FPlacedEarly = !Later && !FCurrentMissed;
+        if (Later) {
+            Pending.FMatchStart = Now;
+            Pending.FMatchFit = Fit;
+            Advance();
+            return;  // the next slice's audio is mostly in the block after this one
+        }
+        // The slice lies mostly in the block before, so this block holds mostly the next
+        // slice's audio: it is tried here.
+        Advance();
+        if (FFound)
+            return;
+    }
+
     if (FPrevious >= 0) {
         const TAudioSample& Last = Samples[FPrevious];
         if (Last.MaxGap != 0 && Last.Elapsed(Now) > Last.MaxGap) {
@@ -186,8 +250,21 @@ void TAudioSequence::Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDa
             return;  // the audio of the next slice has not arrived yet
     }
 
-    if (!Samples[FCurrent].Evaluate(Spectrum, FrameRate, Now))
+    TAudioSample& Slice = Samples[FCurrent];
+    if (!Slice.Evaluate(Spectrum, FrameRate, Now)) {
+        FCurrentMissed = true;
         return;
+    }
+    if (Slice.MinGap > 0) {
+        Slice.FMatchFit = Slice.FitOf(Spectrum, FrameRate);
+        return;  // placed on the next block
+    }
+    Advance();
+}
+
+void TAudioSequence::Advance()
+{
+    FCurrentMissed = false;
     FPrevious = FCurrent;
     if (FCurrent == Samples.Count() - 1)
         FFound = true;

@@ -160,8 +160,15 @@ public:
     // sequence starts over. 0 = no limit.
     int32_t MaxGap = 0;
     // ms; after this slice first matched, the next slice is not tried before this much time
-    // has passed since MatchStart. Analysis blocks overlap by half while a clip's slices lie a
-    // whole block apart: without it the matcher would run ahead of the audio. 0 = next block.
+    // has passed since MatchStart. 0 = from the next block on, nothing else changes.
+    //
+    // Above 0 the slice is one block of a clip. Analysis blocks come every half block and
+    // overlap by half, so a clip that starts anywhere has each slice's audio spread over two
+    // neighbouring blocks, and a slice's peaks are often satisfied by both. A slice that
+    // matched is therefore placed on the better of its block and the next one (see Match):
+    // its MatchStart is where most of its audio lies, and the next slice is tried from the
+    // following block on. The matcher then neither runs ahead of the audio (taking a block
+    // that holds mostly one slice for the next) nor falls behind it at any start offset.
     int32_t MinGap = 0;
     // The peaks, all of which must be satisfied in one spectrum.
     TFreqDataList Peaks;
@@ -176,9 +183,17 @@ public:
     // match and 0 on a miss. Returns Matched.
     bool Evaluate(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now);
 
+    // How much of the slice's sound a spectrum holds: the smallest measured level / RefLevel
+    // among its presence peaks, leaving out faint ones (below a quarter of its strongest);
+    // a large constant without presence peaks. Changes nothing.
+    double FitOf(const TSpectrumData& Spectrum, int32_t FrameRate) const;
+
 private:
+    friend class TAudioSequence;
     TDateTime FMatchStart = 0;
     bool FMatched = false;
+    // FitOf at MatchStart, against which the next block is compared.
+    double FMatchFit = 0;
 };
 
 class TAudioSampleList : private TOwningList<TAudioSample> {
@@ -242,16 +257,25 @@ public:
 
     // One step of a spectral sequence against the spectrum of its Channel: tries at most
     // the one slice awaited, starts over when the gap after the slice matched last grew
-    // beyond its MaxGap, waits while it is shorter than its MinGap.
+    // beyond its MaxGap, waits while it is shorter than its MinGap. A clip's slice (MinGap
+    // above 0) that matched is placed on the better of its block and the next one; when its
+    // own block is the better, the next slice is tried on that next block in the same step.
     void Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now);
 
     // One step of a level detector with the volumes in dB of both channels.
     friend void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolumedB, TDateTime Now);
 
 private:
+    // Previous = Current, and Current moves on or the sequence is found.
+    void Advance();
+
     bool FFound = false;
     int32_t FCurrent = -1;
     int32_t FPrevious = -1;
+    // The awaited slice has missed a block of this attempt already.
+    bool FCurrentMissed = false;
+    // The slice matched last was placed on the block before its due one.
+    bool FPlacedEarly = false;
     TDateTime FStartTime = 0;
 };
 

@@ -108,9 +108,10 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string&
     const auto Frames = size_t(FFTCount);
     const auto BlockBytes = static_cast<int32_t>(FFTCount * int32_t(Reader.Format().BlockAlign));
     const auto BlockMs = static_cast<int32_t>(int64_t(FFTCount) * 1000 / FrameRate);
-    // The next slice's audio begins one block after this one's while live blocks come every
-    // half block: the next slice is first tried on the block that lines up with it.
-    const int32_t MinGap = BlockMs - BlockMs / 4;
+    // Live blocks come every half block, the next slice's audio one block after this one's:
+    // the next slice may be tried from half a block on, on the nearest blocks around its
+    // place, and the matcher places each slice on the better of two neighbouring blocks.
+    const int32_t MinGap = BlockMs / 2;
 
     std::vector<int16_t> Source(size_t(BlockBytes) / 2);
     std::vector<int16_t> Stereo;

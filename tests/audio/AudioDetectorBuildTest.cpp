@@ -93,7 +93,7 @@ TEST_F(FingerprintBuilder, OneSecondClipGivesOneSlicePerCompleteBlock)
     EXPECT_EQ(Sequence->Current(), nullptr);
     for (const TAudioSample& Slice : Sequence->Samples) {
         EXPECT_EQ(Slice.MaxGap, 276);
-        EXPECT_EQ(Slice.MinGap, 35);
+        EXPECT_EQ(Slice.MinGap, 23);
         ASSERT_EQ(Slice.Peaks.Count(), 1);
         const TFreqData& Peak = Slice.Peaks.Items(0);
         EXPECT_EQ(Peak.Frequency, Freq(100));
@@ -114,7 +114,7 @@ TEST_F(FingerprintBuilder, BlocksAndGapsFollowTheEnginesBlockSize)
     const std::string Path = Dir.file("second.wav");
     testkit::writeWav(Path, Pcm);
     struct Case { int32_t FFTCount, Slices, MaxGap, MinGap; };
-    for (const Case& C : {Case{1024, 43, 138, 18}, Case{2048, 21, 276, 35}, Case{4096, 10, 552, 69}, Case{8192, 5, 1110, 139}}) {
+    for (const Case& C : {Case{1024, 43, 138, 11}, Case{2048, 21, 276, 23}, Case{4096, 10, 552, 46}, Case{8192, 5, 1110, 92}}) {
         SCOPED_TRACE(C.FFTCount);
         Detector.FFTCount = C.FFTCount;
         const auto Sequence = Detector.BuildFromFile(Path, 4, 50, false, TSignalMode::Left);

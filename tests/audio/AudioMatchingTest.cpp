@@ -284,28 +284,55 @@ TEST(MaxGap, OnlyAGapLongerThanMaxGapStartsOver)
 
 // ---- The gap before the next slice ----
 
-TEST(MinGap, NextSliceIsTriedOnlyOnceItsAudioHasArrived)
+// A two-slice clip stepped with one spectrum per block: each block sets the levels of the
+// first slice's tone (A) and the second's (B). Reference 1000 at sense 50: 500 matches.
+TEST(MinGap, AClipSliceIsPlacedOnTheBetterOfTwoNeighbouringBlocks)
 {
-    struct TCase {
-        int32_t MinGap;
-        int FoundAt;
+    constexpr int BinA = 60, BinB = 120;
+    struct TLevels {
+        int32_t A, B;
     };
-    for (const TCase C : {TCase{0, 1}, TCase{46, 2}}) {
-        SCOPED_TRACE(C.MinGap);
-        TAudioSequence Sequence = MakeCommand("11", 276);
-        Sequence.Samples.Items(0).MinGap = C.MinGap;
-        TToneFeed Feed;
+    struct TCase {
+        const char* Name;
+        int32_t MinGap;
+        std::vector<TLevels> Blocks;
+        int FirstAt, SecondAt, FoundAt;  // blocks: where each slice was placed, and the report
+    };
+    const TCase Cases[] = {
+        {"the next block holds more: it takes the slice", 23, {{600, 0}, {1000, 0}, {0, 1000}, {0, 1000}}, 1, 3, 3},
+        {"its own block holds more: the next slice is tried on the next block at once", 23,
+         {{1000, 0}, {600, 600}, {0, 1000}}, 0, 2, 2},
+        {"alike on the first block tried: the later block, where the slice is due", 23,
+         {{1000, 0}, {1000, 0}, {0, 1000}, {0, 1000}}, 1, 3, 3},
+        {"alike after a miss: the block it matched on", 23, {{0, 0}, {1000, 0}, {900, 0}, {0, 1000}, {0, 900}}, 1, 3, 4},
+        {"clearly better after a miss", 23, {{0, 0}, {600, 0}, {1000, 0}, {0, 1000}, {0, 1000}}, 2, 4, 4},
+        {"a miss on the next block leaves the slice where it matched", 23, {{1000, 0}, {0, 1000}, {0, 1000}}, 0, 2, 2},
+        {"after a slice placed at its due block, the next may be placed a block early", 23,
+         {{0, 0}, {1000, 0}, {600, 600}, {0, 400}}, 1, 2, 3},
+        {"never two slices in a row a block early", 23, {{1000, 0}, {600, 600}, {0, 400}}, 0, 2, 2},
+        {"without MinGap every slice is taken where it first matches", 0, {{600, 0}, {0, 1000}}, 0, 1, 1},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TAudioSequence Clip;
+        for (int Bin : {BinA, BinB}) {
+            TAudioSample& Slice = Clip.Samples.AddNew();
+            Slice.MaxGap = 276;
+            Slice.MinGap = C.MinGap;
+            AddPeak(Slice, FreqOf(Bin, 1024, Rate) + 10, 50, 1000, 50);
+        }
         int FoundAt = -1;
-        for (int I = 0; I < 3 && FoundAt < 0; ++I) {
-            if (Feed.Step(Sequence, '1', I))
-                FoundAt = I;
-            if (I == 1 && C.MinGap > 0) {
-                // Waiting: the second slice has not even been measured.
-                EXPECT_EQ(Sequence.CurrentIndex(), 1);
-                EXPECT_EQ(Sequence.Samples.Items(1).Peaks.Items(0).Measured, 0);
-            }
+        for (size_t I = 0; I < C.Blocks.size() && FoundAt < 0; ++I) {
+            TSpectrumData Spectrum(1024, 0);
+            Spectrum[BinA] = C.Blocks[I].A;
+            Spectrum[BinB] = C.Blocks[I].B;
+            Clip.Match(Spectrum, Rate, At(double(I) * BufferMs));
+            if (Clip.Found())
+                FoundAt = static_cast<int>(I);
         }
         EXPECT_EQ(FoundAt, C.FoundAt);
+        EXPECT_EQ(Clip.Samples.Items(0).Elapsed(At(C.FirstAt * BufferMs)), 0);
+        EXPECT_EQ(Clip.Samples.Items(1).Elapsed(At(C.SecondAt * BufferMs)), 0);
     }
 }
 
@@ -318,9 +345,11 @@ TEST(MinGap, MaxGapStillRestartsAWaitingAttempt)
     Sequence.Samples.AddNew();
     const TSpectrumData Any(1024, 0);
     Sequence.Match(Any, Rate, At(0));
-    Sequence.Match(Any, Rate, At(23));  // within both gaps: waits
+    Sequence.Match(Any, Rate, At(23));  // the first slice is placed on this block
     EXPECT_EQ(Sequence.CurrentIndex(), 1);
-    Sequence.Match(Any, Rate, At(46));  // beyond MaxGap: starts over
+    Sequence.Match(Any, Rate, At(46));  // within both gaps: waits
+    EXPECT_EQ(Sequence.CurrentIndex(), 1);
+    Sequence.Match(Any, Rate, At(69));  // beyond MaxGap: starts over
     EXPECT_EQ(Sequence.Current(), nullptr);
     EXPECT_FALSE(Sequence.Found());
 }
@@ -328,7 +357,8 @@ TEST(MinGap, MaxGapStillRestartsAWaitingAttempt)
 // A clip whose slices are whole blocks of four tones, played on air and analysed in blocks
 // that overlap by half. Without MinGap the matcher takes the half-mixed blocks for the next
 // slice and reports the clip before its last block has been heard; with MinGap each slice
-// is matched by the block that lies exactly on it.
+// is placed on the block that lies exactly on it, and the clip is reported with the block
+// that lies on its last slice.
 TEST(MinGap, ClipSlicesAreMatchedByTheBlocksThatCoverThem)
 {
     const int Bins[] = {60, 120, 180, 240};
@@ -338,13 +368,14 @@ TEST(MinGap, ClipSlicesAreMatchedByTheBlocksThatCoverThem)
         Air.append(2048.0 / Rate, [Bin](int, size_t I) {
             return static_cast<int16_t>(std::lround(8000 * std::sin(2 * std::acos(-1.0) * Bin * double(I) / 2048)));
         });
+    Air.appendSilence(2048.0 / Rate);
     const auto BlockMs = static_cast<int32_t>(2048 * 1000 / Rate);
 
     struct TCase {
         int32_t MinGap;
         int FoundAt;  // analysis index; block h covers frames 1024h .. 1024h + 2047
     };
-    for (const TCase C : {TCase{0, 5}, TCase{BlockMs, 6}}) {
+    for (const TCase C : {TCase{0, 5}, TCase{BlockMs / 2, 6}}) {
         SCOPED_TRACE(C.MinGap);
         TAudioSequence Clip;
         for (int Bin : Bins) {
@@ -356,12 +387,16 @@ TEST(MinGap, ClipSlicesAreMatchedByTheBlocksThatCoverThem)
         TAudioFFT FFT;
         FFT.SetChannels({TSignalMode::Left});
         int FoundAt = -1;
-        for (int H = 0; H <= 6 && FoundAt < 0; ++H) {
+        for (int H = 0; H <= 7 && FoundAt < 0; ++H) {
             FFT.Process(Air.samples.data() + size_t(H) * 1024 * 2, 2048 * 4);
             if (StepSequence(Clip, {.Analyser = &FFT, .FrameRate = Rate, .Now = At(H * BufferMs)}))
                 FoundAt = H;
         }
         EXPECT_EQ(FoundAt, C.FoundAt);
+        if (C.MinGap > 0) {
+            for (int K = 0; K < 4; ++K)
+                EXPECT_EQ(Clip.Samples.Items(K).Elapsed(At(2 * K * BufferMs)), 0) << "slice " << K;
+        }
     }
 }
 
