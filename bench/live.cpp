@@ -8,15 +8,10 @@
 
 #include <QString>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -24,39 +19,15 @@
 #include <vector>
 
 #include "helpers/Broadcast.h"
+#include "helpers/Process.h"
 #include "helpers/PulseServer.h"
 #include "helpers/TestFiles.h"
 #include "samples/Class_SampleRec.h"
-
-extern char** environ;
 
 namespace {
 
 const double Seconds = 60.0;  // programme
 const double Measured = 65.0;  // programme and the silence after it
-
-std::string ProgramFolder()
-{
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    std::string exe(path, n > 0 ? size_t(n) : 0);
-    return exe.substr(0, exe.rfind('/'));
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& out)
-{
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 void BM_LiveMonitoring(benchmark::State& state)
 {
@@ -94,19 +65,15 @@ void BM_LiveMonitoring(benchmark::State& state)
     double cpu = 0;
     std::string lines;
     for (auto _ : state) {
-        const pid_t scan = Spawn({ProgramFolder() + "/ondrix-scan", "--live", "--device", "0", "--samples",
-                                  folder + "/Samples.ini", "--freq", ProgramFolder() + "/Ini_Def/Freq.ini"},
+        const pid_t scan = testkit::spawnProcess({testkit::executableFolder() + "/ondrix-scan", "--live", "--device", "0", "--samples",
+                                  folder + "/Samples.ini", "--freq", testkit::executableFolder() + "/Ini_Def/Freq.ini"},
                                  folder + "/detections.txt");
         const pid_t player = server.playAsync(folder + "/programme.wav");
         // The measurement spans a fixed stretch of live audio; waiting for it is the point.
         std::this_thread::sleep_for(std::chrono::duration<double>(Measured));
         testkit::PulseServer::waitFor(player);
         kill(scan, SIGINT);
-        int status = 0;
-        rusage usage{};
-        wait4(scan, &status, 0, &usage);
-        cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-              + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        cpu = testkit::waitForProcess(scan);
         state.SetIterationTime(cpu);
         lines = testkit::readText(folder + "/detections.txt");
     }

@@ -7,36 +7,21 @@
 
 #include <QString>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <climits>
 #include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "helpers/Broadcast.h"
+#include "helpers/Process.h"
 #include "helpers/TestFiles.h"
 #include "samples/Class_SampleRec.h"
-
-extern char** environ;
 
 namespace {
 
 const double Seconds = 600.0;
 const double Block = 2048.0 / 44100;
-
-std::string ProgramFolder()
-{
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    std::string exe(path, n > 0 ? size_t(n) : 0);
-    return exe.substr(0, exe.rfind('/'));
-}
 
 struct Fixture {
     testkit::TempDir dir;
@@ -84,29 +69,14 @@ struct Fixture {
 // Runs the program with stdout to a file; returns its processor time in seconds.
 double RunChild(const std::vector<std::string>& argv, const std::string& out, int& exitCode)
 {
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return testkit::waitForProcess(testkit::spawnProcess(argv, out), &exitCode);
 }
 
 void BM_ScanTenMinutes(benchmark::State& state)
 {
     static Fixture fixture;
-    const std::string program = ProgramFolder() + "/ondrix-scan";
-    const std::string freq = ProgramFolder() + "/Ini_Def/Freq.ini";
+    const std::string program = testkit::executableFolder() + "/ondrix-scan";
+    const std::string freq = testkit::executableFolder() + "/Ini_Def/Freq.ini";
     const std::string out = fixture.dir.file("detections.txt");
     double cpu = 0;
     int exitCode = 0;

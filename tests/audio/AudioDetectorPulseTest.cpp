@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/AudioDetector.h"
+#include "helpers/QueueDrain.h"
 #include "helpers/Broadcast.h"
 #include "helpers/PulseServer.h"
 #include "helpers/TestFiles.h"
@@ -15,16 +16,10 @@ struct PulseEngine : ::testing::Test {
     TMainThreadQueue queue;
     TAudioDetector engine{queue};
 
-    // Drains the queue until the condition holds; false after the timeout.
+    // Drains until the condition holds; false after the timeout.
     bool drainUntil(const std::function<bool()>& done, std::chrono::seconds timeout = std::chrono::seconds(15))
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            queue.WaitAndDrain(std::chrono::milliseconds(100));
-        }
-        return true;
+        return testkit::drainUntil(queue, done, timeout);
     }
 };
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "audio/AudioIO.h"
+#include "helpers/QueueDrain.h"
 #include "helpers/PulseServer.h"
 #include "helpers/TestFiles.h"
 
@@ -41,13 +42,7 @@ struct PulseCapture : ::testing::Test {
     // Drains until the condition holds; false after the timeout.
     bool drainUntil(const std::function<bool()>& done, std::chrono::seconds timeout = std::chrono::seconds(10))
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            queue.WaitAndDrain(std::chrono::milliseconds(100));
-        }
-        return true;
+        return testkit::drainUntil(queue, done, timeout);
     }
 };
 

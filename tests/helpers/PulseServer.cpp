@@ -1,4 +1,5 @@
 #include "helpers/PulseServer.h"
+#include "helpers/Process.h"
 
 #include <array>
 #include <cerrno>
@@ -8,7 +9,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
-#include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
@@ -73,29 +73,11 @@ PulseServer::~PulseServer()
     }
 }
 
-pid_t PulseServer::spawn(const std::vector<std::string>& argv, const std::string& stdoutFile)
-{
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        throw std::runtime_error("cannot start " + argv[0]);
-    return pid;
-}
-
 void PulseServer::start()
 {
     if (running())
         return;
-    server_ = spawn({"pulseaudio", "-n", "-F", folder_ + "/test.pa", "--daemonize=no", "--exit-idle-time=-1",
+    server_ = spawnProcess({"pulseaudio", "-n", "-F", folder_ + "/test.pa", "--daemonize=no", "--exit-idle-time=-1",
                      "--use-pid-file=no", "--disable-shm=yes", "--log-target=file:" + folder_ + "/pa.log"},
                     "/dev/null");
     if (!waitUntil([] { return std::system("pactl info >/dev/null 2>&1") == 0; }, std::chrono::seconds(10))) {
@@ -103,7 +85,7 @@ void PulseServer::start()
         throw std::runtime_error("the PulseAudio test server did not start (see its pa.log)");
     }
     // Hold the null sink to real time, then let it run.
-    keepAlive_ = spawn({"pacat", "--record", "-d", "feed.monitor", "--latency-msec=20", "--raw"}, "/dev/null");
+    keepAlive_ = spawnProcess({"pacat", "--record", "-d", "feed.monitor", "--latency-msec=20", "--raw"}, "/dev/null");
     if (!waitUntil([] { return output("pactl list short source-outputs").find("protocol-native") != std::string::npos; },
                    std::chrono::seconds(10))) {
         stop();
@@ -132,7 +114,7 @@ void PulseServer::stop()
 
 pid_t PulseServer::playAsync(const std::string& wavFile)
 {
-    return spawn({"paplay", "-d", "feed", wavFile}, "/dev/null");
+    return spawnProcess({"paplay", "-d", "feed", wavFile}, "/dev/null");
 }
 
 void PulseServer::play(const std::string& wavFile)

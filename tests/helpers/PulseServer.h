@@ -46,7 +46,6 @@ public:
     std::string socket() const { return folder_ + "/native"; }
 
 private:
-    static pid_t spawn(const std::vector<std::string>& argv, const std::string& stdoutFile);
     static void terminate(pid_t& pid);
 
     TempDir dir_;

@@ -1,0 +1,21 @@
+#pragma once
+// Child processes for tests and benchmarks that run the real programs.
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace testkit {
+
+// Starts argv[0] (searched on PATH unless it holds a "/") with standard input from /dev/null
+// and standard output to stdoutFile; throws when it cannot be started.
+pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& stdoutFile);
+
+// Waits for the child and returns the processor time (user + system) it used, in seconds;
+// exitCode receives its exit code, or -1 when a signal ended it.
+double waitForProcess(pid_t pid, int* exitCode = nullptr);
+
+// Folder of the running executable (where the build puts every program and Ini_Def/).
+std::string executableFolder();
+
+}  // namespace testkit
