@@ -1,40 +1,50 @@
 // Live capture from the PulseAudio server (also serves PipeWire desktops).
 //
 // Device -1 is the server's default source; device k is the k-th source in the server's list,
-// monitors of outputs included. The stream runs on libpulse's own thread (a threaded
-// mainloop); its read callback fills the queued buffers in order and reports the full ones.
-// When the server goes away or the source is removed, the device reports Error once.
+// monitors of outputs included. The stream runs on a mainloop thread of our own; its read
+// callback fills the queued buffers in order and reports the full ones. When the server goes
+// away or the source is removed, the device reports Error once.
 //
-// Cost: the server sends a packet every few tens of milliseconds whatever fragment size is
-// asked for, and every report wakes the main thread. So full buffers are reported two at a
-// time while enough others stay queued to take the audio meanwhile, which halves the main
-// thread's wake-ups, and no report is made with the buffer lock held, so the main thread
-// never wakes only to wait for that lock.
+// Cost: the server sends a packet every 20 ms or so whatever fragment size is asked for, and
+// reading each one on its own costs a wake-up and a dozen system calls. So while a stream is
+// running, the mainloop thread, once it has read all that is there, sleeps a while before it
+// waits on the socket again: a few packets collect at the server's end and are read in one go.
+// Any call from another thread ends the sleep at once, so Start, Stop and listing stay prompt.
+// Full buffers are reported two at a time while enough others stay queued to take the audio
+// meanwhile, which halves the main thread's wake-ups, and no report is made with the buffer
+// lock held, so the main thread never wakes only to wait for that lock.
 
 #include "audio/AudioIO.h"
 
+#include <poll.h>
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
 
-// A connection to the server on a threaded mainloop. Every call but the constructor's
-// connect runs with the mainloop locked by the caller.
+// A connection to the server on a mainloop run by a thread of our own. Every call but the
+// constructor's connect runs with the connection locked by the caller (Lock/Unlock), which the
+// mainloop thread holds except while it waits for events.
 class TPulseConnection {
 public:
     TPulseConnection()
     {
-        Loop = pa_threaded_mainloop_new();
+        Loop = pa_mainloop_new();
         if (!Loop) {
             Error = PA_ERR_INTERNAL;
             return;
         }
-        Context = pa_context_new(pa_threaded_mainloop_get_api(Loop), "Ondrix");
+        pa_mainloop_set_poll_func(Loop, &TPulseConnection::PollEvents, this);
+        Context = pa_context_new(pa_mainloop_get_api(Loop), "Ondrix");
         if (!Context) {
             Error = PA_ERR_INTERNAL;
             return;
@@ -45,10 +55,11 @@ public:
             Error = pa_context_errno(Context);
             return;
         }
-        if (pa_threaded_mainloop_start(Loop) < 0) {
-            Error = PA_ERR_INTERNAL;
-            return;
-        }
+        Thread = std::thread([this] {
+            Mutex.lock();
+            pa_mainloop_run(Loop, nullptr);
+            Mutex.unlock();
+        });
         Started = true;
         Lock();
         for (;;) {
@@ -77,21 +88,42 @@ public:
             if (Started)
                 Unlock();
         }
-        if (Loop) {
-            if (Started)
-                pa_threaded_mainloop_stop(Loop);
-            pa_threaded_mainloop_free(Loop);
+        if (Started) {
+            Lock();
+            pa_mainloop_quit(Loop, 0);
+            Unlock();
+            Thread.join();
         }
+        if (Loop)
+            pa_mainloop_free(Loop);
     }
 
     TPulseConnection(const TPulseConnection&) = delete;
     TPulseConnection& operator=(const TPulseConnection&) = delete;
 
     bool Ok() const { return Error == PA_OK; }
-    void Lock() { pa_threaded_mainloop_lock(Loop); }
-    void Unlock() { pa_threaded_mainloop_unlock(Loop); }
-    void Wait() { pa_threaded_mainloop_wait(Loop); }
-    void Signal() { pa_threaded_mainloop_signal(Loop, 0); }
+
+    // Other threads only. While a caller holds or waits for the connection, the mainloop
+    // thread does not sleep between reads, so whatever the caller asked of the server is
+    // sent and answered at once.
+    void Lock()
+    {
+        ++Callers;
+        EndPause();
+        Mutex.lock();
+    }
+    void Unlock()
+    {
+        Mutex.unlock();
+        --Callers;
+    }
+    // Other threads only, locked: lets the mainloop run until it calls Signal.
+    void Wait() { Changed.wait(Mutex); }
+    // Mainloop thread: wakes every caller in Wait.
+    void Signal() { Changed.notify_all(); }
+
+    // Locked: while a stream is running, the mainloop thread pauses before it waits for more.
+    void SetBatching(bool On) { Batching = On; }
 
     // Waits (locked) until the operation is done; false when the connection broke meanwhile.
     bool Complete(pa_operation* Operation)
@@ -129,7 +161,7 @@ public:
         return Complete(pa_context_get_source_info_list(Context, callback, &listing));
     }
 
-    pa_threaded_mainloop* Loop = nullptr;
+    pa_mainloop* Loop = nullptr;
     pa_context* Context = nullptr;
     int Error = PA_OK;
     bool Started = false;
@@ -137,6 +169,54 @@ public:
     std::function<void(pa_context_state_t)> OnState;
 
 private:
+    // How long the mainloop thread lets packets collect before it reads again. Three packets
+    // of 20 ms fit into it, so it wakes about 15 times a second instead of 50, and the
+    // capture ring (four buffers of 23 ms) still takes all that collected in one go.
+    static constexpr std::chrono::milliseconds BatchPause{65};
+
+    // Mainloop thread: waits for events without the lock, as the mainloop asks. While batching,
+    // what is ready is read first; only when nothing is left does it pause (ended early by a
+    // caller, and never past the mainloop's next timer) and then wait as usual.
+    static int PollEvents(pollfd* Fds, unsigned long Count, int Timeout, void* User)
+    {
+        auto* self = static_cast<TPulseConnection*>(User);
+        const bool batching = self->Batching;
+        self->Mutex.unlock();
+        int result = batching && Timeout != 0 && self->Callers == 0 ? poll(Fds, nfds_t(Count), 0) : -1;
+        if (result == 0) {
+            const auto begin = std::chrono::steady_clock::now();
+            auto pause = BatchPause;
+            if (Timeout > 0)
+                pause = std::min(pause, std::chrono::milliseconds(Timeout));
+            self->Pause(pause);
+            if (Timeout > 0) {
+                const auto paused = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - begin);
+                Timeout = std::max(0, Timeout - int(paused.count()));
+            }
+        }
+        if (result <= 0)
+            result = poll(Fds, nfds_t(Count), Timeout);
+        self->Mutex.lock();
+        return result;
+    }
+
+    void Pause(std::chrono::milliseconds Length)
+    {
+        std::unique_lock<std::mutex> guard(PauseLock);
+        PauseEnded.wait_for(guard, Length, [this] { return PauseCut || Callers != 0; });
+        PauseCut = false;
+    }
+
+    void EndPause()
+    {
+        {
+            const std::lock_guard<std::mutex> guard(PauseLock);
+            PauseCut = true;
+        }
+        PauseEnded.notify_all();
+    }
+
     static void ContextState(pa_context* Context, void* User)
     {
         auto* self = static_cast<TPulseConnection*>(User);
@@ -144,6 +224,17 @@ private:
             self->OnState(pa_context_get_state(Context));
         self->Signal();
     }
+
+    std::thread Thread;
+    // Held by the mainloop thread except while it waits for events, and by callers between
+    // Lock and Unlock.
+    std::mutex Mutex;
+    std::condition_variable_any Changed;
+    bool Batching = false;  // under Mutex
+    std::atomic<int> Callers{0};
+    std::mutex PauseLock;
+    std::condition_variable PauseEnded;
+    bool PauseCut = false;  // under PauseLock
 };
 
 class TPulseWaveIn final : public TWaveInDevice {
@@ -153,6 +244,7 @@ public:
     int Open(int Device, const TWaveFormat& Format, TWaveInNotify ANotify) override
     {
         Notify = std::move(ANotify);
+        HeldLimit = Format.AvgBytesPerSec / 2;
         Connection = std::make_unique<TPulseConnection>();
         if (!Connection->Ok())
             return Fail(Connection->Error);
@@ -238,6 +330,7 @@ public:
         auto done = [](pa_stream*, int, void* User) { static_cast<TPulseConnection*>(User)->Signal(); };
         const bool ok = Connection->Complete(pa_stream_cork(Stream, 0, done, Connection.get()));
         const int code = ok ? 0 : pa_context_errno(Connection->Context);
+        Connection->SetBatching(ok);
         Connection->Unlock();
         return ok ? 0 : (code ? code : PA_ERR_CONNECTIONTERMINATED);
     }
@@ -251,6 +344,7 @@ public:
             returned.swap(Done);
             returned.insert(returned.end(), Pending.begin(), Pending.end());
             Pending.clear();
+            Held.clear();
             for (TWaveHeader* header : returned)
                 MarkDone(*header);
             report = std::unique_lock<std::mutex>(ReportLock);
@@ -266,6 +360,7 @@ public:
         if (Connection->Started) {
             Connection->Lock();
             Connection->OnState = nullptr;
+            Connection->SetBatching(false);
             if (Stream) {
                 pa_stream_set_state_callback(Stream, nullptr, nullptr);
                 pa_stream_set_read_callback(Stream, nullptr, nullptr);
@@ -281,6 +376,7 @@ public:
             std::lock_guard<std::mutex> guard(BufferLock);
             Pending.clear();
             Done.clear();
+            Held.clear();
         }
         if (wasOpen && Notify)
             Notify({TWaveInMessage::Close, nullptr, 0});
@@ -317,30 +413,50 @@ private:
         Notify({TWaveInMessage::Error, nullptr, Code ? Code : PA_ERR_CONNECTIONTERMINATED});
     }
 
-    // Mainloop thread: copies what the server recorded into the queued buffers, in order.
-    // Audio that finds no queued buffer is dropped, as a sound card drops it when its
-    // buffers are all full.
-    void Take(const uint8_t* Data, size_t Size)
+    // With BufferLock held: copies Size bytes (zeros for a hole in the stream, Data null)
+    // into the queued buffers, in order; returns how many found room.
+    size_t Fill(const uint8_t* Data, size_t Size)
     {
-        std::unique_lock<std::mutex> guard(BufferLock);
-        while (Size > 0 && !Pending.empty()) {
+        size_t taken = 0;
+        while (taken < Size && !Pending.empty()) {
             TWaveHeader& header = *Pending.front();
-            const size_t room = header.BufferLength - header.BytesRecorded;
-            const size_t n = std::min(room, Size);
-            if (Data) {
-                std::memcpy(header.Data + header.BytesRecorded, Data, n);
-                Data += n;
-            } else {
-                std::memset(header.Data + header.BytesRecorded, 0, n);  // a hole in the stream
-            }
+            const size_t n = std::min<size_t>(header.BufferLength - header.BytesRecorded, Size - taken);
+            if (Data)
+                std::memcpy(header.Data + header.BytesRecorded, Data + taken, n);
+            else
+                std::memset(header.Data + header.BytesRecorded, 0, n);
             header.BytesRecorded += uint32_t(n);
-            Size -= n;
+            taken += n;
             if (header.BytesRecorded == header.BufferLength) {
                 Pending.pop_front();
                 MarkDone(header);
                 Done.push_back(&header);
             }
         }
+        return taken;
+    }
+
+    // Mainloop thread: copies what the server recorded into the queued buffers, in order.
+    // Packets are read a few at a time, which can be more than the queued buffers take at
+    // once; the rest waits here for the buffers queued again meanwhile and goes first next
+    // time. Only beyond HeldLimit is audio dropped, as a sound card drops it when its
+    // buffers are all full.
+    void Take(const uint8_t* Data, size_t Size)
+    {
+        std::unique_lock<std::mutex> guard(BufferLock);
+        if (!Held.empty())
+            Held.erase(Held.begin(), Held.begin() + ptrdiff_t(Fill(Held.data(), Held.size())));
+        if (Held.empty()) {
+            const size_t taken = Fill(Data, Size);
+            if (Data)
+                Data += taken;
+            Size -= taken;
+        }
+        Size = std::min(Size, HeldLimit - std::min(HeldLimit, Held.size()));
+        if (Data)
+            Held.insert(Held.end(), Data, Data + Size);
+        else
+            Held.resize(Held.size() + Size, 0);
         // A full buffer waits for the next one while at least two others stay queued; with
         // fewer, the main thread hears of it at once so that it can queue it again in time.
         if (Done.empty() || (Done.size() < ReportBatch && Pending.size() >= 2))
@@ -386,6 +502,9 @@ private:
     std::deque<TWaveHeader*> Pending;
     // Full buffers not reported yet, in the order they were filled.
     std::vector<TWaveHeader*> Done;
+    // Audio that found no queued buffer yet, oldest first, at most HeldLimit bytes.
+    std::vector<uint8_t> Held;
+    size_t HeldLimit = 0;
     // Mainloop thread only: the buffers being reported (kept to reuse its memory).
     std::vector<TWaveHeader*> Reporting;
     static constexpr size_t ReportBatch = 2;
