@@ -5,14 +5,17 @@ set -euo pipefail
 
 PACKAGES=(
   # toolchain
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config ccache
   # libraries
   qt6-base-dev qt6-base-dev-tools libfftw3-dev libsndfile1-dev libpulse-dev libzip-dev
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libsoxr-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # test harness: a real PulseAudio server, MP3 encoding of fixtures
   pulseaudio pulseaudio-utils lame
+  # test harness: real SMTP and HTTP servers, certificates, an X server for windows,
+  # an independent zip reader, generated speech and sound tools
+  python3-aiosmtpd openssl xvfb x11-apps imagemagick unzip sox espeak-ng
 )
 
 missing=()

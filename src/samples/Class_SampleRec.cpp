@@ -14,6 +14,7 @@ namespace {
 
 const char16_t* const SampleTypeNames[] = {u"File", u"Silence", u"Signal", u"Command"};
 const char16_t* const SignalModeNames[] = {u"Left", u"Right", u"Add", u"Dec"};
+const char16_t* const DetectMethodNames[] = {u"Robust", u"Spectral"};
 
 QString BoolToStr(bool Value)
 {
@@ -90,6 +91,16 @@ QString SampleFloatToStr(double Value)
     return Text;
 }
 
+QString DetectMethodToStr(TDetectMethod Method)
+{
+    return NameAt(DetectMethodNames, size_t(Method));
+}
+
+TDetectMethod StrToDetectMethod(const QString& Name)
+{
+    return TDetectMethod(IndexOfName(DetectMethodNames, Name, size_t(TDetectMethod::Robust)));
+}
+
 void TSampleRec::SetDefaults()
 {
     SignalMode = TSignalMode::Left;
@@ -109,6 +120,7 @@ void TSampleRec::SetDefaults()
     Command.clear();
     CommandSpeed = 5;
     FileExecute.clear();
+    Method = TDetectMethod::Robust;
 }
 
 void TSampleRec::SaveToStrings(QStringList& Lines) const
@@ -129,6 +141,7 @@ void TSampleRec::SaveToStrings(QStringList& Lines) const
     case TSampleType::File:
         Put("Path", Path);
         Put("Precision", QString::number(Precision));
+        Put("Method", DetectMethodToStr(Method));
         break;
     case TSampleType::Silence:
     case TSampleType::Signal:
@@ -138,6 +151,7 @@ void TSampleRec::SaveToStrings(QStringList& Lines) const
     case TSampleType::Command:
         Put("Command", Command);
         Put("CommandSpeed", QString::number(CommandSpeed));
+        Put("Method", DetectMethodToStr(Method));
         break;
     }
     Put("FileExecute", FileExecute);
@@ -182,6 +196,8 @@ void TSampleRec::ReadValue(const QString& Key, const QString& Value)
         CommandSpeed = StrToIntDef(Value, 5);
     else if (Is("FileExecute"))
         FileExecute = Value;
+    else if (Is("Method"))
+        Method = StrToDetectMethod(Value);
 }
 
 TSampleRec* TSampleList::Add(std::unique_ptr<TSampleRec> Rec)

@@ -20,12 +20,22 @@ enum class TSampleType : quint8 {
     Command = 3,  // multi-frequency tones from the frequency table
 };
 
+// How a clip or a command is recognised. Robust decides on measures relative to the audio
+// around it (level-independent clip landmarks, tone sets against their band's energy);
+// Spectral compares spectral peaks with absolute thresholds, as the first engine did.
+enum class TDetectMethod : quint8 {
+    Robust = 0,
+    Spectral = 1,
+};
+
 // Names of types, channel modes and booleans as the sample file writes them. Reading compares
 // without regard to case; an unknown type name reads as File, an unknown mode as Add.
 QString SampleTypeToStr(TSampleType Type);    // empty for a value outside the four
 TSampleType StrToSampleType(const QString& Name);
 QString SignalModeToStr(TSignalMode Mode);    // empty for a value outside the four
 TSignalMode StrToSignalMode(const QString& Name);
+QString DetectMethodToStr(TDetectMethod Method);  // empty for a value outside the two
+TDetectMethod StrToDetectMethod(const QString& Name);  // unknown or empty: Robust
 
 // A number as the sample file writes it: rounded to three decimals (a positive value goes up
 // when the dropped part exceeds 0.45 of the last place, a negative one is cut toward zero), in
@@ -58,6 +68,7 @@ public:
     QString Command;       // Command: comma-separated identifiers of the frequency table
     qint32 CommandSpeed;   // Command: symbols per second
     QString FileExecute;   // run when found; empty = nothing
+    TDetectMethod Method;  // File, Command: how it is recognised ("Method", missing = Robust)
 
     // Every stored field and Enabled to its default; Sequence and Detected stay.
     void SetDefaults();

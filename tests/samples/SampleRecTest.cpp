@@ -61,6 +61,7 @@ QStringList Stored(const TSampleRec& R)
         QStringLiteral("Command %1").arg(R.Command),
         QStringLiteral("CommandSpeed %1").arg(R.CommandSpeed),
         QStringLiteral("FileExecute %1").arg(R.FileExecute),
+        QStringLiteral("Method %1").arg(int(R.Method)),
     };
 }
 
@@ -139,6 +140,9 @@ TEST(SampleFileTest, EachKeyReadsItsValueOrItsFallback)
         {"Command= 1, 2 ", [](auto& R) { return R.Command == " 1, 2 "; }},
         {"Path=/a b/c=d.wav", [](auto& R) { return R.Path == "/a b/c=d.wav"; }},
         {"FileExecute=run.sh", [](auto& R) { return R.FileExecute == "run.sh"; }},
+        {"Method=spectral", [](auto& R) { return R.Method == TDetectMethod::Spectral; }},
+        {"Method=Robust", [](auto& R) { return R.Method == TDetectMethod::Robust; }},
+        {"Method=Landmarks", [](auto& R) { return R.Method == TDetectMethod::Robust; }},
         {"Unknown=5", [](auto& R) { TSampleRec D; D.Description = "x"; return Stored(R) == Stored(D); }},
     };
     for (const Case& C : Cases) {
@@ -176,6 +180,7 @@ TEST(SampleFileTest, WritesEachTypeWithItsOwnLines)
     File->Precision = 3;
     File->AutoStart = true;
     File->SignalMode = TSignalMode::Dec;
+    File->Method = TDetectMethod::Spectral;
     auto* Silence = AddRec(List, TSampleType::Silence, 1, QStringLiteral("Тишина"));
     Silence->SignalTime = 2.25;
     Silence->SignaldB = -60;
@@ -190,7 +195,7 @@ TEST(SampleFileTest, WritesEachTypeWithItsOwnLines)
               "[Samples]\r\n"
               "Description=Джингл\r\nNumber=0\r\nType=File\r\nSense=50\r\nSampleWait=0\r\n"
               "AutoDisable=FALSE\r\nAutoStart=TRUE\r\nUseLowFreq=FALSE\r\nSignalMode=Dec\r\n"
-              "Path=/clips/jingle.mp3\r\nPrecision=3\r\nFileExecute=\r\n"
+              "Path=/clips/jingle.mp3\r\nPrecision=3\r\nMethod=Spectral\r\nFileExecute=\r\n"
               "\r\n"
               "Description=Тишина\r\nNumber=1\r\nType=Silence\r\nSense=50\r\nSampleWait=0\r\n"
               "AutoDisable=TRUE\r\nAutoStart=FALSE\r\nUseLowFreq=FALSE\r\nSignalMode=Left\r\n"
@@ -198,7 +203,7 @@ TEST(SampleFileTest, WritesEachTypeWithItsOwnLines)
               "\r\n"
               "Description=DTMF\r\nNumber=2\r\nType=Command\r\nSense=50\r\nSampleWait=0\r\n"
               "AutoDisable=FALSE\r\nAutoStart=FALSE\r\nUseLowFreq=TRUE\r\nSignalMode=Left\r\n"
-              "Command=1,2,3\r\nCommandSpeed=5\r\nFileExecute=/bin/true\r\n"
+              "Command=1,2,3\r\nCommandSpeed=5\r\nMethod=Robust\r\nFileExecute=/bin/true\r\n"
               "\r\n"
               "Description=odd\r\nNumber=3\r\nType=\r\nSense=50\r\nSampleWait=0\r\n"
               "AutoDisable=FALSE\r\nAutoStart=FALSE\r\nUseLowFreq=FALSE\r\nSignalMode=Left\r\n"
@@ -246,6 +251,7 @@ TEST(SampleFileTest, RoundTripKeepsEveryStoredField)
     auto* Command = AddRec(List, TSampleType::Command, 9, QStringLiteral("#"));
     Command->Command = QStringLiteral(" 1, ,2,");
     Command->CommandSpeed = 10;
+    Command->Method = TDetectMethod::Spectral;
     auto* Silence = AddRec(List, TSampleType::Silence, -1, QStringLiteral("=")); // no number yet
     Silence->SignalTime = 0.5;
     Silence->SignaldB = -0.125;
@@ -504,6 +510,9 @@ TEST(SampleRecTest, NamesConvertBothWays)
         EXPECT_EQ(StrToSampleType(SampleTypeToStr(TSampleType(I)).toLower()), TSampleType(I));
         EXPECT_EQ(StrToSignalMode(SignalModeToStr(TSignalMode(I)).toUpper()), TSignalMode(I));
     }
+    EXPECT_EQ(DetectMethodToStr(TDetectMethod(2)), QString());
+    for (int I = 0; I < 2; ++I)
+        EXPECT_EQ(StrToDetectMethod(DetectMethodToStr(TDetectMethod(I)).toLower()), TDetectMethod(I));
     EXPECT_EQ(StrToSampleType(QString()), TSampleType::File);
     EXPECT_EQ(StrToSignalMode(QString()), TSignalMode::Add);
 }
