@@ -80,6 +80,10 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"Yes", u"Да"},
     {u"No", u"Нет"},
     {u"Cancel", u"Отмена"},
+    // Messages of the local socket that external programs use.
+    {u"SocketInUse", u"Сокет внешних программ %s обслуживает другая запущенная копия программы. Внешние программы не смогут управлять этой копией."},
+    {u"SocketError", u"Не удалось открыть сокет внешних программ %s: %s. Внешние программы не смогут управлять программой."},
+    {u"SubscriberTimeout", u"Внешнее приложение %s не ответило на сообщение о нахождении образца №%d за 5 секунд."},
 };
 
 struct TMessageTable {

@@ -27,7 +27,6 @@
 
 class QLocalServer;
 class QLocalSocket;
-class QTimer;
 
 // The window-message codes of the protocol (wParam of "USER" lines).
 enum TOndrixUserCode : int {
@@ -151,7 +150,6 @@ private:
     TConnection* FindConnection(qint64 Handle) const;
     void Register(TOndrixSubscriber* S);
     void AnswerReceived(TConnection* C);
-    void CheckTimeouts();
     void FinishNotification(TNotification* N);
 
     IOndrixRemoteControl& FHost;
@@ -162,5 +160,5 @@ private:
     qint64 FNextHandle = 1;
     QHash<qint64, TConnection*> FConnections;
     QList<std::shared_ptr<TNotification>> FNotifications;
-    QTimer* FTimeoutTimer = nullptr;
+    quint64 FGeneration = 0;  // raised by Close: completions queued before it are dropped
 };

@@ -35,9 +35,11 @@ TEST_F(LangTest, BuiltInTextsAreExact)
 TEST_F(LangTest, BuiltInTableHasEveryKeyInOrder)
 {
     const QStringList Lines = BuiltInMessageStrings();
-    ASSERT_EQ(Lines.size(), 68);
+    // The 68 messages of the original table come first, in their order; the program's own
+    // messages follow them.
+    ASSERT_GE(Lines.size(), 68);
     EXPECT_EQ(Lines.first(), QString::fromUtf8("Attention=Внимание!"));
-    EXPECT_EQ(Lines.last(), QString::fromUtf8("Cancel=Отмена"));
+    EXPECT_EQ(Lines.at(67), QString::fromUtf8("Cancel=Отмена"));
     EXPECT_EQ(MessageStrings(), Lines);
     QStringList Keys;
     for (const QString& Line : Lines)
