@@ -71,8 +71,13 @@ TOndrixMailQueue::~TOndrixMailQueue()
     }
     FWake.notify_all();
     FThread.join();
-    std::lock_guard Lock(FTestLock);
-    for (std::thread& Test : FTestThreads)
+    std::list<std::thread> Tests;
+    {
+        // Joined outside the lock: a test thread takes it once more on its way out.
+        std::lock_guard Lock(FTestLock);
+        Tests.swap(FTestThreads);
+    }
+    for (std::thread& Test : Tests)
         Test.join();
 }
 
