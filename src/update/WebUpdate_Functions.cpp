@@ -1,6 +1,7 @@
 #include "update/WebUpdate_Functions.h"
 
 #include "lang/Lang.h"
+#include "util/KeyValueText.h"
 #include "util/TextFile.h"
 
 #include <QMetaObject>
@@ -101,19 +102,21 @@ TVersionFile ParseVersionFile(const QByteArray& Body, const QString& BaseURL)
     File.URL = BaseURL;
     File.DownloadURL = BaseURL;
     for (const QString& Line : SplitTextLines(DecodeText(Body))) {
-        const qsizetype Equals = Line.indexOf(u'=');
-        if (Equals < 0)
+        if (!Line.contains(u'='))
             continue;
-        const QString Key = Line.left(Equals).trimmed();
-        const QString Value = Line.mid(Equals + 1).trimmed();
-        if (Key.compare(u"Version", Qt::CaseInsensitive) == 0)
+        QString Key;
+        QString Value;
+        SplitKeyValue(Line, Key, Value);
+        Key = Key.trimmed();
+        Value = Value.trimmed();
+        if (SameKey(Key, QStringLiteral("Version")))
             File.Version = Value;
-        else if (Key.compare(u"Date", Qt::CaseInsensitive) == 0)
+        else if (SameKey(Key, QStringLiteral("Date")))
             File.Date = Value;
         // An address that is not a web address (file:, a program, a script) is never taken.
-        else if (Key.compare(u"URL", Qt::CaseInsensitive) == 0 && IsWebAddress(Value))
+        else if (SameKey(Key, QStringLiteral("URL")) && IsWebAddress(Value))
             File.URL = Value;
-        else if (Key.compare(u"DownloadURL", Qt::CaseInsensitive) == 0 && IsWebAddress(Value))
+        else if (SameKey(Key, QStringLiteral("DownloadURL")) && IsWebAddress(Value))
             File.DownloadURL = Value;
     }
     return File;
