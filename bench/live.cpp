@@ -42,6 +42,7 @@ void BM_LiveMonitoring(benchmark::State& state)
         testkit::mixAt(programme, clip, 2.0 + 5.5 * i);
         auto rec = std::make_unique<TSampleRec>();
         rec->Type = TSampleType::File;
+        rec->Method = TDetectMethod::Spectral;
         rec->Number = i;
         rec->Description = QString("Clip %1").arg(i + 1);
         rec->Path = QString::fromStdString(file);

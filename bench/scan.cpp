@@ -39,6 +39,7 @@ struct Fixture {
             testkit::mixAt(broadcast, clip, std::round((20.0 + 55.0 * i) / Block) * Block);
             auto rec = std::make_unique<TSampleRec>();
             rec->Type = TSampleType::File;
+        rec->Method = TDetectMethod::Spectral;
             rec->Number = i;
             rec->Description = QString("Clip %1").arg(i + 1);
             rec->Path = QString::fromStdString(file);

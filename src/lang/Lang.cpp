@@ -80,6 +80,8 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"Yes", u"Да"},
     {u"No", u"Нет"},
     {u"Cancel", u"Отмена"},
+    // Messages of the program's later parts, after the first table.
+    {u"WeakSample", u"Образец № %d \"%s\" слабо различим (сила %d%%): под другим звуком он может быть пропущен."},
 };
 
 struct TMessageTable {
