@@ -77,11 +77,15 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"Config_Backup_Done", u"Архивирование данных успешно завершено.\r\nРасположение файла архива:\r\n%s"},
     {u"Config_Reset_Confirm", u"Выполнить сброс выбранных данных на значения по умолчанию? \r\nВнимание! Операцию невозможно отменить.\r\nПосле операции программа будет автоматически перезапущена."},
     {u"Config_Restore_Reset_Confirm", u"Очистить существующие данные во время восстановления?\r\nПосле операции программа будет автоматически перезапущена."},
+    // Texts this program adds to the original table.
+    {u"ConfigFileNotRead", u"Файл \"%s\" не удалось прочитать при запуске программы, поэтому он не перезаписан."},
+    {u"CaptureLost", u"Потерян захват звука с устройства \"%s\". %s"},
+    {u"CaptureRestored", u"Захват звука с устройства \"%s\" восстановлен."},
+    {u"FileExecuteError", u"Не удалось запустить \"%s\". %s"},
+    {u"WeakSample", u"Образец № %d \"%s\" слабо различим (сила %d%%): под другим звуком он может быть пропущен."},
     {u"Yes", u"Да"},
     {u"No", u"Нет"},
     {u"Cancel", u"Отмена"},
-    // Messages of the program's later parts, after the first table.
-    {u"WeakSample", u"Образец № %d \"%s\" слабо различим (сила %d%%): под другим звуком он может быть пропущен."},
 };
 
 struct TMessageTable {
