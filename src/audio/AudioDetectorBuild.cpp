@@ -173,7 +173,7 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string&
 std::unique_ptr<TAudioSequence> TAudioDetector::BuildLandmarksFromFile(const std::string& FileName, int32_t Sense,
                                                                        TSignalMode Channel)
 {
-    if (FFTCount < 4 || FFTCount > MaxFFTCount)
+    if (!ValidFFTCount(FFTCount))
         CheckResult(AudioReadCode::InvalidBufferSize);
     TcbAudioFileReader Reader;
     Reader.Open(FileName);
