@@ -80,6 +80,7 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"Yes", u"Да"},
     {u"No", u"Нет"},
     {u"Cancel", u"Отмена"},
+    {u"FreqIDNotDialable", u"Команду \"%s\" из файла \"%s\" невозможно набрать: её имя пустое или содержит запятую."},
 };
 
 struct TMessageTable {
