@@ -11,6 +11,10 @@ TDateTime LocalNow()
     const auto Seconds = time_t(Ms / 1000);
     tm Local{};
     localtime_r(&Seconds, &Local);
-    const double LocalSeconds = double(int64_t(Seconds) + Local.tm_gmtoff) + double(Ms % 1000) / 1000.0;
-    return 25569.0 + LocalSeconds / 86400.0;  // 25569: 01.01.1970 in days since 30.12.1899
+    const int64_t LocalMs = (int64_t(Seconds) + Local.tm_gmtoff) * 1000 + Ms % 1000;
+    // Whole days plus the millisecond of the day, as the conversion from Qt's date-times
+    // computes it, so that both give the very same value for the same millisecond.
+    const int64_t MsPerDay = 86400 * 1000;
+    const int64_t Days = LocalMs >= 0 ? LocalMs / MsPerDay : -((-LocalMs + MsPerDay - 1) / MsPerDay);
+    return double(25569 + Days) + double(LocalMs - Days * MsPerDay) / MSecsPerDay;  // 25569: 01.01.1970
 }
