@@ -242,9 +242,13 @@ void TMonitorController::LoadSampleIntoEngine(TSampleRec* Sample)
     try {
         // Appends the sequence (with the sample's Number and Hold) or leaves the list as it was.
         Sample->Sequence = BuildSampleSequence(FEngine, *Sample, FrequencyTable);
-    } catch (const std::exception&) {
+    } catch (const std::exception& Error) {
         Sample->Sequence = nullptr;
         AddMessage(msgError, FormatMessageText(QStringLiteral("WrongSampleInd"), {Sample->Number + 1, Sample->Path}));
+        // Why, so that the operator can mend it.
+        const QString Reason = SampleSequenceErrorText(Error);
+        if (!Reason.isEmpty())
+            AddMessage(msgError, Reason);
         ReportSampleState(Sample, false);
         Sample->Enabled = false;
     }
