@@ -11,13 +11,11 @@
 #include "audio/AudioIOStream.h"
 #include "audio/FakeWaveIn.h"
 #include "helpers/QtPrinters.h"
+#include "helpers/QtWait.h"
 #include "helpers/SampleLists.h"
 #include "helpers/TestFiles.h"
 #include "lang/Lang.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -48,22 +46,10 @@ protected:
     // Waits, running the event loop, until Done holds or Seconds have passed.
     static bool WaitFor(const std::function<bool()>& Done, int Seconds = 60)
     {
-        QDeadlineTimer Deadline(Seconds * 1000);
-        while (!Done()) {
-            if (Deadline.hasExpired())
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-        }
-        return true;
+        return testkit::processEventsUntil(Done, std::chrono::seconds(Seconds));
     }
     // Runs the event loop for a while (to see that something does not happen).
-    static void RunFor(int MSecs)
-    {
-        QElapsedTimer Timer;
-        Timer.start();
-        while (Timer.elapsed() < MSecs)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
+    static void RunFor(int MSecs) { testkit::processEventsFor(std::chrono::milliseconds(MSecs)); }
 
     // The capture delivers this programme (written as a WAV file) as fast as it is taken.
     void Feed(const testkit::Pcm& Programme)
