@@ -1,5 +1,6 @@
 // Entry point of the Ondrix monitor.
 
+#include "app/Headless.h"
 #include "app/Startup.h"
 #include "core/Common_Settings.h"
 
@@ -15,6 +16,10 @@ int main(int argc, char** argv)
             std::printf("%s\n", TCommonSettings::ProgramVersionText().toUtf8().constData());
             return 0;
         }
+    }
+    for (int I = 1; I < argc; ++I) {
+        if (std::strcmp(argv[I], "--headless") == 0)
+            return RunHeadless(argc, argv);
     }
     return RunOndrix(argc, argv);
 }
