@@ -53,16 +53,17 @@ int main(int argc, char** argv)
             return 0;
         }
     }
+    // The monitor without a window needs no display.
+    for (int I = 1; I < argc; ++I) {
+        if (std::strcmp(argv[I], "--headless") == 0)
+            return RunHeadless(argc, argv);
+    }
     // Without a display Qt would abort inside its platform set-up.
     if (!HaveScreen()) {
         std::fputs("ondrix: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
                    "Start it in a desktop session, or run \"ondrix --headless\" to monitor without a window.\n",
                    stderr);
         return 1;
-    }
-    for (int I = 1; I < argc; ++I) {
-        if (std::strcmp(argv[I], "--headless") == 0)
-            return RunHeadless(argc, argv);
     }
     return RunOndrix(argc, argv);
 }

@@ -195,8 +195,10 @@ void TMonitorController::SetSampleEnabled(TSampleRec* Sample, bool Enable, bool 
                    FormatMessageText(QStringLiteral("SampleNotFound"), {Sample->Number + 1, Sample->Description}));
     }
     Sample->Enabled = Enable;
-    if (Enable)
+    if (Enable) {
         Sample->Detected = false;
+        FJustEnabled.insert(Sample);
+    }
     ReportSampleState(Sample, Enable);
     emit SamplesChanged();
     if (Reload)
@@ -227,6 +229,7 @@ void TMonitorController::ReloadEngine()
         Sample->Sequence = nullptr;
         LoadSampleIntoEngine(Sample);
     }
+    FJustEnabled.clear();
     UpdateMonitoring();
     emit SamplesChanged();
     TimerTimer();
@@ -242,6 +245,15 @@ void TMonitorController::LoadSampleIntoEngine(TSampleRec* Sample)
     try {
         // Appends the sequence (with the sample's Number and Hold) or leaves the list as it was.
         Sample->Sequence = BuildSampleSequence(FEngine, *Sample, FrequencyTable);
+        // A sample just switched on that will never be found, or only poorly, is named once,
+        // not at every later rebuild.
+        if (Sample->Sequence && FJustEnabled.contains(Sample)) {
+            for (const QString& Reason : SampleNeverFoundReasons(FEngine, *Sample, FrequencyTable))
+                AddMessage(msgError, Reason);
+            const QString Warning = SampleSequenceWarningText(*Sample, *Sample->Sequence);
+            if (!Warning.isEmpty())
+                AddMessage(msgInfo, Warning);
+        }
     } catch (const std::exception& Error) {
         Sample->Sequence = nullptr;
         AddMessage(msgError, FormatMessageText(QStringLiteral("WrongSampleInd"), {Sample->Number + 1, Sample->Path}));
@@ -415,6 +427,7 @@ void TMonitorController::DelSample_BtnClick(const QList<int>& Rows, const std::f
     bool AnyOn = false;
     for (auto It = Valid.crbegin(); It != Valid.crend(); ++It) {
         AnyOn = AnyOn || Row(*It)->Enabled;
+        FJustEnabled.remove(Row(*It));
         FSamples.Delete(*It);
     }
     emit SampleCountChanged(FSamples.Count());

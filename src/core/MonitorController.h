@@ -169,4 +169,6 @@ private:
     bool FRestartOnCaptureChange = false;
     // Numbers of samples that switch themselves off whose detection is being handled.
     QSet<int> FOncePending;
+    // Samples switched on since the last rebuild (compared by address only, never used).
+    QSet<const TSampleRec*> FJustEnabled;
 };
