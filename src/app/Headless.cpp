@@ -61,6 +61,8 @@ int RunHeadless(int& argc, char** argv)
 
     if (!Controller.LoadSettings(Questions))
         return 1;
+    // Without the socket (another monitor serves it) the monitor still runs, as its message says.
+    Controller.Socket().Listen();
     // A restart request (after a restore) ends this run; the service manager starts it again.
     ProgramSettings->CloseMainWindow = [&App] { App.quit(); };
 
@@ -72,6 +74,7 @@ int RunHeadless(int& argc, char** argv)
         Controller.Disable_All_BtnClick();
         Controller.SaveSettings(Questions);
         Controller.Messages().FlushLog();
+        Controller.Socket().Close();
         App.quit();
     };
     if (StopRequested) {

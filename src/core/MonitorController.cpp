@@ -87,6 +87,10 @@ TMonitorController::TMonitorController(TSettings& Folders, TSettingsModel& Model
             RestartMonitoring();
     });
 
+    NotifySampleFound = [this](int Number, std::function<void()> Done) {
+        FSocket.NotifySampleFound(Number, FModel.Bool(SettingKey::ExternalWait_Checked), std::move(Done));
+    };
+
     FTimer.setInterval(1000);
     connect(&FTimer, &QTimer::timeout, this, &TMonitorController::TimerTimer);
     FTimer.start();
@@ -208,6 +212,16 @@ void TMonitorController::SetSampleEnabled(TSampleRec* Sample, bool Enable, bool 
 void TMonitorController::SetSampleEnabledByNumber(int Number, bool Enable, bool Reload)
 {
     SetSampleEnabled(FSamples.FindByNumber(Number), Enable, Reload);
+}
+
+QString TMonitorController::RemoteVersionText() const
+{
+    return FFolders.VersionText;
+}
+
+void TMonitorController::RemoteSetSampleEnabled(int Number, bool Enable, bool Reload)
+{
+    SetSampleEnabledByNumber(Number, Enable, Reload);
 }
 
 void TMonitorController::ReportSampleState(TSampleRec* Sample, bool Enabled)

@@ -129,14 +129,32 @@ TEST_F(HeadlessFixture, DetectsThePlayedBroadcastOnceEachAndStopsCleanlyOnSigter
     StartMonitor();
     ASSERT_TRUE(StdoutHas(FormatMessageText("SampleEnabled", {3, "Overload"}))) << Text(Out).toStdString();
     ASSERT_TRUE(CaptureRunning());
+    // An automation script listens for the detections.
+    const std::string Heard = Dir.file("listen.txt");
+    const pid_t Listener = testkit::spawnProcess({testkit::executableFolder() + "/ondrixctl", "listen"}, Heard);
+    ASSERT_TRUE(StdoutHas("ondrixctl"));  // "AddSubscriber" names it
     EXPECT_EQ(testkit::PulseServer::waitFor(Player), 0);
     ASSERT_TRUE(StdoutHas(FormatMessageText("SampleFound", {2, "Dead air"}))) << Text(Out).toStdString();
+
+    // One line per detection, in order, each once: local time, a TAB, the shown number.
+    ASSERT_TRUE(testkit::pollUntil([&] { return Text(Heard).count(u'\n') >= 2; }, 30s)) << Text(Heard).toStdString();
+    const QStringList HeardLines = Text(Heard).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(HeardLines.size(), 2) << Text(Heard).toStdString();
+    for (int I = 0; I < 2; ++I) {
+        EXPECT_TRUE(QRegularExpression(QString("^\\d\\d\\.\\d\\d\\.\\d{4} [0-9:.]+\\t%1$").arg(I + 1)).match(HeardLines[I]).hasMatch())
+            << HeardLines[I].toStdString();
+    }
+    EXPECT_EQ(LinesWith(Text(Out), GetMessageText("CommandSent").section("%d", 0, 0)).size(), 2);
 
     ::kill(Monitor, SIGTERM);
     int ExitCode = -1;
     testkit::waitForProcess(Monitor, &ExitCode);
     Monitor = -1;
     EXPECT_EQ(ExitCode, 0);
+    // The monitor's end closes the listener's connection; it ends by itself.
+    int ListenerCode = -1;
+    testkit::waitForProcess(Listener, &ListenerCode);
+    EXPECT_FALSE(std::filesystem::exists(Server.folder() + "/TOndrix.socket"));
 
     // Standard output and the log file tell the same story, in the same order.
     const QStringList Expected = {
