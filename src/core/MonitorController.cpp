@@ -167,12 +167,12 @@ bool TMonitorController::SaveSettings(TSettingsQuestions& Questions)
     return ::SaveSettings(FFolders, FConfig, Questions);
 }
 
-void TMonitorController::AddMessage(TOndrixMessageType MsgType, const QString& Text)
+void TMonitorController::AddMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail)
 {
     TOndrixMessage Message{MsgType, Text, FMessages.Clock ? FMessages.Clock() : Now()};
     // A log file that cannot be written keeps the line pending; the detection's actions and
     // the observers go on regardless.
-    FMessages.ProcessMessage(Message);
+    FMessages.ProcessMessage(Message, nullptr, MayMail);
     emit MessageAdded(Message);
 }
 

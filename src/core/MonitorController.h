@@ -66,7 +66,8 @@ public:
 
     // --- Program messages ---
     // Adds a program message: log file, message list, mail; observers get MessageAdded.
-    void AddMessage(TOndrixMessageType MsgType, const QString& Text);
+    // MayMail false keeps it out of the mail whatever the filter says (the mailer's own failures).
+    void AddMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail = true);
 
     // --- Switching samples ---
     // Switches one sample on or off with its messages; rebuilds the engine when Reload.
