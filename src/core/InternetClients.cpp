@@ -31,7 +31,7 @@ TInternetClients::TInternetClients(TMonitorController& Controller, const TCommon
     FMailQueue.SetSettings(EmailSettings(FModel));
     // A failed notification mail is logged and listed as an error, but never mailed itself: a
     // mail server that is down must not feed the queue it cannot empty.
-    FMailQueue.OnFailure = [this](const QString& Text) { FController.AddMessage(msgError, Text, false); };
+    FMailQueue.OnFailure = [this](const QString& Text) { FController.AddUnmailedMessage(msgError, Text); };
     FController.Messages().OnSendMail = [this](const QString& Line) { FMailQueue.SendMessageMail(Line); };
 
     FSettleTimer.setSingleShot(true);
