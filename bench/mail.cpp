@@ -2,15 +2,21 @@
 // server takes: a message that passes the mail filter only queues its line, and a full queue
 // drops the oldest instead of growing.
 
+#include "audio/MainThreadQueue.h"
+#include "core/Common_Settings.h"
+#include "core/InternetClients.h"
+#include "core/MonitorController.h"
+#include "core/SettingsModel.h"
 #include "helpers/NetServers.h"
+#include "helpers/TestFiles.h"
 #include "mail/Class_OndrixEmailer.h"
-#include "messages/Class_OndrixMessage.h"
 
 #include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -48,21 +54,31 @@ double ResidentKiB()
     return double(Resident) * 4.0;
 }
 
-// A detection message with the mail filter on: log line, list, and the line queued for mailing.
+// A detection message with the mail filter on, as the controller adds it: log line, list,
+// observers, and the line queued for mailing by the internet clients.
 void BM_MailedDetection(benchmark::State& State)
 {
     EnsureApplication();
-    TOndrixMailQueue Queue;
-    StuckQueue(Queue);
-    TOndrixMessages Messages;
-    Messages.EmailMessagesCheck = true;
-    Messages.MsgDetectSampleCheck = true;
-    Messages.OnSendMail = [&](const QString& Line) { Queue.SendMessageMail(Line); };
+    testkit::TempDir Dir;
+    std::filesystem::create_directories(Dir.path() / "prog");
+    TSettings Program(TSettingsStartup{{QStringLiteral("/Data=") + QString::fromStdString(Dir.file("data"))},
+                                       QString::fromStdString(Dir.file("prog/ondrix")), [](qint64) {}});
+    TMainThreadQueue Queue;
+    TSettingsModel Model;
+    Model.SetBool(SettingKey::EmailMessagesCheck_Checked, true);
+    Model.SetBool(SettingKey::MsgDetectSampleCheck_Checked, true);
+    Model.SetText(SettingKey::SMTPHostEdit_Text, QStringLiteral("127.0.0.1"));
+    Model.SetText(SettingKey::SMTPPortEdit_Text, QString::number(testkit::freeLocalPort()));
+    Model.SetText(SettingKey::EmailFromEdit_Text, QStringLiteral("ondrix@station.test"));
+    Model.SetText(SettingKey::EmailToEdit_Text, QStringLiteral("operator@station.test"));
+    TMonitorController Controller(Program, Model, Queue);
+    TInternetClients Clients(Controller, Program);
+    Clients.MailQueue().RetryDelays = {1h, 1h, 1h};
     int Number = 0;
     for (auto _ : State)
-        Messages.AddMessage(msgSampleDetect, QStringLiteral("Найден образец № %1 \"Заставка\"").arg(++Number));
+        Controller.AddMessage(msgSampleDetect, QStringLiteral("Найден образец № %1 \"Заставка\"").arg(++Number));
     QCoreApplication::processEvents();
-    State.counters["waiting"] = Queue.Waiting();
+    State.counters["waiting"] = Clients.MailQueue().Waiting();
 }
 BENCHMARK(BM_MailedDetection)->Unit(benchmark::kMicrosecond);
 

@@ -55,8 +55,8 @@ int RunHeadless(int& argc, char** argv)
     TMonitorController Controller(*ProgramSettings, Model);
     QObject::connect(&Controller, &TMonitorController::MessageAdded,
                      [](const TOndrixMessage& Message) { PrintLine(MessageLogLine(Message)); });
-    TInternetClients Internet(Model, *ProgramSettings, Controller.Messages());
-    QObject::connect(&Controller, &TMonitorController::Tick, &Internet, &TInternetClients::Tick);
+    // Mail and the update check run headless too; the controller's tick drives the check.
+    TInternetClients Internet(Controller, *ProgramSettings);
     THeadlessSettingsQuestions Questions([&Controller](const QString& Text) { Controller.AddMessage(msgError, Text); });
 
     if (!Controller.LoadSettings(Questions))

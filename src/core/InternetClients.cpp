@@ -1,9 +1,9 @@
 #include "core/InternetClients.h"
 
 #include "core/Common_Settings.h"
+#include "core/MonitorController.h"
 #include "core/SettingsModel.h"
 #include "lang/Lang.h"
-#include "messages/Class_OndrixMessage.h"
 
 namespace {
 
@@ -23,28 +23,16 @@ bool IsEmailKey(const QString& Key)
     return Keys.contains(Key);
 }
 
-bool IsMailFilterKey(const QString& Key)
-{
-    static const QStringList Keys = {
-        SettingKey::EmailMessagesCheck_Checked, SettingKey::MsgOnOffSampleCheck_Checked,
-        SettingKey::MsgDetectSampleCheck_Checked, SettingKey::MsgCommandCheck_Checked,
-        SettingKey::MsgErrorCheck_Checked, SettingKey::MsgNotDetectSampleCheck_Checked,
-    };
-    return Keys.contains(Key);
-}
-
 }  // namespace
 
-TInternetClients::TInternetClients(TSettingsModel& Model, const TCommonSettings& Program, TOndrixMessages& Messages,
-                                   QObject* Parent)
-    : QObject(Parent), FModel(Model), FMessages(Messages)
+TInternetClients::TInternetClients(TMonitorController& Controller, const TCommonSettings& Program, QObject* Parent)
+    : QObject(Parent), FController(Controller), FModel(Controller.Model())
 {
     FMailQueue.SetSettings(EmailSettings(FModel));
     // A failed notification mail is logged and listed as an error, but never mailed itself: a
     // mail server that is down must not feed the queue it cannot empty.
-    FMailQueue.OnFailure = [this](const QString& Text) { FMessages.AddMessage(msgError, Text, nullptr, false); };
-    FMessages.OnSendMail = [this](const QString& Line) { FMailQueue.SendMessageMail(Line); };
-    ApplyMailFilter();
+    FMailQueue.OnFailure = [this](const QString& Text) { FController.AddUnmailedMessage(msgError, Text); };
+    FController.Messages().OnSendMail = [this](const QString& Line) { FMailQueue.SendMessageMail(Line); };
 
     FSettleTimer.setSingleShot(true);
     FSettleTimer.setInterval(SettingsSettleMSecs);
@@ -59,11 +47,12 @@ TInternetClients::TInternetClients(TSettingsModel& Model, const TCommonSettings&
     ApplyUpdateSettings();
 
     connect(&FModel, &TSettingsModel::Changed, this, &TInternetClients::ModelChanged);
+    connect(&FController, &TMonitorController::Tick, this, &TInternetClients::Tick);
 }
 
 TInternetClients::~TInternetClients()
 {
-    FMessages.OnSendMail = nullptr;
+    FController.Messages().OnSendMail = nullptr;
 }
 
 void TInternetClients::SetUI(TWebUpdateUI* UI)
@@ -128,22 +117,10 @@ void TInternetClients::ModelChanged(const QString& Key)
 {
     if (IsEmailKey(Key))
         FSettleTimer.start();
-    else if (IsMailFilterKey(Key))
-        ApplyMailFilter();
     else if (Key == QLatin1String(SettingKey::Check_AutoUpdates_Checked)
              || Key == QLatin1String(SettingKey::WebUpdate_LastCheckTime)
              || Key == QLatin1String(SettingKey::WebUpdate_LastVersion))
         ApplyUpdateSettings();
-}
-
-void TInternetClients::ApplyMailFilter()
-{
-    FMessages.EmailMessagesCheck = FModel.Bool(SettingKey::EmailMessagesCheck_Checked);
-    FMessages.MsgOnOffSampleCheck = FModel.Bool(SettingKey::MsgOnOffSampleCheck_Checked);
-    FMessages.MsgDetectSampleCheck = FModel.Bool(SettingKey::MsgDetectSampleCheck_Checked);
-    FMessages.MsgCommandCheck = FModel.Bool(SettingKey::MsgCommandCheck_Checked);
-    FMessages.MsgErrorCheck = FModel.Bool(SettingKey::MsgErrorCheck_Checked);
-    FMessages.MsgNotDetectSampleCheck = FModel.Bool(SettingKey::MsgNotDetectSampleCheck_Checked);
 }
 
 void TInternetClients::ApplyUpdateSettings()

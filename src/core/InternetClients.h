@@ -1,11 +1,11 @@
 #pragma once
-// The program's internet clients bound to its settings and messages: the notification mail
-// queue fed by the messages' mail filter, the test mail, and the update check with its
-// once-a-second rule and the values it keeps in the settings file.
+// The program's internet clients bound to the monitoring controller: the notification mail
+// queue fed by the messages' mail filter, the test mail, and the update check run by the
+// controller's once-a-second tick, with the values it keeps in the settings file.
 //
 // The window implements TWebUpdateUI (the boxes and opening a web address) and calls the entry
 // points of its buttons: SendTestMail ("Отправить тестовое сообщение"), Check_EMail_UseSSLClick
-// (the operator ticks the TLS box), MCheckForUpdatesClick (Help menu). Tick runs every second.
+// (the operator ticks the TLS box), MCheckForUpdatesClick (Help menu).
 //
 // The environment variable ONDRIX_CA_FILE names a PEM file of certificate authorities trusted
 // beside the system's store for the SMTP and HTTPS connections (a station's own authority;
@@ -21,16 +21,15 @@
 #include "update/WebUpdate_Functions.h"
 
 class TCommonSettings;
-class TOndrixMessages;
+class TMonitorController;
 class TSettingsModel;
 
 class TInternetClients : public QObject {
     Q_OBJECT
 
 public:
-    // The model, the settings object and the messages outlive this object.
-    TInternetClients(TSettingsModel& Model, const TCommonSettings& Program, TOndrixMessages& Messages,
-                     QObject* Parent = nullptr);
+    // The controller and the settings object outlive this object.
+    TInternetClients(TMonitorController& Controller, const TCommonSettings& Program, QObject* Parent = nullptr);
     ~TInternetClients() override;
 
     // The window's boxes; none: nothing is shown (headless).
@@ -49,7 +48,7 @@ public:
     void Check_EMail_UseSSLClick(bool Checked);
     // The Help menu's command: an update check now, with a box whatever the outcome.
     void MCheckForUpdatesClick();
-    // Every second: the automatic update check when it is due.
+    // Every second (the controller's tick): the automatic update check when it is due.
     void Tick();
 
     TOndrixMailQueue& MailQueue() { return FMailQueue; }
@@ -61,12 +60,11 @@ public:
 
 private:
     void ModelChanged(const QString& Key);
-    void ApplyMailFilter();
     void ApplyUpdateSettings();
     void StoreUpdateValues();
 
+    TMonitorController& FController;
     TSettingsModel& FModel;
-    TOndrixMessages& FMessages;
     TOndrixMailQueue FMailQueue;
     TUpdateChecker FUpdateChecker;
     TWebUpdateUI* FUI = nullptr;

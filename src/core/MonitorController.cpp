@@ -173,10 +173,20 @@ bool TMonitorController::SaveSettings(TSettingsQuestions& Questions)
 
 void TMonitorController::AddMessage(TOndrixMessageType MsgType, const QString& Text)
 {
+    ProcessAddedMessage(MsgType, Text, true);
+}
+
+void TMonitorController::AddUnmailedMessage(TOndrixMessageType MsgType, const QString& Text)
+{
+    ProcessAddedMessage(MsgType, Text, false);
+}
+
+void TMonitorController::ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail)
+{
     TOndrixMessage Message{MsgType, Text, FMessages.Clock ? FMessages.Clock() : Now()};
     // A log file that cannot be written keeps the line pending; the detection's actions and
     // the observers go on regardless.
-    FMessages.ProcessMessage(Message);
+    FMessages.ProcessMessage(Message, nullptr, MayMail);
     emit MessageAdded(Message);
 }
 

@@ -68,6 +68,8 @@ public:
     // --- Program messages ---
     // Adds a program message: log file, message list, mail; observers get MessageAdded.
     void AddMessage(TOndrixMessageType MsgType, const QString& Text) override;
+    // The same, kept out of the mail whatever the filter says (the mailer's own failures).
+    void AddUnmailedMessage(TOndrixMessageType MsgType, const QString& Text);
 
     // --- External programs ---
     // The local socket they connect to; serving starts with Socket().Listen().
@@ -161,6 +163,7 @@ signals:
     void DetectionHandled(int Number);
 
 private:
+    void ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail);
     TSampleRec* Row(int Index) const;
     void SetRows(const QList<int>& Rows, const std::function<bool(const TSampleRec&)>& Enable);
     void SaveSampleListReported();

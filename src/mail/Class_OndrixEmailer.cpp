@@ -13,30 +13,30 @@ QString SMTPPortForTLS(bool UseTLS)
     return UseTLS ? QStringLiteral("465") : QStringLiteral("25");
 }
 
-void TOndrixEmailer::SubjectAndBody(const TEmailSettings& Settings, const QString& Text, QString& Subject,
+void TOndrixEmailer::SubjectAndBody(const TEmailSettings& Mail, const QString& Text, QString& Subject,
                                     QString& Body)
 {
-    if (Settings.MsgSubjectCheck) {
+    if (Mail.MsgSubjectCheck) {
         Subject = Text;
         Body.clear();
     } else {
-        Subject = Settings.Subject;
+        Subject = Mail.Subject;
         Body = Text;
     }
 }
 
-void TOndrixEmailer::Execute(const TEmailSettings& Settings, const std::atomic<bool>* Abort)
+void TOndrixEmailer::Execute(const TEmailSettings& Mail, const std::atomic<bool>* Abort)
 {
     try {
         QString Subject;
         QString Body;
-        SubjectAndBody(Settings, MailText, Subject, Body);
+        SubjectAndBody(Mail, MailText, Subject, Body);
         TSMTPMailer Mailer;
-        Mailer.UseTLS = Settings.UseTLS;
-        Mailer.CAFile = Settings.CAFile;
+        Mailer.UseTLS = Mail.UseTLS;
+        Mailer.CAFile = Mail.CAFile;
         Mailer.Abort = Abort;
-        Mailer.SendMail(Settings.Host, Settings.Port, Settings.User, Settings.Password, Settings.FromAddress,
-                        Settings.ToAddresses, Subject, Body);
+        Mailer.SendMail(Mail.Host, Mail.Port, Mail.User, Mail.Password, Mail.FromAddress,
+                        Mail.ToAddresses, Subject, Body);
         Success = Mailer.Success;
         ErrorText = Mailer.ErrorText;
         Permanent = Mailer.Permanent;
@@ -86,11 +86,11 @@ void TOndrixMailQueue::Post(std::function<void()> F)
     QMetaObject::invokeMethod(&FOwner, std::move(F), Qt::QueuedConnection);
 }
 
-void TOndrixMailQueue::SetSettings(const TEmailSettings& Settings)
+void TOndrixMailQueue::SetSettings(const TEmailSettings& Value)
 {
     {
         std::lock_guard Lock(FLock);
-        FSettings = Settings;
+        FSettings = Value;
         ++FSettingsVersion;
     }
     FWake.notify_all();

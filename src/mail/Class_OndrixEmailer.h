@@ -90,7 +90,7 @@ public:
 
     // The settings for every later try (a mail waiting for its next try uses the new ones; new
     // settings also end that wait at once).
-    void SetSettings(const TEmailSettings& Mail);
+    void SetSettings(const TEmailSettings& Value);
     TEmailSettings Settings() const;
 
     // Queues a notification mail with this text; returns at once.

@@ -4,7 +4,10 @@
 #include "core/InternetClients.h"
 
 #include "core/Common_Settings.h"
+#include "core/MonitorController.h"
 #include "core/SettingsModel.h"
+
+#include "DataFolder.h"
 #include "helpers/NetServers.h"
 #include "helpers/QtWait.h"
 #include "helpers/TestFiles.h"
@@ -37,29 +40,30 @@ struct TBoxes : TWebUpdateUI {
     void OpenUrl(const QString&) override {}
 };
 
-// A program's settings object in a temporary data folder, its model, its messages and the
-// clients bound to them.
+// A program's settings object in a temporary data folder, its model, its monitoring
+// controller and the clients bound to them.
 struct TProgram {
-    testkit::TempDir Dir;
-    TSettings Program{{{QStringLiteral("/Data=") + QString::fromStdString(Dir.file("Data"))},
-                       QString::fromStdString(Dir.file("bin/ondrix")),
-                       {}}};
+    TTestDataFolder Data;
+    TMainThreadQueue Queue;
     TSettingsModel Model;
-    TOndrixMessages Messages;
+    TMonitorController Controller{*Data.Settings, Model, Queue};
     TBoxes Boxes;
     std::unique_ptr<TInternetClients> Clients;
+    QList<TOndrixMessage> Posted;
 
     explicit TProgram(int SmtpPort = 0)
     {
-        Messages.LogFolder = Program.LogFolder;
         Model.SetText(SettingKey::SMTPHostEdit_Text, QStringLiteral("127.0.0.1"));
         Model.SetText(SettingKey::SMTPPortEdit_Text, QString::number(SmtpPort));
         Model.SetText(SettingKey::EmailFromEdit_Text, QStringLiteral("ondrix@station.test"));
         Model.SetText(SettingKey::EmailToEdit_Text, QStringLiteral("operator@station.test"));
-        Clients = std::make_unique<TInternetClients>(Model, Program, Messages);
+        Clients = std::make_unique<TInternetClients>(Controller, *Data.Settings);
         Clients->SetUI(&Boxes);
+        QObject::connect(&Controller, &TMonitorController::MessageAdded,
+                         [this](const TOndrixMessage& Message) { Posted.append(Message); });
     }
-    TOndrixMailQueue& Queue() { return Clients->MailQueue(); }
+    TOndrixMailQueue& MailQueue() { return Clients->MailQueue(); }
+    const TOndrixMessageList& Messages() { return Controller.Messages().Messages(); }
 };
 
 QStringList Subjects(const SmtpServer& Server)
@@ -108,12 +112,12 @@ TEST(InternetClients, MailFilterMasterSwitchAndTypeBoxes)
         QStringList Expected;
         for (const TOndrixMessageType Type : Types) {
             const QString Text = QStringLiteral("Сообщение типа %1").arg(int(Type));
-            ASSERT_TRUE(P.Messages.AddMessage(Type, Text));
+            P.Controller.AddMessage(Type, Text);
             if (Case.Mailed.contains(Type))
-                Expected.append(MessageLogLine(P.Messages.Messages().Items(0)));
+                Expected.append(MessageLogLine(P.Messages().Items(0)));
         }
         ASSERT_TRUE(Server.waitForMails(size_t(Expected.size())));
-        ASSERT_TRUE(testkit::processEventsUntil([&] { return P.Queue().Waiting() == 0; }));
+        ASSERT_TRUE(testkit::processEventsUntil([&] { return P.MailQueue().Waiting() == 0; }));
         EXPECT_EQ(Subjects(Server), Expected);
     }
 }
@@ -128,28 +132,30 @@ TEST(InternetClients, FailureIsLoggedNotMailedAndTheMailArrivesLater)
     TProgram P(Port);
     // The server starts after the first failure; the later tries leave it ample time to come
     // up on a loaded machine.
-    P.Queue().RetryDelays = {2s, 20s, 60s};
-    P.Messages.LogFileCreate = true;
+    P.MailQueue().RetryDelays = {2s, 20s, 60s};
+    P.Model.SetBool(SettingKey::LogFileCreate_Checked, true);
     P.Model.SetBool(SettingKey::EmailMessagesCheck_Checked, true);
     P.Model.SetBool(SettingKey::MsgDetectSampleCheck_Checked, true);
     P.Model.SetBool(SettingKey::MsgErrorCheck_Checked, true);
 
-    ASSERT_TRUE(P.Messages.AddMessage(msgSampleDetect, QStringLiteral("Найден образец № 1 \"Заставка\"")));
-    const QString Detection = MessageLogLine(P.Messages.Messages().Items(0));
-    ASSERT_TRUE(testkit::processEventsUntil([&] { return P.Messages.Messages().Count() == 2; }));
-    const TOndrixMessage Failure = P.Messages.Messages().Items(0);
+    P.Controller.AddMessage(msgSampleDetect, QStringLiteral("Найден образец № 1 \"Заставка\""));
+    const QString Detection = MessageLogLine(P.Messages().Items(0));
+    // The failure is listed (the window hears of it) ...
+    ASSERT_TRUE(testkit::processEventsUntil([&] { return P.Posted.size() == 2; }));
+    const TOndrixMessage Failure = P.Posted.at(1);
+    EXPECT_EQ(P.Messages().Items(0).Text, Failure.Text);
     EXPECT_EQ(Failure.MsgType, msgError);
     EXPECT_TRUE(Failure.Text.startsWith(QStringLiteral("Ошибка отправки E-mail: SMTP Error "))) << Failure.Text.toStdString();
     EXPECT_TRUE(Failure.Text.endsWith(QStringLiteral(": ") + Detection)) << Failure.Text.toStdString();
 
     Server.start(Port);
     ASSERT_TRUE(Server.waitForMails(1, 180));
-    ASSERT_TRUE(testkit::processEventsUntil([&] { return P.Queue().Waiting() == 0; }));
+    ASSERT_TRUE(testkit::processEventsUntil([&] { return P.MailQueue().Waiting() == 0; }));
     testkit::processEventsFor(300ms);
     EXPECT_EQ(Subjects(Server), QStringList{Detection});
 
     QString Log;
-    ASSERT_TRUE(ReadTextFile(P.Messages.GetLogFileName(), Log));
+    ASSERT_TRUE(ReadTextFile(P.Controller.Messages().GetLogFileName(), Log));
     const QStringList Lines = SplitTextLines(Log);
     ASSERT_GE(Lines.size(), 2);
     EXPECT_EQ(Lines.at(0), Detection);
@@ -187,9 +193,9 @@ TEST(InternetClients, EditedSettingsReachTheQueueOnceTheyHaveSettled)
 {
     TProgram P;
     P.Model.SetText(SettingKey::SMTPHostEdit_Text, QStringLiteral("mail.station.test"));
-    EXPECT_EQ(P.Queue().Settings().Host, QStringLiteral("127.0.0.1"));
-    ASSERT_TRUE(testkit::processEventsUntil([&] { return P.Queue().Settings().Host == u"mail.station.test"; }));
-    const TEmailSettings Mail = P.Queue().Settings();
+    EXPECT_EQ(P.MailQueue().Settings().Host, QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(testkit::processEventsUntil([&] { return P.MailQueue().Settings().Host == u"mail.station.test"; }));
+    const TEmailSettings Mail = P.MailQueue().Settings();
     EXPECT_EQ(Mail.Port, QStringLiteral("0"));
     EXPECT_EQ(Mail.FromAddress, QStringLiteral("ondrix@station.test"));
     EXPECT_TRUE(Mail.MsgSubjectCheck);
@@ -229,25 +235,25 @@ TEST(InternetClients, UpdateCheckKeepsItsValuesInTheSettings)
     qunsetenv("ONDRIX_UPDATE_URL");
     TUpdateChecker& Checker = P.Clients->UpdateChecker();
     EXPECT_EQ(Checker.BaseURL, QString::fromStdString(Http.baseUrl()));
-    EXPECT_EQ(Checker.CurrentVersion, P.Program.VersionText);
-    TDateTime Clock = P.Program.ProgramStartTime + 2.0;
+    EXPECT_EQ(Checker.CurrentVersion, P.Data.Settings->VersionText);
+    TDateTime Clock = P.Data.Settings->ProgramStartTime + 2.0;
     Checker.Clock = [&] { return Clock; };
     int Finished = 0;
     Checker.OnFinished = [&](const TWebUpdate&) { ++Finished; };
 
     // Off in the settings: no automatic check.
     P.Model.SetBool(SettingKey::Check_AutoUpdates_Checked, false);
-    P.Clients->Tick();
+    P.Controller.TimerTimer();
     EXPECT_EQ(Checker.Running(), 0);
     // On again, but checked an hour ago according to the settings file.
     P.Model.SetBool(SettingKey::Check_AutoUpdates_Checked, true);
     P.Model.SetFloat(SettingKey::WebUpdate_LastCheckTime, Clock - 1.0 / 24);
-    P.Clients->Tick();
+    P.Controller.TimerTimer();
     EXPECT_EQ(Checker.Running(), 0);
     EXPECT_TRUE(Http.requests().empty());
 
     Clock += 1.0;
-    P.Clients->Tick();
+    P.Controller.TimerTimer();
     ASSERT_TRUE(testkit::processEventsUntil([&] { return Finished == 1; }));
     EXPECT_EQ(P.Model.Float(SettingKey::WebUpdate_LastCheckTime), Clock);
     EXPECT_EQ(P.Model.Text(SettingKey::WebUpdate_LastVersion), QStringLiteral("99.0"));
