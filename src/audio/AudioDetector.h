@@ -420,7 +420,8 @@ public:
     bool TryStart();
     // Stops the capture at once and releases it.
     void Stop();
-    // The live analyser's channels become the union of every sequence's Channel.
+    // The live analyser's channels become the union of every sequence's Channel; it computes
+    // the spectra of the channels of spectral sequences only.
     void UpdateChannels();
     void ResetSequences();
     // Volumes 0 and -91.0 dB.

@@ -30,10 +30,16 @@ const std::vector<std::string>& TAudioDetector::DeviceNames()
 
 void TAudioDetector::UpdateChannels()
 {
-    TSignalModes channels;
-    for (const TAudioSequence& sequence : Sequences)
+    TSignalModes channels, spectra;
+    for (const TAudioSequence& sequence : Sequences) {
         channels.Include(sequence.Channel);
+        // Only spectral sequences read the analyser's spectra; the others need its signals
+        // (landmark clips) or its peaks (level detectors).
+        if (sequence.Kind == skSpectral)
+            spectra.Include(sequence.Channel);
+    }
     LiveFFT.SetChannels(channels);
+    LiveFFT.SetSpectra(spectra);
 }
 
 void TAudioDetector::ResetSequences()

@@ -160,7 +160,7 @@ void TAudioFFT::Process(const void* Buffer, int32_t ByteCount)
     Fill(TSignalMode::Dec, [](int32_t L, int32_t R) { return (L - R) / 2; });
 
     for (TSignalMode Mode : ModesInOrder)
-        if (FChannels.Contains(Mode))
+        if (FChannels.Contains(Mode) && FSpectraWanted.Contains(Mode))
             ComputeSpectrum(FWaves[Index(Mode)], FSpectra[Index(Mode)]);
 }
 

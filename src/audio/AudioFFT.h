@@ -106,6 +106,11 @@ public:
     // Replaces the channel set; takes effect at the next Process.
     void SetChannels(TSignalModes Modes) { FChannels = Modes; }
     TSignalModes Channels() const { return FChannels; }
+    // The channels whose spectra Process computes, of those in Channels; all four after
+    // construction. The signals of the others are still filled: a reader that needs only a
+    // signal or the peaks saves the transform. Takes effect at the next Process.
+    void SetSpectra(TSignalModes Modes) { FSpectraWanted = Modes; }
+    TSignalModes Spectra() const { return FSpectraWanted; }
 
     // Analyses ByteCount bytes of little-endian 16-bit stereo frames, left sample first.
     // A trailing partial frame is ignored; a null Buffer, a count below 4 or an empty
@@ -156,6 +161,7 @@ private:
     int32_t FRightPeak = 0;
     int32_t FLeftPeak = 0;
     TSignalModes FChannels;
+    TSignalModes FSpectraWanted = TSignalModes::FromMask(0x0F);
     // Signals and spectra indexed by TSignalMode.
     std::array<TWaveData, 4> FWaves;
     std::array<TSpectrumData, 4> FSpectra;

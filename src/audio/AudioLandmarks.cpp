@@ -33,6 +33,18 @@ constexpr int32_t FanOut = 4;
 constexpr int32_t DtMax = 31;
 constexpr int32_t DfMax = 31;
 
+// 20 log10 of a positive magnitude, to about 0.01 dB: the exponent of the float and a short
+// polynomial of its mantissa. Runs for every bin of the band 43 times a second per channel.
+float FastDb(float Magnitude)
+{
+    const uint32_t Bits = std::bit_cast<uint32_t>(Magnitude);
+    const auto Exponent = float(int32_t((Bits >> 23) & 0xFFu) - 127);
+    const float T = std::bit_cast<float>((Bits & 0x7FFFFFu) | 0x3F800000u) - 1.0f;  // 0 <= T < 1
+    // log2(1 + T) by a cubic through both ends, within 0.0011 (0.007 dB).
+    const float Log2M = ((0.1563861f * T - 0.5772507f) * T + 1.4208645f) * T;
+    return 6.0206f * (Exponent + Log2M);  // 20 log10(2) = 6.0206
+}
+
 uint32_t HashOf(int32_t Bin, int32_t Df, int32_t Dt)
 {
     return (uint32_t(Bin) & 0x1FFu) << 11 | uint32_t(Df + DfMax) << 5 | (uint32_t(Dt) & 0x1Fu);
@@ -50,7 +62,7 @@ void TLandmarkPicker::Reset(int32_t FFTCount, int32_t FrameRate)
     Lo = std::max(1, int32_t(std::lround(BandLowHz / BinHz)));
     Hi = std::min(FFTCount / 2 - 2, int32_t(std::lround(BandHighHz / BinHz)));
     const size_t Band = Hi >= Lo ? size_t(Hi - Lo + 1) : 0;
-    const float FloorDb = 20.0f * std::log10(FloorMagnitude);
+    const float FloorDb = FastDb(FloorMagnitude);
     Level.assign(Band, FloorDb);
     LastLevel.assign(Band, FloorDb);
     Onset.assign(Band, 0.0f);
@@ -74,7 +86,7 @@ void TLandmarkPicker::Frame(const std::vector<float>& Spectrum, std::vector<TLan
     }
     // Level in dB and its rise above the bin's slow level.
     for (int32_t I = 0; I < Band; ++I) {
-        const float L = 20.0f * std::log10(std::max(Spectrum[size_t(Lo + I)], FloorMagnitude));
+        const float L = FastDb(std::max(Spectrum[size_t(Lo + I)], FloorMagnitude));
         Onset[size_t(I)] = L - LastLevel[size_t(I)] + OnsetPole * Onset[size_t(I)];
         LastLevel[size_t(I)] = L;
     }
@@ -87,13 +99,21 @@ void TLandmarkPicker::Frame(const std::vector<float>& Spectrum, std::vector<TLan
         if (LastLevel[size_t(I)] >= Quietest && E > MinOnsetDb && E > Threshold[size_t(I)] && E > Onset[size_t(I - 1)] && E >= Onset[size_t(I + 1)])
             Maxima.push_back(I);
     }
-    std::sort(Maxima.begin(), Maxima.end(), [this](int32_t A, int32_t B) {
+    const auto Stronger = [this](int32_t A, int32_t B) {
         return Onset[size_t(A)] != Onset[size_t(B)] ? Onset[size_t(A)] > Onset[size_t(B)] : A < B;
-    });
+    };
+    // Only the strongest few are usually looked at: they are ordered first, the rest only
+    // when masking leaves too few.
+    constexpr size_t Ordered = 4 * MaxPeaksPerFrame;
+    std::partial_sort(Maxima.begin(), Maxima.begin() + std::ptrdiff_t(std::min(Ordered, Maxima.size())), Maxima.end(),
+                      Stronger);
     Fresh.clear();
-    for (int32_t I : Maxima) {
+    for (size_t N = 0; N < Maxima.size(); ++N) {
         if (int32_t(Fresh.size()) >= MaxPeaksPerFrame)
             break;
+        if (N == Ordered)
+            std::sort(Maxima.begin() + std::ptrdiff_t(N), Maxima.end(), Stronger);
+        const int32_t I = Maxima[N];
         const float E = Onset[size_t(I)];
         bool Masked = false;
         for (const TPeak& P : Fresh) {
