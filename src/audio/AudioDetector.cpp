@@ -45,6 +45,11 @@ TDateTime IncMilliseconds(TDateTime Value, double Ms)
     return Value + Ms / MSecsPerDay;
 }
 
+bool ValidFFTCount(int32_t Count)
+{
+    return Count >= 1024 && Count <= 8192 && (Count & (Count - 1)) == 0;
+}
+
 // ---- Peaks ----
 
 void TFreqDataList::SortAscending()
@@ -158,6 +163,9 @@ void TAudioSequence::Reset()
     FCurrentMissed = false;
     FPlacedEarly = false;
     FLoose = -1;
+    FLandmarkDue = false;
+    FLandmarkProgress = 0;
+    ++FResets;
     for (TAudioSample& Sample : Samples)
         Sample.Reset();
 }
@@ -169,6 +177,7 @@ int32_t TAudioSequence::Elapsed(TDateTime Now) const
         return Samples.Empty() ? 0 : Samples[0].Elapsed(Now);
     case skSilence:
     case skSignal:
+    case skLandmark:
         return FStartTime == 0 ? 0 : TruncToInt32(MillisecondsBetween(FStartTime, Now));
     }
     return 0;
@@ -198,6 +207,8 @@ int32_t TAudioSequence::Progress(TDateTime Now) const
         Percent = Held * 100.0 / Duration;
         break;
     }
+    case skLandmark:
+        return FFound ? 100 : std::clamp(FLandmarkProgress, 0, 100);
     default:
         return 0;
     }
@@ -312,6 +323,11 @@ bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input)
     case skSilence:
     case skSignal:
         StepLevel(Sequence, Input.LeftVolumedB, Input.RightVolumedB, Input.Now);
+        break;
+    case skLandmark:
+        // The engine's landmark matcher has seen this block already.
+        Sequence.FFound = Sequence.FLandmarkDue;
+        Sequence.FLandmarkDue = false;
         break;
     default:
         return false;

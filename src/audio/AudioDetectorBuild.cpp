@@ -4,6 +4,8 @@
 
 #include "audio/AudioDetectorBuild.h"
 
+#include "audio/AudioLandmarks.h"
+#include "audio/ClipRead.h"
 #include "audio/cbAudioFileRead.h"
 
 #include <algorithm>
@@ -20,7 +22,6 @@ constexpr int32_t BandHigh = 15000;        // Hz
 constexpr int32_t PeakTolerance = 50;      // Hz
 constexpr int32_t PruneDistance = 200;     // Hz
 constexpr int32_t MaxGapBlocks = 6;
-constexpr int32_t MaxFFTCount = 65536;
 
 // Averages the bins in groups of three into the middle bin and clears the outer two; the
 // last Len mod 3 bins keep their values.
@@ -56,18 +57,6 @@ void SelectPeaks(std::vector<TFreqData>& Candidates, bool Ascending, size_t MaxP
     }
 }
 
-// One block of the file as 16-bit stereo frames: stereo as it is, mono with the one channel
-// on both sides, more channels by their first two (front left and right).
-void ToStereo(const std::vector<int16_t>& Source, int32_t Channels, size_t Frames, std::vector<int16_t>& Stereo)
-{
-    Stereo.resize(2 * Frames);
-    for (size_t F = 0; F < Frames; ++F) {
-        const int16_t* Frame = Source.data() + F * size_t(Channels);
-        Stereo[2 * F] = Frame[0];
-        Stereo[2 * F + 1] = Channels > 1 ? Frame[1] : Frame[0];
-    }
-}
-
 }  // namespace
 
 TFingerprintStrength FingerprintStrength(const TAudioSequence& Sequence)
@@ -94,35 +83,22 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string&
     // A hand-edited precision can make MaxPeaks negative: no peaks of either kind.
     const size_t PeakLimit = MaxPeaks > 0 ? size_t(MaxPeaks) : 0;
 
-    TcbAudioFileReader Reader;
-    Reader.Open(FileName);
-    if (Reader.Format().SamplesPerSec != static_cast<uint32_t>(FrameRate))
-        return Sequence;  // another rate: a sequence that is never found, as before
-    Reader.SetPosition(0);
-
-    // The engine offers 1024 to 8192 frames; a block size from a damaged setting is refused
-    // before anything is allocated for it.
-    if (FFTCount < 2 || FFTCount > MaxFFTCount)
+    // A block size the engine does not offer (from a damaged setting) is refused before
+    // anything is allocated for it.
+    if (!ValidFFTCount(FFTCount))
         CheckResult(AudioReadCode::InvalidBufferSize);
-    const int32_t Channels = Reader.Format().Channels;
+    const std::vector<int16_t> Clip = ReadClipStereo(FileName, FrameRate);
     const auto Frames = size_t(FFTCount);
-    const auto BlockBytes = static_cast<int32_t>(FFTCount * int32_t(Reader.Format().BlockAlign));
     const auto BlockMs = static_cast<int32_t>(int64_t(FFTCount) * 1000 / FrameRate);
     // Live blocks come every half block, the next slice's audio one block after this one's:
     // the next slice may be tried from half a block on, on the nearest blocks around its
     // place, and the matcher places each slice on the better of two neighbouring blocks.
     const int32_t MinGap = BlockMs / 2;
 
-    std::vector<int16_t> Source(size_t(BlockBytes) / 2);
-    std::vector<int16_t> Stereo;
     TSpectrumData S;
     std::vector<TFreqData> Presence, Absence, Selected;
-    while (Reader.Read(Source.data(), BlockBytes) == BlockBytes) {
-        const int16_t* Block = Source.data();
-        if (Channels != 2) {
-            ToStereo(Source, Channels, Frames, Stereo);
-            Block = Stereo.data();
-        }
+    for (size_t First = 0; First + Frames <= Clip.size() / 2; First += Frames) {
+        const int16_t* Block = Clip.data() + 2 * First;
         FileFFT.Process(Block, static_cast<int32_t>(Frames * 4));
         S = FileFFT.SpectrumOf(Channel);
         const auto Len = static_cast<int32_t>(S.size());
@@ -166,6 +142,26 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string&
 
     const TFingerprintStrength Strength = FingerprintStrength(*Sequence);
     if (Strength.Slices > 0 && Strength.SlicesWithPeaks == 0)
-        throw EFingerprintError("ErrorInSample");
+        throw EFingerprintError("ClipNothingToRecognise");
+    return Sequence;
+}
+
+std::unique_ptr<TAudioSequence> TAudioDetector::BuildLandmarksFromFile(const std::string& FileName, int32_t Sense,
+                                                                       TSignalMode Channel)
+{
+    if (!ValidFFTCount(FFTCount))
+        CheckResult(AudioReadCode::InvalidBufferSize);
+    const std::vector<int16_t> Clip = ReadClipStereo(FileName, FrameRate);
+
+    auto Print = BuildLandmarkPrint(FileFFT, Clip.data(), Clip.size() / 2, Channel, FFTCount, FrameRate);
+    Print->SetSense(Sense);
+    // A clip that chance could match as well as its own sound (silence, a clip shorter than
+    // a block) is refused; it would otherwise be found anywhere or never.
+    if (Print->PerPhase() < Print->MinVotes)
+        throw EFingerprintError("ClipNothingToRecognise");
+    auto Sequence = std::make_unique<TAudioSequence>();
+    Sequence->Kind = skLandmark;
+    Sequence->Channel = Channel;
+    Sequence->Landmarks = std::move(Print);
     return Sequence;
 }

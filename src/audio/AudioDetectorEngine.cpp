@@ -2,35 +2,13 @@
 // and the recovery of a vanished capture.
 
 #include "audio/AudioDetector.h"
+#include "audio/AudioLandmarks.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
-#include <ctime>
-
-namespace {
-
-// The local date-time now, days since 30.12.1899, to the millisecond.
-TDateTime LocalNow()
-{
-    using namespace std::chrono;
-    const int64_t ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    const time_t seconds = time_t(ms / 1000);
-    tm local{};
-    localtime_r(&seconds, &local);
-    const double localSeconds = double(int64_t(seconds) + local.tm_gmtoff) + double(ms % 1000) / 1000.0;
-    return 25569.0 + localSeconds / 86400.0;  // 25569: 01.01.1970 in days since 30.12.1899
-}
-
-bool ValidFFTCount(int32_t Count)
-{
-    return Count >= 1024 && Count <= 8192 && (Count & (Count - 1)) == 0;
-}
-
-}  // namespace
 
 TAudioDetector::TAudioDetector(TMainThreadQueue& AQueue)
-    : Queue(AQueue), Self(std::make_shared<TAudioDetector*>(this))
+    : Queue(AQueue), FLandmarks(std::make_unique<TLandmarkMatcher>()), Self(std::make_shared<TAudioDetector*>(this))
 {
     ResetVolumes();
 }
@@ -142,6 +120,7 @@ bool TAudioDetector::OpenCapture()
     Capture->SetBufferSize(uint16_t((FFTCount % 65536) * 2));
     Capture->SetFrameRate(FrameRate);
     PreviousBuffer.clear();
+    FLandmarks->ResetStream();
     FStreamStart = LocalNow();
     FStreamFrames = 0;
     if (Capture->Start())
@@ -200,6 +179,7 @@ void TAudioDetector::ProcessBuffer(const uint8_t* Data, uint16_t Size)
         input.RightVolumedB = FRightVolumedB;
         input.Now = StreamTime();
         input.Tones = &LiveTones;
+        FLandmarks->Process(LiveFFT, Sequences, input.Now);
         // The count is taken once: a handler must not change the list while it runs.
         const int32_t count = Sequences.Count();
         for (int32_t i = 0; i < count; ++i) {

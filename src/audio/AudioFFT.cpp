@@ -10,6 +10,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 int32_t FreqOf(int32_t Bin, int32_t Len, int32_t FrameRate)
 {
@@ -78,7 +79,7 @@ const TSpectrumData EmptySpectrum;
 // The plan of the current size and aligned work arrays of this analyser (fftw_malloc gives
 // the alignment the shared plans were made with). Each channel mode has an output array of
 // its own, so the complex spectrum of every mode of a block stays for the tone detector; a
-// fifth one serves callers of ComputeSpectrum.
+// fifth one serves callers of ComputeSpectrum and ComputeWindowedSpectrum.
 struct TAudioFFT::TTransform {
     static constexpr size_t Outputs = 5;
     static constexpr size_t ScratchOutput = 4;
@@ -113,6 +114,8 @@ struct TAudioFFT::TTransform {
     fftw_plan Plan;
     double* In;
     std::array<fftw_complex*, Outputs> Outs{};
+    // The Hann window of N points, made on first use.
+    std::vector<double> Window;
 };
 
 TAudioFFT::TAudioFFT() = default;
@@ -171,7 +174,7 @@ void TAudioFFT::Process(const void* Buffer, int32_t ByteCount)
     Fill(TSignalMode::Dec, [](int32_t L, int32_t R) { return (L - R) / 2; });
 
     for (TSignalMode Mode : ModesInOrder)
-        if (FChannels.Contains(Mode) && Transform(FWaves[Index(Mode)], FSpectra[Index(Mode)], Index(Mode)))
+        if (FChannels.Contains(Mode) && Magnitudes(FWaves[Index(Mode)], FSpectra[Index(Mode)], Index(Mode)))
             FComplexModes.Include(Mode);
 }
 
@@ -182,10 +185,39 @@ TSpectrumData TAudioFFT::ComputeSpectrum(const TWaveData& Wave)
     return Spectrum;
 }
 
+const void* TAudioFFT::Transform(const TWaveData& Wave, bool Windowed, size_t Output)
+{
+    const size_t N = Wave.size();
+    if (N / 2 == 0 || N > size_t(std::numeric_limits<int>::max()))
+        return nullptr;
+    if (!FTransform || size_t(FTransform->N) != N) {
+        FComplexModes = TSignalModes();  // their arrays go with the old transform
+        FTransform = std::make_unique<TTransform>(static_cast<int>(N));
+    }
+    double* In = FTransform->In;
+    if (Windowed) {
+        std::vector<double>& Window = FTransform->Window;
+        if (Window.size() != N) {
+            Window.resize(N);
+            const double Step = 2.0 * std::acos(-1.0) / static_cast<double>(N);
+            for (size_t I = 0; I < N; ++I)
+                Window[I] = 0.5 - 0.5 * std::cos(Step * static_cast<double>(I));
+        }
+        for (size_t I = 0; I < N; ++I)
+            In[I] = Wave[I] * Window[I];
+    } else {
+        for (size_t I = 0; I < N; ++I)
+            In[I] = Wave[I];
+    }
+    fftw_complex* Out = FTransform->Outs[Output];
+    fftw_execute_dft_r2c(FTransform->Plan, In, Out);
+    return Out;
+}
+
 void TAudioFFT::ComputeSpectrum(const TWaveData& Wave, TSpectrumData& Spectrum)
 {
     // A caller's own transform must not replace the complex spectrum of a mode of the block.
-    Transform(Wave, Spectrum, TTransform::ScratchOutput);
+    Magnitudes(Wave, Spectrum, TTransform::ScratchOutput);
 }
 
 std::span<const std::complex<double>> TAudioFFT::ComplexSpectrumOf(TSignalMode Mode) const
@@ -197,23 +229,13 @@ std::span<const std::complex<double>> TAudioFFT::ComplexSpectrumOf(TSignalMode M
     return {Values, size_t(FTransform->N) / 2 + 1};
 }
 
-bool TAudioFFT::Transform(const TWaveData& Wave, TSpectrumData& Spectrum, size_t Output)
+bool TAudioFFT::Magnitudes(const TWaveData& Wave, TSpectrumData& Spectrum, size_t Output)
 {
-    const size_t N = Wave.size();
-    const size_t Half = N / 2;
+    const size_t Half = Wave.size() / 2;
     Spectrum.resize(Half);
-    if (Half == 0 || N > size_t(std::numeric_limits<int>::max()))
+    const auto* Out = static_cast<const fftw_complex*>(Transform(Wave, false, Output));
+    if (Out == nullptr)
         return false;
-
-    if (!FTransform || size_t(FTransform->N) != N) {
-        FComplexModes = TSignalModes();  // their arrays go with the old transform
-        FTransform = std::make_unique<TTransform>(static_cast<int>(N));
-    }
-    double* In = FTransform->In;
-    fftw_complex* Out = FTransform->Outs[Output];
-    for (size_t I = 0; I < N; ++I)
-        In[I] = Wave[I];
-    fftw_execute_dft_r2c(FTransform->Plan, In, Out);
 
     // A magnitude is at most twice the largest sample; the cap only matters for a caller's
     // own signal beyond the 16-bit range. For the power-of-two sizes the engine uses,
@@ -229,6 +251,19 @@ bool TAudioFFT::Transform(const TWaveData& Wave, TSpectrumData& Spectrum, size_t
             Spectrum[K] = static_cast<int32_t>(std::min(std::sqrt(Out[K][0] * Out[K][0] + Out[K][1] * Out[K][1]) / Divisor, Cap));
     }
     return true;
+}
+
+void TAudioFFT::ComputeWindowedSpectrum(const TWaveData& Wave, std::vector<float>& Spectrum)
+{
+    const size_t Half = Wave.size() / 2;
+    Spectrum.resize(Half);
+    const auto* Out = static_cast<const fftw_complex*>(Transform(Wave, true, TTransform::ScratchOutput));
+    if (Out == nullptr)
+        return;
+    // The window halves a sinusoid's peak, so the scale is 1 / (N / 4).
+    const double Scale = 2.0 / static_cast<double>(Half);
+    for (size_t K = 0; K < Half; ++K)
+        Spectrum[K] = static_cast<float>(std::sqrt(Out[K][0] * Out[K][0] + Out[K][1] * Out[K][1]) * Scale);
 }
 
 const TSpectrumData& TAudioFFT::SpectrumOf(TSignalMode Mode) const

@@ -8,6 +8,8 @@
 // the next section), a new section starts after one empty line. So entries added by hand, and
 // their order, survive a save.
 //
+// A section line is a bracketed line without "=" (so section names hold no "=", as keys do
+// not); any line with "=" is an entry, whatever brackets its key and value carry.
 // Matching: a section by its whole (trimmed) line without regard to case; a key with case
 // significant, after splitting the entry line at its first "=" and trimming both parts.
 
@@ -49,7 +51,8 @@ public:
     int ReadInteger(const QString& Section, const QString& Key, int Default) const;
     // "True"/"False" or "1"/"0" without regard to case; Default otherwise.
     bool ReadBool(const QString& Section, const QString& Key, bool Default) const;
-    // A finite fraction with "." (or "," as older files wrote it); Default otherwise.
+    // A finite fraction with "." (or "," as older files wrote it, or the user's decimal
+    // separator); Default otherwise.
     double ReadFloat(const QString& Section, const QString& Key, double Default) const;
 
     // An entry is one line: line breaks in Section, Key or Value are written as blanks.
@@ -69,7 +72,6 @@ public:
     bool UpdateFile(QString* Error = nullptr);
 
     static QString FloatToText(double Value);
-    static bool TextToFloat(const QString& Text, double& Value);
 
 private:
     struct TRange {
@@ -80,8 +82,6 @@ private:
     // Index of the entry line of Key inside the range, or -1.
     qsizetype FindKey(const TRange& Range, const QString& Key) const;
     static bool IsSectionLine(const QString& Line);
-    // Text with each line break (CR LF, CR or LF) replaced by a blank.
-    static QString OneLine(const QString& Text);
     static bool SplitEntry(const QString& Line, QString& Key, QString& Value);
 
     QString Name;

@@ -12,6 +12,7 @@
 
 #include "helpers/Broadcast.h"
 #include "helpers/TestFiles.h"
+#include "helpers/SampleLists.h"
 #include "lang/Lang.h"
 #include "samples/Class_SampleRec.h"
 
@@ -88,17 +89,17 @@ struct ScanFixture : ::testing::Test {
 
         TSampleList list;
         auto add = [&](TSampleType type, int number, const QString& description) {
-            auto rec = std::make_unique<TSampleRec>();
-            rec->Type = type;
-            rec->Number = number;
-            rec->Description = description;
-            return list.Add(std::move(rec));
+            return testkit::AddSample(list, type, number, description);
         };
-        add(TSampleType::File, 0, "Jingle")->Path = QString::fromStdString(dir.file("jingle.wav"));
+        TSampleRec* jingle = add(TSampleType::File, 0, "Jingle");
+        jingle->Path = QString::fromStdString(dir.file("jingle.wav"));
+        jingle->Method = TDetectMethod::Spectral;
         TSampleRec* cue = add(TSampleType::Command, 1, "Cue");
         cue->Command = "1,5,9";
         cue->CommandSpeed = 5;
-        add(TSampleType::File, 2, "Lost jingle")->Path = QString::fromStdString(dir.file("missing.wav"));
+        TSampleRec* lost = add(TSampleType::File, 2, "Lost jingle");
+        lost->Path = QString::fromStdString(dir.file("missing.wav"));
+        lost->Method = TDetectMethod::Spectral;
         TSampleRec* air = add(TSampleType::Silence, 4, "Dead air");
         air->SignalTime = 2.0;
         air->SignaldB = -50;
@@ -129,6 +130,29 @@ TEST_F(ScanFixture, FindsEveryEventOfTheBroadcastOnTime)
         << result.err.toStdString();
     // Three decimals.
     EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d{3}\t").match(result.out).hasMatch()) << result.out.toStdString();
+}
+
+TEST_F(ScanFixture, ClipsRecordedAtOtherRatesAreFound)
+{
+    // The jingle as the station's editor saved it: at 48 kHz, or at 96 kHz in mono (its
+    // tones reach 19 kHz, more than a 22.05 kHz file can hold; the builder's tests cover
+    // lower rates).
+    struct Case { int rate, channels; };
+    for (const Case& c : {Case{48000, 2}, Case{96000, 1}}) {
+        SCOPED_TRACE(c.rate);
+        testkit::Pcm clip = testkit::makeClip(7, 1.5, 0.25, c.rate);
+        if (c.channels == 1) {
+            testkit::Pcm mono;
+            mono.rate = c.rate;
+            mono.channels = 1;
+            for (size_t i = 0; i < clip.frames(); ++i)
+                mono.samples.push_back(clip.samples[2 * i]);
+            clip = mono;
+        }
+        testkit::writeWav(dir.file("jingle.wav"), clip);
+        const ScanResult result = runScan({"--samples", samplesFile, "--freq", freqFile, QString::fromStdString(dir.file("broadcast.wav"))});
+        expectTruth(result);
+    }
 }
 
 TEST_F(ScanFixture, DataFolderHoldsTheDefaultFiles)

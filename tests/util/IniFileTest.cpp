@@ -1,6 +1,7 @@
 #include "util/IniFile.h"
 
 #include "helpers/TestFiles.h"
+#include "helpers/QtPrinters.h"
 
 #include <QFileInfo>
 
@@ -9,11 +10,6 @@
 #include <filesystem>
 
 namespace {
-
-QString Q(const std::string& Path)
-{
-    return QString::fromStdString(Path);
-}
 
 // A main settings file as a user may have edited it: odd case in a section line, blanks
 // around keys and values, an entry added by hand, an empty line between sections.
@@ -89,6 +85,22 @@ TEST(IniFileTest, LineBreaksCannotSplitAnEntry)
     EXPECT_EQ(Ini.ReadSections(), (QStringList{"ondrix", "Language", "New Section"}));
     EXPECT_EQ(Ini.ReadString("New Section", "Key", ""), "v");
     EXPECT_EQ(Ini.Lines().size(), 11);
+}
+
+TEST(IniFileTest, ABracketedEntryIsNotASection)
+{
+    testkit::TempDir Dir;
+    const std::string Name = Dir.file("Ondrix.ini");
+    testkit::writeText(Name, Sample);
+    {
+        TIniFile Ini(Q(Name));
+        Ini.WriteString("Ondrix", "[x", "y]");
+        Ini.WriteString("Ondrix", "After", "1");
+    }
+    const TIniFile Ini(Q(Name));
+    EXPECT_EQ(Ini.ReadString("Ondrix", "[x", ""), "y]");
+    EXPECT_EQ(Ini.ReadString("Ondrix", "After", ""), "1");
+    EXPECT_EQ(Ini.ReadSections(), (QStringList{"ondrix", "Language"}));
 }
 
 TEST(IniFileTest, UpdatesInPlaceAndKeepsHandEditedEntries)

@@ -9,13 +9,14 @@
 #include <map>
 #include <memory>
 
-#include "ScanSupport.h"
 #include "audio/AudioDetector.h"
 #include "audio/AudioIOStream.h"
+#include "core/Common_Settings.h"
 #include "core/SampleSequence.h"
 #include "lang/Lang.h"
 #include "samples/Class_Frequency.h"
 #include "samples/Class_SampleRec.h"
+#include "util/DateTime.h"
 
 namespace {
 
@@ -46,6 +47,10 @@ const char* const HelpText =
     "  --device N      the capture device for --live\n"
     "  --help          show this text\n"
     "\n"
+    "Each clip is recognised by the method stored with its sample (Method=Robust, the default:\n"
+    "landmarks that hold at any level and through codecs; Method=Spectral: spectral peaks\n"
+    "against fixed levels). A clip too weak to be recognised reliably is named on standard\n"
+    "error (\"WeakSample\") and still watched.\n"
     "A sample whose sequence cannot be built is reported on standard error (\"WrongSampleInd\")\n"
     "and the scan goes on without it. An AUDIO file that cannot be read, or whose sample rate\n"
     "is not the engine's 44100 Hz, is reported on standard error and the exit code is 1; the\n"
@@ -115,6 +120,28 @@ bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Err
     return true;
 }
 
+// "dd.mm.yyyy hh:nn:ss.zzz" of a day-based local date-time.
+QString FormatLiveTime(TDateTime Value)
+{
+    return FormatDateTime(QStringLiteral("dd.mm.yyyy hh:nn:ss.zzz"), Value);
+}
+
+// The sample list and frequency table of the data folder, found exactly as the monitor finds
+// them, with the /Data switch among SettingsArguments. False with the error text when the data
+// folder cannot be used.
+bool FindDataFiles(const QStringList& SettingsArguments, QString& SamplesFile, QString& FreqFile, QString& Error)
+{
+    try {
+        TSettings settings(TSettingsStartup{SettingsArguments, QCoreApplication::applicationFilePath(), {}});
+        SamplesFile = settings.SamplesFile;
+        FreqFile = settings.FreqFile;
+        return true;
+    } catch (const ESettingsError& e) {
+        Error = e.Text();
+        return false;
+    }
+}
+
 void PrintError(const QString& Text)
 {
     std::fprintf(stderr, "ondrix-scan: %s\n", Text.toUtf8().constData());
@@ -165,8 +192,11 @@ public:
         for (int i = 0; i < Samples.Count(); ++i) {
             const TSampleRec* sample = Samples[i];
             try {
-                if (TAudioSequence* sequence = BuildSampleSequence(Engine, *sample, Table))
+                if (TAudioSequence* sequence = BuildSampleSequence(Engine, *sample, Table)) {
                     SampleOf[sequence] = sample;
+                    if (const QString warning = SampleSequenceWarningText(*sample, *sequence); !warning.isEmpty())
+                        PrintError(warning);
+                }
             } catch (const std::exception& e) {
                 PrintError(FormatMessageText("WrongSampleInd", {sample->Number + 1, sample->Path}) + ": "
                            + SampleSequenceErrorText(e));
