@@ -162,6 +162,7 @@ void TAudioSequence::Reset()
     FPrevious = -1;
     FCurrentMissed = false;
     FPlacedEarly = false;
+    FLoose = -1;
     FLandmarkDue = false;
     FLandmarkProgress = 0;
     ++FResets;
@@ -305,8 +306,19 @@ bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input)
     }
     switch (Sequence.Kind) {
     case skSpectral:
-        Sequence.Match(Input.Analyser ? Input.Analyser->SpectrumOf(Sequence.Channel) : NoSpectrum,
-                       Input.FrameRate, Input.Now);
+        if (Sequence.Method == mmToneSet) {
+            if (Input.Tones) {
+                Input.Tones->Use(Input.Analyser, Input.FrameRate);
+                Sequence.MatchTones(*Input.Tones, Input.Now);
+            } else {
+                TToneAnalysis Own;
+                Own.Use(Input.Analyser, Input.FrameRate);
+                Sequence.MatchTones(Own, Input.Now);
+            }
+        } else {
+            Sequence.Match(Input.Analyser ? Input.Analyser->SpectrumOf(Sequence.Channel) : NoSpectrum,
+                           Input.FrameRate, Input.Now);
+        }
         break;
     case skSilence:
     case skSignal:

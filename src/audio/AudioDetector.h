@@ -14,8 +14,10 @@
 #include "audio/AudioIO.h"
 #include "base/DayTime.h"
 #include "audio/MainThreadQueue.h"
+#include "audio/ToneDetector.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -50,6 +52,13 @@ enum TSequenceKind : uint8_t {
     // A clip recognised by its landmarks (audio/AudioLandmarks.h): the engine's landmark
     // matcher marks the block in which it ends, and the step reports it.
     skLandmark = 3,
+};
+
+// How a spectral sequence's slices are recognised. Stored as one byte.
+enum TMatchMethod : uint8_t {
+    mmSpectral = 0,  // every peak against its reference level (Match)
+    mmToneSet = 1,   // each slice a tone set against the block's own energy (MatchTones,
+                     // audio/ToneDetector.h)
 };
 
 struct TLandmarkPrint;
@@ -248,6 +257,8 @@ public:
     // Spectral sequences: which spectrum is matched.
     TSignalMode Channel = TSignalMode::Left;
     TSequenceKind Kind = skSpectral;
+    // Spectral sequences: how the slices are recognised.
+    TMatchMethod Method = mmSpectral;
     // dB; level detectors: the threshold.
     double Level = 0;
     // The sample the sequence was built for; carried for the engine's user, never interpreted.
@@ -275,6 +286,13 @@ public:
     // above 0) that matched is placed on the better of its block and the next one; when its
     // own block is the better, the next slice is tried on that next block in the same step.
     void Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now);
+    // One step of a tone-set sequence (audio/ToneDetector.h) against the block Analysis
+    // measures: the awaited slice matches in the block that holds its tone set, and the
+    // sequence starts over when the gap after the slice matched last grew beyond its MaxGap.
+    // One press is one symbol: once a slice matched, the same tones match again only after
+    // they have ended, so a tone held over many blocks completes one slice, and a sequence
+    // re-armed while its last tone still sounds waits for the next press.
+    void MatchTones(TToneAnalysis& Analysis, TDateTime Now);
 
     // One step of a level detector with the volumes in dB of both channels.
     friend void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolumedB, TDateTime Now);
@@ -292,6 +310,14 @@ private:
     bool FCurrentMissed = false;
     // The slice matched last was placed on the block before its due one.
     bool FPlacedEarly = false;
+    // Tone sets: the slice whose tones matched last and still sound (-1: none), and the
+    // power of its weaker tone at its strongest. Kept over a Reset: a press outlasts it.
+    int32_t FHeld = -1;
+    double FHeldPower = 0;
+    // Tone sets: the awaited slice whose tones the last block held loosely (-1: none), and
+    // their frequencies then.
+    int32_t FLoose = -1;
+    std::array<double, 5> FLooseFrequencies{};
     TDateTime FStartTime = 0;
     // Landmark clips: the matcher found the clip ending in this block; its progress; and a
     // count of resets, by which the matcher sees that it must forget its votes.
@@ -311,6 +337,9 @@ struct TStepInput {
     double RightVolumedB = -91.0;
     // The stream time of the block.
     TDateTime Now = 0;
+    // Where tone-set sequences keep the measures of the block they share; none gives each
+    // sequence measures of its own.
+    TToneAnalysis* Tones = nullptr;
 };
 
 // The louder of both channels holds the level condition (silence: at or below Level;
@@ -469,6 +498,8 @@ private:
     // The last captured buffer, and the block it forms with the next one.
     std::vector<uint8_t> PreviousBuffer;
     std::vector<uint8_t> PairedBlock;
+    // The tone measures of the live block, shared by the tone-set sequences.
+    TToneAnalysis LiveTones;
     TDateTime FStreamStart = 0;
     uint64_t FStreamFrames = 0;
     uint64_t FAnalysisErrors = 0;

@@ -186,6 +186,7 @@ void TAudioDetector::ProcessBuffer(const uint8_t* Data, uint16_t Size)
         input.LeftVolumedB = FLeftVolumedB;
         input.RightVolumedB = FRightVolumedB;
         input.Now = StreamTime();
+        input.Tones = &LiveTones;
         FLandmarks->Process(LiveFFT, Sequences, input.Now);
         // The count is taken once: a handler must not change the list while it runs.
         const int32_t count = Sequences.Count();

@@ -3,6 +3,7 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -76,32 +77,43 @@ const TSpectrumData EmptySpectrum;
 }  // namespace
 
 // The plan of the current size and aligned work arrays of this analyser (fftw_malloc gives
-// the alignment the shared plans were made with).
+// the alignment the shared plans were made with). Each channel mode has an output array of
+// its own, so the complex spectrum of every mode of a block stays for the tone detector; a
+// fifth one serves callers of ComputeSpectrum and ComputeWindowedSpectrum.
 struct TAudioFFT::TTransform {
+    static constexpr size_t Outputs = 5;
+    static constexpr size_t ScratchOutput = 4;
+
     explicit TTransform(int Size)
         : N(Size)
         , Plan(TPlanCache::Instance().PlanFor(Size))
         , In(static_cast<double*>(fftw_malloc(sizeof(double) * size_t(Size))))
-        , Out(static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * (size_t(Size) / 2 + 1))))
     {
-        if (Plan == nullptr || In == nullptr || Out == nullptr) {
-            fftw_free(In);
-            fftw_free(Out);
+        bool Allocated = Plan != nullptr && In != nullptr;
+        for (fftw_complex*& Out : Outs) {
+            Out = static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * (size_t(Size) / 2 + 1)));
+            Allocated = Allocated && Out != nullptr;
+        }
+        if (!Allocated) {
+            Free();
             throw std::runtime_error("no memory for a transform of " + std::to_string(Size) + " points");
         }
     }
-    ~TTransform()
-    {
-        fftw_free(In);
-        fftw_free(Out);
-    }
+    ~TTransform() { Free(); }
     TTransform(const TTransform&) = delete;
     TTransform& operator=(const TTransform&) = delete;
+
+    void Free()
+    {
+        fftw_free(In);
+        for (fftw_complex* Out : Outs)
+            fftw_free(Out);
+    }
 
     int N;
     fftw_plan Plan;
     double* In;
-    fftw_complex* Out;
+    std::array<fftw_complex*, Outputs> Outs{};
     // The Hann window of N points, made on first use.
     std::vector<double> Window;
 };
@@ -113,6 +125,8 @@ void TAudioFFT::Clear()
 {
     FLeftPeak = 0;
     FRightPeak = 0;
+    FComplexModes = TSignalModes();
+    ++FSerial;
     // clear() keeps the capacity, so the next block of the same size allocates nothing.
     for (TWaveData& Wave : FWaves)
         Wave.clear();
@@ -160,8 +174,9 @@ void TAudioFFT::Process(const void* Buffer, int32_t ByteCount)
     Fill(TSignalMode::Dec, [](int32_t L, int32_t R) { return (L - R) / 2; });
 
     for (TSignalMode Mode : ModesInOrder)
-        if (FChannels.Contains(Mode) && FSpectraWanted.Contains(Mode))
-            ComputeSpectrum(FWaves[Index(Mode)], FSpectra[Index(Mode)]);
+        if (FChannels.Contains(Mode) && FSpectraWanted.Contains(Mode)
+            && Magnitudes(FWaves[Index(Mode)], FSpectra[Index(Mode)], Index(Mode)))
+            FComplexModes.Include(Mode);
 }
 
 TSpectrumData TAudioFFT::ComputeSpectrum(const TWaveData& Wave)
@@ -171,13 +186,15 @@ TSpectrumData TAudioFFT::ComputeSpectrum(const TWaveData& Wave)
     return Spectrum;
 }
 
-const void* TAudioFFT::Transform(const TWaveData& Wave, bool Windowed)
+const void* TAudioFFT::Transform(const TWaveData& Wave, bool Windowed, size_t Output)
 {
     const size_t N = Wave.size();
     if (N / 2 == 0 || N > size_t(std::numeric_limits<int>::max()))
         return nullptr;
-    if (!FTransform || size_t(FTransform->N) != N)
+    if (!FTransform || size_t(FTransform->N) != N) {
+        FComplexModes = TSignalModes();  // their arrays go with the old transform
         FTransform = std::make_unique<TTransform>(static_cast<int>(N));
+    }
     double* In = FTransform->In;
     if (Windowed) {
         std::vector<double>& Window = FTransform->Window;
@@ -193,17 +210,33 @@ const void* TAudioFFT::Transform(const TWaveData& Wave, bool Windowed)
         for (size_t I = 0; I < N; ++I)
             In[I] = Wave[I];
     }
-    fftw_execute_dft_r2c(FTransform->Plan, In, FTransform->Out);
-    return FTransform->Out;
+    fftw_complex* Out = FTransform->Outs[Output];
+    fftw_execute_dft_r2c(FTransform->Plan, In, Out);
+    return Out;
 }
 
 void TAudioFFT::ComputeSpectrum(const TWaveData& Wave, TSpectrumData& Spectrum)
 {
+    // A caller's own transform must not replace the complex spectrum of a mode of the block.
+    Magnitudes(Wave, Spectrum, TTransform::ScratchOutput);
+}
+
+std::span<const std::complex<double>> TAudioFFT::ComplexSpectrumOf(TSignalMode Mode) const
+{
+    if (!FComplexModes.Contains(Mode) || !FTransform)
+        return {};
+    // fftw_complex is two doubles, real part first: the layout of std::complex<double>.
+    const auto* Values = reinterpret_cast<const std::complex<double>*>(FTransform->Outs[Index(Mode)]);
+    return {Values, size_t(FTransform->N) / 2 + 1};
+}
+
+bool TAudioFFT::Magnitudes(const TWaveData& Wave, TSpectrumData& Spectrum, size_t Output)
+{
     const size_t Half = Wave.size() / 2;
     Spectrum.resize(Half);
-    const auto* Out = static_cast<const fftw_complex*>(Transform(Wave, false));
+    const auto* Out = static_cast<const fftw_complex*>(Transform(Wave, false, Output));
     if (Out == nullptr)
-        return;
+        return false;
 
     // A magnitude is at most twice the largest sample; the cap only matters for a caller's
     // own signal beyond the 16-bit range. For the power-of-two sizes the engine uses,
@@ -218,13 +251,14 @@ void TAudioFFT::ComputeSpectrum(const TWaveData& Wave, TSpectrumData& Spectrum)
         for (size_t K = 0; K < Half; ++K)
             Spectrum[K] = static_cast<int32_t>(std::min(std::sqrt(Out[K][0] * Out[K][0] + Out[K][1] * Out[K][1]) / Divisor, Cap));
     }
+    return true;
 }
 
 void TAudioFFT::ComputeWindowedSpectrum(const TWaveData& Wave, std::vector<float>& Spectrum)
 {
     const size_t Half = Wave.size() / 2;
     Spectrum.resize(Half);
-    const auto* Out = static_cast<const fftw_complex*>(Transform(Wave, true));
+    const auto* Out = static_cast<const fftw_complex*>(Transform(Wave, true, TTransform::ScratchOutput));
     if (Out == nullptr)
         return;
     // The window halves a sinusoid's peak, so the scale is 1 / (N / 4).

@@ -3,9 +3,11 @@
 // signals, their magnitude spectra and the peak value of each input channel.
 
 #include <array>
+#include <complex>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <vector>
 
 // One channel signal of one block, one element per stereo frame.
@@ -150,18 +152,32 @@ public:
     const TSpectrumData& SpectrumOf(TSignalMode Mode) const;
     // The signal of a channel mode; an empty one for a value outside the four modes.
     const TWaveData& WaveOf(TSignalMode Mode) const;
+    // The unscaled, unwindowed transform X[0..N/2] of a channel mode's signal in the last
+    // block: what the magnitude spectrum was taken from. Empty for a mode not analysed in it.
+    // Valid until the next Process or Clear.
+    std::span<const std::complex<double>> ComplexSpectrumOf(TSignalMode Mode) const;
+    // Changes with every Process and Clear: tells whether what was taken from the arrays
+    // still describes them.
+    uint64_t Serial() const { return FSerial; }
 
 private:
     struct TTransform;  // FFTW plan and its aligned work arrays for one size
     static constexpr size_t Index(TSignalMode Mode) { return static_cast<size_t>(Mode); }
-    // Forward transform of Wave, Hann-windowed or not, into the work array it returns (the
-    // N div 2 + 1 complex bins); nullptr for a wave too short or too long to transform.
-    const void* Transform(const TWaveData& Wave, bool Windowed);
+    // Forward transform of Wave, Hann-windowed or not, into the output array Output, which it
+    // returns (the N div 2 + 1 complex bins); nullptr for a wave too short or too long to
+    // transform.
+    const void* Transform(const TWaveData& Wave, bool Windowed, size_t Output);
+    // The magnitude spectrum of Wave, transformed into the output array Output; false when
+    // there was nothing to transform.
+    bool Magnitudes(const TWaveData& Wave, TSpectrumData& Spectrum, size_t Output);
 
     int32_t FRightPeak = 0;
     int32_t FLeftPeak = 0;
     TSignalModes FChannels;
     TSignalModes FSpectraWanted = TSignalModes::FromMask(0x0F);
+    // The modes whose complex spectrum of the last block is kept.
+    TSignalModes FComplexModes;
+    uint64_t FSerial = 0;
     // Signals and spectra indexed by TSignalMode.
     std::array<TWaveData, 4> FWaves;
     std::array<TSpectrumData, 4> FSpectra;

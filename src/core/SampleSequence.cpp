@@ -44,8 +44,13 @@ TAudioSequence* BuildSampleSequence(TAudioDetector& Engine, const TSampleRec& Sa
     case TSampleType::Command: {
         sequence->Kind = skSpectral;
         sequence->Channel = Sample.SignalMode;
+        // A symbol's first block comes up to one block after its tones began: its gap to the
+        // next symbol has that much room.
+        const int32_t blockMs = Engine.FrameRate > 0
+                                    ? int32_t((int64_t(Engine.FFTCount) * 1000 + Engine.FrameRate - 1) / Engine.FrameRate)
+                                    : DefaultBlockMs;
         QString error;
-        if (!BuildCommandSequence(Sample, Table, *sequence, &error))
+        if (!BuildCommandSequence(Sample, Table, *sequence, &error, blockMs))
             throw ESampleSequenceError(error);
         break;
     }

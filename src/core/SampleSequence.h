@@ -21,7 +21,8 @@ class TSampleRec;
 //    Sense, UseLowFreq, SignalMode);
 //  - Silence, Signal: a level detector, Duration = Trunc(SignalTime * 1000) ms, Level =
 //    SignaldB;
-//  - Command: the command's tones from Table (BuildCommandSequence) on SignalMode;
+//  - Command: the command's tones from Table (BuildCommandSequence with the block of the
+//    engine's FFTCount and FrameRate) on SignalMode, recognised by the sample's Method;
 // then Number = Sample.Number and Hold = Sample.AutoDisable. A type outside the four gives no
 // sequence (nullptr). When anything fails the error propagates (the reader's EAudioReadError,
 // the builder's EFingerprintError, ESampleSequenceError for the rest) and Engine.Sequences

@@ -11,6 +11,8 @@
 #include <QLocale>
 #include <QStringList>
 
+#include <algorithm>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -196,8 +198,47 @@ QString FrequencyTonesText(const TFrequencyRec& Rec)
     return Tones.join(QStringLiteral(" + "));
 }
 
+int32_t CommandMaxGap(int32_t CommandSpeed, int32_t BlockMs)
+{
+    return 1250 / std::max(CommandSpeed, 1) + std::max(BlockMs, 0);
+}
+
+namespace {
+
+// A tone of a command as the expansion gives it to the engine.
+struct TCommandTone {
+    qint32 Freq;
+    qint32 Tolerance;
+};
+
+QList<TCommandTone> TonesOf(const TFrequencyRec& Rec)
+{
+    QList<TCommandTone> Tones;
+    for (int Slot = 0; Slot < FrequencySlots; ++Slot)
+        if (const qint32 Freq = Rec.Freq[size_t(Slot)]; Freq != 0) {
+            const qint32 Delta = Rec.FreqDelta[size_t(Slot)];
+            Tones.append({Freq, Delta == 0 ? DefaultFreqDelta : Delta});
+        }
+    return Tones;
+}
+
+// Every tone of the table once, in the order first met.
+QList<TCommandTone> TableTones(const TFrequencyRecArr& Table)
+{
+    QList<TCommandTone> Tones;
+    for (const TFrequencyRec& Rec : Table)
+        for (const TCommandTone& Tone : TonesOf(Rec))
+            if (Tone.Freq > 0 && std::none_of(Tones.begin(), Tones.end(), [&](const TCommandTone& Known) {
+                    return Known.Freq == Tone.Freq;
+                }))
+                Tones.append(Tone);
+    return Tones;
+}
+
+}  // namespace
+
 bool BuildCommandSequence(const TSampleRec& Sample, const TFrequencyRecArr& Table,
-                          TAudioSequence& Sequence, QString* Error)
+                          TAudioSequence& Sequence, QString* Error, int32_t BlockMs)
 {
     if (Sample.CommandSpeed < 1) {
         if (Error)
@@ -209,9 +250,12 @@ bool BuildCommandSequence(const TSampleRec& Sample, const TFrequencyRecArr& Tabl
     }
     // Command tones are taken as loud as a clip's reference peak.
     constexpr int32_t CommandRefLevel = 2500;
-    const int32_t MaxGap = 1000 / Sample.CommandSpeed;
+    const int32_t MaxGap = CommandMaxGap(Sample.CommandSpeed, BlockMs);
+    const bool ToneSets = Sample.Method == TDetectMethod::Robust;
+    const QList<TCommandTone> Rivals = ToneSets ? TableTones(Table) : QList<TCommandTone>();
 
     Sequence.Kind = skSpectral;
+    Sequence.Method = ToneSets ? mmToneSet : mmSpectral;
     Sequence.Channel = Sample.SignalMode;
     for (const QString& Item : Sample.Command.split(u',')) {
         const QString ID = TrimBlanks(Item);
@@ -221,18 +265,24 @@ bool BuildCommandSequence(const TSampleRec& Sample, const TFrequencyRecArr& Tabl
         if (Rec.ID.isEmpty())
             continue;
         TAudioSample& Slice = Sequence.Samples.AddNew();
-        for (int Slot = 0; Slot < FrequencySlots; ++Slot) {
-            const qint32 Freq = Rec.Freq[size_t(Slot)];
-            if (Freq == 0)
-                continue;
-            const qint32 Delta = Rec.FreqDelta[size_t(Slot)];
+        const QList<TCommandTone> Own = TonesOf(Rec);
+        const auto AddPeak = [&](const TCommandTone& Tone, TFreqKind Kind) {
             TFreqData& Peak = Slice.Peaks.AddNew();
-            Peak.Frequency = Freq;
-            Peak.Tolerance = Delta == 0 ? DefaultFreqDelta : Delta;
+            Peak.Frequency = Tone.Freq;
+            Peak.Tolerance = Tone.Tolerance;
             Peak.RefLevel = CommandRefLevel;
             Peak.Sense = Sample.Sense;
-            Peak.Kind = fkPresent;
-        }
+            Peak.Kind = Kind;
+        };
+        for (const TCommandTone& Tone : Own)
+            AddPeak(Tone, fkPresent);
+        // The other tones of the table, unless they lie within reach of one of the slice's
+        // own (a near-duplicate tone of another command is this one, not a rival).
+        for (const TCommandTone& Rival : Rivals)
+            if (std::none_of(Own.begin(), Own.end(), [&](const TCommandTone& Tone) {
+                    return std::abs(qint64(Tone.Freq) - Rival.Freq) <= std::max(Tone.Tolerance, Rival.Tolerance);
+                }))
+                AddPeak(Rival, fkAbsent);
         Slice.MaxGap = MaxGap;
     }
     return true;

@@ -68,15 +68,30 @@ bool AddFrequencyRec(TFrequencyRecArr& Table, const TFrequencyRec& Rec);
 // Removes the entry at Index; false (and nothing changed) for an index outside the table.
 bool DeleteFrequencyRec(TFrequencyRecArr& Table, int Index);
 
+// How long an analysis block lasts at the engine's defaults (2048 frames at 44100 Hz), in
+// whole milliseconds rounded up.
+inline constexpr int32_t DefaultBlockMs = 47;
+
+// The most a command slice's MaxGap allows between the first blocks of two symbols: the
+// period of a sender 20 % slower than CommandSpeed (1250 div CommandSpeed ms), plus one block
+// of BlockMs, since a symbol is first heard anywhere from the block where its tones begin to
+// the one that covers them. CommandSpeed must be at least 1.
+int32_t CommandMaxGap(int32_t CommandSpeed, int32_t BlockMs);
+
 // Fills an engine sequence from a command sample: a spectral sequence on the sample's channel
 // with one slice per identifier of its Command string that the table holds exactly (items are
 // split at ",", trimmed of blanks and control characters, empty ones dropped, unknown ones
 // skipped). Each slice requires every non-zero tone of its command at once (deviation
-// FreqDelta, or DefaultFreqDelta for 0; reference level 2500; the sample's Sense), and the next
-// slice must follow within 1000 / CommandSpeed ms. A CommandSpeed below 1 cannot be dialled:
-// false with an error, and the sequence is left as it was.
+// FreqDelta, or DefaultFreqDelta for 0; the sample's Sense), and the next slice must follow
+// within CommandMaxGap (CommandSpeed, BlockMs), BlockMs being the engine's block. By the
+// sample's Method:
+//  - Robust: a tone-set sequence (mmToneSet): the slice's tones are presence peaks, and every
+//    other tone of the table an absence peak, which the tone-set detector keeps well below;
+//  - Spectral: presence peaks with reference level 2500, matched as spectral peaks.
+// A CommandSpeed below 1 cannot be dialled: false with an error, and the sequence is left as
+// it was.
 bool BuildCommandSequence(const TSampleRec& Sample, const TFrequencyRecArr& Table,
-                          TAudioSequence& Sequence, QString* Error = nullptr);
+                          TAudioSequence& Sequence, QString* Error = nullptr, int32_t BlockMs = DefaultBlockMs);
 
 // The tones of a command as the frequency list shows them: the non-zero slots in order, each
 // "697(±20)", or the bare frequency when its deviation is 0, joined by " + ".

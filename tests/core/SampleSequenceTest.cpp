@@ -89,6 +89,31 @@ TEST_F(SampleSequenceFixture, CommandBecomesOneSlicePerSymbol)
     EXPECT_EQ(seq->Samples.Count(), 3);
 }
 
+// A command is recognised by the sample's Method, and each symbol has one block of the engine
+// for its gap to the next.
+TEST_F(SampleSequenceFixture, CommandFollowsItsMethodAndTheEngineBlock)
+{
+    struct TCase { TDetectMethod Method; int32_t FFTCount; TMatchMethod Expected; int32_t MaxGap; };
+    const TCase Cases[] = {
+        {TDetectMethod::Robust, 2048, mmToneSet, 312 + 47},
+        {TDetectMethod::Spectral, 2048, mmSpectral, 312 + 47},
+        {TDetectMethod::Robust, 1024, mmToneSet, 312 + 24},
+        {TDetectMethod::Spectral, 8192, mmSpectral, 312 + 186},
+    };
+    for (const TCase& C : Cases) {
+        engine.FFTCount = C.FFTCount;
+        TSampleRec s = sample(TSampleType::Command, 0);
+        s.Command = "1,5";
+        s.CommandSpeed = 4;
+        s.Method = C.Method;
+        TAudioSequence* seq = BuildSampleSequence(engine, s, table);
+        ASSERT_NE(seq, nullptr);
+        EXPECT_EQ(seq->Method, C.Expected) << C.FFTCount;
+        ASSERT_EQ(seq->Samples.Count(), 2);
+        EXPECT_EQ(seq->Samples.Items(0).MaxGap, C.MaxGap) << C.FFTCount;
+    }
+}
+
 TEST_F(SampleSequenceFixture, FailuresLeaveTheEngineUntouched)
 {
     BuildSampleSequence(engine, sample(TSampleType::Silence, 0), table);

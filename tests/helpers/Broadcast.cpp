@@ -34,7 +34,7 @@ Pcm makeClip(unsigned seed, double seconds, double step, int rate)
     return pcm;
 }
 
-Pcm makeDtmf(const std::string& symbols, double toneSeconds, double pauseSeconds, double amplitude)
+std::pair<double, double> dtmfTones(char symbol)
 {
     static const std::map<char, std::pair<double, double>> tones = {
         {'1', {697, 1209}}, {'2', {697, 1336}}, {'3', {697, 1477}}, {'A', {697, 1633}},
@@ -42,16 +42,196 @@ Pcm makeDtmf(const std::string& symbols, double toneSeconds, double pauseSeconds
         {'7', {852, 1209}}, {'8', {852, 1336}}, {'9', {852, 1477}}, {'C', {852, 1633}},
         {'*', {941, 1209}}, {'0', {941, 1336}}, {'#', {941, 1477}}, {'D', {941, 1633}},
     };
+    const auto it = tones.find(symbol);
+    if (it == tones.end())
+        throw std::invalid_argument(std::string("not a DTMF symbol: ") + symbol);
+    return it->second;
+}
+
+Pcm makeDtmf(const std::string& symbols, double toneSeconds, double pauseSeconds, double amplitude)
+{
     Pcm pcm;
     for (size_t i = 0; i < symbols.size(); ++i) {
-        const auto it = tones.find(symbols[i]);
-        if (it == tones.end())
-            throw std::invalid_argument(std::string("not a DTMF symbol: ") + symbols[i]);
-        appendSines(pcm, toneSeconds, {it->second.first, it->second.second}, amplitude);
+        const auto [low, high] = dtmfTones(symbols[i]);
+        appendSines(pcm, toneSeconds, {low, high}, amplitude);
         if (i + 1 < symbols.size())
             pcm.appendSilence(pauseSeconds);
     }
     return pcm;
+}
+
+Pcm makeDtmfSent(const std::string& symbols, double onSeconds, double offSeconds, double levelDb, double twistDb,
+                 double error)
+{
+    const double low = std::pow(10.0, levelDb / 20.0);
+    const double high = std::pow(10.0, (levelDb + twistDb) / 20.0);
+    Pcm pcm;
+    for (size_t i = 0; i < symbols.size(); ++i) {
+        const auto [lowHz, highHz] = dtmfTones(symbols[i]);
+        const double f1 = lowHz * (1 + error), f2 = highHz * (1 + error);
+        pcm.append(onSeconds, [&](int, size_t n) {
+            const double t = double(n) / pcm.rate;
+            const double v = low * std::sin(TwoPi * f1 * t) + high * std::sin(TwoPi * f2 * t);
+            return static_cast<int16_t>(std::clamp(std::lround(v * 32767.0), -32768L, 32767L));
+        });
+        if (i + 1 < symbols.size())
+            pcm.appendSilence(offSeconds);
+    }
+    return pcm;
+}
+
+namespace {
+
+// Scales every sample so that the RMS of the frames that are not silent is rmsDb dBFS.
+void scaleTo(std::vector<double>& signal, double rmsDb)
+{
+    double sum = 0;
+    size_t count = 0;
+    for (double v : signal)
+        if (v != 0) {
+            sum += v * v;
+            ++count;
+        }
+    if (count == 0)
+        return;
+    const double factor = std::pow(10.0, rmsDb / 20.0) * 32767.0 / std::sqrt(sum / double(count));
+    for (double& v : signal)
+        v *= factor;
+}
+
+Pcm toPcm(const std::vector<double>& signal)
+{
+    Pcm pcm;
+    pcm.samples.reserve(signal.size() * 2);
+    for (double v : signal) {
+        const auto s = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
+        pcm.samples.push_back(s);
+        pcm.samples.push_back(s);
+    }
+    return pcm;
+}
+
+}  // namespace
+
+Pcm makeSpeechLike(double seconds, unsigned seed, double rmsDb, double lowF0)
+{
+    constexpr int rate = 44100;
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto between = [&](double a, double b) { return a + (b - a) * unit(random); };
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::vector<double> signal(size_t(seconds * rate), 0.0);
+    size_t at = 0;
+    double f0 = between(lowF0, 1.6 * lowF0);
+    while (at < signal.size()) {
+        // A pause or a noisy consonant now and then.
+        if (unit(random) < 0.25) {
+            const size_t length = size_t(between(0.04, 0.15) * rate);
+            const bool fricative = unit(random) < 0.5;
+            double last = 0;
+            for (size_t n = 0; n < length && at < signal.size(); ++n, ++at)
+                if (fricative) {
+                    const double white = noise(random);
+                    signal[at] = 0.15 * (white - last);  // tilted towards high frequencies
+                    last = white;
+                }
+            continue;
+        }
+        // A voiced syllable: the fundamental glides to a new target and wavers; three formants
+        // move from one vowel to the next.
+        const size_t length = size_t(between(0.12, 0.35) * rate);
+        const double f0Target = std::clamp(f0 * between(0.8, 1.25), lowF0, 2.2 * lowF0);
+        const double formantsFrom[3] = {between(300, 800), between(900, 2300), between(2400, 3200)};
+        const double formantsTo[3] = {between(300, 800), between(900, 2300), between(2400, 3200)};
+        const double waverRate = between(3, 7);
+        std::vector<double> phases(64, 0.0), gains(64, 0.0);
+        for (size_t n = 0; n < length && at < signal.size(); ++n, ++at) {
+            const double x = double(n) / double(length);
+            const double pitch = (f0 + (f0Target - f0) * x) * (1 + 0.01 * std::sin(TwoPi * waverRate * double(n) / rate));
+            const double envelope = std::sin(std::acos(-1.0) * x);
+            // The formants move slowly: their gains are taken every 32 samples.
+            const bool newGains = n % 32 == 0;
+            double v = 0;
+            for (size_t k = 1; k < phases.size() && double(k) * pitch < 5000; ++k) {
+                phases[k] += TwoPi * double(k) * pitch / rate;
+                if (newGains) {
+                    const double f = double(k) * pitch;
+                    double gain = 0;
+                    for (int i = 0; i < 3; ++i) {
+                        const double centre = formantsFrom[i] + (formantsTo[i] - formantsFrom[i]) * x;
+                        const double width = 70.0 + 50.0 * i;
+                        const double detune = (f - centre) / width;
+                        gain += std::pow(0.5, i) / (1 + detune * detune);
+                    }
+                    // The voice's source falls by 6 dB an octave (with the lips' radiation).
+                    gains[k] = gain / double(k);
+                }
+                v += gains[k] * std::sin(phases[k]);
+            }
+            signal[at] = envelope * v;
+        }
+        f0 = f0Target;
+    }
+    scaleTo(signal, rmsDb);
+    return toPcm(signal);
+}
+
+Pcm makeMusicLike(double seconds, unsigned seed, double rmsDb)
+{
+    constexpr int rate = 44100;
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::uniform_int_distribution<int> semitone(-24, 24);
+    std::vector<double> signal(size_t(seconds * rate), 0.0);
+    size_t at = 0;
+    while (at < signal.size()) {
+        const size_t length = size_t((0.2 + 0.6 * unit(random)) * rate);
+        // Notes around 440 Hz on the equal-tempered scale, a bass two octaves down.
+        std::vector<double> notes{440.0 * std::pow(2.0, (semitone(random) - 24) / 12.0)};
+        const int voices = 2 + int(unit(random) * 3);
+        for (int i = 0; i < voices; ++i)
+            notes.push_back(440.0 * std::pow(2.0, semitone(random) / 12.0));
+        std::vector<double> phases(notes.size() * 8, 0.0);
+        for (size_t n = 0; n < length && at < signal.size(); ++n, ++at) {
+            const double t = double(n) / rate;
+            const double vibrato = 1 + 0.004 * std::sin(TwoPi * 5.5 * t);
+            const double envelope = std::exp(-2.0 * t) * std::min(1.0, t / 0.01);
+            double v = 0;
+            for (size_t i = 0; i < notes.size(); ++i)
+                for (size_t k = 1; k <= 8; ++k) {
+                    double& phase = phases[i * 8 + k - 1];
+                    phase += TwoPi * double(k) * notes[i] * vibrato / rate;
+                    v += std::sin(phase) / double(k);
+                }
+            signal[at] = envelope * v;
+        }
+    }
+    scaleTo(signal, rmsDb);
+    return toPcm(signal);
+}
+
+void addBed(Pcm& pcm, const Pcm& bed, double relativeDb)
+{
+    if (bed.samples.empty())
+        return;
+    double sum = 0, bedSum = 0;
+    size_t count = 0;
+    for (int16_t v : pcm.samples)
+        if (v != 0) {
+            sum += double(v) * v;
+            ++count;
+        }
+    for (int16_t v : bed.samples)
+        bedSum += double(v) * v;
+    if (count == 0 || bedSum == 0)
+        return;
+    const double rms = std::sqrt(sum / double(count));
+    const double bedRms = std::sqrt(bedSum / double(bed.samples.size()));
+    const double factor = rms * std::pow(10.0, relativeDb / 20.0) / bedRms;
+    for (size_t i = 0; i < pcm.samples.size(); ++i) {
+        const double v = pcm.samples[i] + factor * bed.samples[i % bed.samples.size()];
+        pcm.samples[i] = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
+    }
 }
 
 Pcm makeProgramme(double seconds, unsigned seed)

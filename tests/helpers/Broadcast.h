@@ -4,6 +4,7 @@
 // and stretches of digital silence.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "helpers/TestFiles.h"
@@ -17,6 +18,28 @@ Pcm makeClip(unsigned seed, double seconds, double step = 0.25, int rate = 44100
 
 // DTMF symbols (0-9, *, #, A-D) of toneSeconds each, separated by pauseSeconds of silence.
 Pcm makeDtmf(const std::string& symbols, double toneSeconds, double pauseSeconds, double amplitude = 0.25);
+
+// The low and high tone of a DTMF symbol (0-9, *, #, A-D) in Hz; throws for any other.
+std::pair<double, double> dtmfTones(char symbol);
+
+// DTMF as real senders vary it: each symbol's two tones for onSeconds, offSeconds of silence
+// between symbols; the low tone at levelDb dBFS (a full-scale sine is 0 dBFS), the high one
+// twistDb louder, both off their frequency by the share `error` (0.015: 1.5 % high).
+Pcm makeDtmfSent(const std::string& symbols, double onSeconds, double offSeconds, double levelDb,
+                 double twistDb = 0, double error = 0);
+
+// Speech-like sound: voiced syllables whose fundamental (between lowF0 and 2.2 * lowF0 Hz)
+// glides and wavers, with harmonics up to 5 kHz shaped by moving formants, a few noisy
+// consonants and short pauses; its RMS is rmsDb dBFS over the voiced parts.
+Pcm makeSpeechLike(double seconds, unsigned seed, double rmsDb, double lowF0 = 90);
+
+// Music-like sound: chords of two to four equal-tempered notes with harmonics and vibrato over
+// a bass note, changing every 0.2 to 0.8 s; its RMS is about rmsDb dBFS.
+Pcm makeMusicLike(double seconds, unsigned seed, double rmsDb);
+
+// Adds `bed` under `pcm` (repeated or cut to its length), scaled so that the bed's RMS is
+// relativeDb above the RMS of pcm's sounding frames.
+void addBed(Pcm& pcm, const Pcm& bed, double relativeDb);
 
 // Background programme: two tones at a time, away from the DTMF frequencies and from the clips'
 // band, changing every quarter second.

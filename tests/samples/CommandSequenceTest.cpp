@@ -15,12 +15,13 @@ TFrequencyRec Rec(const QString& ID, std::array<qint32, 5> Freq = {}, std::array
     return TFrequencyRec{ID, Freq, Delta};
 }
 
-TSampleRec CommandSample(const QString& Command, int Speed = 5)
+TSampleRec CommandSample(const QString& Command, int Speed = 5, TDetectMethod Method = TDetectMethod::Spectral)
 {
     TSampleRec Sample;
     Sample.Type = TSampleType::Command;
     Sample.Command = Command;
     Sample.CommandSpeed = Speed;
+    Sample.Method = Method;
     return Sample;
 }
 
@@ -56,8 +57,9 @@ TEST(CommandSequenceTest, OneSliceOfPresentTonesPerCommand)
     // A deviation of 0 stands for 30 Hz; any other is taken as it is.
     EXPECT_EQ(Tones(Sequence), (std::vector<std::vector<std::string>>{
                                    {"697/20", "1209/20"}, {"697/20", "1336/20"}, {"697/30", "1477/5"}}));
+    EXPECT_EQ(Sequence.Method, mmSpectral);
     for (const TAudioSample& Slice : Sequence.Samples) {
-        EXPECT_EQ(Slice.MaxGap, 200);
+        EXPECT_EQ(Slice.MaxGap, 250 + DefaultBlockMs);
         for (const TFreqData& Peak : Slice.Peaks) {
             EXPECT_EQ(Peak.RefLevel, 2500);
             EXPECT_EQ(Peak.Sense, 70);
@@ -89,16 +91,50 @@ TEST(CommandSequenceTest, IdentifiersMatchExactlyAndEmptySlotsAreLeftOut)
     EXPECT_EQ(Tones(Sequence), (std::vector<std::vector<std::string>>{{"300/3", "500/5"}, {}}));
 }
 
-TEST(CommandSequenceTest, MaxGapIsOneSecondDividedBySpeed)
+// A symbol period 20 % longer than the set speed's, and one block for where in its blocks a
+// symbol is first heard, for both methods.
+TEST(CommandSequenceTest, MaxGapAllowsASlowerSenderAndOneBlock)
 {
-    const std::pair<int, int> Cases[] = {{1, 1000}, {3, 333}, {5, 200}, {7, 142}, {10, 100}};
-    for (auto [Speed, MaxGap] : Cases) {
-        TAudioSequence Sequence;
-        ASSERT_TRUE(BuildCommandSequence(CommandSample("1,2", Speed), Keypad, Sequence));
-        ASSERT_EQ(Sequence.Samples.Count(), 2);
-        EXPECT_EQ(Sequence.Samples.Items(0).MaxGap, MaxGap) << Speed;
-        EXPECT_EQ(Sequence.Samples.Items(1).MaxGap, MaxGap) << Speed;
-    }
+    struct TCase { int Speed, BlockMs, MaxGap; };
+    const TCase Cases[] = {{1, 47, 1297}, {3, 47, 463}, {5, 47, 297}, {7, 47, 225}, {10, 47, 172},
+                           {5, 24, 274}, {5, 186, 436}, {5, 0, 250}};
+    for (const TCase& C : Cases)
+        for (TDetectMethod Method : {TDetectMethod::Spectral, TDetectMethod::Robust}) {
+            TAudioSequence Sequence;
+            ASSERT_TRUE(BuildCommandSequence(CommandSample("1,2", C.Speed, Method), Keypad, Sequence, nullptr, C.BlockMs));
+            ASSERT_EQ(Sequence.Samples.Count(), 2);
+            EXPECT_EQ(Sequence.Samples.Items(0).MaxGap, C.MaxGap) << C.Speed << " " << C.BlockMs;
+            EXPECT_EQ(Sequence.Samples.Items(1).MaxGap, C.MaxGap) << C.Speed << " " << C.BlockMs;
+        }
+}
+
+// The tone-set detector gets each slice's tones as presence peaks and the table's other tones,
+// once each, as absence peaks to keep below them; a tone within reach of one of the slice's own
+// is not a rival.
+TEST(CommandSequenceTest, RobustSlicesCarryTheOtherTonesOfTheTable)
+{
+    TFrequencyRecArr Table = Keypad;
+    Table.append(Rec("near", {700, 1600}, {10, 10}));
+    Table.append(Rec("one", {2000}));
+    TSampleRec Sample = CommandSample("1,one", 5, TDetectMethod::Robust);
+    Sample.Sense = 65;
+    TAudioSequence Sequence;
+    ASSERT_TRUE(BuildCommandSequence(Sample, Table, Sequence));
+    EXPECT_EQ(Sequence.Method, mmToneSet);
+    const auto Peaks = [&](int Slice, TFreqKind Kind) {
+        std::vector<std::string> Result;
+        for (const TFreqData& Peak : Sequence.Samples.Items(Slice).Peaks) {
+            EXPECT_EQ(Peak.Sense, 65);
+            if (Peak.Kind == Kind)
+                Result.push_back(std::to_string(Peak.Frequency) + "/" + std::to_string(Peak.Tolerance));
+        }
+        return Result;
+    };
+    ASSERT_EQ(Sequence.Samples.Count(), 2);
+    EXPECT_EQ(Peaks(0, fkPresent), (std::vector<std::string>{"697/20", "1209/20"}));
+    EXPECT_EQ(Peaks(0, fkAbsent), (std::vector<std::string>{"1336/20", "1477/5", "1600/10", "2000/30"}));
+    EXPECT_EQ(Peaks(1, fkPresent), (std::vector<std::string>{"2000/30"}));
+    EXPECT_EQ(Peaks(1, fkAbsent), (std::vector<std::string>{"697/20", "1209/20", "1336/20", "1477/5", "700/10", "1600/10"}));
 }
 
 TEST(CommandSequenceTest, SpeedBelowOneFailsAndLeavesTheSequenceAlone)

@@ -1,0 +1,427 @@
+#include "audio/ToneDetector.h"
+
+#include "audio/AudioDetector.h"
+
+#include <algorithm>
+#include <cmath>
+
+// ---- Measures of a block ----
+
+void TToneAnalysis::Use(const TAudioFFT* Analyser, int32_t FrameRate)
+{
+    const uint64_t Block = Analyser ? Analyser->Serial() : 0;
+    if (Analyser == FAnalyser && Block == FBlock && FrameRate == FFrameRate)
+        return;
+    FAnalyser = Analyser;
+    FBlock = Block;
+    FFrameRate = FrameRate;
+    FToneCount = 0;
+    FBandCount = 0;
+    FBinHz = 0;
+    FScale = 0;
+    for (size_t Mode = 0; Mode < FSpectra.size(); ++Mode) {
+        FSpectra[Mode] = Analyser ? Analyser->ComplexSpectrumOf(TSignalMode(Mode)) : std::span<const std::complex<double>>();
+        FPowersDone[Mode] = 0;
+    }
+}
+
+void TToneAnalysis::ComputePowers(size_t Mode, int32_t UpTo)
+{
+    const auto& X = FSpectra[Mode];
+    std::vector<double>& Powers = FPowers[Mode];
+    std::vector<double>& Sums = FPowerSums[Mode];
+    if (Powers.size() != X.size()) {
+        // Only when the block size changes; the arrays keep their storage from block to block.
+        Powers.assign(X.size(), 0.0);
+        Sums.assign(X.size(), 0.0);
+    }
+    // Bins 1 .. N/2 - 1 have both neighbours; the Hann window is the three-term convolution
+    // 0.5 X[k] - 0.25 (X[k-1] + X[k+1]) of the unwindowed transform. Bin 0 and the Nyquist
+    // bin count as 0.
+    const int32_t Last = std::min(UpTo, int32_t(X.size()) - 2);
+    for (int32_t K = FPowersDone[Mode] + 1; K <= Last; ++K) {
+        const std::complex<double> H = 0.5 * X[size_t(K)] - 0.25 * (X[size_t(K) - 1] + X[size_t(K) + 1]);
+        Powers[size_t(K)] = std::norm(H) * FScale;
+        Sums[size_t(K)] = Sums[size_t(K) - 1] + Powers[size_t(K)];
+    }
+    FPowersDone[Mode] = std::max(FPowersDone[Mode], Last);
+}
+
+double TToneAnalysis::BinPower(TSignalMode Mode, int32_t K)
+{
+    const auto Index = size_t(Mode);
+    if (K < 1 || size_t(K) + 1 >= FSpectra[Index].size())
+        return 0;
+    if (K > FPowersDone[Index])
+        ComputePowers(Index, K);
+    return FPowers[Index][size_t(K)];
+}
+
+int32_t TToneAnalysis::BinsOf(TSignalMode Mode) const
+{
+    return size_t(Mode) < FSpectra.size() ? int32_t(FSpectra[size_t(Mode)].size()) : 0;
+}
+
+TToneLevel TToneAnalysis::MeasureTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
+{
+    const int32_t Bins = BinsOf(Mode);
+    if (Bins < 3 || FBinHz <= 0)
+        return {};
+    // The bins whose centres lie within the tolerance and half a bin: the tone's strongest bin
+    // is one of them, while the lobe of a tone further off only reaches in with its flank.
+    const auto BinAt = [this](double Hz) { return Hz / FBinHz; };
+    const int32_t First = std::max(1, int32_t(std::ceil(BinAt(double(Frequency) - Tolerance) - 0.5)));
+    const int32_t Last = std::min(Bins - 2, int32_t(std::floor(BinAt(double(Frequency) + Tolerance) + 0.5)));
+    if (Last < First)
+        return {};
+    int32_t Peak = First;
+    double PeakPower = BinPower(Mode, First);
+    for (int32_t K = First + 1; K <= Last; ++K)
+        if (const double Power = BinPower(Mode, K); Power > PeakPower) {
+            Peak = K;
+            PeakPower = Power;
+        }
+    const double Below = BinPower(Mode, Peak - 1);
+    const double Above = BinPower(Mode, Peak + 1);
+    TToneLevel Level;
+    if (Below > PeakPower || Above > PeakPower) {
+        // Rising beyond the edge: only the flank of a tone outside the tolerance reaches in.
+        // It is the power of that bin, at the frequency of the louder bin beyond.
+        Level.Power = PeakPower;
+        Level.Frequency = (Below > PeakPower ? Peak - 1 : Peak + 1) * FBinHz;
+        Level.Spread = 1;
+        return Level;
+    }
+    // The peak between bins: a parabola through the logarithms of the three powers, which
+    // fits the Hann window's lobe closely.
+    double Offset = 0;
+    if (Below > 0 && PeakPower > 0 && Above > 0) {
+        const double LogBelow = std::log(Below), LogPeak = std::log(PeakPower), LogAbove = std::log(Above);
+        const double Curve = LogBelow - 2 * LogPeak + LogAbove;
+        if (Curve < 0)
+            Offset = std::clamp(0.5 * (LogBelow - LogAbove) / Curve, -0.5, 0.5);
+    }
+    Level.Power = Below + PeakPower + Above;
+    Level.Frequency = (Peak + Offset) * FBinHz;
+    if (Level.Power > 0) {
+        const double Beside = BinPower(Mode, Peak - 3) + BinPower(Mode, Peak - 2) + BinPower(Mode, Peak + 2)
+                               + BinPower(Mode, Peak + 3);
+        Level.Spread = Beside / Level.Power;
+    }
+    return Level;
+}
+
+double TToneAnalysis::MeasureBand(TSignalMode Mode, int32_t Lo, int32_t Hi)
+{
+    const int32_t Bins = BinsOf(Mode);
+    if (Bins < 3 || FBinHz <= 0)
+        return 0;
+    const int32_t First = std::max(1, int32_t(std::ceil(Lo / FBinHz)));
+    const int32_t Last = std::min(Bins - 2, int32_t(std::floor(Hi / FBinHz)));
+    if (Last < First)
+        return 0;
+    BinPower(Mode, Last);  // the sums up to Last
+    const auto& Sums = FPowerSums[size_t(Mode)];
+    return Sums[size_t(Last)] - Sums[size_t(First) - 1];
+}
+
+bool TToneAnalysis::Measurable(TSignalMode Mode)
+{
+    const int32_t Bins = BinsOf(Mode);
+    if (Bins < 3 || FFrameRate <= 0)
+        return false;
+    // N / 2 + 1 bins of a transform of N points: bin k is k * FrameRate / N Hz. Every mode of
+    // a block has the same N.
+    const double N = 2.0 * (Bins - 1);
+    FBinHz = FFrameRate / N;
+    // A sine of amplitude A reads A * N / 4 in the Hann-windowed bin at its frequency, and its
+    // lobe holds 1.5 times that bin's power: scaled, the lobe sums to A * A.
+    FScale = 32.0 / (3.0 * N * N);
+    return true;
+}
+
+TToneLevel TToneAnalysis::Tone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
+{
+    for (size_t I = 0; I < FToneCount; ++I) {
+        const TToneEntry& Entry = FTones[I];
+        if (Entry.Mode == Mode && Entry.Frequency == Frequency && Entry.Tolerance == Tolerance)
+            return Entry.Level;
+    }
+    if (!Measurable(Mode))
+        return {};
+    const TToneLevel Level = MeasureTone(Mode, Frequency, Tolerance);
+    if (FToneCount < FTones.size())
+        FTones[FToneCount++] = {Mode, Frequency, Tolerance, Level};
+    return Level;
+}
+
+double TToneAnalysis::BandPower(TSignalMode Mode, int32_t Lo, int32_t Hi)
+{
+    for (size_t I = 0; I < FBandCount; ++I) {
+        const TBandEntry& Entry = FBands[I];
+        if (Entry.Mode == Mode && Entry.Lo == Lo && Entry.Hi == Hi)
+            return Entry.Power;
+    }
+    if (!Measurable(Mode))
+        return 0;
+    const double Power = MeasureBand(Mode, Lo, Hi);
+    if (FBandCount < FBands.size())
+        FBands[FBandCount++] = {Mode, Lo, Hi, Power};
+    return Power;
+}
+
+// ---- Tone sets of slices ----
+
+namespace {
+
+double DbToPower(double Db)
+{
+    return std::pow(10.0, Db / 10.0);
+}
+
+// The limits of one slice, moved by its Sense: 50 is neutral, 100 the most lenient, 0 the
+// strictest. A block that meets the clean limits holds the tone set at once; one that meets
+// only the loose limits holds it when the block before met them too with the tones at the
+// same frequencies: a tone long enough for two blocks may sound under a programme bed.
+struct TToneSetLimits {
+    TToneSetLimits() = default;
+    explicit TToneSetLimits(int32_t Sense)
+    {
+        const double Lean = std::clamp((Sense - 50) / 50.0, -1.0, 1.0);
+        // Each tone at least -45 dBFS at 50 (a sine of full-scale amplitude is 0 dBFS).
+        const double FloorDb = -45.0 - 15.0 * Lean;
+        MinPower = std::pow(32767.0 * std::pow(10.0, FloorDb / 20.0), 2);
+        MaxTwist = DbToPower(7.0 + 3.0 * Lean);
+        CleanShare = 0.6 - 0.2 * Lean;
+        CleanSpread = 0.2 + 0.1 * Lean;
+        CleanRival = DbToPower(-(12.0 - 4.0 * Lean));
+        LooseShare = 0.4 - 0.15 * Lean;
+        LooseRival = DbToPower(-(3.0 - 3.0 * Lean));
+        MaxBelow = DbToPower(4.0 + 4.0 * Lean);
+    }
+    double MinPower = 0;     // each tone's power at least
+    double MaxTwist = 0;     // power ratio of the stronger to the weaker tone of a pair at most
+    double CleanShare = 0;   // the set's share of the band's power at least
+    double CleanSpread = 0;  // each tone's spread at most
+    double CleanRival = 0;   // every other tone of the table at most this times the weaker tone
+    double LooseShare = 0;
+    double LooseRival = 0;
+    double MaxBelow = 0;     // the power below the band at most this times the weaker tone
+};
+
+// The limits of each Sense, worked out once: Sense outside 0..100 acts as its end.
+const TToneSetLimits& LimitsFor(int32_t Sense)
+{
+    static const std::array<TToneSetLimits, 101> Limits = [] {
+        std::array<TToneSetLimits, 101> Table{};
+        for (int32_t Each = 0; Each <= 100; ++Each)
+            Table[size_t(Each)] = TToneSetLimits(Each);
+        return Table;
+    }();
+    return Limits[size_t(std::clamp(Sense, 0, 100))];
+}
+
+// Where a voice's or an instrument's fundamentals and strongest harmonics lie: from this up
+// to the band of the tones.
+constexpr int32_t FundamentalsFrom = 70;
+
+// The tones of a set may be off their frequencies by shares this far apart at most.
+constexpr double MaxSkew = 0.02;
+
+// A rival tone with a spread up to this is a steady tone.
+constexpr double SteadySpread = 0.5;
+
+// Two blocks hold the same tones when each tone's frequency moved by at most this share.
+constexpr double SameFrequency = 0.005;
+
+// A held tone set is let go once its weaker tone has fallen this far below the strongest it
+// was while held, or its share of the band below this part of the least share it needs.
+constexpr double ReleaseFall = 0.16;  // -8 dB
+constexpr double ReleaseShare = 0.5;
+
+// The band the table's tones live in: from a fifth below the lowest tone's lower edge up to
+// a quarter above the highest tone's upper edge. Every tone of the table is a peak of each
+// slice (its own present, the others absent), so each slice knows the band.
+void ToneBand(const TAudioSample& Slice, int32_t& Lo, int32_t& Hi)
+{
+    int32_t Low = INT32_MAX, High = 0;
+    for (const TFreqData& Peak : Slice.Peaks) {
+        if (Peak.Frequency <= 0)
+            continue;
+        Low = std::min(Low, Peak.Frequency - std::max(Peak.Tolerance, 0));
+        High = std::max(High, Peak.Frequency + std::max(Peak.Tolerance, 0));
+    }
+    Lo = Low == INT32_MAX ? 0 : int32_t(Low * 0.8);
+    Hi = int32_t(High * 1.25);
+}
+
+// The tolerance a tone is searched and accepted within.
+int32_t ToneTolerance(const TFreqData& Peak)
+{
+    return std::clamp(Peak.Tolerance, 0, int32_t(Peak.Frequency * MaxToneDeviation));
+}
+
+int32_t SenseOf(const TAudioSample& Slice)
+{
+    for (const TFreqData& Peak : Slice.Peaks)
+        if (Peak.Kind == fkPresent)
+            return Peak.Sense;
+    return 50;
+}
+
+}  // namespace
+
+TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnalysis& Analysis)
+{
+    // Most blocks hold no tone set: the floor and the share, from measures every slice of the
+    // block shares, turn them away before anything of the slice's own is worked out.
+    TToneSetMeasure Result;
+    const TToneSetLimits& Limits = LimitsFor(SenseOf(Slice));
+    double SetPower = 0, Strongest = 0;
+    for (TFreqData& Peak : Slice.Peaks) {
+        if (Peak.Frequency <= 0 || Peak.Kind != fkPresent)
+            continue;
+        const TToneLevel Level = Analysis.Tone(Mode, Peak.Frequency, ToneTolerance(Peak));
+        Peak.Measured = TruncToInt32(std::sqrt(Level.Power));
+        SetPower += Level.Power;
+        Result.Weakest = Result.Tones == 0 ? Level.Power : std::min(Result.Weakest, Level.Power);
+        Strongest = std::max(Strongest, Level.Power);
+        if (Result.Tones < Result.Frequencies.size())
+            Result.Frequencies[Result.Tones] = Level.Frequency;
+        ++Result.Tones;
+    }
+    if (Result.Tones == 0 || Result.Weakest < Limits.MinPower)
+        return Result;
+    int32_t Lo = 0, Hi = 0;
+    ToneBand(Slice, Lo, Hi);
+    const double Band = Analysis.BandPower(Mode, Lo, Hi);
+    Result.Share = Band > 0 ? std::min(SetPower / Band, 1.0) : 0;
+    if (Result.Share < Limits.LooseShare)
+        return Result;
+    if (Result.Tones == 2 && Strongest > Limits.MaxTwist * Result.Weakest)
+        return Result;
+
+    // Each tone within its tolerance, and all of them off alike: a sender's tones come from
+    // one clock.
+    double WorstSpread = 0;
+    double LeastDeviation = 1, MostDeviation = -1;
+    for (const TFreqData& Peak : Slice.Peaks) {
+        if (Peak.Frequency <= 0 || Peak.Kind != fkPresent)
+            continue;
+        const int32_t Tolerance = ToneTolerance(Peak);
+        const TToneLevel Level = Analysis.Tone(Mode, Peak.Frequency, Tolerance);
+        if (std::abs(Level.Frequency - Peak.Frequency) > Tolerance)
+            return Result;
+        const double Deviation = Level.Frequency / Peak.Frequency - 1;
+        LeastDeviation = std::min(LeastDeviation, Deviation);
+        MostDeviation = std::max(MostDeviation, Deviation);
+        WorstSpread = std::max(WorstSpread, Level.Spread);
+    }
+    if (MostDeviation - LeastDeviation > MaxSkew)
+        return Result;
+    // Speech and music reach the band of the tones with harmonics, and carry most of their
+    // energy in the fundamentals and lower harmonics below it; a sender's tones have nothing
+    // there.
+    if (Analysis.BandPower(Mode, FundamentalsFrom, Lo) > Limits.MaxBelow * Result.Weakest)
+        return Result;
+    double Rival = 0;
+    for (TFreqData& Peak : Slice.Peaks) {
+        if (Peak.Frequency <= 0 || Peak.Kind != fkAbsent)
+            continue;
+        const TToneLevel Other = Analysis.Tone(Mode, Peak.Frequency, ToneTolerance(Peak));
+        Peak.Measured = TruncToInt32(std::sqrt(Other.Power));
+        // A steady tone at a rival's frequency (another key, a note held) is kept well below
+        // the set; the wandering harmonics of a programme bed that pass there only below it.
+        const bool Steady = Other.Spread <= SteadySpread;
+        Rival = std::max(Rival, Other.Power);
+        if (Other.Power > (Steady ? Limits.CleanRival : Limits.LooseRival) * Result.Weakest)
+            return Result;
+    }
+    const bool Clean = Result.Share >= Limits.CleanShare && WorstSpread <= Limits.CleanSpread
+                       && Rival <= Limits.CleanRival * Result.Weakest;
+    Result.Grade = Clean ? TToneSetMeasure::Clean : TToneSetMeasure::Loose;
+    return Result;
+}
+
+namespace {
+
+// Whether two slices ask for the same tones.
+bool SameTones(const TAudioSample& A, const TAudioSample& B)
+{
+    if (&A == &B)
+        return true;
+    const auto Present = [](const TFreqData& Peak) { return Peak.Frequency > 0 && Peak.Kind == fkPresent; };
+    auto I = A.Peaks.begin(), J = B.Peaks.begin();
+    while (true) {
+        while (I != A.Peaks.end() && !Present(*I))
+            ++I;
+        while (J != B.Peaks.end() && !Present(*J))
+            ++J;
+        if (I == A.Peaks.end() || J == B.Peaks.end())
+            return I == A.Peaks.end() && J == B.Peaks.end();
+        if (I->Frequency != J->Frequency || I->Tolerance != J->Tolerance)
+            return false;
+        ++I;
+        ++J;
+    }
+}
+
+}  // namespace
+
+void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
+{
+    if (FFound)
+        return;
+    if (FCurrent < 0 && !Samples.Empty())
+        FCurrent = 0;
+    if (FCurrent < 0)
+        return;
+    // What the block before found of the slice awaited then; only the very next block may
+    // confirm it.
+    const int32_t Loose = FLoose;
+    FLoose = -1;
+
+    // One press is one symbol: the set matched last is held until it has clearly ended.
+    if (FHeld >= 0) {
+        TAudioSample& Held = Samples[FHeld];
+        // (A set below the floor has no share worked out: it has ended anyway.)
+        const TToneSetMeasure Still = MeasureToneSet(Held, Channel, Analysis);
+        if (Still.Weakest < ReleaseFall * FHeldPower
+            || Still.Share < ReleaseShare * LimitsFor(SenseOf(Held)).LooseShare)
+            FHeld = -1;
+        else
+            FHeldPower = std::max(FHeldPower, Still.Weakest);
+    }
+
+    if (FPrevious >= 0) {
+        const TAudioSample& Last = Samples[FPrevious];
+        if (Last.MaxGap != 0 && Last.Elapsed(Now) > Last.MaxGap) {
+            // Too late for the next symbol: start over, from the next block on.
+            Reset();
+            return;
+        }
+    }
+
+    TAudioSample& Slice = Samples[FCurrent];
+    if (FHeld >= 0 && SameTones(Samples[FHeld], Slice))
+        return;  // the same tones still sounding are the same press
+    const TToneSetMeasure Measure = MeasureToneSet(Slice, Channel, Analysis);
+    bool Present = Measure.Grade == TToneSetMeasure::Clean;
+    if (Measure.Grade == TToneSetMeasure::Loose) {
+        const size_t Tones = std::min(Measure.Tones, Measure.Frequencies.size());
+        bool Steady = Loose == FCurrent;
+        for (size_t I = 0; I < Tones && Steady; ++I)
+            Steady = std::abs(Measure.Frequencies[I] - FLooseFrequencies[I]) <= SameFrequency * Measure.Frequencies[I];
+        Present = Steady;
+        FLoose = FCurrent;
+        FLooseFrequencies = Measure.Frequencies;
+    }
+    if (!Present)
+        return;
+    FLoose = -1;
+    Slice.FMatched = true;
+    Slice.FMatchStart = Now;
+    FHeld = FCurrent;
+    FHeldPower = Measure.Weakest;
+    Advance();
+}

@@ -1,0 +1,129 @@
+#pragma once
+// The tone-set detector for the slices of command sequences (DTMF and other multi-frequency
+// signalling).
+//
+// A slice built for it holds its tones as presence peaks (Frequency, Tolerance) and every
+// other tone of the operator's table as absence peaks. A block holds the slice's tone set
+// when, in the Hann-windowed spectrum of the block:
+//  - each tone is there above an absolute floor, its strongest component within the
+//    tolerance (never further off than MaxToneDeviation), and all tones off alike;
+//  - the set carries most of the energy of the band the table's tones live in;
+//  - for a two-tone set, the two tones are within the twist limit of each other;
+//  - below the band, where a voice's or an instrument's fundamentals and strongest harmonics
+//    lie, there is little energy: speech and music reach the band with harmonics only;
+//  - every other tone of the table stays below the weaker tone of the set (for DTMF, the rest
+//    of its row and column): a steady one well below, the passing harmonics of a bed below.
+// A block that meets these rules cleanly (a larger share, tones of a steady sine's shape,
+// every rival well below) holds the set at once, so a press of 40 ms is heard; one that only
+// just meets them holds it when the block before did too, at the same frequencies. The
+// slice's Sense (50 neutral) moves every threshold: above 50 it accepts weaker, less clean
+// tone sets, below 50 it asks for stronger, cleaner ones.
+//
+// Everything is measured relative to the block itself, so a tone set is heard at any level
+// above the floor and under a programme bed, while speech and music, whose energy spreads
+// over many harmonics, are not taken for it.
+
+#include "audio/AudioFFT.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// A tone further off its frequency than this share is never taken for it, whatever the
+// slice's tolerance: telephone signalling accepts 1.5 % and rejects 3.5 %, and the tones of
+// a sender come from a crystal, while a voice's harmonics may pass near them anywhere.
+inline constexpr double MaxToneDeviation = 0.02;
+
+// One tone as a block holds it.
+struct TToneLevel {
+    // The tone's power as its amplitude squared, in 16-bit sample units (a sine of amplitude
+    // A reads A * A); 0 when the band is outside the spectrum.
+    double Power = 0;
+    // Hz: the frequency of the strongest component searched, interpolated between bins.
+    double Frequency = 0;
+    // The power just beside the tone's lobe as a share of the lobe's: about 0 for a steady
+    // sine, more for a tone that glides, wavers or is cut short.
+    double Spread = 0;
+};
+
+class TAudioSample;
+class TToneAnalysis;
+
+// How a block holds a slice's tone set.
+struct TToneSetMeasure {
+    enum TGrade : uint8_t {
+        Absent = 0,  // fails a rule
+        Loose = 1,   // meets the loose limits: held when the next block confirms it
+        Clean = 2,   // meets the clean limits: held in this block
+    };
+    TGrade Grade = Absent;
+    size_t Tones = 0;    // the slice's tones
+    double Weakest = 0;  // power of the weakest tone
+    double Share = 0;    // the set's share of the band's power
+    // The frequencies measured of the first tones, in the slice's order.
+    std::array<double, 5> Frequencies{};
+};
+
+// Measures the tone set of Slice (its presence peaks; its absence peaks are the table's
+// other tones) in the block Analysis measures, in the channel Mode. Quick rules first: once
+// one fails, the rest is not measured. Measured of each peak measured becomes its tone's
+// amplitude.
+TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnalysis& Analysis);
+
+// The measures of one analysed block that tone-set slices use, made on request from the
+// analyser's complex spectrum and kept for the block: every sequence watching the same
+// channel shares them. Allocates only when the block size changes.
+class TToneAnalysis {
+public:
+    // Makes the measures refer to the last block Analyser analysed at FrameRate; forgets
+    // the ones of an earlier block. Cheap when nothing changed.
+    void Use(const TAudioFFT* Analyser, int32_t FrameRate);
+
+    // The strongest tone within Tolerance Hz of Frequency in the channel Mode.
+    TToneLevel Tone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
+    // The power of the band from Lo to Hi Hz (the sum of every component's amplitude squared).
+    double BandPower(TSignalMode Mode, int32_t Lo, int32_t Hi);
+
+    // Hz per bin of the current block; 0 without a block.
+    double BinHz() const { return FBinHz; }
+
+private:
+    struct TToneEntry {
+        TSignalMode Mode;
+        int32_t Frequency, Tolerance;
+        TToneLevel Level;
+    };
+    struct TBandEntry {
+        TSignalMode Mode;
+        int32_t Lo, Hi;
+        double Power;
+    };
+    // Power of bin K of the Hann-windowed spectrum, scaled so that a sine's lobe sums to its
+    // amplitude squared; 0 for bin 0, the Nyquist bin and bins the spectrum does not have.
+    double BinPower(TSignalMode Mode, int32_t K);
+    // Works out the powers of Mode's bins and their running sums up to bin UpTo.
+    void ComputePowers(size_t Mode, int32_t UpTo);
+    // Whether the block has a spectrum of Mode; sets the bin geometry from it.
+    bool Measurable(TSignalMode Mode);
+    // Bins of the complex spectrum of Mode in the block: N / 2 + 1, or 0 without one.
+    int32_t BinsOf(TSignalMode Mode) const;
+    TToneLevel MeasureTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
+    double MeasureBand(TSignalMode Mode, int32_t Lo, int32_t Hi);
+
+    const TAudioFFT* FAnalyser = nullptr;
+    // The complex spectrum of each mode in the block; empty for a mode not analysed.
+    std::array<std::span<const std::complex<double>>, 4> FSpectra{};
+    // Per mode: the powers of the bins worked out so far in the block (1 .. FPowersDone) and
+    // their running sums, which give a band's power at once.
+    std::array<std::vector<double>, 4> FPowers;
+    std::array<std::vector<double>, 4> FPowerSums;
+    std::array<int32_t, 4> FPowersDone{};
+    uint64_t FBlock = 0;
+    int32_t FFrameRate = 0;
+    double FBinHz = 0;
+    double FScale = 0;
+    std::array<TToneEntry, 48> FTones{};
+    size_t FToneCount = 0;
+    std::array<TBandEntry, 8> FBands{};
+    size_t FBandCount = 0;
+};

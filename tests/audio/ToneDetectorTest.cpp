@@ -1,0 +1,149 @@
+// The measures the tone-set detector takes from a block: a tone's power and frequency from the
+// Hann-windowed spectrum, how steady it is, and the power of a band.
+
+#include "audio/AudioDetector.h"
+#include "audio/AudioFFT.h"
+#include "audio/ToneDetector.h"
+#include "helpers/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+constexpr int32_t Rate = 44100;
+constexpr double BlockSeconds = 2048.0 / Rate;
+
+struct TSine {
+    double Hz, Amplitude;  // amplitude as a share of full scale
+};
+
+// A block of 2048 frames holding the sines from its frame From on (silence before).
+testkit::Pcm Block(const std::vector<TSine>& Sines, double FromSeconds = 0)
+{
+    testkit::Pcm Pcm;
+    Pcm.appendSilence(FromSeconds);
+    const double TwoPi = 2 * std::acos(-1.0);
+    Pcm.append(BlockSeconds - FromSeconds, [&](int, size_t N) {
+        double V = 0;
+        for (const TSine& Sine : Sines)
+            V += Sine.Amplitude * std::sin(TwoPi * Sine.Hz * double(N) / Rate + 0.3);
+        return int16_t(std::lround(V * 32767));
+    });
+    return Pcm;
+}
+
+TEST(ToneAnalysis, MeasuresEachToneWhereverItFallsBetweenBins)
+{
+    struct TCase { double Hz, Amplitude; };
+    // 697 Hz lies a third of a bin above bin 32, 1336 Hz a half bin above 61, 1033.6 Hz on bin 48.
+    const TCase Cases[] = {{697, 0.3}, {1336, 0.01}, {1033.59375, 0.1}, {941.5, 0.0178}, {1633, 0.5}};
+    for (const TCase& C : Cases) {
+        const testkit::Pcm Pcm = Block({{C.Hz, C.Amplitude}});
+        TAudioFFT FFT;
+        FFT.SetChannels({TSignalMode::Right});
+        FFT.Process(Pcm.samples.data(), int32_t(Pcm.samples.size() * 2));
+        TToneAnalysis Analysis;
+        Analysis.Use(&FFT, Rate);
+        const TToneLevel Level = Analysis.Tone(TSignalMode::Right, int32_t(std::lround(C.Hz)), 30);
+        const double Expected = std::pow(C.Amplitude * 32767, 2);
+        EXPECT_NEAR(Level.Power / Expected, 1.0, 0.03) << C.Hz;
+        EXPECT_NEAR(Level.Frequency, C.Hz, 1.0) << C.Hz;
+        EXPECT_LT(Level.Spread, 0.03) << C.Hz;
+        // Both tones' power is the band's power.
+        EXPECT_NEAR(Analysis.BandPower(TSignalMode::Right, 500, 2000) / Expected, 1.0, 0.03) << C.Hz;
+    }
+}
+
+TEST(ToneAnalysis, BandHoldsEveryToneInIt)
+{
+    const testkit::Pcm Pcm = Block({{697, 0.1}, {1209, 0.2}, {3000, 0.3}});
+    TAudioFFT FFT;
+    FFT.SetChannels({TSignalMode::Left});
+    FFT.Process(Pcm.samples.data(), int32_t(Pcm.samples.size() * 2));
+    TToneAnalysis Analysis;
+    Analysis.Use(&FFT, Rate);
+    const double Unit = std::pow(0.1 * 32767, 2);
+    struct TBand { int32_t Lo, Hi; double Units; };
+    const TBand Bands[] = {{500, 2000, 5}, {500, 1000, 1}, {1000, 4000, 13}, {4000, 8000, 0}};
+    for (const TBand& Band : Bands)
+        EXPECT_NEAR(Analysis.BandPower(TSignalMode::Left, Band.Lo, Band.Hi) / Unit, Band.Units, 0.1) << Band.Lo;
+    // The measures are kept for the block and dropped with the next one.
+    EXPECT_GT(Analysis.Tone(TSignalMode::Left, 697, 20).Power, 0);
+    const testkit::Pcm Quiet = Block({});
+    FFT.Process(Quiet.samples.data(), int32_t(Quiet.samples.size() * 2));
+    Analysis.Use(&FFT, Rate);
+    EXPECT_EQ(Analysis.Tone(TSignalMode::Left, 697, 20).Power, 0);
+    EXPECT_EQ(Analysis.BandPower(TSignalMode::Left, 500, 2000), 0);
+}
+
+TEST(ToneAnalysis, AGlidingOrCutToneSpreadsBeyondItsLobe)
+{
+    TAudioFFT FFT;
+    FFT.SetChannels({TSignalMode::Left});
+    TToneAnalysis Analysis;
+    const auto SpreadOf = [&](const testkit::Pcm& Pcm) {
+        FFT.Process(Pcm.samples.data(), int32_t(Pcm.samples.size() * 2));
+        Analysis.Use(&FFT, Rate);
+        return Analysis.Tone(TSignalMode::Left, 1000, 30).Spread;
+    };
+    // A voice's harmonic about 1000 Hz gliding by Share of it within the block.
+    const auto Glide = [](double Share) {
+        testkit::Pcm Pcm;
+        double Phase = 0;
+        Pcm.append(BlockSeconds, [&](int Channel, size_t N) {
+            if (Channel == 0)
+                Phase += 2 * std::acos(-1.0) * 1000 * (1 - Share / 2 + Share * double(N) / 2048) / Rate;
+            return int16_t(std::lround(0.2 * 32767 * std::sin(Phase)));
+        });
+        return Pcm;
+    };
+    struct TCase { const char* Name; testkit::Pcm Pcm; double Least, Most; };
+    const TCase Cases[] = {
+        {"steady", Block({{1000, 0.2}}), 0, 0.03},
+        {"gliding 10 %", Glide(0.10), 0.1, 100},
+        {"gliding 20 %", Glide(0.20), 0.3, 100},
+        {"cut to the last third", Block({{1000, 0.2}}, BlockSeconds * 2 / 3), 0.3, 100},
+    };
+    for (const TCase& C : Cases) {
+        const double Spread = SpreadOf(C.Pcm);
+        EXPECT_GE(Spread, C.Least) << C.Name;
+        EXPECT_LE(Spread, C.Most) << C.Name;
+    }
+}
+
+TEST(ToneAnalysis, NothingToMeasureWithoutTheChannelsSpectrum)
+{
+    const testkit::Pcm Pcm = Block({{697, 0.3}});
+    TAudioFFT FFT;
+    FFT.SetChannels({TSignalMode::Left});
+    FFT.Process(Pcm.samples.data(), int32_t(Pcm.samples.size() * 2));
+    EXPECT_EQ(FFT.ComplexSpectrumOf(TSignalMode::Left).size(), 1025u);
+    EXPECT_TRUE(FFT.ComplexSpectrumOf(TSignalMode::Dec).empty());
+    TToneAnalysis Analysis;
+    Analysis.Use(&FFT, Rate);
+    EXPECT_EQ(Analysis.Tone(TSignalMode::Dec, 697, 30).Power, 0);
+    Analysis.Use(nullptr, Rate);
+    EXPECT_EQ(Analysis.Tone(TSignalMode::Left, 697, 30).Power, 0);
+    FFT.Clear();
+    EXPECT_TRUE(FFT.ComplexSpectrumOf(TSignalMode::Left).empty());
+}
+
+// A tone-set sequence steps through StepSequence like any spectral one: without an analyser
+// it finds nothing, and it keeps the model's rules for found sequences.
+TEST(ToneAnalysis, ToneSetSequenceWithoutAnalyserIsNeverFound)
+{
+    TAudioSequence Sequence;
+    Sequence.Method = mmToneSet;
+    TFreqData& Peak = Sequence.Samples.AddNew().Peaks.AddNew();
+    Peak.Frequency = 1000;
+    Peak.Tolerance = 30;
+    Peak.Sense = 100;
+    for (int I = 0; I < 5; ++I)
+        EXPECT_FALSE(StepSequence(Sequence, {.Analyser = nullptr, .FrameRate = Rate, .Now = 1.0 + I / 86400.0}));
+    EXPECT_EQ(Sequence.Progress(2.0), 0);
+}
+
+}  // namespace
