@@ -177,15 +177,17 @@ TEST_F(FrequencyPageTest, KeysActAsTheButtons)
         int Edits;  // editor calls afterwards
     };
     const Case Cases[] = {
-        {Qt::Key_Return, Qt::NoModifier, 3, 1},  // properties of the selected row
-        {Qt::Key_Insert, Qt::NoModifier, 4, 2},  // add
-        {Qt::Key_Plus, Qt::KeypadModifier, 4, 3},  // add (refused: same ID again)
-        {Qt::Key_Plus, Qt::NoModifier, 4, 3},    // the main keyboard's plus does nothing
-        {Qt::Key_Delete, Qt::NoModifier, 3, 3},  // delete the selected row
-        {Qt::Key_Minus, Qt::KeypadModifier, 2, 3},
+        {Qt::Key_Return, Qt::NoModifier, 3, 1},    // properties of the selected row
+        {Qt::Key_Insert, Qt::NoModifier, 4, 2},    // add
+        {Qt::Key_Plus, Qt::KeypadModifier, 5, 3},  // add
+        {Qt::Key_Plus, Qt::NoModifier, 5, 3},      // the main keyboard's plus does nothing
+        {Qt::Key_Delete, Qt::NoModifier, 4, 3},    // delete the selected row
+        {Qt::Key_Minus, Qt::KeypadModifier, 3, 3},
+        {Qt::Key_Minus, Qt::NoModifier, 3, 3},
     };
-    Answer = Command("Z", {});
+    int Step = 0;
     for (const Case& C : Cases) {
+        Answer = Command(QString("K%1").arg(Step++), {});
         Select({0});
         QTest::keyClick(Page.View(), C.Key, C.Modifiers);
         EXPECT_EQ(Page.View()->topLevelItemCount(), C.Rows) << C.Key;

@@ -315,6 +315,7 @@ TEST_F(SamplePropForm, ANumberTakenByAnotherSampleIsReplacedByTheNextFreeOne)
     }
 
     // A new record gets the next free number before the dialog opens.
+    Edited->Number = 1;
     TSampleRec New;
     Run(New, [&](TSamplePropertyForm& Form) {
         EXPECT_EQ(Get<QSpinBox>(Form, "Edit_SampleNum")->value(), 3);
