@@ -1,5 +1,6 @@
 // Entry point of the Ondrix monitor.
 
+#include "app/Headless.h"
 #include "app/Startup.h"
 #include "core/Common_Settings.h"
 
@@ -51,6 +52,11 @@ int main(int argc, char** argv)
             std::fputs(HelpText, stdout);
             return 0;
         }
+    }
+    // The monitor without a window needs no display.
+    for (int I = 1; I < argc; ++I) {
+        if (std::strcmp(argv[I], "--headless") == 0)
+            return RunHeadless(argc, argv);
     }
     // Without a display Qt would abort inside its platform set-up.
     if (!HaveScreen()) {

@@ -87,6 +87,10 @@ TMonitorController::TMonitorController(TSettings& Folders, TSettingsModel& Model
             RestartMonitoring();
     });
 
+    NotifySampleFound = [this](int Number, std::function<void()> Done) {
+        FSocket.NotifySampleFound(Number, FModel.Bool(SettingKey::ExternalWait_Checked), std::move(Done));
+    };
+
     FTimer.setInterval(1000);
     connect(&FTimer, &QTimer::timeout, this, &TMonitorController::TimerTimer);
     FTimer.start();
@@ -195,8 +199,10 @@ void TMonitorController::SetSampleEnabled(TSampleRec* Sample, bool Enable, bool 
                    FormatMessageText(QStringLiteral("SampleNotFound"), {Sample->Number + 1, Sample->Description}));
     }
     Sample->Enabled = Enable;
-    if (Enable)
+    if (Enable) {
         Sample->Detected = false;
+        FJustEnabled.insert(Sample);
+    }
     ReportSampleState(Sample, Enable);
     emit SamplesChanged();
     if (Reload)
@@ -206,6 +212,16 @@ void TMonitorController::SetSampleEnabled(TSampleRec* Sample, bool Enable, bool 
 void TMonitorController::SetSampleEnabledByNumber(int Number, bool Enable, bool Reload)
 {
     SetSampleEnabled(FSamples.FindByNumber(Number), Enable, Reload);
+}
+
+QString TMonitorController::RemoteVersionText() const
+{
+    return FFolders.VersionText;
+}
+
+void TMonitorController::RemoteSetSampleEnabled(int Number, bool Enable, bool Reload)
+{
+    SetSampleEnabledByNumber(Number, Enable, Reload);
 }
 
 void TMonitorController::ReportSampleState(TSampleRec* Sample, bool Enabled)
@@ -227,6 +243,7 @@ void TMonitorController::ReloadEngine()
         Sample->Sequence = nullptr;
         LoadSampleIntoEngine(Sample);
     }
+    FJustEnabled.clear();
     UpdateMonitoring();
     emit SamplesChanged();
     TimerTimer();
@@ -242,6 +259,15 @@ void TMonitorController::LoadSampleIntoEngine(TSampleRec* Sample)
     try {
         // Appends the sequence (with the sample's Number and Hold) or leaves the list as it was.
         Sample->Sequence = BuildSampleSequence(FEngine, *Sample, FrequencyTable);
+        // A sample just switched on that will never be found, or only poorly, is named once,
+        // not at every later rebuild.
+        if (Sample->Sequence && FJustEnabled.contains(Sample)) {
+            for (const QString& Reason : SampleNeverFoundReasons(FEngine, *Sample, FrequencyTable))
+                AddMessage(msgError, Reason);
+            const QString Warning = SampleSequenceWarningText(*Sample, *Sample->Sequence);
+            if (!Warning.isEmpty())
+                AddMessage(msgInfo, Warning);
+        }
     } catch (const std::exception& Error) {
         Sample->Sequence = nullptr;
         AddMessage(msgError, FormatMessageText(QStringLiteral("WrongSampleInd"), {Sample->Number + 1, Sample->Path}));
@@ -415,6 +441,7 @@ void TMonitorController::DelSample_BtnClick(const QList<int>& Rows, const std::f
     bool AnyOn = false;
     for (auto It = Valid.crbegin(); It != Valid.crend(); ++It) {
         AnyOn = AnyOn || Row(*It)->Enabled;
+        FJustEnabled.remove(Row(*It));
         FSamples.Delete(*It);
     }
     emit SampleCountChanged(FSamples.Count());

@@ -19,12 +19,13 @@
 #include "audio/AudioDetector.h"
 #include "core/SettingsFile.h"
 #include "messages/Class_OndrixMessage.h"
+#include "messages/Class_OndrixSubscriber.h"
 #include "samples/Class_SampleRec.h"
 
 class TSettings;
 class TSettingsModel;
 
-class TMonitorController : public QObject {
+class TMonitorController : public QObject, public IOndrixRemoteControl {
     Q_OBJECT
 
 public:
@@ -66,7 +67,17 @@ public:
 
     // --- Program messages ---
     // Adds a program message: log file, message list, mail; observers get MessageAdded.
-    void AddMessage(TOndrixMessageType MsgType, const QString& Text);
+    void AddMessage(TOndrixMessageType MsgType, const QString& Text) override;
+
+    // --- External programs ---
+    // The local socket they connect to; serving starts with Socket().Listen().
+    TOndrixSocketServer& Socket() { return FSocket; }
+    // Their requests (all on the main thread).
+    QString RemoteVersionText() const override;
+    void RemoteSetSampleEnabled(int Number, bool Enable, bool Reload) override;
+    void RemoteEnableAll() override { Enable_All_BtnClick(); }
+    void RemoteDisableAll() override { Disable_All_BtnClick(); }
+    void RemoteReloadEngine() override { ReloadEngine(); }
 
     // --- Switching samples ---
     // Switches one sample on or off with its messages; rebuilds the engine when Reload.
@@ -120,7 +131,8 @@ public:
     // has gone the handling ends there.
     void HandleDetection(TSampleRec* Sample);
     // Tells the external programs about a detection and calls Done once they have all
-    // answered or been given up (at once when nobody is waited for). Unset: nobody is told.
+    // answered or been given up (at once when nobody is waited for). By default the socket's
+    // subscribers, waited for when ExternalWait is ticked; unset: nobody is told.
     using TNotifyEvent = std::function<void(int Number, std::function<void()> Done)>;
     TNotifyEvent NotifySampleFound;
 
@@ -169,4 +181,8 @@ private:
     bool FRestartOnCaptureChange = false;
     // Numbers of samples that switch themselves off whose detection is being handled.
     QSet<int> FOncePending;
+    // Samples switched on since the last rebuild (compared by address only, never used).
+    QSet<const TSampleRec*> FJustEnabled;
+    // Last, so that it goes first: its connections close while the rest still stands.
+    TOndrixSocketServer FSocket{*this};
 };

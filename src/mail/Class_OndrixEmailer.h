@@ -56,10 +56,10 @@ public:
 
     // Subject and body by the subject rule: with MsgSubjectCheck the subject is the text and the
     // body is empty; otherwise the subject is the fixed one and the body is the text.
-    static void SubjectAndBody(const TEmailSettings& Settings, const QString& Text, QString& Subject, QString& Body);
+    static void SubjectAndBody(const TEmailSettings& Mail, const QString& Text, QString& Subject, QString& Body);
 
     // Sends the mail in one SMTP session with these settings and keeps the outcome.
-    void Execute(const TEmailSettings& Settings, const std::atomic<bool>* Abort = nullptr);
+    void Execute(const TEmailSettings& Mail, const std::atomic<bool>* Abort = nullptr);
 
     // The box a test mail ends with: the text of "EmailMessageSent" under "Information" on
     // success, of "EmailMessageError" under "Error" on failure.
@@ -90,7 +90,7 @@ public:
 
     // The settings for every later try (a mail waiting for its next try uses the new ones; new
     // settings also end that wait at once).
-    void SetSettings(const TEmailSettings& Settings);
+    void SetSettings(const TEmailSettings& Mail);
     TEmailSettings Settings() const;
 
     // Queues a notification mail with this text; returns at once.

@@ -4,6 +4,7 @@
 #include "ControllerFixture.h"
 
 #include "core/FileExecute.h"
+#include "core/SampleSequence.h"
 #include "helpers/Broadcast.h"
 
 #include <QDir>
@@ -122,6 +123,24 @@ TEST_F(ControllerFixture, EachSampleBecomesItsSequence)
     Controller.Disable_All_BtnClick();
     EXPECT_FALSE(Controller.Monitoring());
     EXPECT_EQ(Controller.Engine().Sequences.Count(), 0);
+}
+
+TEST_F(ControllerFixture, ASampleThatCanNeverBeFoundIsNamedOnceWhenSwitchedOn)
+{
+    TSampleRec* Cue = Add(TSampleType::Command, 0, "cue");
+    Cue->Command = "X,Y";  // the table has neither
+    Feed(testkit::makeProgramme(2.0));
+    Controller.Enable_BtnClick({0});
+    const QStringList Reasons = SampleNeverFoundReasons(Controller.Engine(), *Cue, FrequencyTable);
+    ASSERT_FALSE(Reasons.isEmpty());
+    EXPECT_TRUE(Cue->Enabled);  // on, as the operator asked, and told why it is never found
+    QStringList Expected{Msg("SampleEnabled", {1, "cue"})};
+    Expected += Reasons;
+    EXPECT_EQ(Texts(), Expected);
+    for (const TOndrixMessage& Message : Posted.mid(1))
+        EXPECT_EQ(Message.MsgType, msgError);
+    Controller.ReloadEngine();
+    EXPECT_EQ(Texts(), Expected);
 }
 
 TEST_F(ControllerFixture, AClipDeletedAfterSwitchingOnIsReportedAtTheRebuild)

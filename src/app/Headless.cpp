@@ -1,0 +1,89 @@
+#include "app/Headless.h"
+
+#include "app/SessionEnd.h"
+#include "app/Startup.h"
+#include "core/Common_Settings.h"
+#include "core/InternetClients.h"
+#include "core/MonitorController.h"
+#include "core/QueuePump.h"
+#include "core/SettingsFile.h"
+#include "core/SettingsModel.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+void PrintLine(const QString& Line)
+{
+    std::fprintf(stdout, "%s\n", Line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int RunHeadless(int& argc, char** argv)
+{
+    QCoreApplication::setApplicationName("Ondrix");
+    QCoreApplication App(argc, argv);
+
+    // A stop request before the monitor exists ends the start; afterwards it ends the run.
+    std::function<void()> Stop;
+    bool StopRequested = false;
+    TSessionEndWatcher SessionEnd([&Stop, &StopRequested] {
+        if (Stop)
+            Stop();
+        else
+            StopRequested = true;
+    });
+
+    std::unique_ptr<TSettings> ProgramSettings;
+    try {
+        ProgramSettings = std::make_unique<TSettings>();
+    } catch (const ESettingsError& Error) {
+        std::fprintf(stderr, "%s\n", Error.Text().toUtf8().constData());
+        return 1;
+    }
+    if (StopRequested)
+        return 0;
+
+    TQueuePump Pump(MainThreadQueue());
+    TSettingsModel Model;
+    TMonitorController Controller(*ProgramSettings, Model);
+    QObject::connect(&Controller, &TMonitorController::MessageAdded,
+                     [](const TOndrixMessage& Message) { PrintLine(MessageLogLine(Message)); });
+    TInternetClients Internet(Model, *ProgramSettings, Controller.Messages());
+    QObject::connect(&Controller, &TMonitorController::Tick, &Internet, &TInternetClients::Tick);
+    THeadlessSettingsQuestions Questions([&Controller](const QString& Text) { Controller.AddMessage(msgError, Text); });
+
+    if (!Controller.LoadSettings(Questions))
+        return 1;
+    // Without the socket (another monitor serves it) the monitor still runs, as its message says.
+    Controller.Socket().Listen();
+    // A restart request (after a restore) ends this run; the service manager starts it again.
+    ProgramSettings->CloseMainWindow = [&App] { App.quit(); };
+
+    bool Stopping = false;
+    Stop = [&] {
+        if (Stopping)
+            return;
+        Stopping = true;
+        Controller.Disable_All_BtnClick();
+        Controller.SaveSettings(Questions);
+        Controller.Messages().FlushLog();
+        Controller.Socket().Close();
+        App.quit();
+    };
+    if (StopRequested) {
+        Stop();
+        return 0;
+    }
+    QTimer::singleShot(0, &Controller, [&Controller] { Controller.AutoStartSamples(); });
+    const int ExitCode = App.exec();
+    Stop = nullptr;
+    ProgramSettings->CloseMainWindow = nullptr;
+    return ExitCode;
+}
