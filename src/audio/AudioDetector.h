@@ -398,6 +398,13 @@ public:
     // The capture's input ended by itself: a file or pipe was delivered completely (ErrorText
     // is set when it could not be read to its end). The engine stays active until stopped.
     TNotifyEvent OnInputEnd;
+    // The first block whose analysis failed since Start (a handler or the analyser threw):
+    // fired once per run, not for every failing block, with LastAnalysisError set. The block
+    // is skipped and the next one is analysed normally; AnalysisErrors counts them all.
+    TNotifyEvent OnAnalysisError;
+    // Blocks whose analysis failed since Start, and what the last one failed with.
+    uint64_t AnalysisErrors() const { return FAnalysisErrors; }
+    const std::string& LastAnalysisError() const { return FLastAnalysisError; }
 
     // Makes the capture device at each start; empty: the audio server. The offline scanner
     // sets a stream device here.
@@ -463,6 +470,10 @@ private:
     std::vector<uint8_t> PairedBlock;
     TDateTime FStreamStart = 0;
     uint64_t FStreamFrames = 0;
+    uint64_t FAnalysisErrors = 0;
+    std::string FLastAnalysisError;
+    // Records a failed block; fires OnAnalysisError for the first of a run.
+    void AnalysisFailed(const std::string& Text);
     // Counts starts and stops: a retry scheduled before the last one is void.
     uint64_t Generation = 0;
     // Tasks posted to the queue hold a weak reference and do nothing once the engine is gone.

@@ -70,6 +70,8 @@ bool TAudioDetector::Start()
         ResetSequences();
         ResetVolumes();
         ++Generation;
+        FAnalysisErrors = 0;
+        FLastAnalysisError.clear();
         FActive = OpenCapture();
     } catch (const std::exception& e) {
         ErrorText = e.what();
@@ -186,9 +188,19 @@ void TAudioDetector::ProcessBuffer(const uint8_t* Data, uint16_t Size)
             if (StepSequence(sequence, input) && OnSequenceFound)
                 OnSequenceFound(sequence);
         }
-    } catch (...) {
+    } catch (const std::exception& e) {
         // The rest of this block is skipped; the next one is processed normally.
+        AnalysisFailed(e.what());
+    } catch (...) {
+        AnalysisFailed("unknown error");
     }
+}
+
+void TAudioDetector::AnalysisFailed(const std::string& Text)
+{
+    FLastAnalysisError = Text;
+    if (++FAnalysisErrors == 1 && OnAnalysisError)
+        OnAnalysisError(*this);
 }
 
 void TAudioDetector::CaptureEnded(bool Lost)

@@ -38,7 +38,8 @@ size_t TMainThreadQueue::Drain()
         }
         try {
             task();
-        } catch (const std::exception&) {
+        } catch (...) {
+            // Whatever a task throws (not only standard exceptions) stays with that task.
         }
         ++ran;
     }

@@ -77,12 +77,20 @@ bool TOndrixMessages::ProcessMessage(const TOndrixMessage& Message, QString* Err
 {
     const QString Line = MessageLogLine(Message);
 
+    bool Logged = true;
     if (LogFileCreate) {
         // The line joins the pending ones first, so a failed write keeps it, and the next
-        // successful write puts it ahead of the lines that came after it.
-        FLogBuffer.append(Line);
-        if (!FlushLog(Error))
-            return false;
+        // successful write puts it ahead of the lines that came after it. A log folder that
+        // stays unwritable must not eat the memory: beyond the limit lines are only counted.
+        if (FLogBuffer.size() >= MaxPendingLogLines)
+            FlushLog(nullptr);  // the folder may be writable again: make room first
+        if (FLogBuffer.size() < MaxPendingLogLines)
+            FLogBuffer.append(Line);
+        else
+            ++FLogDropped;
+        // A failed write still lists and mails the message: the operator and the mail are
+        // how a broken log folder gets noticed.
+        Logged = FlushLog(Error);
     }
 
     FMessages.Insert(0, Message);
@@ -92,7 +100,7 @@ bool TOndrixMessages::ProcessMessage(const TOndrixMessage& Message, QString* Err
 
     if (MayMail && MailSelected(Message.MsgType) && OnSendMail)
         OnSendMail(Line);
-    return true;
+    return Logged;
 }
 
 bool TOndrixMessages::MailSelected(TOndrixMessageType MsgType) const
@@ -136,11 +144,15 @@ void TOndrixMessages::ClearMessages()
 
 bool TOndrixMessages::FlushLog(QString* Error)
 {
-    if (FLogBuffer.isEmpty())
+    if (FLogBuffer.isEmpty() && FLogDropped == 0)
         return true;
-    if (!AppendTextLines(GetLogFileName(), FLogBuffer, Error))
+    QStringList Lines = FLogBuffer;
+    if (FLogDropped > 0)
+        Lines.append(MessageLogLine(TOndrixMessage{msgError, FormatMessageText("LogLinesDropped", {FLogDropped}), Clock()}));
+    if (!AppendTextLines(GetLogFileName(), Lines, Error))
         return false;
     FLogBuffer.clear();
+    FLogDropped = 0;
     return true;
 }
 

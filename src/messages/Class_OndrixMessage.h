@@ -112,9 +112,12 @@ public:
     // own failures are logged and listed, but never mailed.
     bool AddMessage(TOndrixMessageType MsgType, const QString& Text, QString* Error = nullptr, bool MayMail = true);
     // Writes, lists and mails one message. When logging is on and the log file cannot be
-    // written, returns false with the error: the message is then neither listed nor mailed and
-    // its line stays pending, to be written ahead of later lines by the next successful write.
+    // written, returns false with the error: the message is listed and mailed all the same,
+    // and its line stays pending, to be written ahead of later lines by the next successful
+    // write. At most MaxPendingLogLines lines wait; the ones beyond are dropped and counted,
+    // and the next successful write adds one line saying how many ("LogLinesDropped").
     bool ProcessMessage(const TOndrixMessage& Message, QString* Error = nullptr, bool MayMail = true);
+    int MaxPendingLogLines = 10000;
 
     // Full name of today's log file: LogFolder + "yyyy/<month name>/dd-mm-yy.log".
     QString GetLogFileName() const;
@@ -137,4 +140,5 @@ private:
 
     TOndrixMessageList FMessages;
     QStringList FLogBuffer;
+    qint64 FLogDropped = 0;  // lines dropped since the last successful write
 };

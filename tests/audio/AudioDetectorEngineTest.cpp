@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include <cmath>
 
 #include "audio/AudioDetector.h"
@@ -114,6 +116,35 @@ TEST_F(EngineFixture, FirstBufferIsKeptAndEveryBlockPairsTwoBuffers)
     EXPECT_EQ(engine.StreamFrames(), 10u * 1024);
     EXPECT_TRUE(engine.Active());  // the input ended; the engine waits to be stopped
     EXPECT_EQ(inputEnds, 1);
+}
+
+TEST_F(EngineFixture, FailingBlocksAreCountedAndReportedOncePerRun)
+{
+    testkit::Pcm pcm;
+    pcm.appendSilence(2048.0 * 5 / 44100);  // nine blocks
+    feed(pcm);
+    addLevel(skSilence, -40, 0, 0);
+    int reports = 0;
+    engine.OnAnalysisError = [&](TAudioDetector& Sender) {
+        ++reports;
+        EXPECT_EQ(Sender.LastAnalysisError(), "handler failed");
+    };
+    int calls = 0;
+    engine.OnBufferFilled = [&](TAudioDetector&, const uint8_t*, uint16_t) {
+        if (++calls % 2 == 1)
+            throw std::runtime_error("handler failed");
+    };
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        calls = 0;
+        reports = 0;
+        inputEnds = 0;
+        ASSERT_TRUE(engine.Start());
+        runToEnd();
+        engine.Stop();
+        EXPECT_EQ(reports, 1);
+        EXPECT_EQ(engine.AnalysisErrors(), 5u);  // blocks 1, 3, 5, 7, 9
+    }
 }
 
 TEST_F(EngineFixture, FullScaleNegativeSampleReadsAboveZeroDb)

@@ -448,8 +448,10 @@ TEST(MainThreadQueue, RunsDueTasksInOrderAndKeepsLaterOnes)
         queue.Post([&] { order.push_back(3); });  // posted while draining: runs in the same drain
     });
     queue.Post([] { throw std::runtime_error("dropped"); });
-    EXPECT_EQ(queue.Drain(), 4u);
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    queue.Post([] { throw 42; });  // not a standard exception: dropped all the same
+    queue.Post([&] { order.push_back(4); });
+    EXPECT_EQ(queue.Drain(), 6u);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 4, 3}));  // 3 was posted last
     EXPECT_EQ(queue.Pending(), 1u);
     EXPECT_TRUE(queue.NextDue().has_value());
 }

@@ -199,9 +199,9 @@ TEST_F(OndrixMessagesTest, UnwritableLogKeepsTheLineAndWritesItFirstLater)
     QString Error;
     EXPECT_FALSE(Add(msgError, QStringLiteral("lost?"), &Error));
     EXPECT_TRUE(Error.contains(FileName)) << Error.toStdString();
-    EXPECT_EQ(Messages.Messages().Count(), 1);  // the failing message is not listed...
-    EXPECT_TRUE(Mails.isEmpty());                // ...nor mailed...
-    EXPECT_EQ(Messages.PendingLogLines().size(), 1);  // ...but its line is kept
+    EXPECT_EQ(Messages.Messages().Count(), 2);  // the failing message is listed...
+    EXPECT_EQ(Mails.size(), 1);                  // ...and mailed...
+    EXPECT_EQ(Messages.PendingLogLines().size(), 1);  // ...and its line is kept
 
     ASSERT_TRUE(QDir(FileName).removeRecursively());
     Time += 1.0 / 86400;
@@ -209,7 +209,7 @@ TEST_F(OndrixMessagesTest, UnwritableLogKeepsTheLineAndWritesItFirstLater)
     EXPECT_EQ(LogText(), QString::fromUtf8("03.03.18 14:05:09: Ошибка - lost?\r\n"
                                            "03.03.18 14:05:10: ИНФО - works again\r\n"));
     EXPECT_TRUE(Messages.PendingLogLines().isEmpty());
-    EXPECT_EQ(Messages.Messages().Count(), 2);
+    EXPECT_EQ(Messages.Messages().Count(), 3);
 }
 
 TEST_F(OndrixMessagesTest, LogFileIsChosenByTheClockWhenTheLineIsWritten)
@@ -242,13 +242,39 @@ TEST_F(OndrixMessagesTest, ReadOnlyLogFolderKeepsTheLineUntilItIsWritableAgain)
     fs::permissions(Folder.toStdString(), fs::perms::owner_read | fs::perms::owner_exec);
 
     EXPECT_FALSE(Add(msgError, QStringLiteral("first")));
-    EXPECT_EQ(Messages.Messages().Count(), 0);
+    EXPECT_EQ(Messages.Messages().Count(), 1);  // listed all the same
     EXPECT_EQ(Messages.PendingLogLines().size(), 1);
 
     fs::permissions(Folder.toStdString(), fs::perms::owner_all);
     ASSERT_TRUE(Add(msgInfo, QStringLiteral("second")));
     EXPECT_EQ(LogText(), QString::fromUtf8("03.03.18 14:05:09: Ошибка - first\r\n"
                                            "03.03.18 14:05:09: ИНФО - second\r\n"));
+}
+
+TEST_F(OndrixMessagesTest, UnwritableLogStillListsAndMailsAndBoundsTheWaitingLines)
+{
+    // A folder where today's log file should be: every write fails, for any user.
+    Messages.LogFileCreate = true;
+    Messages.EmailMessagesCheck = true;
+    Messages.MsgDetectSampleCheck = true;
+    Messages.LogCount = 100;
+    Messages.MaxPendingLogLines = 3;
+    const QString FileName = Messages.GetLogFileName();
+    ASSERT_TRUE(QDir().mkpath(FileName));
+    for (int I = 1; I <= 5; ++I)
+        EXPECT_FALSE(Add(msgSampleDetect, QStringLiteral("found %1").arg(I)));
+    EXPECT_EQ(Messages.Messages().Count(), 5);
+    EXPECT_EQ(Mails.size(), 5);
+    EXPECT_EQ(Messages.PendingLogLines().size(), 3);
+
+    ASSERT_TRUE(QDir(FileName).removeRecursively());
+    ASSERT_TRUE(Add(msgInfo, QStringLiteral("back")));
+    const QStringList Lines = LogText().split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_EQ(Lines.size(), 5) << LogText().toStdString();
+    EXPECT_TRUE(Lines[0].endsWith("found 1"));
+    EXPECT_TRUE(Lines[2].endsWith("found 3"));
+    EXPECT_TRUE(Lines[3].endsWith(FormatMessageText("LogLinesDropped", {2}))) << Lines[3].toStdString();
+    EXPECT_TRUE(Lines[4].endsWith("back"));
 }
 
 TEST_F(OndrixMessagesTest, ShutdownFlushWritesPendingLines)
