@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "app/OndrixApplication.h"
 #include "app/Ondrix_Unit.h"
 #include "app/SessionEnd.h"
 #include "app/StartupForm.h"
@@ -40,7 +41,7 @@ void InstallBusyCursor()
 int RunOndrix(int& argc, char** argv)
 {
     QApplication::setApplicationName("Ondrix");
-    QApplication App(argc, argv);
+    TOndrixApplication App(argc, argv);
     // The program runs until the main window closes, whatever other window is open.
     App.setQuitOnLastWindowClosed(false);
 
