@@ -30,11 +30,12 @@ function(ondrix_library folder)
   ondrix_warnings(${target})
 endfunction()
 
-# ondrix_tests(<folder> [QT] LIBS <libs...>)
+# ondrix_tests(<folder> [QT|GUI] LIBS <libs...>)
 # Builds every .cpp of tests/<folder>/ into test_<folder> and registers each GoogleTest case
-# with CTest. QT gives the program a QCoreApplication (tests/helpers/QtTestMain.cpp).
+# with CTest. QT gives the program a QCoreApplication (tests/helpers/QtTestMain.cpp), GUI a
+# QApplication for widgets (tests/helpers/GuiTestMain.cpp).
 function(ondrix_tests folder)
-  cmake_parse_arguments(ARG "QT" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "QT;GUI" "" "LIBS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   if(NOT sources)
     return()
@@ -43,6 +44,9 @@ function(ondrix_tests folder)
   add_executable(${target} ${sources})
   if(ARG_QT)
     target_link_libraries(${target} PRIVATE ondrix_testmain_qt)
+    set_target_properties(${target} PROPERTIES AUTOMOC ON)
+  elseif(ARG_GUI)
+    target_link_libraries(${target} PRIVATE ondrix_testmain_gui)
     set_target_properties(${target} PROPERTIES AUTOMOC ON)
   else()
     target_link_libraries(${target} PRIVATE GTest::gtest_main)
