@@ -21,6 +21,7 @@
 #include "helpers/Broadcast.h"
 #include "helpers/Process.h"
 #include "helpers/PulseServer.h"
+#include "helpers/SampleLists.h"
 #include "helpers/TestFiles.h"
 #include "samples/Class_SampleRec.h"
 
@@ -40,25 +41,13 @@ void BM_LiveMonitoring(benchmark::State& state)
         const std::string file = folder + "/clip" + std::to_string(i) + ".wav";
         testkit::writeWav(file, clip);
         testkit::mixAt(programme, clip, 2.0 + 5.5 * i);
-        auto rec = std::make_unique<TSampleRec>();
-        rec->Type = TSampleType::File;
-        rec->Number = i;
-        rec->Description = QString("Clip %1").arg(i + 1);
-        rec->Path = QString::fromStdString(file);
-        list.Add(std::move(rec));
+        testkit::AddSample(list, TSampleType::File, i, QString("Clip %1").arg(i + 1))->Path = QString::fromStdString(file);
     }
     testkit::mixAt(programme, testkit::makeDtmf("159", 0.12, 0.06), 57.0);
-    auto cue = std::make_unique<TSampleRec>();
-    cue->Type = TSampleType::Command;
-    cue->Number = 10;
-    cue->Command = "1,5,9";
-    list.Add(std::move(cue));
-    auto air = std::make_unique<TSampleRec>();
-    air->Type = TSampleType::Silence;
-    air->Number = 11;
+    testkit::AddSample(list, TSampleType::Command, 10)->Command = "1,5,9";
+    TSampleRec* air = testkit::AddSample(list, TSampleType::Silence, 11);
     air->SignalTime = 3.0;
     air->SignaldB = -50;
-    list.Add(std::move(air));
     list.SaveToFile(QString::fromStdString(folder + "/Samples.ini"));
     testkit::writeWav(folder + "/programme.wav", programme);
 

@@ -15,6 +15,7 @@
 
 #include "helpers/Broadcast.h"
 #include "helpers/Process.h"
+#include "helpers/SampleLists.h"
 #include "helpers/TestFiles.h"
 #include "samples/Class_SampleRec.h"
 
@@ -37,31 +38,18 @@ struct Fixture {
             const std::string file = dir.file("clip" + std::to_string(i) + ".wav");
             testkit::writeWav(file, clip);
             testkit::mixAt(broadcast, clip, std::round((20.0 + 55.0 * i) / Block) * Block);
-            auto rec = std::make_unique<TSampleRec>();
-            rec->Type = TSampleType::File;
-            rec->Number = i;
-            rec->Description = QString("Clip %1").arg(i + 1);
-            rec->Path = QString::fromStdString(file);
-            list.Add(std::move(rec));
+            testkit::AddSample(list, TSampleType::File, i, QString("Clip %1").arg(i + 1))->Path = QString::fromStdString(file);
         }
         testkit::mixAt(broadcast, testkit::makeDtmf("159", 0.12, 0.06), 300.0);
         testkit::silence(broadcast, 570.0, 5.0);
         testkit::writeWav(wav, broadcast);
 
-        auto cue = std::make_unique<TSampleRec>();
-        cue->Type = TSampleType::Command;
-        cue->Number = 10;
-        cue->Description = "Cue";
+        TSampleRec* cue = testkit::AddSample(list, TSampleType::Command, 10, "Cue");
         cue->Command = "1,5,9";
         cue->CommandSpeed = 5;
-        list.Add(std::move(cue));
-        auto air = std::make_unique<TSampleRec>();
-        air->Type = TSampleType::Silence;
-        air->Number = 11;
-        air->Description = "Dead air";
+        TSampleRec* air = testkit::AddSample(list, TSampleType::Silence, 11, "Dead air");
         air->SignalTime = 3.0;
         air->SignaldB = -50;
-        list.Add(std::move(air));
         list.SaveToFile(QString::fromStdString(samples));
     }
 };

@@ -45,6 +45,11 @@ TDateTime IncMilliseconds(TDateTime Value, double Ms)
     return Value + Ms / MSecsPerDay;
 }
 
+bool ValidFFTCount(int32_t Count)
+{
+    return Count >= 1024 && Count <= 8192 && (Count & (Count - 1)) == 0;
+}
+
 // ---- Peaks ----
 
 void TFreqDataList::SortAscending()

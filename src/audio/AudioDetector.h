@@ -12,7 +12,7 @@
 
 #include "audio/AudioFFT.h"
 #include "audio/AudioIO.h"
-#include "audio/DayTime.h"
+#include "base/DayTime.h"
 #include "audio/MainThreadQueue.h"
 
 #include <algorithm>
@@ -23,13 +23,16 @@
 #include <string>
 #include <vector>
 
-
 // Milliseconds from Start to Now. Day-based date-times carry up to about a microsecond of
 // rounding noise, so the difference is snapped to 10 microseconds: an interval of exactly
 // 5001 ms never reads 4999.9999 (and truncates to 5000).
 double MillisecondsBetween(TDateTime Start, TDateTime Now);
 // Value moved by Ms milliseconds.
 TDateTime IncMilliseconds(TDateTime Value, double Ms);
+
+// Whether Count frames is an analysis block the engine offers: a power of two from 1024 to
+// 8192. Capture and the fingerprint builder refuse any other.
+bool ValidFFTCount(int32_t Count);
 
 // Whether a peak's band must be loud or quiet. Stored as one byte; other values are
 // possible from bad input and never satisfy nor fail a slice.

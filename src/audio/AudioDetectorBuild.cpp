@@ -20,7 +20,6 @@ constexpr int32_t BandHigh = 15000;        // Hz
 constexpr int32_t PeakTolerance = 50;      // Hz
 constexpr int32_t PruneDistance = 200;     // Hz
 constexpr int32_t MaxGapBlocks = 6;
-constexpr int32_t MaxFFTCount = 65536;
 
 // Averages the bins in groups of three into the middle bin and clears the outer two; the
 // last Len mod 3 bins keep their values.
@@ -100,9 +99,9 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string&
         return Sequence;  // another rate: a sequence that is never found, as before
     Reader.SetPosition(0);
 
-    // The engine offers 1024 to 8192 frames; a block size from a damaged setting is refused
-    // before anything is allocated for it.
-    if (FFTCount < 2 || FFTCount > MaxFFTCount)
+    // A block size the engine does not offer (from a damaged setting) is refused before
+    // anything is allocated for it.
+    if (!ValidFFTCount(FFTCount))
         CheckResult(AudioReadCode::InvalidBufferSize);
     const int32_t Channels = Reader.Format().Channels;
     const auto Frames = size_t(FFTCount);

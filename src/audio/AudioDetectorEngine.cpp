@@ -3,31 +3,8 @@
 
 #include "audio/AudioDetector.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
-#include <ctime>
-
-namespace {
-
-// The local date-time now, days since 30.12.1899, to the millisecond.
-TDateTime LocalNow()
-{
-    using namespace std::chrono;
-    const int64_t ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    const time_t seconds = time_t(ms / 1000);
-    tm local{};
-    localtime_r(&seconds, &local);
-    const double localSeconds = double(int64_t(seconds) + local.tm_gmtoff) + double(ms % 1000) / 1000.0;
-    return 25569.0 + localSeconds / 86400.0;  // 25569: 01.01.1970 in days since 30.12.1899
-}
-
-bool ValidFFTCount(int32_t Count)
-{
-    return Count >= 1024 && Count <= 8192 && (Count & (Count - 1)) == 0;
-}
-
-}  // namespace
 
 TAudioDetector::TAudioDetector(TMainThreadQueue& AQueue)
     : Queue(AQueue), Self(std::make_shared<TAudioDetector*>(this))

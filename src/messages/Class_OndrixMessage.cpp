@@ -1,7 +1,7 @@
 #include "messages/Class_OndrixMessage.h"
 
 #include "lang/Lang.h"
-#include "samples/KeyValueText.h"
+#include "util/KeyValueText.h"
 #include "util/TextFile.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include "audio/AudioDetector.h"
 #include "samples/Class_SampleRec.h"
-#include "samples/KeyValueText.h"
+#include "util/KeyValueText.h"
 #include "util/TextFile.h"
 
 #include <QCollator>

@@ -1,6 +1,6 @@
 #include "samples/Class_SampleRec.h"
 
-#include "samples/KeyValueText.h"
+#include "util/KeyValueText.h"
 #include "util/TextFile.h"
 
 #include <QFileInfo>

@@ -32,7 +32,9 @@ qsizetype RunLength(const QString& Text, qsizetype Pos)
 
 TDateTime Now()
 {
-    return DateTimeFromQt(QDateTime::currentDateTime());
+    // One clock for the engine and everything else, so a detection's stream time and the
+    // message written for it agree.
+    return LocalNow();
 }
 
 TDateTime DateTimeFromQt(const QDateTime& Value)

@@ -2,12 +2,12 @@
 // Day-based local date-times: days since 30.12.1899, the fraction is the time of day, and 0
 // means "not set". Stored and passed around as a plain double; converted to Qt at the edges.
 
-#include "audio/DayTime.h"
+#include "base/DayTime.h"
 
 #include <QDateTime>
 #include <QString>
 
-// The current local date-time.
+// The current local date-time (LocalNow).
 TDateTime Now();
 
 // Local date and time of a QDateTime (converted to local time first), to the millisecond.

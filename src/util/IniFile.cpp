@@ -1,5 +1,6 @@
 #include "util/IniFile.h"
 
+#include "util/KeyValueText.h"
 #include "util/TextFile.h"
 
 #include <QFileInfo>
@@ -126,9 +127,7 @@ QString TIniFile::ReadString(const QString& Section, const QString& Key, const Q
 
 int TIniFile::ReadInteger(const QString& Section, const QString& Key, int Default) const
 {
-    bool Ok = false;
-    const int Value = ReadString(Section, Key, QString()).toInt(&Ok);
-    return Ok ? Value : Default;
+    return StrToIntDef(ReadString(Section, Key, QString()), Default);
 }
 
 bool TIniFile::ReadBool(const QString& Section, const QString& Key, bool Default) const
@@ -143,8 +142,7 @@ bool TIniFile::ReadBool(const QString& Section, const QString& Key, bool Default
 
 double TIniFile::ReadFloat(const QString& Section, const QString& Key, double Default) const
 {
-    double Value = 0;
-    return TextToFloat(ReadString(Section, Key, QString()), Value) ? Value : Default;
+    return StrToFloatDef(ReadString(Section, Key, QString()), Default);
 }
 
 QString TIniFile::FloatToText(double Value)
@@ -152,35 +150,13 @@ QString TIniFile::FloatToText(double Value)
     return QString::number(Value, 'g', QLocale::FloatingPointShortest);
 }
 
-bool TIniFile::TextToFloat(const QString& Text, double& Value)
-{
-    QString Normal = Text.trimmed();
-    Normal.replace(u',', u'.');
-    bool Ok = false;
-    const double Parsed = Normal.toDouble(&Ok);
-    // "nan" and "inf" read as numbers, but no setting holds them.
-    Ok = Ok && std::isfinite(Parsed);
-    if (Ok)
-        Value = Parsed;
-    return Ok;
-}
-
-QString TIniFile::OneLine(const QString& Text)
-{
-    QString Line = Text;
-    Line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    Line.replace(u'\r', u' ');
-    Line.replace(u'\n', u' ');
-    return Line;
-}
-
 void TIniFile::WriteString(const QString& Section, const QString& Key, const QString& Value)
 {
     // A line break inside an entry would start a line of its own on the next read, and could
     // even open a section: names and value are kept on their one line.
-    const QString SectionName = OneLine(Section);
-    const QString KeyName = OneLine(Key);
-    const QString Entry = KeyName + u'=' + OneLine(Value);
+    const QString SectionName = OneLineValue(Section);
+    const QString KeyName = OneLineValue(Key);
+    const QString Entry = KeyName + u'=' + OneLineValue(Value);
     TRange Range = FindSection(SectionName);
     if (Range.Header < 0) {
         if (!Text.isEmpty() && !Text.last().trimmed().isEmpty())

@@ -49,7 +49,8 @@ public:
     int ReadInteger(const QString& Section, const QString& Key, int Default) const;
     // "True"/"False" or "1"/"0" without regard to case; Default otherwise.
     bool ReadBool(const QString& Section, const QString& Key, bool Default) const;
-    // A finite fraction with "." (or "," as older files wrote it); Default otherwise.
+    // A finite fraction with "." (or "," as older files wrote it, or the user's decimal
+    // separator); Default otherwise.
     double ReadFloat(const QString& Section, const QString& Key, double Default) const;
 
     // An entry is one line: line breaks in Section, Key or Value are written as blanks.
@@ -69,7 +70,6 @@ public:
     bool UpdateFile(QString* Error = nullptr);
 
     static QString FloatToText(double Value);
-    static bool TextToFloat(const QString& Text, double& Value);
 
 private:
     struct TRange {
@@ -80,8 +80,6 @@ private:
     // Index of the entry line of Key inside the range, or -1.
     qsizetype FindKey(const TRange& Range, const QString& Key) const;
     static bool IsSectionLine(const QString& Line);
-    // Text with each line break (CR LF, CR or LF) replaced by a blank.
-    static QString OneLine(const QString& Text);
     static bool SplitEntry(const QString& Line, QString& Key, QString& Value);
 
     QString Name;

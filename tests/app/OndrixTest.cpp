@@ -3,6 +3,7 @@
 #include "lang/Lang.h"
 
 #include "helpers/TestFiles.h"
+#include "helpers/QtPrinters.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -18,11 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-QString Q(const fs::path& Path)
-{
-    return QString::fromStdString(Path.string());
-}
 
 TEST(OndrixWindowTest, IsCaptionedAndClosesCleanly)
 {

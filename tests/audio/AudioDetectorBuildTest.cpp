@@ -359,7 +359,7 @@ TEST_F(FingerprintBuilder, FileErrorsReachTheCaller)
 
     // A block size no engine uses, from a damaged setting.
     const std::string Good = Clip({{{100, 3000}}});
-    for (int32_t Count : {0, -2048, 1 << 20}) {
+    for (int32_t Count : {0, -2048, 1 << 20, 3000, 512, 16384}) {
         Detector.FFTCount = Count;
         try {
             Detector.BuildFromFile(Good, 4, 50, false, TSignalMode::Left);

@@ -10,6 +10,7 @@
 #include "audio/AudioIOStream.h"
 #include "audio/FakeWaveIn.h"
 #include "helpers/TestFiles.h"
+#include "helpers/Sequences.h"
 
 namespace {
 
@@ -64,10 +65,7 @@ struct EngineFixture : ::testing::Test {
     }
     TAudioSequence& addLevel(TSequenceKind kind, double level, int32_t duration, int32_t number)
     {
-        TAudioSequence& s = engine.Sequences.AddNew();
-        s.Kind = kind;
-        s.Level = level;
-        s.Duration = duration;
+        TAudioSequence& s = testkit::SetLevel(engine.Sequences.AddNew(), kind, level, duration);
         s.Number = number;
         return s;
     }

@@ -1,6 +1,7 @@
 // The detection targets as data: lists, reset, elapsed time and progress.
 
 #include "audio/AudioDetector.h"
+#include "helpers/Sequences.h"
 
 #include <gtest/gtest.h>
 
@@ -14,15 +15,7 @@ TDateTime At(double Ms)
     return IncMilliseconds(T0, Ms);
 }
 
-TFreqData& AddPeak(TAudioSample& Slice, int32_t Frequency, int32_t RefLevel, TFreqKind Kind = fkPresent)
-{
-    TFreqData& Peak = Slice.Peaks.AddNew();
-    Peak.Frequency = Frequency;
-    Peak.Tolerance = 50;
-    Peak.RefLevel = RefLevel;
-    Peak.Kind = Kind;
-    return Peak;
-}
+using testkit::AddPeak;
 
 // Slices without peaks: each is satisfied by any spectrum, so every Match call advances one.
 TAudioSequence& AddEmptySlices(TAudioSequence& Sequence, int Count)
@@ -118,8 +111,8 @@ TEST(AudioSequence, ResetClearsMeasuredInEveryPeakOfEverySlice)
     TAudioSequence Sequence;
     for (int I = 0; I < 3; ++I) {
         TAudioSample& Slice = Sequence.Samples.AddNew();
-        AddPeak(Slice, 1000, 0);
-        AddPeak(Slice, 2000, 1000, fkAbsent);
+        AddPeak(Slice, 1000, 50, 0, 0);
+        AddPeak(Slice, 2000, 50, 1000, 0, fkAbsent);
     }
     TSpectrumData Loud(1024, 700);
     Sequence.Match(Loud, 44100, At(0));
@@ -200,9 +193,7 @@ TEST(AudioSequence, LevelDetectorProgressAndElapsed)
     for (const TCase& C : Cases) {
         SCOPED_TRACE(C.Name);
         TAudioSequence Sequence;
-        Sequence.Kind = skSilence;
-        Sequence.Level = -40;
-        Sequence.Duration = C.Duration;
+        testkit::SetLevel(Sequence, skSilence, -40, C.Duration);
         if (C.HeldMs >= 0)
             StepLevel(Sequence, -60, -70, T0);
         EXPECT_EQ(Sequence.Elapsed(At(C.HeldMs)), C.Elapsed);

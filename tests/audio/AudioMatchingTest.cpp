@@ -4,6 +4,7 @@
 #include "audio/AudioDetector.h"
 #include "audio/AudioFFT.h"
 #include "helpers/TestFiles.h"
+#include "helpers/Sequences.h"
 
 #include <gtest/gtest.h>
 
@@ -24,17 +25,7 @@ TDateTime At(double Ms)
     return IncMilliseconds(T0, Ms);
 }
 
-TFreqData& AddPeak(TAudioSample& Slice, int32_t Frequency, int32_t Tolerance, int32_t RefLevel, int32_t Sense,
-                   TFreqKind Kind = fkPresent)
-{
-    TFreqData& Peak = Slice.Peaks.AddNew();
-    Peak.Frequency = Frequency;
-    Peak.Tolerance = Tolerance;
-    Peak.RefLevel = RefLevel;
-    Peak.Sense = Sense;
-    Peak.Kind = Kind;
-    return Peak;
-}
+using testkit::AddPeak;
 
 // ---- Band levels ----
 
@@ -468,9 +459,7 @@ void RunLevel(TAudioSequence& Sequence, const std::vector<TLevelStep>& Steps)
 TAudioSequence LevelDetector(TSequenceKind Kind, double Level, int32_t Duration)
 {
     TAudioSequence Sequence;
-    Sequence.Kind = Kind;
-    Sequence.Level = Level;
-    Sequence.Duration = Duration;
+    testkit::SetLevel(Sequence, Kind, Level, Duration);
     return Sequence;
 }
 

@@ -1,6 +1,7 @@
 #include "core/Common_Settings.h"
 
 #include "helpers/TestFiles.h"
+#include "helpers/QtPrinters.h"
 #include "lang/Lang.h"
 
 #include <QDeadlineTimer>
@@ -17,11 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-QString Q(const fs::path& Path)
-{
-    return QString::fromStdString(Path.string());
-}
 
 // A program folder with its default settings files, and a per-user data folder of its own.
 class SettingsTest : public ::testing::Test {

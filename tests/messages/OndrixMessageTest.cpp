@@ -1,6 +1,7 @@
 #include "messages/Class_OndrixMessage.h"
 
 #include "helpers/TestFiles.h"
+#include "helpers/QtPrinters.h"
 #include "lang/Lang.h"
 #include "util/TextFile.h"
 
@@ -15,11 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-QString Q(const std::string& Path)
-{
-    return QString::fromStdString(Path);
-}
 
 TDateTime At(int Year, int Month, int Day, int Hour, int Minute, int Second)
 {
@@ -86,7 +82,7 @@ TEST(OndrixMessageTest, LogLineStaysOneLineWhateverTheText)
     ResetMessageTable();
     const TOndrixMessage Message{msgInfo, QStringLiteral("Подключено\r\n03.03.18 14:05:10: НАЙДЕН - x\ny"),
                                  At(2018, 3, 3, 14, 5, 9)};
-    EXPECT_EQ(MessageLogLine(Message), QString::fromUtf8("03.03.18 14:05:09: ИНФО - Подключено  03.03.18 14:05:10: НАЙДЕН - x y"));
+    EXPECT_EQ(MessageLogLine(Message), QString::fromUtf8("03.03.18 14:05:09: ИНФО - Подключено 03.03.18 14:05:10: НАЙДЕН - x y"));
 }
 
 // A message handler with a temporary log folder and a clock the test moves.

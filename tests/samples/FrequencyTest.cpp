@@ -18,11 +18,6 @@ void PrintTo(const TFrequencyRec& Rec, std::ostream* Out)
 
 namespace {
 
-QString Q(const std::string& Path)
-{
-    return QString::fromStdString(Path);
-}
-
 TFrequencyRec Rec(const QString& ID, std::array<qint32, 5> Freq = {}, std::array<qint32, 5> Delta = {})
 {
     return TFrequencyRec{ID, Freq, Delta};

@@ -12,6 +12,7 @@
 
 #include "helpers/Broadcast.h"
 #include "helpers/TestFiles.h"
+#include "helpers/SampleLists.h"
 #include "lang/Lang.h"
 #include "samples/Class_SampleRec.h"
 
@@ -88,11 +89,7 @@ struct ScanFixture : ::testing::Test {
 
         TSampleList list;
         auto add = [&](TSampleType type, int number, const QString& description) {
-            auto rec = std::make_unique<TSampleRec>();
-            rec->Type = type;
-            rec->Number = number;
-            rec->Description = description;
-            return list.Add(std::move(rec));
+            return testkit::AddSample(list, type, number, description);
         };
         add(TSampleType::File, 0, "Jingle")->Path = QString::fromStdString(dir.file("jingle.wav"));
         TSampleRec* cue = add(TSampleType::Command, 1, "Cue");

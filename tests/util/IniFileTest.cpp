@@ -1,6 +1,7 @@
 #include "util/IniFile.h"
 
 #include "helpers/TestFiles.h"
+#include "helpers/QtPrinters.h"
 
 #include <QFileInfo>
 
@@ -9,11 +10,6 @@
 #include <filesystem>
 
 namespace {
-
-QString Q(const std::string& Path)
-{
-    return QString::fromStdString(Path);
-}
 
 // A main settings file as a user may have edited it: odd case in a section line, blanks
 // around keys and values, an entry added by hand, an empty line between sections.

@@ -1,6 +1,7 @@
 #include "util/TextFile.h"
 
 #include "helpers/TestFiles.h"
+#include "helpers/QtPrinters.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,11 +12,6 @@
 #include <filesystem>
 
 namespace {
-
-QString Q(const std::string& Path)
-{
-    return QString::fromStdString(Path);
-}
 
 TEST(TextFileTest, ReadsUtf8WithAndWithoutBom)
 {

@@ -9,13 +9,14 @@
 #include <map>
 #include <memory>
 
-#include "ScanSupport.h"
 #include "audio/AudioDetector.h"
 #include "audio/AudioIOStream.h"
+#include "core/Common_Settings.h"
 #include "core/SampleSequence.h"
 #include "lang/Lang.h"
 #include "samples/Class_Frequency.h"
 #include "samples/Class_SampleRec.h"
+#include "util/DateTime.h"
 
 namespace {
 
@@ -113,6 +114,28 @@ bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Err
         return false;
     }
     return true;
+}
+
+// "dd.mm.yyyy hh:nn:ss.zzz" of a day-based local date-time.
+QString FormatLiveTime(TDateTime Value)
+{
+    return FormatDateTime(QStringLiteral("dd.mm.yyyy hh:nn:ss.zzz"), Value);
+}
+
+// The sample list and frequency table of the data folder, found exactly as the monitor finds
+// them, with the /Data switch among SettingsArguments. False with the error text when the data
+// folder cannot be used.
+bool FindDataFiles(const QStringList& SettingsArguments, QString& SamplesFile, QString& FreqFile, QString& Error)
+{
+    try {
+        TSettings settings(TSettingsStartup{SettingsArguments, QCoreApplication::applicationFilePath(), {}});
+        SamplesFile = settings.SamplesFile;
+        FreqFile = settings.FreqFile;
+        return true;
+    } catch (const ESettingsError& e) {
+        Error = e.Text();
+        return false;
+    }
 }
 
 void PrintError(const QString& Text)

@@ -1,4 +1,4 @@
-#include "samples/KeyValueText.h"
+#include "util/KeyValueText.h"
 
 #include <QLocale>
 
@@ -28,16 +28,27 @@ int StrToIntDef(const QString& Text, int Default)
     return Ok ? Value : Default;
 }
 
-double StrToFloatDef(const QString& Text, double Default)
+bool TextToFloat(const QString& Text, double& Value)
 {
-    // The file is written with the user's separator; "." and "," also load, so a file brought
-    // from a machine with another locale reads the same.
-    QString Number = Text;
+    // Sample lists are written with the user's separator, INI files with "."; older files
+    // wrote ",". All of them load, so a file brought from a machine with another locale reads
+    // the same.
+    QString Number = Text.trimmed();
     Number.replace(QLocale().decimalPoint(), QStringLiteral("."));
     Number.replace(u',', u'.');
     bool Ok = false;
-    const double Value = Number.toDouble(&Ok);
-    return Ok && std::isfinite(Value) ? Value : Default;
+    const double Parsed = Number.toDouble(&Ok);
+    // "nan" and "inf" read as numbers, but no stored value holds them.
+    if (!Ok || !std::isfinite(Parsed))
+        return false;
+    Value = Parsed;
+    return true;
+}
+
+double StrToFloatDef(const QString& Text, double Default)
+{
+    double Value = Default;
+    return TextToFloat(Text, Value) ? Value : Default;
 }
 
 QString TrimBlanks(const QString& Text)
@@ -53,6 +64,7 @@ QString TrimBlanks(const QString& Text)
 QString OneLineValue(const QString& Value)
 {
     QString Line = Value;
+    Line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     Line.replace(u'\r', u' ');
     Line.replace(u'\n', u' ');
     return Line;

@@ -1,5 +1,6 @@
 #pragma once
-// Reading and writing the "Key=Value" lines of the sample list and frequency files.
+// Reading and writing "Key=Value" lines: the sample list, the frequency table, the INI files
+// and the program messages all read and write them this way.
 
 #include <QString>
 
@@ -14,13 +15,15 @@ bool SameKey(const QString& Key, const QString& Name);
 // one or does not fit 32 bits.
 int StrToIntDef(const QString& Text, int Default);
 
-// A finite decimal number written with ".", "," or the user's own decimal separator, or
-// Default.
+// A finite decimal number written with ".", "," or the user's own decimal separator
+// (surrounding blanks allowed); false, with Value untouched, when the text is not one.
+bool TextToFloat(const QString& Text, double& Value);
+// TextToFloat, or Default.
 double StrToFloatDef(const QString& Text, double Default);
 
 // The text without blanks and control characters (anything up to U+0020) at both ends.
 QString TrimBlanks(const QString& Text);
 
-// A value as it can stand on one line of a file: line breaks become blanks, so a value can
-// never add lines (and with them keys) of its own.
+// A value as it can stand on one line of a file: each line break (CR LF, CR or LF) becomes
+// one blank, so a value can never add lines (and with them keys or sections) of its own.
 QString OneLineValue(const QString& Value);
