@@ -2,6 +2,7 @@
 
 #include "util/DateTime.h"
 #include "util/IniFile.h"
+#include "util/KeyValueText.h"
 
 #include <cmath>
 
@@ -247,7 +248,7 @@ void TSettingsModel::ReadFrom(const TIniFile& IniFile)
             break;
         case TSettingType::Fraction: {
             double Number = 0;
-            if (TIniFile::TextToFloat(Raw, Number))
+            if (TextToFloat(Raw, Number))
                 SetFloat(Key, Number);
             break;
         }
