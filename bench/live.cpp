@@ -41,7 +41,9 @@ void BM_LiveMonitoring(benchmark::State& state)
         const std::string file = folder + "/clip" + std::to_string(i) + ".wav";
         testkit::writeWav(file, clip);
         testkit::mixAt(programme, clip, 2.0 + 5.5 * i);
-        testkit::AddSample(list, TSampleType::File, i, QString("Clip %1").arg(i + 1))->Path = QString::fromStdString(file);
+        TSampleRec* rec = testkit::AddSample(list, TSampleType::File, i, QString("Clip %1").arg(i + 1));
+        rec->Path = QString::fromStdString(file);
+        rec->Method = TDetectMethod::Spectral;
     }
     testkit::mixAt(programme, testkit::makeDtmf("159", 0.12, 0.06), 57.0);
     testkit::AddSample(list, TSampleType::Command, 10)->Command = "1,5,9";

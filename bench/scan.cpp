@@ -38,7 +38,9 @@ struct Fixture {
             const std::string file = dir.file("clip" + std::to_string(i) + ".wav");
             testkit::writeWav(file, clip);
             testkit::mixAt(broadcast, clip, std::round((20.0 + 55.0 * i) / Block) * Block);
-            testkit::AddSample(list, TSampleType::File, i, QString("Clip %1").arg(i + 1))->Path = QString::fromStdString(file);
+            TSampleRec* rec = testkit::AddSample(list, TSampleType::File, i, QString("Clip %1").arg(i + 1));
+            rec->Path = QString::fromStdString(file);
+            rec->Method = TDetectMethod::Spectral;
         }
         testkit::mixAt(broadcast, testkit::makeDtmf("159", 0.12, 0.06), 300.0);
         testkit::silence(broadcast, 570.0, 5.0);

@@ -162,6 +162,9 @@ void TAudioSequence::Reset()
     FPrevious = -1;
     FCurrentMissed = false;
     FPlacedEarly = false;
+    FLandmarkDue = false;
+    FLandmarkProgress = 0;
+    ++FResets;
     for (TAudioSample& Sample : Samples)
         Sample.Reset();
 }
@@ -173,6 +176,7 @@ int32_t TAudioSequence::Elapsed(TDateTime Now) const
         return Samples.Empty() ? 0 : Samples[0].Elapsed(Now);
     case skSilence:
     case skSignal:
+    case skLandmark:
         return FStartTime == 0 ? 0 : TruncToInt32(MillisecondsBetween(FStartTime, Now));
     }
     return 0;
@@ -202,6 +206,8 @@ int32_t TAudioSequence::Progress(TDateTime Now) const
         Percent = Held * 100.0 / Duration;
         break;
     }
+    case skLandmark:
+        return FFound ? 100 : std::clamp(FLandmarkProgress, 0, 100);
     default:
         return 0;
     }
@@ -305,6 +311,11 @@ bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input)
     case skSilence:
     case skSignal:
         StepLevel(Sequence, Input.LeftVolumedB, Input.RightVolumedB, Input.Now);
+        break;
+    case skLandmark:
+        // The engine's landmark matcher has seen this block already.
+        Sequence.FFound = Sequence.FLandmarkDue;
+        Sequence.FLandmarkDue = false;
         break;
     default:
         return false;

@@ -47,7 +47,14 @@ enum TSequenceKind : uint8_t {
     skSpectral = 0,
     skSilence = 1,
     skSignal = 2,
+    // A clip recognised by its landmarks (audio/AudioLandmarks.h): the engine's landmark
+    // matcher marks the block in which it ends, and the step reports it.
+    skLandmark = 3,
 };
+
+struct TLandmarkPrint;
+class TLandmarkMatcher;
+struct TStepInput;
 
 // A list that owns its items. Items keep their address for their whole life in the list,
 // so pointers to them stay valid while others are added.
@@ -245,6 +252,8 @@ public:
     double Level = 0;
     // The sample the sequence was built for; carried for the engine's user, never interpreted.
     int32_t Number = 0;
+    // Landmark clips: the fingerprint the engine's landmark matcher watches for.
+    std::shared_ptr<const TLandmarkPrint> Landmarks;
 
     // Level detectors: when the condition began to hold without a break; 0 when it does not hold.
     TDateTime StartTime() const { return FStartTime; }
@@ -252,10 +261,12 @@ public:
     // StartTime 0, not found, no Current or Previous, and Reset of every slice.
     void Reset();
     // ms: spectral, the time since the first slice of the current attempt matched; level
-    // detectors, the time since StartTime (truncated); 0 when not started or of another kind.
+    // detectors, the time since StartTime (truncated); landmark clips, the time since the
+    // start of the occurrence most agreed on; 0 when not started or of another kind.
     int32_t Elapsed(TDateTime Now) const;
     // Percent, 0..100: spectral, the share of slices matched; level detectors, the share of
-    // Duration held (100 as soon as the condition holds when Duration is 0).
+    // Duration held (100 as soon as the condition holds when Duration is 0); landmark clips,
+    // the votes of the occurrence most agreed on against those needed (100 once found).
     int32_t Progress(TDateTime Now) const;
 
     // One step of a spectral sequence against the spectrum of its Channel: tries at most
@@ -269,6 +280,8 @@ public:
     friend void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolumedB, TDateTime Now);
 
 private:
+    friend class TLandmarkMatcher;
+    friend bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input);
     // Previous = Current, and Current moves on or the sequence is found.
     void Advance();
 
@@ -280,6 +293,11 @@ private:
     // The slice matched last was placed on the block before its due one.
     bool FPlacedEarly = false;
     TDateTime FStartTime = 0;
+    // Landmark clips: the matcher found the clip ending in this block; its progress; and a
+    // count of resets, by which the matcher sees that it must forget its votes.
+    bool FLandmarkDue = false;
+    int32_t FLandmarkProgress = 0;
+    uint32_t FResets = 0;
 };
 
 using TAudioSequenceList = TOwningList<TAudioSequence>;
@@ -346,6 +364,8 @@ public:
     TAudioFFT LiveFFT;
     // Analyser used by the fingerprint builder.
     TAudioFFT FileFFT;
+    // Watches the landmark sequences; fed every block before the sequences are stepped.
+    TLandmarkMatcher& Landmarks() { return *FLandmarks; }
     // Input device number; -1 selects the system's default input.
     int32_t DeviceIndex = 0;
     // Frames per analysis block, a power of two from 1024 to 8192.
@@ -359,6 +379,14 @@ public:
     // and EFingerprintError (audio/AudioDetectorBuild.h) when no slice carries a presence peak.
     std::unique_ptr<TAudioSequence> BuildFromFile(const std::string& FileName, int32_t MaxPeaks, int32_t Sense,
                                                   bool UseAbsence, TSignalMode Channel);
+    // Landmark fingerprint of an audio clip, analysed with FileFFT at the current FrameRate
+    // and FFTCount: a new sequence of Kind skLandmark on Channel whose threshold follows
+    // Sense (percent, 50 neutral). Raises EAudioReadError when the file cannot be read, and
+    // EFingerprintError when the clip is shorter than one block, at another rate, or has too
+    // few landmarks ever to be told from chance (silence). A weak but usable clip is built;
+    // LandmarkStrength says how weak.
+    std::unique_ptr<TAudioSequence> BuildLandmarksFromFile(const std::string& FileName, int32_t Sense,
+                                                           TSignalMode Channel);
 
     TSequenceEvent OnSequenceFound;
     TBufferEvent OnBufferFilled;
@@ -423,6 +451,7 @@ private:
     void RetryCapture();
 
     TMainThreadQueue& Queue;
+    std::unique_ptr<TLandmarkMatcher> FLandmarks;
     std::unique_ptr<TAudioIn> Capture;
     bool FActive = false;
     bool DeviceNamesRead = false;

@@ -4,6 +4,7 @@
 
 #include "audio/AudioDetectorBuild.h"
 
+#include "audio/AudioLandmarks.h"
 #include "audio/cbAudioFileRead.h"
 
 #include <algorithm>
@@ -166,5 +167,51 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string&
     const TFingerprintStrength Strength = FingerprintStrength(*Sequence);
     if (Strength.Slices > 0 && Strength.SlicesWithPeaks == 0)
         throw EFingerprintError("ErrorInSample");
+    return Sequence;
+}
+
+std::unique_ptr<TAudioSequence> TAudioDetector::BuildLandmarksFromFile(const std::string& FileName, int32_t Sense,
+                                                                       TSignalMode Channel)
+{
+    if (!ValidFFTCount(FFTCount))
+        CheckResult(AudioReadCode::InvalidBufferSize);
+    TcbAudioFileReader Reader;
+    Reader.Open(FileName);
+    // A clip at another rate would never be found: it is refused, not watched in vain.
+    if (Reader.Format().SamplesPerSec != static_cast<uint32_t>(FrameRate))
+        throw EFingerprintError("ErrorInSample");
+    Reader.SetPosition(0);
+
+    // The whole clip as 16-bit stereo, read a block at a time.
+    const int32_t Channels = Reader.Format().Channels;
+    const auto Frames = size_t(FFTCount);
+    const auto BlockBytes = static_cast<int32_t>(FFTCount * int32_t(Reader.Format().BlockAlign));
+    std::vector<int16_t> Source(size_t(BlockBytes) / 2);
+    std::vector<int16_t> Stereo, Clip;
+    for (;;) {
+        const int32_t Got = Reader.Read(Source.data(), BlockBytes);
+        const size_t GotFrames = Got > 0 ? size_t(Got) / size_t(Reader.Format().BlockAlign) : 0;
+        if (GotFrames == 0)
+            break;
+        if (Channels == 2) {
+            Clip.insert(Clip.end(), Source.begin(), Source.begin() + std::ptrdiff_t(2 * GotFrames));
+        } else {
+            ToStereo(Source, Channels, GotFrames, Stereo);
+            Clip.insert(Clip.end(), Stereo.begin(), Stereo.end());
+        }
+        if (GotFrames < Frames)
+            break;
+    }
+
+    auto Print = BuildLandmarkPrint(FileFFT, Clip.data(), Clip.size() / 2, Channel, FFTCount, FrameRate);
+    Print->SetSense(Sense);
+    // A clip that chance could match as well as its own sound (silence, a clip shorter than
+    // a block) is refused; it would otherwise be found anywhere or never.
+    if (Print->PerPhase() < Print->MinVotes)
+        throw EFingerprintError("ErrorInSample");
+    auto Sequence = std::make_unique<TAudioSequence>();
+    Sequence->Kind = skLandmark;
+    Sequence->Channel = Channel;
+    Sequence->Landmarks = std::move(Print);
     return Sequence;
 }

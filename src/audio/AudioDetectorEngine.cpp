@@ -2,12 +2,13 @@
 // and the recovery of a vanished capture.
 
 #include "audio/AudioDetector.h"
+#include "audio/AudioLandmarks.h"
 
 #include <cmath>
 #include <cstring>
 
 TAudioDetector::TAudioDetector(TMainThreadQueue& AQueue)
-    : Queue(AQueue), Self(std::make_shared<TAudioDetector*>(this))
+    : Queue(AQueue), FLandmarks(std::make_unique<TLandmarkMatcher>()), Self(std::make_shared<TAudioDetector*>(this))
 {
     ResetVolumes();
 }
@@ -119,6 +120,7 @@ bool TAudioDetector::OpenCapture()
     Capture->SetBufferSize(uint16_t((FFTCount % 65536) * 2));
     Capture->SetFrameRate(FrameRate);
     PreviousBuffer.clear();
+    FLandmarks->ResetStream();
     FStreamStart = LocalNow();
     FStreamFrames = 0;
     if (Capture->Start())
@@ -176,6 +178,7 @@ void TAudioDetector::ProcessBuffer(const uint8_t* Data, uint16_t Size)
         input.LeftVolumedB = FLeftVolumedB;
         input.RightVolumedB = FRightVolumedB;
         input.Now = StreamTime();
+        FLandmarks->Process(LiveFFT, Sequences, input.Now);
         // The count is taken once: a handler must not change the list while it runs.
         const int32_t count = Sequences.Count();
         for (int32_t i = 0; i < count; ++i) {

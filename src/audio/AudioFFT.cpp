@@ -9,6 +9,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 int32_t FreqOf(int32_t Bin, int32_t Len, int32_t FrameRate)
 {
@@ -101,6 +102,8 @@ struct TAudioFFT::TTransform {
     fftw_plan Plan;
     double* In;
     fftw_complex* Out;
+    // The Hann window of N points, made on first use.
+    std::vector<double> Window;
 };
 
 TAudioFFT::TAudioFFT() = default;
@@ -168,21 +171,39 @@ TSpectrumData TAudioFFT::ComputeSpectrum(const TWaveData& Wave)
     return Spectrum;
 }
 
-void TAudioFFT::ComputeSpectrum(const TWaveData& Wave, TSpectrumData& Spectrum)
+const void* TAudioFFT::Transform(const TWaveData& Wave, bool Windowed)
 {
     const size_t N = Wave.size();
-    const size_t Half = N / 2;
-    Spectrum.resize(Half);
-    if (Half == 0 || N > size_t(std::numeric_limits<int>::max()))
-        return;
-
+    if (N / 2 == 0 || N > size_t(std::numeric_limits<int>::max()))
+        return nullptr;
     if (!FTransform || size_t(FTransform->N) != N)
         FTransform = std::make_unique<TTransform>(static_cast<int>(N));
     double* In = FTransform->In;
-    fftw_complex* Out = FTransform->Out;
-    for (size_t I = 0; I < N; ++I)
-        In[I] = Wave[I];
-    fftw_execute_dft_r2c(FTransform->Plan, In, Out);
+    if (Windowed) {
+        std::vector<double>& Window = FTransform->Window;
+        if (Window.size() != N) {
+            Window.resize(N);
+            const double Step = 2.0 * std::acos(-1.0) / static_cast<double>(N);
+            for (size_t I = 0; I < N; ++I)
+                Window[I] = 0.5 - 0.5 * std::cos(Step * static_cast<double>(I));
+        }
+        for (size_t I = 0; I < N; ++I)
+            In[I] = Wave[I] * Window[I];
+    } else {
+        for (size_t I = 0; I < N; ++I)
+            In[I] = Wave[I];
+    }
+    fftw_execute_dft_r2c(FTransform->Plan, In, FTransform->Out);
+    return FTransform->Out;
+}
+
+void TAudioFFT::ComputeSpectrum(const TWaveData& Wave, TSpectrumData& Spectrum)
+{
+    const size_t Half = Wave.size() / 2;
+    Spectrum.resize(Half);
+    const auto* Out = static_cast<const fftw_complex*>(Transform(Wave, false));
+    if (Out == nullptr)
+        return;
 
     // A magnitude is at most twice the largest sample; the cap only matters for a caller's
     // own signal beyond the 16-bit range. For the power-of-two sizes the engine uses,
@@ -197,6 +218,19 @@ void TAudioFFT::ComputeSpectrum(const TWaveData& Wave, TSpectrumData& Spectrum)
         for (size_t K = 0; K < Half; ++K)
             Spectrum[K] = static_cast<int32_t>(std::min(std::sqrt(Out[K][0] * Out[K][0] + Out[K][1] * Out[K][1]) / Divisor, Cap));
     }
+}
+
+void TAudioFFT::ComputeWindowedSpectrum(const TWaveData& Wave, std::vector<float>& Spectrum)
+{
+    const size_t Half = Wave.size() / 2;
+    Spectrum.resize(Half);
+    const auto* Out = static_cast<const fftw_complex*>(Transform(Wave, true));
+    if (Out == nullptr)
+        return;
+    // The window halves a sinusoid's peak, so the scale is 1 / (N / 4).
+    const double Scale = 2.0 / static_cast<double>(Half);
+    for (size_t K = 0; K < Half; ++K)
+        Spectrum[K] = static_cast<float>(std::sqrt(Out[K][0] * Out[K][0] + Out[K][1] * Out[K][1]) * Scale);
 }
 
 const TSpectrumData& TAudioFFT::SpectrumOf(TSignalMode Mode) const

@@ -122,6 +122,11 @@ public:
     TSpectrumData ComputeSpectrum(const TWaveData& Wave);
     // The same into an existing array, reusing its storage.
     void ComputeSpectrum(const TWaveData& Wave, TSpectrumData& Spectrum);
+    // Magnitude spectrum of one signal through a Hann window, unrounded: N div 2 bins, scaled
+    // so that a steady sinusoid of amplitude A on a bin centre reads about A. The window keeps
+    // a loud sound's leakage off the bins around it, so quiet parts of a spectrum show their
+    // own peaks (the landmark fingerprint picks its peaks here).
+    void ComputeWindowedSpectrum(const TWaveData& Wave, std::vector<float>& Spectrum);
 
     // Largest absolute sample of each input channel in the last block, 0..32768.
     int32_t LeftPeak() const { return FLeftPeak; }
@@ -144,6 +149,9 @@ public:
 private:
     struct TTransform;  // FFTW plan and its aligned work arrays for one size
     static constexpr size_t Index(TSignalMode Mode) { return static_cast<size_t>(Mode); }
+    // Forward transform of Wave, Hann-windowed or not, into the work array it returns (the
+    // N div 2 + 1 complex bins); nullptr for a wave too short or too long to transform.
+    const void* Transform(const TWaveData& Wave, bool Windowed);
 
     int32_t FRightPeak = 0;
     int32_t FLeftPeak = 0;

@@ -4,6 +4,7 @@
 
 #include "audio/AudioDetector.h"
 #include "audio/AudioDetectorBuild.h"
+#include "audio/AudioLandmarks.h"
 #include "lang/Lang.h"
 #include "samples/Class_SampleRec.h"
 
@@ -26,8 +27,11 @@ TAudioSequence* BuildSampleSequence(TAudioDetector& Engine, const TSampleRec& Sa
     auto sequence = std::make_unique<TAudioSequence>();
     switch (Sample.Type) {
     case TSampleType::File:
-        sequence = Engine.BuildFromFile(Sample.Path.toStdString(), Sample.Precision + 2, Sample.Sense,
-                                        Sample.UseLowFreq, Sample.SignalMode);
+        if (Sample.Method == TDetectMethod::Spectral)
+            sequence = Engine.BuildFromFile(Sample.Path.toStdString(), Sample.Precision + 2, Sample.Sense,
+                                            Sample.UseLowFreq, Sample.SignalMode);
+        else
+            sequence = Engine.BuildLandmarksFromFile(Sample.Path.toStdString(), Sample.Sense, Sample.SignalMode);
         break;
     case TSampleType::Silence:
     case TSampleType::Signal:
@@ -54,4 +58,21 @@ QString SampleSequenceErrorText(const std::exception& Error)
     if (const auto* refused = dynamic_cast<const EFingerprintError*>(&Error))
         return GetMessageText(QString::fromUtf8(refused->MessageKey()));
     return QString::fromUtf8(Error.what());
+}
+
+int SampleSequenceStrength(const TAudioSequence& Sequence)
+{
+    if (Sequence.Kind != skLandmark || !Sequence.Landmarks)
+        return -1;
+    return LandmarkStrength(*Sequence.Landmarks).Percent;
+}
+
+QString SampleSequenceWarningText(const TSampleRec& Sample, const TAudioSequence& Sequence)
+{
+    if (Sequence.Kind != skLandmark || !Sequence.Landmarks)
+        return {};
+    const TLandmarkStrength Strength = LandmarkStrength(*Sequence.Landmarks);
+    if (!Strength.Weak())
+        return {};
+    return FormatMessageText("WeakSample", {Sample.Number + 1, Sample.Description, Strength.Percent});
 }

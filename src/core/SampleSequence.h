@@ -15,8 +15,9 @@ class TSampleRec;
 
 // Builds the sequence of Sample by its type, appends it to Engine.Sequences and returns it
 // (owned by the engine):
-//  - File: the clip's fingerprint (BuildFromFile with MaxPeaks = Precision + 2, Sense,
-//    UseLowFreq, SignalMode);
+//  - File: by the sample's Method, the clip's landmarks (BuildLandmarksFromFile with Sense and
+//    SignalMode) or its spectral fingerprint (BuildFromFile with MaxPeaks = Precision + 2,
+//    Sense, UseLowFreq, SignalMode);
 //  - Silence, Signal: a level detector, Duration = Trunc(SignalTime * 1000) ms, Level =
 //    SignaldB;
 //  - Command: the command's tones from Table (BuildCommandSequence) on SignalMode;
@@ -29,6 +30,13 @@ TAudioSequence* BuildSampleSequence(TAudioDetector& Engine, const TSampleRec& Sa
 // The text to show the operator for a failure of BuildSampleSequence: a refused fingerprint
 // carries a message key and is shown in the current language; other errors carry their text.
 QString SampleSequenceErrorText(const std::exception& Error);
+
+// How reliably the clip of a built sequence can be recognised, 0..100; -1 for a sequence
+// that is not a landmark clip. The sample dialog shows it.
+int SampleSequenceStrength(const TAudioSequence& Sequence);
+// The warning the operator reads when a sample's clip is weak (message "WeakSample", naming
+// the sample and its strength); empty when it is not. The clip is watched all the same.
+QString SampleSequenceWarningText(const TSampleRec& Sample, const TAudioSequence& Sequence);
 
 // A sequence that cannot be built for a reason of the sample itself (a command that cannot be
 // dialled).

@@ -82,6 +82,7 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"CaptureLost", u"Потерян захват звука с устройства \"%s\". %s"},
     {u"CaptureRestored", u"Захват звука с устройства \"%s\" восстановлен."},
     {u"FileExecuteError", u"Не удалось запустить \"%s\". %s"},
+    {u"WeakSample", u"Образец № %d \"%s\" слабо различим (сила %d%%): под другим звуком он может быть пропущен."},
     {u"Yes", u"Да"},
     {u"No", u"Нет"},
     {u"Cancel", u"Отмена"},

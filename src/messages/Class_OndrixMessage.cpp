@@ -68,12 +68,12 @@ QString MessageLogLine(const TOndrixMessage& Message)
         + OneLineValue(Message.Text);
 }
 
-bool TOndrixMessages::AddMessage(TOndrixMessageType MsgType, const QString& Text, QString* Error)
+bool TOndrixMessages::AddMessage(TOndrixMessageType MsgType, const QString& Text, QString* Error, bool MayMail)
 {
-    return ProcessMessage(TOndrixMessage{MsgType, Text, Clock()}, Error);
+    return ProcessMessage(TOndrixMessage{MsgType, Text, Clock()}, Error, MayMail);
 }
 
-bool TOndrixMessages::ProcessMessage(const TOndrixMessage& Message, QString* Error)
+bool TOndrixMessages::ProcessMessage(const TOndrixMessage& Message, QString* Error, bool MayMail)
 {
     const QString Line = MessageLogLine(Message);
 
@@ -90,7 +90,7 @@ bool TOndrixMessages::ProcessMessage(const TOndrixMessage& Message, QString* Err
         FMessages.Delete(FMessages.Count() - 1);
     RowCountChanged();
 
-    if (MailSelected(Message.MsgType) && OnSendMail)
+    if (MayMail && MailSelected(Message.MsgType) && OnSendMail)
         OnSendMail(Line);
     return true;
 }

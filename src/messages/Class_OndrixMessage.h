@@ -108,11 +108,13 @@ public:
 
     // Creates a message of this type and text, stamped with the clock, and processes it.
     // False, with the log file's error, when the line could not be written (see ProcessMessage).
-    bool AddMessage(TOndrixMessageType MsgType, const QString& Text, QString* Error = nullptr);
+    // MayMail false keeps the message out of the mail whatever the filter says: the mailer's
+    // own failures are logged and listed, but never mailed.
+    bool AddMessage(TOndrixMessageType MsgType, const QString& Text, QString* Error = nullptr, bool MayMail = true);
     // Writes, lists and mails one message. When logging is on and the log file cannot be
     // written, returns false with the error: the message is then neither listed nor mailed and
     // its line stays pending, to be written ahead of later lines by the next successful write.
-    bool ProcessMessage(const TOndrixMessage& Message, QString* Error = nullptr);
+    bool ProcessMessage(const TOndrixMessage& Message, QString* Error = nullptr, bool MayMail = true);
 
     // Full name of today's log file: LogFolder + "yyyy/<month name>/dd-mm-yy.log".
     QString GetLogFileName() const;

@@ -63,6 +63,7 @@ TEST_F(SampleSequenceFixture, ClipBecomesItsFingerprintOnItsChannel)
     clip.appendTones(1.0, {2000.0, 5000.0});
     testkit::writeWav(dir.file("clip.wav"), clip);
     TSampleRec s = sample(TSampleType::File, 2);
+    s.Method = TDetectMethod::Spectral;
     s.Path = QString::fromStdString(dir.file("clip.wav"));
     s.SignalMode = TSignalMode::Right;
     TAudioSequence* seq = BuildSampleSequence(engine, s, table);
@@ -95,10 +96,12 @@ TEST_F(SampleSequenceFixture, FailuresLeaveTheEngineUntouched)
     testkit::writeWav(dir.file("silent.wav"), silent);
 
     TSampleRec missing = sample(TSampleType::File, 1);
+    missing.Method = TDetectMethod::Spectral;
     missing.Path = QString::fromStdString(dir.file("missing.wav"));
     EXPECT_THROW(BuildSampleSequence(engine, missing, table), EAudioReadError);
 
     TSampleRec quiet = sample(TSampleType::File, 2);
+    quiet.Method = TDetectMethod::Spectral;
     quiet.Path = QString::fromStdString(dir.file("silent.wav"));
     try {
         BuildSampleSequence(engine, quiet, table);
@@ -118,4 +121,82 @@ TEST_F(SampleSequenceFixture, FailuresLeaveTheEngineUntouched)
     EXPECT_EQ(BuildSampleSequence(engine, unknown, table), nullptr);
 
     EXPECT_EQ(engine.Sequences.Count(), 1);
+}
+
+TEST_F(SampleSequenceFixture, ClipIsBuiltByItsMethod)
+{
+    // Notes that change every 0.1 s: a clip both methods can recognise.
+    testkit::Pcm clip;
+    for (int i = 0; i < 15; ++i)
+        clip.appendTones(0.1, {2000.0 + 300 * (i % 7), 5000.0 + 200 * (i % 5)});
+    testkit::writeWav(dir.file("clip.wav"), clip);
+    testkit::Pcm silent;
+    silent.appendSilence(1.0);
+    testkit::writeWav(dir.file("silent.wav"), silent);
+    struct Case {
+        TDetectMethod method;
+        TSequenceKind kind;
+    };
+    for (const Case& c : {Case{TDetectMethod::Robust, skLandmark}, Case{TDetectMethod::Spectral, skSpectral}}) {
+        SCOPED_TRACE(int(c.method));
+        TSampleRec s = sample(TSampleType::File, 3, true);
+        s.Method = c.method;
+        s.Path = QString::fromStdString(dir.file("clip.wav"));
+        s.SignalMode = TSignalMode::Add;
+        TAudioSequence* seq = BuildSampleSequence(engine, s, table);
+        ASSERT_NE(seq, nullptr);
+        EXPECT_EQ(seq->Kind, c.kind);
+        EXPECT_EQ(seq->Channel, TSignalMode::Add);
+        EXPECT_EQ(seq->Number, 3);
+        EXPECT_TRUE(seq->Hold);
+        // Landmark clips carry a fingerprint and no slices; spectral ones one slice per block.
+        EXPECT_EQ(seq->Landmarks != nullptr, c.kind == skLandmark);
+        EXPECT_EQ(seq->Samples.Count(), c.kind == skLandmark ? 0 : 32);
+        // Either way a silent clip is refused with the same message.
+        s.Path = QString::fromStdString(dir.file("silent.wav"));
+        EXPECT_THROW(BuildSampleSequence(engine, s, table), EFingerprintError);
+    }
+    EXPECT_EQ(engine.Sequences.Count(), 2);
+}
+
+TEST_F(SampleSequenceFixture, WeakClipIsWatchedWithAWarningNamingIt)
+{
+    // A few short chords in a long quiet clip: recognisable, but weakly.
+    testkit::Pcm weak;
+    weak.appendSilence(0.3);
+    for (int i = 0; i < 4; ++i)
+        weak.appendTones(0.1, {1500.0 + 400 * i, 3100.0 - 300 * i, 5200.0 + 500 * i}, 0.2);
+    weak.appendSilence(1.5);
+    testkit::writeWav(dir.file("weak.wav"), weak);
+    testkit::Pcm busy;
+    for (int i = 0; i < 30; ++i)
+        busy.appendTones(0.1, {1000.0 + 370 * (i % 11), 4000.0 + 290 * (i % 7)});
+    testkit::writeWav(dir.file("busy.wav"), busy);
+    struct Case {
+        const char* file;
+        TDetectMethod method;
+        bool warned;
+    };
+    for (const Case& c : {Case{"weak.wav", TDetectMethod::Robust, true}, Case{"busy.wav", TDetectMethod::Robust, false},
+                          Case{"busy.wav", TDetectMethod::Spectral, false}}) {
+        SCOPED_TRACE(c.file);
+        TSampleRec s = sample(TSampleType::File, 6);
+        s.Description = QStringLiteral("Позывной");
+        s.Method = c.method;
+        s.Path = QString::fromStdString(dir.file(c.file));
+        TAudioSequence* seq = BuildSampleSequence(engine, s, table);
+        ASSERT_NE(seq, nullptr);
+        const int strength = SampleSequenceStrength(*seq);
+        const QString warning = SampleSequenceWarningText(s, *seq);
+        if (c.method == TDetectMethod::Spectral) {
+            EXPECT_EQ(strength, -1);
+        } else {
+            EXPECT_GE(strength, 0);
+            EXPECT_LE(strength, 100);
+        }
+        EXPECT_EQ(!warning.isEmpty(), c.warned) << warning.toStdString();
+        if (c.warned) {
+            EXPECT_EQ(warning, FormatMessageText("WeakSample", {7, s.Description, strength}));
+        }
+    }
 }

@@ -27,4 +27,20 @@ void silence(Pcm& pcm, double start, double seconds);
 // Mixes `part` into `pcm` starting at `start` seconds.
 void mixAt(Pcm& pcm, const Pcm& part, double start);
 
+// One note of a phrase: pitch and length.
+struct Note {
+    double hz;
+    double seconds;
+};
+// A phrase of `count` notes of `noteSeconds` each, drawn from two octaves of a major scale
+// above 220 Hz; different seeds give different phrases of the same instrument.
+std::vector<Note> makePhrase(unsigned seed, int count, double noteSeconds);
+// Plays a phrase on a plucked instrument (six harmonics, quick attack, decaying), at
+// `pitch` times its pitches and `tempo` times its speed (0.92: slower, every note longer).
+Pcm playPhrase(const std::vector<Note>& phrase, double amplitude = 0.3, double pitch = 1.0, double tempo = 1.0);
+// Pink noise (equal energy per octave) of about `amplitude` RMS as a fraction of full scale.
+Pcm makePinkNoise(double seconds, double amplitude, unsigned seed = 1);
+// Changes the level of every sample by `dB`, clipping at full scale.
+void gain(Pcm& pcm, double dB);
+
 }  // namespace testkit

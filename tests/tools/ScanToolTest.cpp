@@ -91,11 +91,15 @@ struct ScanFixture : ::testing::Test {
         auto add = [&](TSampleType type, int number, const QString& description) {
             return testkit::AddSample(list, type, number, description);
         };
-        add(TSampleType::File, 0, "Jingle")->Path = QString::fromStdString(dir.file("jingle.wav"));
+        TSampleRec* jingle = add(TSampleType::File, 0, "Jingle");
+        jingle->Path = QString::fromStdString(dir.file("jingle.wav"));
+        jingle->Method = TDetectMethod::Spectral;
         TSampleRec* cue = add(TSampleType::Command, 1, "Cue");
         cue->Command = "1,5,9";
         cue->CommandSpeed = 5;
-        add(TSampleType::File, 2, "Lost jingle")->Path = QString::fromStdString(dir.file("missing.wav"));
+        TSampleRec* lost = add(TSampleType::File, 2, "Lost jingle");
+        lost->Path = QString::fromStdString(dir.file("missing.wav"));
+        lost->Method = TDetectMethod::Spectral;
         TSampleRec* air = add(TSampleType::Silence, 4, "Dead air");
         air->SignalTime = 2.0;
         air->SignaldB = -50;

@@ -47,6 +47,10 @@ const char* const HelpText =
     "  --device N      the capture device for --live\n"
     "  --help          show this text\n"
     "\n"
+    "Each clip is recognised by the method stored with its sample (Method=Robust, the default:\n"
+    "landmarks that hold at any level and through codecs; Method=Spectral: spectral peaks\n"
+    "against fixed levels). A clip too weak to be recognised reliably is named on standard\n"
+    "error (\"WeakSample\") and still watched.\n"
     "A sample whose sequence cannot be built is reported on standard error (\"WrongSampleInd\")\n"
     "and the scan goes on without it. An AUDIO file that cannot be read, or whose sample rate\n"
     "is not the engine's 44100 Hz, is reported on standard error and the exit code is 1; the\n"
@@ -188,8 +192,11 @@ public:
         for (int i = 0; i < Samples.Count(); ++i) {
             const TSampleRec* sample = Samples[i];
             try {
-                if (TAudioSequence* sequence = BuildSampleSequence(Engine, *sample, Table))
+                if (TAudioSequence* sequence = BuildSampleSequence(Engine, *sample, Table)) {
                     SampleOf[sequence] = sample;
+                    if (const QString warning = SampleSequenceWarningText(*sample, *sequence); !warning.isEmpty())
+                        PrintError(warning);
+                }
             } catch (const std::exception& e) {
                 PrintError(FormatMessageText("WrongSampleInd", {sample->Number + 1, sample->Path}) + ": "
                            + SampleSequenceErrorText(e));

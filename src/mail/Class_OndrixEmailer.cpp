@@ -1,0 +1,242 @@
+#include "mail/Class_OndrixEmailer.h"
+
+#include "lang/Lang.h"
+#include "mail/SMTPMailer.h"
+#include "util/BusyCursor.h"
+
+#include <QMetaObject>
+
+#include <exception>
+
+QString SMTPPortForTLS(bool UseTLS)
+{
+    return UseTLS ? QStringLiteral("465") : QStringLiteral("25");
+}
+
+void TOndrixEmailer::SubjectAndBody(const TEmailSettings& Settings, const QString& Text, QString& Subject,
+                                    QString& Body)
+{
+    if (Settings.MsgSubjectCheck) {
+        Subject = Text;
+        Body.clear();
+    } else {
+        Subject = Settings.Subject;
+        Body = Text;
+    }
+}
+
+void TOndrixEmailer::Execute(const TEmailSettings& Settings, const std::atomic<bool>* Abort)
+{
+    try {
+        QString Subject;
+        QString Body;
+        SubjectAndBody(Settings, MailText, Subject, Body);
+        TSMTPMailer Mailer;
+        Mailer.UseTLS = Settings.UseTLS;
+        Mailer.CAFile = Settings.CAFile;
+        Mailer.Abort = Abort;
+        Mailer.SendMail(Settings.Host, Settings.Port, Settings.User, Settings.Password, Settings.FromAddress,
+                        Settings.ToAddresses, Subject, Body);
+        Success = Mailer.Success;
+        ErrorText = Mailer.ErrorText;
+        Permanent = Mailer.Permanent;
+    } catch (const std::exception& Error) {
+        Success = false;
+        ErrorText = QString::fromLocal8Bit(Error.what());
+        Permanent = false;
+    }
+}
+
+QString TOndrixEmailer::ResultCaption() const
+{
+    return GetMessageText(Success ? QStringLiteral("Information") : QStringLiteral("Error"));
+}
+
+QString TOndrixEmailer::ResultText() const
+{
+    return Success ? FormatMessageText(QStringLiteral("EmailMessageSent"), {MailText})
+                   : FormatMessageText(QStringLiteral("EmailMessageError"), {ErrorText});
+}
+
+TOndrixMailQueue::TOndrixMailQueue()
+{
+    FThread = std::thread([this] { SendingThread(); });
+}
+
+TOndrixMailQueue::~TOndrixMailQueue()
+{
+    {
+        std::lock_guard Lock(FLock);
+        FStop = true;
+    }
+    FWake.notify_all();
+    FThread.join();
+    std::list<std::thread> Tests;
+    {
+        // Joined outside the lock: a test thread takes it once more on its way out.
+        std::lock_guard Lock(FTestLock);
+        Tests.swap(FTestThreads);
+    }
+    for (std::thread& Test : Tests)
+        Test.join();
+}
+
+void TOndrixMailQueue::Post(std::function<void()> F)
+{
+    QMetaObject::invokeMethod(&FOwner, std::move(F), Qt::QueuedConnection);
+}
+
+void TOndrixMailQueue::SetSettings(const TEmailSettings& Settings)
+{
+    {
+        std::lock_guard Lock(FLock);
+        FSettings = Settings;
+        ++FSettingsVersion;
+    }
+    FWake.notify_all();
+}
+
+TEmailSettings TOndrixMailQueue::Settings() const
+{
+    std::lock_guard Lock(FLock);
+    return FSettings;
+}
+
+void TOndrixMailQueue::SendMessageMail(const QString& Line)
+{
+    bool FirstDrop = false;
+    {
+        std::lock_guard Lock(FLock);
+        FQueue.push_back(TWaitingMail{Line, 0});
+        while (FQueue.size() > size_t(std::max(MaxWaiting, 1))) {
+            // The oldest go first; the one on the wire right now is left to finish.
+            FQueue.erase(FSending ? FQueue.begin() + 1 : FQueue.begin());
+            ++FDropped;
+            if (FDroppedUnreported++ == 0)
+                FirstDrop = true;
+        }
+    }
+    FWake.notify_all();
+    if (FirstDrop)
+        Post([this] { ReportDropped(); });
+}
+
+int TOndrixMailQueue::Waiting() const
+{
+    std::lock_guard Lock(FLock);
+    return int(FQueue.size());
+}
+
+qint64 TOndrixMailQueue::DroppedCount() const
+{
+    std::lock_guard Lock(FLock);
+    return FDropped;
+}
+
+void TOndrixMailQueue::ReportDropped()
+{
+    // Runs on the owner's thread after whatever dropped the mails is done, so a burst that
+    // overflows the queue gives one report with the count, not one per mail.
+    qint64 Count = 0;
+    {
+        std::lock_guard Lock(FLock);
+        Count = FDroppedUnreported;
+        FDroppedUnreported = 0;
+    }
+    if (Count > 0 && OnFailure)
+        OnFailure(GetMessageText(QStringLiteral("EmailError"))
+                  + QStringLiteral(": %1 waiting mails dropped, the queue holds at most %2").arg(Count).arg(MaxWaiting));
+}
+
+void TOndrixMailQueue::SendingThread()
+{
+    std::unique_lock Lock(FLock);
+    while (!FStop) {
+        if (FQueue.empty()) {
+            FWake.wait(Lock, [this] { return FStop || !FQueue.empty(); });
+            continue;
+        }
+
+        const TEmailSettings Settings = FSettings;
+        const quint64 SettingsVersion = FSettingsVersion;
+        TOndrixEmailer Mail;
+        Mail.MailText = FQueue.front().Text;
+        FSending = true;
+        Lock.unlock();
+        Mail.Execute(Settings, &FStop);
+        Lock.lock();
+        FSending = false;
+        if (FStop)
+            break;
+
+        // The front mail is still the one just sent: it is never dropped while on the wire.
+        TWaitingMail& Front = FQueue.front();
+        if (Mail.Success) {
+            FQueue.pop_front();
+            Post([this, Text = Mail.MailText] {
+                if (OnSent)
+                    OnSent(Text);
+            });
+            continue;
+        }
+
+        ++Front.Tries;
+        const int MaxTries = int(RetryDelays.size()) + 1;
+        const bool TryAgain = !Mail.Permanent && Front.Tries < MaxTries;
+        QString Outcome;
+        if (TryAgain)
+            Outcome = QStringLiteral("try %1 of %2, next try in %3 s")
+                          .arg(Front.Tries)
+                          .arg(MaxTries)
+                          .arg(double(RetryDelays[size_t(Front.Tries - 1)].count()) / 1000.0);
+        else if (Mail.Permanent)
+            Outcome = QStringLiteral("refused, mail dropped");
+        else
+            Outcome = QStringLiteral("try %1 of %2, mail dropped").arg(Front.Tries).arg(MaxTries);
+        const QString Text = GetMessageText(QStringLiteral("EmailError")) + QStringLiteral(": ") + Mail.ErrorText
+                             + QStringLiteral(" (") + Outcome + QStringLiteral("): ") + Mail.MailText;
+        Post([this, Text] {
+            if (OnFailure)
+                OnFailure(Text);
+        });
+        if (!TryAgain) {
+            FQueue.pop_front();
+            continue;
+        }
+
+        // The queue waits behind this mail, so the order holds. New settings end the wait.
+        const auto Due = std::chrono::steady_clock::now() + RetryDelays[size_t(Front.Tries - 1)];
+        FWake.wait_until(Lock, Due, [&] { return FStop || FSettingsVersion != SettingsVersion; });
+    }
+}
+
+void TOndrixMailQueue::SendTestMail(const QString& Text, std::function<void(const TOndrixEmailer&)> ShowResult)
+{
+    BeginBusyCursor();
+    const TEmailSettings Settings = this->Settings();
+    std::lock_guard Lock(FTestLock);
+    // Threads of earlier tests that have finished are joined here, so none is left behind.
+    for (auto It = FTestThreads.begin(); It != FTestThreads.end();) {
+        const bool Done = std::find(FTestsDone.begin(), FTestsDone.end(), It->get_id()) != FTestsDone.end();
+        if (Done) {
+            FTestsDone.remove(It->get_id());
+            It->join();
+            It = FTestThreads.erase(It);
+        } else {
+            ++It;
+        }
+    }
+    FTestThreads.emplace_back([this, Settings, Text, ShowResult = std::move(ShowResult)] {
+        auto Mail = std::make_shared<TOndrixEmailer>();
+        Mail->MailText = Text;
+        Mail->IsTest = true;
+        Mail->Execute(Settings, &FStop);
+        Post([Mail, ShowResult] {
+            EndBusyCursor();
+            if (ShowResult)
+                ShowResult(*Mail);
+        });
+        std::lock_guard DoneLock(FTestLock);
+        FTestsDone.push_back(std::this_thread::get_id());
+    });
+}

@@ -1,0 +1,280 @@
+// Clips recognised by their landmarks, on the engine's own blocks: found at any start offset,
+// level and broadcast chain, reported once in the block in which the clip ends, never taken
+// from a look-alike; weak clips are measured, silent ones refused.
+
+#include "audio/AudioDetector.h"
+#include "audio/AudioDetectorBuild.h"
+#include "audio/AudioLandmarks.h"
+#include "audio/cbAudioFileRead.h"
+#include "helpers/Broadcast.h"
+#include "helpers/Process.h"
+#include "helpers/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <tuple>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int32_t Rate = 44100;
+constexpr int Block = 2048;      // frames of an analysis block
+constexpr int Half = Block / 2;  // frames between the starts of two blocks
+
+// A phrase of distinct notes: every note its own pitch, so the clip's landmarks are its own.
+std::vector<testkit::Note> Phrase(unsigned Seed = 3, int Notes = 12, double NoteSeconds = 0.15)
+{
+    return testkit::makePhrase(Seed, Notes, NoteSeconds);
+}
+
+class LandmarkClip : public ::testing::Test {
+protected:
+    // Adds the landmark sequence of Clip (written as a WAV file) to the engine.
+    TAudioSequence& Watch(const testkit::Pcm& Clip, int32_t Sense = 50)
+    {
+        const std::string Path = Dir.file("clip" + std::to_string(++Files) + ".wav");
+        testkit::writeWav(Path, Clip);
+        auto Sequence = Engine.BuildLandmarksFromFile(Path, Sense, TSignalMode::Left);
+        Sequence->Number = Engine.Sequences.Count();
+        return Engine.Sequences.Add(std::move(Sequence));
+    }
+
+    // Runs Air through the engine block by block, as capture delivers it; the blocks in which
+    // each sequence was reported, by sequence number.
+    std::vector<std::vector<int>> Scan(const testkit::Pcm& Air)
+    {
+        Engine.UpdateChannels();
+        Engine.ResetSequences();
+        Engine.Landmarks().ResetStream();
+        std::vector<std::vector<int>> Found(size_t(Engine.Sequences.Count()));
+        int H = 0;
+        Engine.OnSequenceFound = [&](TAudioSequence& Sequence) { Found.at(size_t(Sequence.Number)).push_back(H); };
+        for (; size_t(H) * Half + Block <= Air.frames(); ++H)
+            Engine.ProcessBuffer(reinterpret_cast<const uint8_t*>(Air.samples.data() + size_t(H) * Half * 2), Block * 4);
+        return Found;
+    }
+
+    // The frame just after block H.
+    static int64_t EndOf(int H) { return int64_t(H) * Half + Block; }
+
+    testkit::TempDir Dir;
+    TAudioDetector Engine;
+    int Files = 0;
+};
+
+TEST_F(LandmarkClip, FoundOnceAtEveryOffsetAcrossABlockAloneAndInPinkNoise)
+{
+    const testkit::Pcm Clip = testkit::playPhrase(Phrase());
+    Watch(Clip);
+    const int64_t Length = int64_t(Clip.frames());
+    for (const bool Noise : {false, true}) {
+        for (int Offset = 0; Offset < Block; Offset += Block / 32) {
+            SCOPED_TRACE(std::string(Noise ? "in pink noise" : "alone") + ", clip starts " + std::to_string(Offset)
+                         + " frames after a block boundary");
+            testkit::Pcm Air = Noise ? testkit::makePinkNoise(4.0, 0.05, unsigned(Offset + 1)) : testkit::Pcm{};
+            const int64_t Start = Rate + Offset;
+            Air.mixIn(Clip, size_t(Start));
+            if (!Noise)
+                Air.appendSilence(1.0);
+            const auto Found = Scan(Air);
+            ASSERT_EQ(Found[0].size(), 1u);
+            // Never before the clip has been heard to its end, at most a block later.
+            EXPECT_GE(EndOf(Found[0][0]), Start + Length);
+            EXPECT_LE(EndOf(Found[0][0]), Start + Length + Block);
+        }
+    }
+}
+
+
+// A programme through a broadcast chain, read back as the engine would hear it.
+enum class TChain { None, Mp3, Resample48k };
+
+testkit::Pcm ThroughChain(const testkit::Pcm& Air, TChain Chain, const testkit::TempDir& Dir)
+{
+    if (Chain == TChain::None)
+        return Air;
+    const std::string In = Dir.file("chain-in.wav");
+    testkit::writeWav(In, Air);
+    std::string Out;
+    if (Chain == TChain::Mp3) {
+        Out = Dir.file("chain.mp3");
+        testkit::encodeMp3(In, Out, "-b 128 --cbr");
+    } else {
+        const std::string Mid = Dir.file("chain48.wav");
+        Out = Dir.file("chain-out.wav");
+        for (const auto& [From, To, Hz] : {std::tuple{In, Mid, "48000"}, std::tuple{Mid, Out, "44100"}}) {
+            int Code = -1;
+            testkit::waitForProcess(testkit::spawnProcess({"sox", From, "-r", Hz, To}, Dir.file("sox.log")), &Code);
+            if (Code != 0)
+                throw std::runtime_error("sox failed");
+        }
+    }
+    TcbAudioFileReader Reader;
+    Reader.Open(Out);
+    testkit::Pcm Back;
+    std::vector<int16_t> Buffer(8192);
+    for (int32_t Got; (Got = Reader.Read(Buffer.data(), int32_t(Buffer.size() * 2))) > 0;)
+        Back.samples.insert(Back.samples.end(), Buffer.begin(), Buffer.begin() + Got / 2);
+    return Back;
+}
+
+TEST_F(LandmarkClip, FoundAtEveryLevelThroughEveryChainUnderAMusicBed)
+{
+    // Two clips, so that each is also shown not to be taken for the other.
+    const testkit::Pcm First = testkit::playPhrase(Phrase(3));
+    const testkit::Pcm Second = testkit::playPhrase(Phrase(8, 8, 0.2));
+    Watch(First);
+    Watch(Second);
+    struct TCase {
+        double LevelDb;
+        TChain Chain;
+    };
+    const TCase Cases[] = {
+        {6, TChain::None}, {-12, TChain::None}, {0, TChain::None},
+        {-12, TChain::Mp3}, {6, TChain::Mp3},
+        {-12, TChain::Resample48k}, {6, TChain::Resample48k},
+    };
+    const testkit::Pcm Bed = testkit::playPhrase(testkit::makePhrase(21, 48, 0.25), 0.3, 0.5);
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE("level " + std::to_string(C.LevelDb) + " dB, chain " + std::to_string(int(C.Chain)));
+        // A bed of other notes on another instrument 10 dB below the clips, and the clips in it.
+        testkit::Pcm Air = Bed;
+        testkit::gain(Air, C.LevelDb - 10);
+        for (const auto& [Clip, At] : {std::pair{&First, 2.0}, std::pair{&Second, 8.0}}) {
+            testkit::Pcm Loud = *Clip;
+            testkit::gain(Loud, C.LevelDb);
+            testkit::mixAt(Air, Loud, At);
+        }
+        const auto Found = Scan(ThroughChain(Air, C.Chain, Dir));
+        ASSERT_EQ(Found[0].size(), 1u);
+        ASSERT_EQ(Found[1].size(), 1u);
+        // Near the end of each clip (an MP3 chain delays the audio by a few milliseconds).
+        EXPECT_NEAR(double(EndOf(Found[0][0])) / Rate, 2.0 + double(First.frames()) / Rate, 0.1);
+        EXPECT_NEAR(double(EndOf(Found[1][0])) / Rate, 8.0 + double(Second.frames()) / Rate, 0.1);
+    }
+}
+
+TEST_F(LandmarkClip, LookAlikesAreNotTheClip)
+{
+    const std::vector<testkit::Note> Jingle = Phrase(3);
+    Watch(testkit::playPhrase(Jingle));
+    std::vector<testkit::Note> FirstPart(Jingle.begin(), Jingle.begin() + 8);
+    struct TCase {
+        const char* Name;
+        testkit::Pcm Sound;
+    };
+    const TCase Cases[] = {
+        {"another phrase of the same instrument", testkit::playPhrase(Phrase(4))},
+        {"the clip at 92 % tempo", testkit::playPhrase(Jingle, 0.3, 1.0, 0.92)},
+        {"the clip one semitone higher", testkit::playPhrase(Jingle, 0.3, std::pow(2.0, 1.0 / 12))},
+        {"the first two thirds of the clip", testkit::playPhrase(FirstPart)},
+        {"the clip backwards", [&] {
+             testkit::Pcm Pcm = testkit::playPhrase(std::vector<testkit::Note>(Jingle.rbegin(), Jingle.rend()));
+             return Pcm;
+         }()},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        for (const int32_t Sense : {50, 70}) {
+            SCOPED_TRACE("sense " + std::to_string(Sense));
+            Engine.Sequences.Clear();
+            Watch(testkit::playPhrase(Jingle), Sense);
+            for (int Offset : {0, 700}) {
+                testkit::Pcm Air = testkit::makePinkNoise(4.0, 0.01, unsigned(Offset + 5));
+                Air.mixIn(C.Sound, size_t(Rate + Offset));
+                EXPECT_TRUE(Scan(Air)[0].empty());
+            }
+        }
+    }
+}
+
+TEST_F(LandmarkClip, HoldProgressAndResetBehaveAsForOtherSequences)
+{
+    const testkit::Pcm Clip = testkit::playPhrase(Phrase());
+    TAudioSequence& Sequence = Watch(Clip);
+    testkit::Pcm Air;
+    Air.appendSilence(0.5);
+    testkit::mixAt(Air, Clip, 0.5);
+    testkit::mixAt(Air, Clip, 3.5);
+    Air.appendSilence(0.5);
+    for (const bool Hold : {false, true}) {
+        SCOPED_TRACE(Hold ? "hold" : "no hold");
+        Sequence.Hold = Hold;
+        const auto Found = Scan(Air);
+        // Reported once per occurrence; with Hold it stays found and is not reported again.
+        EXPECT_EQ(Found[0].size(), Hold ? 1u : 2u);
+        EXPECT_EQ(Sequence.Found(), Hold);
+    }
+    // Progress rises while the clip plays, reads 100 when it is found, 0 after a reset.
+    Sequence.Hold = false;
+    Engine.UpdateChannels();
+    Engine.ResetSequences();
+    Engine.Landmarks().ResetStream();
+    int LastProgress = 0, Rises = 0;
+    bool Reached = false;
+    Engine.OnSequenceFound = [&](TAudioSequence& S) {
+        Reached = true;
+        EXPECT_EQ(S.Progress(0), 100);
+        EXPECT_GT(S.Elapsed(Engine.StreamTime()), 0);
+    };
+    for (int H = 0; !Reached && size_t(H) * Half + Block <= Air.frames(); ++H) {
+        Engine.ProcessBuffer(reinterpret_cast<const uint8_t*>(Air.samples.data() + size_t(H) * Half * 2), Block * 4);
+        const int Progress = Sequence.Progress(0);
+        EXPECT_GE(Progress, 0);
+        EXPECT_LE(Progress, 100);
+        Rises += Progress > LastProgress ? 1 : 0;
+        LastProgress = Progress;
+    }
+    ASSERT_TRUE(Reached);
+    EXPECT_GT(Rises, 3);
+    Sequence.Reset();
+    EXPECT_EQ(Sequence.Progress(0), 0);
+    EXPECT_FALSE(Sequence.Found());
+}
+
+TEST_F(LandmarkClip, WeakClipsAreMeasuredAndThoseWithoutLandmarksRefused)
+{
+    // Strength follows what a clip offers: busy or slow phrases are strong; two short notes
+    // in a long quiet clip are weak; a steady chord, digital silence or a clip shorter than a
+    // block give (almost) no landmarks and are refused.
+    testkit::Pcm Chord;
+    Chord.appendTones(2.0, {440, 660}, 0.3);
+    testkit::Pcm Blip;
+    Blip.appendSilence(1.5);
+    testkit::mixAt(Blip, testkit::playPhrase(Phrase(5, 2, 0.1)), 0.3);
+    testkit::Pcm Silence;
+    Silence.appendSilence(2.0);
+    enum TOutcome { Strong, Weak, Refused };
+    struct TCase {
+        const char* Name;
+        testkit::Pcm Clip;
+        TOutcome Outcome;
+    };
+    const TCase Cases[] = {
+        {"busy phrase", testkit::playPhrase(Phrase()), Strong},
+        {"slow phrase", testkit::playPhrase(Phrase(6, 6, 0.3)), Strong},
+        {"two notes in a quiet clip", Blip, Weak},
+        {"steady chord", Chord, Refused},
+        {"digital silence", Silence, Refused},
+        {"shorter than a block", testkit::playPhrase(Phrase(3, 1, 0.03)), Refused},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        const std::string Path = Dir.file("clip.wav");
+        testkit::writeWav(Path, C.Clip);
+        try {
+            const auto Sequence = Engine.BuildLandmarksFromFile(Path, 50, TSignalMode::Left);
+            const TLandmarkStrength Strength = LandmarkStrength(*Sequence->Landmarks);
+            EXPECT_EQ(Strength.Weak() ? Weak : Strong, C.Outcome)
+                << Strength.Percent << " %, " << Strength.Landmarks << " landmarks";
+        } catch (const EFingerprintError& Error) {
+            EXPECT_STREQ(Error.MessageKey(), "ErrorInSample");
+            EXPECT_EQ(C.Outcome, Refused);
+        }
+    }
+}
+
+}  // namespace
