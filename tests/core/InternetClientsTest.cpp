@@ -126,7 +126,9 @@ TEST(InternetClients, FailureIsLoggedNotMailedAndTheMailArrivesLater)
     const int Port = testkit::freeLocalPort();
     SmtpServer Server;
     TProgram P(Port);
-    P.Queue().RetryDelays = {500ms, 500ms, 500ms};
+    // The server starts after the first failure; the later tries leave it ample time to come
+    // up on a loaded machine.
+    P.Queue().RetryDelays = {2s, 20s, 60s};
     P.Messages.LogFileCreate = true;
     P.Model.SetBool(SettingKey::EmailMessagesCheck_Checked, true);
     P.Model.SetBool(SettingKey::MsgDetectSampleCheck_Checked, true);
@@ -141,7 +143,7 @@ TEST(InternetClients, FailureIsLoggedNotMailedAndTheMailArrivesLater)
     EXPECT_TRUE(Failure.Text.endsWith(QStringLiteral(": ") + Detection)) << Failure.Text.toStdString();
 
     Server.start(Port);
-    ASSERT_TRUE(Server.waitForMails(1));
+    ASSERT_TRUE(Server.waitForMails(1, 180));
     ASSERT_TRUE(testkit::processEventsUntil([&] { return P.Queue().Waiting() == 0; }));
     testkit::processEventsFor(300ms);
     EXPECT_EQ(Subjects(Server), QStringList{Detection});

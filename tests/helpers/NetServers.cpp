@@ -27,21 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The servers are separate programs: there is nothing to wait on but the files they write.
-template <class Condition>
-bool pollUntil(Condition condition, std::chrono::milliseconds timeout)
-{
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 std::string readFileOr(const std::string& path, const std::string& fallback)
 {
     std::ifstream in(path, std::ios::binary);

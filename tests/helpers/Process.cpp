@@ -1,6 +1,7 @@
 #include "helpers/Process.h"
 
 #include <climits>
+#include <thread>
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -39,6 +40,17 @@ double waitForProcess(pid_t pid, int* exitCode)
         *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+bool pollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 std::string executableFolder()

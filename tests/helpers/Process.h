@@ -1,6 +1,8 @@
 #pragma once
 // Child processes for tests and benchmarks that run the real programs.
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -14,6 +16,11 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& stdo
 // Waits for the child and returns the processor time (user + system) it used, in seconds;
 // exitCode receives its exit code, or -1 when a signal ended it.
 double waitForProcess(pid_t pid, int* exitCode = nullptr);
+
+// Polls a condition of another process every 10 ms until it holds; false when the time-out
+// passes first. Servers and their clients are separate programs: there is no event to wait on
+// but their visible state.
+bool pollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
 // Folder of the running executable (where the build puts every program and Ini_Def/).
 std::string executableFolder();

@@ -20,21 +20,6 @@ namespace testkit {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Polls a condition of another process until it holds or the time is up. The server and its
-// clients are separate programs: there is no event to wait on but their visible state.
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    const auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 void setEnv(std::vector<std::pair<std::string, std::string>>& saved, const char* name, const std::string& value)
 {
     const char* old = std::getenv(name);
@@ -80,13 +65,13 @@ void PulseServer::start()
     server_ = spawnProcess({"pulseaudio", "-n", "-F", folder_ + "/test.pa", "--daemonize=no", "--exit-idle-time=-1",
                      "--use-pid-file=no", "--disable-shm=yes", "--log-target=file:" + folder_ + "/pa.log"},
                     "/dev/null");
-    if (!waitUntil([] { return std::system("pactl info >/dev/null 2>&1") == 0; }, std::chrono::seconds(10))) {
+    if (!pollUntil([] { return std::system("pactl info >/dev/null 2>&1") == 0; }, std::chrono::seconds(10))) {
         stop();
         throw std::runtime_error("the PulseAudio test server did not start (see its pa.log)");
     }
     // Hold the null sink to real time, then let it run.
     keepAlive_ = spawnProcess({"pacat", "--record", "-d", "feed.monitor", "--latency-msec=20", "--raw"}, "/dev/null");
-    if (!waitUntil([] { return output("pactl list short source-outputs").find("protocol-native") != std::string::npos; },
+    if (!pollUntil([] { return output("pactl list short source-outputs").find("protocol-native") != std::string::npos; },
                    std::chrono::seconds(10))) {
         stop();
         throw std::runtime_error("the PulseAudio keep-alive recorder did not connect");
