@@ -1,6 +1,7 @@
 #include "samples/Class_Frequency.h"
 
 #include "audio/AudioDetector.h"
+#include "lang/Lang.h"
 #include "samples/Class_SampleRec.h"
 #include "util/KeyValueText.h"
 #include "util/TextFile.h"
@@ -18,7 +19,8 @@ TFrequencyRecArr FrequencyTable;
 namespace {
 
 // Reads "Freq.ini" lines into a table. Tone lines before the first "ID" line and tones beyond
-// the fifth of an entry have no slot to go to and are skipped.
+// the fifth of an entry have no slot to go to and are skipped. Identifiers are trimmed as the
+// items of a command string are, so what the file shows is what a command dials.
 TFrequencyRecArr ParseFrequencyLines(const QStringList& Lines)
 {
     TFrequencyRecArr Table;
@@ -28,7 +30,7 @@ TFrequencyRecArr ParseFrequencyLines(const QStringList& Lines)
         SplitKeyValue(Line, Key, Value);
         if (SameKey(Key, QStringLiteral("ID"))) {
             TFrequencyRec Rec;
-            Rec.ID = Value.left(FrequencyIDLength);
+            Rec.ID = TrimBlanks(Value).left(FrequencyIDLength);
             Table.append(Rec);
             Slot = -1;
         } else if (SameKey(Key, QStringLiteral("Freq"))) {
@@ -55,7 +57,12 @@ QCollatorSortKey FrequencySortKey(const QCollator& Collator, const QString& ID)
     return Collator.sortKey(ID.toCaseFolded());
 }
 
-bool LoadFrequencyTable(TFrequencyRecArr& Table, const QString& FileName, QString* Error)
+bool FrequencyIDDialable(const QString& ID)
+{
+    return !ID.isEmpty() && !ID.contains(u',');
+}
+
+bool LoadFrequencyTable(TFrequencyRecArr& Table, const QString& FileName, QString* Error, QStringList* Warnings)
 {
     TFrequencyRecArr Loaded;
     if (QFileInfo::exists(FileName)) {
@@ -65,6 +72,11 @@ bool LoadFrequencyTable(TFrequencyRecArr& Table, const QString& FileName, QStrin
         Loaded = ParseFrequencyLines(SplitTextLines(Text));
     }
     SortFrequencyTable(Loaded);
+    if (Warnings) {
+        for (const TFrequencyRec& Rec : Loaded)
+            if (!FrequencyIDDialable(Rec.ID))
+                Warnings->append(FormatMessageText(QStringLiteral("FreqIDNotDialable"), {Rec.ID, FileName}));
+    }
     Table = std::move(Loaded);
     return true;
 }

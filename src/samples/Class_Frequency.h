@@ -9,6 +9,7 @@
 #include <QCollator>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -35,8 +36,14 @@ extern TFrequencyRecArr FrequencyTable;
 
 // Replaces the table with the file's commands, then sorts it. A missing file gives an empty
 // table. A file that cannot be read leaves the table as it was and returns false with an error
-// naming the file. Lines that make no sense are skipped.
-bool LoadFrequencyTable(TFrequencyRecArr& Table, const QString& FileName, QString* Error = nullptr);
+// naming the file. Lines that make no sense are skipped. Identifiers are trimmed of blanks and
+// control characters; one that no command string can dial (empty, or holding the "," that
+// separates a command's items) is kept but adds a warning ("FreqIDNotDialable") to Warnings.
+bool LoadFrequencyTable(TFrequencyRecArr& Table, const QString& FileName, QString* Error = nullptr,
+                        QStringList* Warnings = nullptr);
+
+// Whether a command string can name this identifier: not empty, and without ",".
+bool FrequencyIDDialable(const QString& ID);
 
 // Writes the table: "[Frequencys]", then per entry "ID=", a "Freq="/"FreqDelta=" pair for each
 // non-zero slot, and an empty line. The file is replaced atomically; false with an error when

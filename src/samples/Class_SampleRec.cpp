@@ -26,11 +26,42 @@ bool StrToBool(const QString& Value)
     return SameKey(Value, QStringLiteral("TRUE"));
 }
 
-// Value - 50 for the old "Sensitivity" key, kept inside the 32-bit range.
+// The ranges the sample dialog offers. A hand-edited file can hold anything; every value read
+// is brought to the nearest limit, so no later arithmetic overflows and no level detector
+// fires on a threshold or time no operator could have set.
+constexpr qint32 MaxNumber = 99999998;  // shown as 99999999
+constexpr qint32 MaxSampleWait = 99999999;
+constexpr qint32 MaxPrecision = 4;
+constexpr qint32 MaxSense = 100;
+constexpr double MaxSignalTime = 99999999;
+constexpr double MinSignaldB = -91;
+constexpr double MaxSignaldB = 0;
+constexpr qint32 MinCommandSpeed = 1;
+constexpr qint32 MaxCommandSpeed = 10;
+
+qint32 IntInRange(const QString& Value, qint32 Default, qint32 Min, qint32 Max)
+{
+    return std::clamp(StrToIntDef(Value, Default), Min, Max);
+}
+
+double FloatInRange(const QString& Value, double Default, double Min, double Max)
+{
+    return std::clamp(StrToFloatDef(Value, Default), Min, Max);
+}
+
+// Value - 50 for the old "Sensitivity" key.
 qint32 SensitivityToSense(const QString& Value)
 {
     const qint64 Sense = qint64(StrToIntDef(Value, 50)) - 50;
-    return qint32(std::max<qint64>(Sense, std::numeric_limits<qint32>::min()));
+    return qint32(std::clamp<qint64>(Sense, 0, MaxSense));
+}
+
+// A type number of an older file; a number outside the four reads as File, as an unknown type
+// name does, so that saving and loading again gives the same sample.
+TSampleType SampleTypeOfNumber(const QString& Value)
+{
+    const int Number = StrToIntDef(Value, 0);
+    return Number >= 0 && Number <= int(TSampleType::Command) ? TSampleType(Number) : TSampleType::File;
 }
 
 // The name at Index in a table of names, empty outside it.
@@ -78,7 +109,12 @@ QString SampleFloatToStr(double Value)
         return QStringLiteral("0");
     double Rounded = Value;
     // Values too large to count in thousandths have no fraction left to round.
-    if (const double Thousandths = Value * 1000.0; std::isfinite(Thousandths)) {
+    if (double Thousandths = Value * 1000.0; std::isfinite(Thousandths)) {
+        // A value that is a whole number of thousandths is taken as exactly that: in binary
+        // -1.001 gives -1000.9999..., which cutting toward zero would turn into -1.
+        if (const double Nearest = std::round(Thousandths);
+            std::fabs(Thousandths - Nearest) <= 1e-9 * std::max(1.0, std::fabs(Thousandths)))
+            Thousandths = Nearest;
         double Kept = std::trunc(Thousandths);
         if (Value > 0 && Thousandths - Kept > 0.45)
             Kept += 1.0;
@@ -161,21 +197,21 @@ void TSampleRec::ReadValue(const QString& Key, const QString& Value)
 {
     auto Is = [&Key](const char* Name) { return SameKey(Key, QLatin1String(Name)); };
     if (Is("SampleType"))  // older files
-        Type = TSampleType(quint8(StrToIntDef(Value, 0)));
+        Type = SampleTypeOfNumber(Value);
     else if (Is("Sensitivity"))  // older files, 50 above today's Sense
         Sense = SensitivityToSense(Value);
     else if (Is("Description"))
         Description = Value;
     else if (Is("Number"))
-        Number = StrToIntDef(Value, -1);
+        Number = std::clamp(StrToIntDef(Value, -1), -1, MaxNumber);
     else if (Is("Type"))
         Type = StrToSampleType(Value);
     else if (Is("Sense"))
-        Sense = StrToIntDef(Value, 0);
+        Sense = IntInRange(Value, 0, 0, MaxSense);
     else if (Is("SignalMode"))
         SignalMode = StrToSignalMode(Value);
     else if (Is("Precision"))
-        Precision = StrToIntDef(Value, 0);
+        Precision = IntInRange(Value, 0, 0, MaxPrecision);
     else if (Is("AutoDisable"))
         AutoDisable = StrToBool(Value);
     else if (Is("AutoStart"))
@@ -183,17 +219,17 @@ void TSampleRec::ReadValue(const QString& Key, const QString& Value)
     else if (Is("UseLowFreq"))
         UseLowFreq = StrToBool(Value);
     else if (Is("SampleWait"))
-        SampleWait = StrToIntDef(Value, 0);
+        SampleWait = IntInRange(Value, 0, 0, MaxSampleWait);
     else if (Is("Path"))
         Path = Value;
     else if (Is("SignalTime"))
-        SignalTime = StrToFloatDef(Value, 0);
+        SignalTime = FloatInRange(Value, 0, 0, MaxSignalTime);
     else if (Is("SignaldB"))
-        SignaldB = StrToFloatDef(Value, 0);
+        SignaldB = FloatInRange(Value, 0, MinSignaldB, MaxSignaldB);
     else if (Is("Command"))
         Command = Value;
     else if (Is("CommandSpeed"))
-        CommandSpeed = StrToIntDef(Value, 5);
+        CommandSpeed = IntInRange(Value, 5, MinCommandSpeed, MaxCommandSpeed);
     else if (Is("FileExecute"))
         FileExecute = Value;
     else if (Is("Method"))

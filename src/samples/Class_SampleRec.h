@@ -38,8 +38,9 @@ QString DetectMethodToStr(TDetectMethod Method);  // empty for a value outside t
 TDetectMethod StrToDetectMethod(const QString& Name);  // unknown or empty: Robust
 
 // A number as the sample file writes it: rounded to three decimals (a positive value goes up
-// when the dropped part exceeds 0.45 of the last place, a negative one is cut toward zero), in
-// the shortest form, with the decimal separator of the user's locale.
+// when the dropped part exceeds 0.45 of the last place, a negative one is cut toward zero; a
+// whole number of thousandths stays as it is), in the shortest form, with the decimal
+// separator of the user's locale. Saving what was loaded writes the same text again.
 QString SampleFloatToStr(double Value);
 
 // One sample: its stored settings and its run-time state.
@@ -76,7 +77,8 @@ public:
     // type).
     void SaveToStrings(QStringList& Lines) const;
     // Applies one "Key=Value" pair read from the file; unknown keys are ignored, values that
-    // do not parse take the key's fallback.
+    // do not parse take the key's fallback, numbers are brought into the sample dialog's
+    // ranges (a type number outside the four reads as File).
     void ReadValue(const QString& Key, const QString& Value);
 };
 

@@ -25,8 +25,10 @@ TIniFile::~TIniFile()
 
 bool TIniFile::IsSectionLine(const QString& Line)
 {
+    // A line with "=" is an entry even when it is bracketed: the program writes the key "[x"
+    // with the value "y]" as "[x=y]", and that entry must read back as an entry.
     const QString Trimmed = Line.trimmed();
-    return Trimmed.startsWith(u'[') && Trimmed.endsWith(u']');
+    return Trimmed.startsWith(u'[') && Trimmed.endsWith(u']') && !Trimmed.contains(u'=');
 }
 
 bool TIniFile::SplitEntry(const QString& Line, QString& Key, QString& Value)

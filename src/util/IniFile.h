@@ -8,6 +8,8 @@
 // the next section), a new section starts after one empty line. So entries added by hand, and
 // their order, survive a save.
 //
+// A section line is a bracketed line without "=" (so section names hold no "=", as keys do
+// not); any line with "=" is an entry, whatever brackets its key and value carry.
 // Matching: a section by its whole (trimmed) line without regard to case; a key with case
 // significant, after splitting the entry line at its first "=" and trimming both parts.
 

@@ -6,6 +6,11 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
 namespace {
 
 void SetError(QString* Error, const QString& Text)
@@ -24,12 +29,47 @@ QByteArray EncodeLines(const QStringList& Lines)
     return Bytes;
 }
 
+// Writes all of Bytes to the open file Fd; 0, or the errno of the write that failed.
+int WriteAll(int Fd, const QByteArray& Bytes)
+{
+    const char* Data = Bytes.constData();
+    qsizetype Left = Bytes.size();
+    while (Left > 0) {
+        const ssize_t Written = ::write(Fd, Data, size_t(Left));
+        if (Written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (Written == 0)
+            return ENOSPC;
+        Data += Written;
+        Left -= Written;
+    }
+    return 0;
+}
+
 bool ForceFileFolder(const QString& FileName, QString* Error)
 {
     return ForceFolders(QFileInfo(FileName).absolutePath(), Error);
 }
 
 }  // namespace
+
+QString SystemErrorText(int Errno)
+{
+    const QString System = QString::fromLocal8Bit(std::strerror(Errno));
+    switch (Errno) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("the disk is full (%1)").arg(System);
+    case EFBIG:
+        // Past the file size limit of the process or the file system: no more room either.
+        return QStringLiteral("the disk is full for this file (%1)").arg(System);
+    default:
+        return System;
+    }
+}
 
 QString DecodeText(const QByteArray& Bytes)
 {
@@ -102,10 +142,18 @@ bool WriteTextFileAtomic(const QString& FileName, const QStringList& Lines, QStr
         SetError(Error, QStringLiteral("Cannot write file \"%1\": %2").arg(FileName, File.errorString()));
         return false;
     }
+    // The bytes go straight to the temporary file, not through the save file's buffer: a
+    // buffer flushed only by the commit would hide a full disk, and the commit would then
+    // rename an empty or cut-off file over the good one.
     const QByteArray Bytes = EncodeLines(Lines);
-    if (File.write(Bytes) != Bytes.size() || !File.commit()) {
-        SetError(Error, QStringLiteral("Cannot write file \"%1\": %2").arg(FileName, File.errorString()));
+    const int WriteErrno = WriteAll(File.handle(), Bytes);
+    if (WriteErrno != 0) {
+        SetError(Error, QStringLiteral("Cannot write file \"%1\": %2").arg(FileName, SystemErrorText(WriteErrno)));
         File.cancelWriting();
+        return false;
+    }
+    if (!File.commit()) {
+        SetError(Error, QStringLiteral("Cannot write file \"%1\": %2").arg(FileName, File.errorString()));
         return false;
     }
     return true;
@@ -120,9 +168,8 @@ bool AppendTextLines(const QString& FileName, const QStringList& Lines, QString*
         SetError(Error, QStringLiteral("Cannot append to file \"%1\": %2").arg(FileName, File.errorString()));
         return false;
     }
-    const QByteArray Bytes = EncodeLines(Lines);
-    if (File.write(Bytes) != Bytes.size() || !File.flush()) {
-        SetError(Error, QStringLiteral("Cannot append to file \"%1\": %2").arg(FileName, File.errorString()));
+    if (const int WriteErrno = WriteAll(File.handle(), EncodeLines(Lines)); WriteErrno != 0) {
+        SetError(Error, QStringLiteral("Cannot append to file \"%1\": %2").arg(FileName, SystemErrorText(WriteErrno)));
         return false;
     }
     return true;

@@ -25,5 +25,9 @@ bool AppendTextLines(const QString& FileName, const QStringList& Lines, QString*
 // Decodes file bytes as ReadTextFile does.
 QString DecodeText(const QByteArray& Bytes);
 
+// The system's text for an errno value; a full disk (or a file past its size limit) says
+// "the disk is full", whatever the system calls it.
+QString SystemErrorText(int Errno);
+
 // Creates a folder with all missing parents. False, with an error naming it, on failure.
 bool ForceFolders(const QString& Folder, QString* Error = nullptr);

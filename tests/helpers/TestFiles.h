@@ -54,4 +54,19 @@ void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 void writeText(const std::string& path, const std::string& text);
 std::string readText(const std::string& path);
 
+// While it lives, this process cannot make a file larger than `bytes` (RLIMIT_FSIZE, with
+// SIGXFSZ ignored so a write past the limit fails with EFBIG instead of killing the process):
+// a full disk without root. The limit and the signal's handling are restored afterwards.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(unsigned long long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long long oldSoft_ = 0;
+    void (*oldHandler_)(int) = nullptr;
+};
+
 }  // namespace testkit

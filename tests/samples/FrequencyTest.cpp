@@ -1,6 +1,7 @@
 #include "samples/Class_Frequency.h"
 
 #include "helpers/QtPrinters.h"
+#include "lang/Lang.h"
 #include "helpers/TestFiles.h"
 
 #include <QCollator>
@@ -151,6 +152,25 @@ TEST(FrequencyFileTest, BadLinesAreSkippedAndTheRestLoads)
     EXPECT_EQ(One.ID, QStringLiteral("one"));
     EXPECT_EQ(One.Freq, (std::array<qint32, 5>{0, 1, 2, 0, 4}));
     EXPECT_EQ(One.FreqDelta, (std::array<qint32, 5>{0, 0, 22, 5, 0}));
+}
+
+TEST(FrequencyFileTest, IdentifiersAreTrimmedAndTheUndialableOnesWarned)
+{
+    testkit::TempDir Dir;
+    const std::string Name = Dir.file("Freq.ini");
+    testkit::writeText(Name, "[Frequencys]\r\nID= 1 \r\nFreq=697\r\nID=\tStart\x01\r\nFreq=1000\r\n"
+                             "ID=a,b\r\nFreq=770\r\nID=   \r\nFreq=852\r\n");
+    TFrequencyRecArr Table;
+    QString Error;
+    QStringList Warnings;
+    ASSERT_TRUE(LoadFrequencyTable(Table, Q(Name), &Error, &Warnings)) << Error.toStdString();
+    EXPECT_EQ(IDs(Table), (QStringList{"", "1", "a,b", "Start"}));
+    ASSERT_EQ(Warnings.size(), 2) << Warnings.join('\n').toStdString();
+    EXPECT_EQ(Warnings[0], FormatMessageText("FreqIDNotDialable", {"", Q(Name)}));
+    EXPECT_EQ(Warnings[1], FormatMessageText("FreqIDNotDialable", {"a,b", Q(Name)}));
+    // The trimmed identifiers are the ones a command dials.
+    EXPECT_GE(IndexOfCommand(Table, "1"), 0);
+    EXPECT_GE(IndexOfCommand(Table, "Start"), 0);
 }
 
 TEST(FrequencyFileTest, DefaultFileHoldsTheSixteenDtmfSymbols)

@@ -101,7 +101,7 @@ TEST(SampleFileTest, EachKeyReadsItsValueOrItsFallback)
         {"sEnSe=7", [](auto& R) { return R.Sense == 7; }},
         {"Sensitivity=70", [](auto& R) { return R.Sense == 20; }},
         {"Sensitivity=x", [](auto& R) { return R.Sense == 0; }},
-        {"Sensitivity=-2147483648", [](auto& R) { return R.Sense == INT32_MIN; }},
+        {"Sensitivity=-2147483648", [](auto& R) { return R.Sense == 0; }},
         {"Number=x", [](auto& R) { return R.Number == -1; }},
         {"Number=12", [](auto& R) { return R.Number == 12; }},
         {"Number=99999999999", [](auto& R) { return R.Number == -1; }},
@@ -259,6 +259,48 @@ TEST(SampleFileTest, RoundTripKeepsEveryStoredField)
         EXPECT_EQ(Stored(*Loaded[I]), Stored(*List[I])) << I;
 }
 
+TEST(SampleFileTest, ValuesOutsideTheDialogsRangesAreBroughtToTheNearestLimit)
+{
+    struct Case {
+        const char* Line;
+        std::function<bool(const TSampleRec&)> Holds;
+    };
+    const Case Cases[] = {
+        {"Precision=2147483647", [](auto& R) { return R.Precision == 4; }},
+        {"Precision=-3", [](auto& R) { return R.Precision == 0; }},
+        {"Sense=101", [](auto& R) { return R.Sense == 100; }},
+        {"Sense=-1", [](auto& R) { return R.Sense == 0; }},
+        {"Sensitivity=500", [](auto& R) { return R.Sense == 100; }},
+        {"SampleWait=-5", [](auto& R) { return R.SampleWait == 0; }},
+        {"SampleWait=2147483647", [](auto& R) { return R.SampleWait == 99999999; }},
+        {"SignalTime=-1", [](auto& R) { return R.SignalTime == 0; }},
+        {"SignalTime=1e308", [](auto& R) { return R.SignalTime == 99999999; }},
+        {"SignalTime=NaN", [](auto& R) { return R.SignalTime == 0; }},
+        {"SignaldB=-200", [](auto& R) { return R.SignaldB == -91; }},
+        {"SignaldB=12.5", [](auto& R) { return R.SignaldB == 0; }},
+        {"SignaldB=-1e308", [](auto& R) { return R.SignaldB == -91; }},
+        {"SignaldB=-12.5", [](auto& R) { return R.SignaldB == -12.5; }},
+        {"CommandSpeed=0", [](auto& R) { return R.CommandSpeed == 1; }},
+        {"CommandSpeed=11", [](auto& R) { return R.CommandSpeed == 10; }},
+        {"Number=-7", [](auto& R) { return R.Number == -1; }},
+        {"Number=2000000000", [](auto& R) { return R.Number == 99999998; }},
+        {"SampleType=7", [](auto& R) { return R.Type == TSampleType::File; }},
+        {"SampleType=-1", [](auto& R) { return R.Type == TSampleType::File; }},
+        {"SampleType=3", [](auto& R) { return R.Type == TSampleType::Command; }},
+    };
+    for (const Case& C : Cases) {
+        TSampleList List;
+        LoadText(List, std::string("Description=x\r\n") + C.Line + "\r\n");
+        ASSERT_EQ(List.Count(), 1) << C.Line;
+        EXPECT_TRUE(C.Holds(*List[0])) << C.Line;
+        // What was loaded saves, loads and saves again as the same text.
+        TSampleList Again;
+        LoadText(Again, SavedText(List));
+        ASSERT_EQ(Again.Count(), 1) << C.Line;
+        EXPECT_EQ(SavedText(Again), SavedText(List)) << C.Line;
+    }
+}
+
 TEST(SampleFileTest, NumbersAreRoundedToThreeDecimals)
 {
     struct Case {
@@ -270,6 +312,9 @@ TEST(SampleFileTest, NumbersAreRoundedToThreeDecimals)
         {1.2346, "1.235"}, {1.23444, "1.234"}, {1.23449, "1.235"}, {-1.2349, "-1.234"},
         {0.0004, "0"},     {0.00046, "0.001"}, {-0.0009, "0"},    {99999999, "99999999"},
         {1e306, "1e+306"}, {-1e306, "-1e+306"},  // too large to scale: kept, never "inf"
+        // Whole thousandths keep their last digit whatever the binary rounding.
+        {-1.001, "-1.001"}, {-1.0015, "-1.001"}, {-40.123, "-40.123"}, {-0.001, "-0.001"},
+        {-90.999, "-90.999"}, {1.001, "1.001"}, {-2.675, "-2.675"},
     };
     for (const Case& C : Cases)
         EXPECT_EQ(SampleFloatToStr(C.Value), QString::fromLatin1(C.Text)) << C.Value;

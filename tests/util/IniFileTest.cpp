@@ -87,6 +87,22 @@ TEST(IniFileTest, LineBreaksCannotSplitAnEntry)
     EXPECT_EQ(Ini.Lines().size(), 11);
 }
 
+TEST(IniFileTest, ABracketedEntryIsNotASection)
+{
+    testkit::TempDir Dir;
+    const std::string Name = Dir.file("Ondrix.ini");
+    testkit::writeText(Name, Sample);
+    {
+        TIniFile Ini(Q(Name));
+        Ini.WriteString("Ondrix", "[x", "y]");
+        Ini.WriteString("Ondrix", "After", "1");
+    }
+    const TIniFile Ini(Q(Name));
+    EXPECT_EQ(Ini.ReadString("Ondrix", "[x", ""), "y]");
+    EXPECT_EQ(Ini.ReadString("Ondrix", "After", ""), "1");
+    EXPECT_EQ(Ini.ReadSections(), (QStringList{"ondrix", "Language"}));
+}
+
 TEST(IniFileTest, UpdatesInPlaceAndKeepsHandEditedEntries)
 {
     testkit::TempDir Dir;

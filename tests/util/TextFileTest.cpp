@@ -101,6 +101,36 @@ TEST(TextFileTest, FailedWriteKeepsTheOldFile)
     EXPECT_EQ(testkit::readText(Name), "old\r\n");
 }
 
+TEST(TextFileTest, FullDiskFailsTheSaveAndKeepsTheOldFile)
+{
+    // The disk fills up at 4 KiB. A save smaller than the writer's buffer (16 KiB) used to
+    // "succeed" with an empty file: its bytes were only flushed, unchecked, at the commit.
+    struct Case { int Lines; bool Fits; };
+    for (const Case& C : {Case{10, true}, Case{100, false}, Case{300, false}, Case{3000, false}}) {
+        SCOPED_TRACE(C.Lines);
+        testkit::TempDir Dir;
+        const std::string Name = Dir.file("Samples.ini");
+        testkit::writeText(Name, "Description=old\r\n");
+        const QStringList Lines(C.Lines, QStringLiteral("Description=новое описание"));  // 41 bytes a line
+        QString Error;
+        bool Saved = false;
+        {
+            testkit::FileSizeLimit Full(4096);
+            Saved = WriteTextFileAtomic(Q(Name), Lines, &Error);
+        }
+        EXPECT_EQ(Saved, C.Fits) << Error.toStdString();
+        if (C.Fits) {
+            EXPECT_EQ(testkit::readText(Name).size(), size_t(C.Lines) * 41);
+            continue;
+        }
+        EXPECT_TRUE(testkit::readText(Name) == "Description=old\r\n") << testkit::readText(Name).size() << " bytes";
+        EXPECT_TRUE(Error.contains(Q(Name))) << Error.toStdString();
+        EXPECT_TRUE(Error.contains(QStringLiteral("disk is full"))) << Error.toStdString();
+        // No temporary file is left behind.
+        EXPECT_EQ(QDir(Q(Dir.path())).entryList(QDir::Files | QDir::Hidden), QStringList{"Samples.ini"});
+    }
+}
+
 TEST(TextFileTest, AppendsLinesAndCreatesFolders)
 {
     testkit::TempDir Dir;
