@@ -26,6 +26,13 @@ function(ondrix_library folder)
   set_target_properties(${target} PROPERTIES LINKER_LANGUAGE CXX)
   if(ARG_QT)
     set_target_properties(${target} PROPERTIES AUTOMOC ON)
+    # The moc step reruns only when a file it read last time changes, so a header added to the
+    # folder later would never reach moc. It reads this listing of the folder's files, which
+    # changes (and only then) whenever the glob finds a file more or less.
+    set(listing ${CMAKE_CURRENT_BINARY_DIR}/${target}_files.h)
+    list(JOIN sources "\n// " listing_text)
+    file(CONFIGURE OUTPUT ${listing} CONTENT "// Files of ${target}\n// ${listing_text}\n")
+    target_sources(${target} PRIVATE ${listing})
   endif()
   ondrix_warnings(${target})
 endfunction()

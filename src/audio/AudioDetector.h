@@ -375,14 +375,14 @@ public:
     // FileFFT at the current FrameRate and FFTCount: a new spectral sequence on Channel, one
     // slice per complete block, each with at most MaxPeaks presence peaks (and, with
     // UseAbsence, at most MaxPeaks absence peaks) carrying Sense. A clip at another rate
-    // gives a sequence without slices. Raises EAudioReadError when the file cannot be read
+    // is resampled to FrameRate first (ReadClipStereo). Raises EAudioReadError when the file cannot be read
     // and EFingerprintError (audio/AudioDetectorBuild.h) when no slice carries a presence peak.
     std::unique_ptr<TAudioSequence> BuildFromFile(const std::string& FileName, int32_t MaxPeaks, int32_t Sense,
                                                   bool UseAbsence, TSignalMode Channel);
     // Landmark fingerprint of an audio clip, analysed with FileFFT at the current FrameRate
     // and FFTCount: a new sequence of Kind skLandmark on Channel whose threshold follows
     // Sense (percent, 50 neutral). Raises EAudioReadError when the file cannot be read, and
-    // EFingerprintError when the clip is shorter than one block, at another rate, or has too
+    // EFingerprintError when the clip (resampled to FrameRate) is shorter than one block or has too
     // few landmarks ever to be told from chance (silence). A weak but usable clip is built;
     // LandmarkStrength says how weak.
     std::unique_ptr<TAudioSequence> BuildLandmarksFromFile(const std::string& FileName, int32_t Sense,

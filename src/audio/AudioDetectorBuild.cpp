@@ -5,6 +5,7 @@
 #include "audio/AudioDetectorBuild.h"
 
 #include "audio/AudioLandmarks.h"
+#include "audio/ClipRead.h"
 #include "audio/cbAudioFileRead.h"
 
 #include <algorithm>
@@ -56,18 +57,6 @@ void SelectPeaks(std::vector<TFreqData>& Candidates, bool Ascending, size_t MaxP
     }
 }
 
-// One block of the file as 16-bit stereo frames: stereo as it is, mono with the one channel
-// on both sides, more channels by their first two (front left and right).
-void ToStereo(const std::vector<int16_t>& Source, int32_t Channels, size_t Frames, std::vector<int16_t>& Stereo)
-{
-    Stereo.resize(2 * Frames);
-    for (size_t F = 0; F < Frames; ++F) {
-        const int16_t* Frame = Source.data() + F * size_t(Channels);
-        Stereo[2 * F] = Frame[0];
-        Stereo[2 * F + 1] = Channels > 1 ? Frame[1] : Frame[0];
-    }
-}
-
 }  // namespace
 
 TFingerprintStrength FingerprintStrength(const TAudioSequence& Sequence)
@@ -94,35 +83,22 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string&
     // A hand-edited precision can make MaxPeaks negative: no peaks of either kind.
     const size_t PeakLimit = MaxPeaks > 0 ? size_t(MaxPeaks) : 0;
 
-    TcbAudioFileReader Reader;
-    Reader.Open(FileName);
-    if (Reader.Format().SamplesPerSec != static_cast<uint32_t>(FrameRate))
-        return Sequence;  // another rate: a sequence that is never found, as before
-    Reader.SetPosition(0);
-
     // A block size the engine does not offer (from a damaged setting) is refused before
     // anything is allocated for it.
     if (!ValidFFTCount(FFTCount))
         CheckResult(AudioReadCode::InvalidBufferSize);
-    const int32_t Channels = Reader.Format().Channels;
+    const std::vector<int16_t> Clip = ReadClipStereo(FileName, FrameRate);
     const auto Frames = size_t(FFTCount);
-    const auto BlockBytes = static_cast<int32_t>(FFTCount * int32_t(Reader.Format().BlockAlign));
     const auto BlockMs = static_cast<int32_t>(int64_t(FFTCount) * 1000 / FrameRate);
     // Live blocks come every half block, the next slice's audio one block after this one's:
     // the next slice may be tried from half a block on, on the nearest blocks around its
     // place, and the matcher places each slice on the better of two neighbouring blocks.
     const int32_t MinGap = BlockMs / 2;
 
-    std::vector<int16_t> Source(size_t(BlockBytes) / 2);
-    std::vector<int16_t> Stereo;
     TSpectrumData S;
     std::vector<TFreqData> Presence, Absence, Selected;
-    while (Reader.Read(Source.data(), BlockBytes) == BlockBytes) {
-        const int16_t* Block = Source.data();
-        if (Channels != 2) {
-            ToStereo(Source, Channels, Frames, Stereo);
-            Block = Stereo.data();
-        }
+    for (size_t First = 0; First + Frames <= Clip.size() / 2; First += Frames) {
+        const int16_t* Block = Clip.data() + 2 * First;
         FileFFT.Process(Block, static_cast<int32_t>(Frames * 4));
         S = FileFFT.SpectrumOf(Channel);
         const auto Len = static_cast<int32_t>(S.size());
@@ -166,7 +142,7 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string&
 
     const TFingerprintStrength Strength = FingerprintStrength(*Sequence);
     if (Strength.Slices > 0 && Strength.SlicesWithPeaks == 0)
-        throw EFingerprintError("ErrorInSample");
+        throw EFingerprintError("ClipNothingToRecognise");
     return Sequence;
 }
 
@@ -175,40 +151,14 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildLandmarksFromFile(const std
 {
     if (!ValidFFTCount(FFTCount))
         CheckResult(AudioReadCode::InvalidBufferSize);
-    TcbAudioFileReader Reader;
-    Reader.Open(FileName);
-    // A clip at another rate would never be found: it is refused, not watched in vain.
-    if (Reader.Format().SamplesPerSec != static_cast<uint32_t>(FrameRate))
-        throw EFingerprintError("ErrorInSample");
-    Reader.SetPosition(0);
-
-    // The whole clip as 16-bit stereo, read a block at a time.
-    const int32_t Channels = Reader.Format().Channels;
-    const auto Frames = size_t(FFTCount);
-    const auto BlockBytes = static_cast<int32_t>(FFTCount * int32_t(Reader.Format().BlockAlign));
-    std::vector<int16_t> Source(size_t(BlockBytes) / 2);
-    std::vector<int16_t> Stereo, Clip;
-    for (;;) {
-        const int32_t Got = Reader.Read(Source.data(), BlockBytes);
-        const size_t GotFrames = Got > 0 ? size_t(Got) / size_t(Reader.Format().BlockAlign) : 0;
-        if (GotFrames == 0)
-            break;
-        if (Channels == 2) {
-            Clip.insert(Clip.end(), Source.begin(), Source.begin() + std::ptrdiff_t(2 * GotFrames));
-        } else {
-            ToStereo(Source, Channels, GotFrames, Stereo);
-            Clip.insert(Clip.end(), Stereo.begin(), Stereo.end());
-        }
-        if (GotFrames < Frames)
-            break;
-    }
+    const std::vector<int16_t> Clip = ReadClipStereo(FileName, FrameRate);
 
     auto Print = BuildLandmarkPrint(FileFFT, Clip.data(), Clip.size() / 2, Channel, FFTCount, FrameRate);
     Print->SetSense(Sense);
     // A clip that chance could match as well as its own sound (silence, a clip shorter than
     // a block) is refused; it would otherwise be found anywhere or never.
     if (Print->PerPhase() < Print->MinVotes)
-        throw EFingerprintError("ErrorInSample");
+        throw EFingerprintError("ClipNothingToRecognise");
     auto Sequence = std::make_unique<TAudioSequence>();
     Sequence->Kind = skLandmark;
     Sequence->Channel = Channel;

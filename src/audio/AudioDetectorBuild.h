@@ -12,9 +12,9 @@
 // quiet for the presence threshold. Such a sequence would be "found" anywhere, digital
 // silence included, so the builder refuses it.
 //
-// The audio layer has no message table: what() is the message key "ErrorInSample", which
-// the caller looks up (GetMessageText) for the operator; a key without a text shows as the
-// key itself.
+// The audio layer has no message table: what() is the message key "ClipNothingToRecognise",
+// which the caller looks up (GetMessageText) for the operator; a key without a text shows as
+// the key itself.
 class EFingerprintError : public std::runtime_error {
 public:
     explicit EFingerprintError(const std::string& MessageKey) : std::runtime_error(MessageKey) {}

@@ -271,7 +271,7 @@ TEST_F(LandmarkClip, WeakClipsAreMeasuredAndThoseWithoutLandmarksRefused)
             EXPECT_EQ(Strength.Weak() ? Weak : Strong, C.Outcome)
                 << Strength.Percent << " %, " << Strength.Landmarks << " landmarks";
         } catch (const EFingerprintError& Error) {
-            EXPECT_STREQ(Error.MessageKey(), "ErrorInSample");
+            EXPECT_STREQ(Error.MessageKey(), "ClipNothingToRecognise");
             EXPECT_EQ(C.Outcome, Refused);
         }
     }

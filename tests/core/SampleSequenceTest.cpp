@@ -108,8 +108,8 @@ TEST_F(SampleSequenceFixture, FailuresLeaveTheEngineUntouched)
         ADD_FAILURE() << "a silent clip was accepted";
     } catch (const EFingerprintError& e) {
         // The operator reads the refusal in the current language, not its key.
-        EXPECT_EQ(SampleSequenceErrorText(e), GetMessageText("ErrorInSample"));
-        EXPECT_NE(SampleSequenceErrorText(e), "ErrorInSample");
+        EXPECT_EQ(SampleSequenceErrorText(e), GetMessageText("ClipNothingToRecognise"));
+        EXPECT_NE(SampleSequenceErrorText(e), "ClipNothingToRecognise");
     }
 
     TSampleRec undialable = sample(TSampleType::Command, 3);

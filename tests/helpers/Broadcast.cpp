@@ -18,9 +18,10 @@ void appendSines(Pcm& pcm, double seconds, const std::vector<double>& freqs, dou
 }
 }  // namespace
 
-Pcm makeClip(unsigned seed, double seconds, double step)
+Pcm makeClip(unsigned seed, double seconds, double step, int rate)
 {
     Pcm pcm;
+    pcm.rate = rate;
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> grid(0, 80);
     const int segments = int(std::lround(seconds / step));

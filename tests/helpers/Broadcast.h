@@ -11,8 +11,9 @@
 namespace testkit {
 
 // A clip of distinctive tones between 4 and 12 kHz that changes every `step` seconds;
-// different seeds give clips that do not match each other.
-Pcm makeClip(unsigned seed, double seconds, double step = 0.25);
+// different seeds give clips that do not match each other. `rate` records the same clip at
+// another sample rate.
+Pcm makeClip(unsigned seed, double seconds, double step = 0.25, int rate = 44100);
 
 // DTMF symbols (0-9, *, #, A-D) of toneSeconds each, separated by pauseSeconds of silence.
 Pcm makeDtmf(const std::string& symbols, double toneSeconds, double pauseSeconds, double amplitude = 0.25);

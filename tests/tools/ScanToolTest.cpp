@@ -132,6 +132,29 @@ TEST_F(ScanFixture, FindsEveryEventOfTheBroadcastOnTime)
     EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d{3}\t").match(result.out).hasMatch()) << result.out.toStdString();
 }
 
+TEST_F(ScanFixture, ClipsRecordedAtOtherRatesAreFound)
+{
+    // The jingle as the station's editor saved it: at 48 kHz, or at 96 kHz in mono (its
+    // tones reach 19 kHz, more than a 22.05 kHz file can hold; the builder's tests cover
+    // lower rates).
+    struct Case { int rate, channels; };
+    for (const Case& c : {Case{48000, 2}, Case{96000, 1}}) {
+        SCOPED_TRACE(c.rate);
+        testkit::Pcm clip = testkit::makeClip(7, 1.5, 0.25, c.rate);
+        if (c.channels == 1) {
+            testkit::Pcm mono;
+            mono.rate = c.rate;
+            mono.channels = 1;
+            for (size_t i = 0; i < clip.frames(); ++i)
+                mono.samples.push_back(clip.samples[2 * i]);
+            clip = mono;
+        }
+        testkit::writeWav(dir.file("jingle.wav"), clip);
+        const ScanResult result = runScan({"--samples", samplesFile, "--freq", freqFile, QString::fromStdString(dir.file("broadcast.wav"))});
+        expectTruth(result);
+    }
+}
+
 TEST_F(ScanFixture, DataFolderHoldsTheDefaultFiles)
 {
     // The data folder's Ini/Samples.ini, and its Freq.ini copied from the defaults beside the

@@ -1,0 +1,531 @@
+#include "core/MonitorController.h"
+
+#include "core/Common_Settings.h"
+#include "core/FileExecute.h"
+#include "core/SampleSequence.h"
+#include "core/SettingsModel.h"
+#include "lang/Lang.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The level meter's reading while monitoring is off.
+constexpr double SilentLevelDb = -92.0;
+
+QStringList ToQStringList(const std::vector<std::string>& Names)
+{
+    QStringList Result;
+    Result.reserve(qsizetype(Names.size()));
+    for (const std::string& Name : Names)
+        Result.append(QString::fromStdString(Name));
+    return Result;
+}
+
+// Rows from first to last, each once, inside the list.
+QList<int> ValidRows(const QList<int>& Rows, int Count)
+{
+    QList<int> Result;
+    for (const int Row : Rows) {
+        if (Row >= 0 && Row < Count)
+            Result.append(Row);
+    }
+    std::sort(Result.begin(), Result.end());
+    Result.erase(std::unique(Result.begin(), Result.end()), Result.end());
+    return Result;
+}
+
+}  // namespace
+
+int TMonitorController::FrameRateOfIndex(int Index)
+{
+    static const int Rates[] = {22050, 32000, 44100, 48000, 64000, 96000};
+    return Index >= 0 && Index < int(std::size(Rates)) ? Rates[Index] : 44100;
+}
+
+int TMonitorController::FFTCountOfIndex(int Index)
+{
+    static const int Counts[] = {1024, 2048, 4096, 8192};
+    return Index >= 0 && Index < int(std::size(Counts)) ? Counts[Index] : 2048;
+}
+
+TMonitorController::TMonitorController(TSettings& Folders, TSettingsModel& Model, TMainThreadQueue& Queue,
+                                       QObject* Parent)
+    : QObject(Parent)
+    , FFolders(Folders)
+    , FModel(Model)
+    , FQueue(Queue)
+    , FEngine(Queue)
+    , FConfig{Model, FSamples, FrequencyTable}
+{
+    FEngine.FrameRate = 44100;
+    FEngine.DeviceIndex = 0;
+    FEngine.FFTCount = 2048;
+    FEngine.OnSequenceFound = [this](TAudioSequence& Sequence) { AudioDetectorSequenceFound(Sequence); };
+    FEngine.OnVolumeChange = [this](TAudioDetector&, int32_t, int32_t, double LeftDb, double RightDb) {
+        emit LevelsChanged(LeftDb, RightDb);
+    };
+    FEngine.OnCaptureLost = [this](TAudioDetector& Sender) {
+        AddMessage(msgError, FormatMessageText(QStringLiteral("CaptureLost"),
+                                               {CaptureDeviceName(), QString::fromStdString(Sender.ErrorText)}));
+        Sender.ErrorText.clear();
+    };
+    FEngine.OnCaptureRestored = [this](TAudioDetector&) {
+        AddMessage(msgInfo, FormatMessageText(QStringLiteral("CaptureRestored"), {CaptureDeviceName()}));
+    };
+
+    FMessages.LogFolder = Folders.LogFolder;
+    SyncMessageSettings();
+    connect(&FModel, &TSettingsModel::Changed, this, [this](const QString& Key) {
+        SyncMessageSettings();
+        if (FRestartOnCaptureChange && Key == QLatin1String(SettingKey::Device))
+            RestartMonitoring();
+    });
+
+    FTimer.setInterval(1000);
+    connect(&FTimer, &QTimer::timeout, this, &TMonitorController::TimerTimer);
+    FTimer.start();
+}
+
+TMonitorController::~TMonitorController()
+{
+    FEngine.OnSequenceFound = nullptr;
+    FEngine.OnCaptureLost = nullptr;
+    FEngine.OnCaptureRestored = nullptr;
+    FEngine.OnVolumeChange = nullptr;
+    FEngine.Stop();
+}
+
+void TMonitorController::SyncMessageSettings()
+{
+    namespace K = SettingKey;
+    FMessages.LogFileCreate = FModel.Bool(K::LogFileCreate_Checked);
+    // The count is a fraction in the settings; the list keeps whole messages.
+    const double Count = FModel.Float(K::LogCount_Value);
+    FMessages.LogCount = std::isfinite(Count) ? int(std::clamp(Count, 0.0, double(std::numeric_limits<int>::max()))) : 0;
+    FMessages.EmailMessagesCheck = FModel.Bool(K::EmailMessagesCheck_Checked);
+    FMessages.MsgOnOffSampleCheck = FModel.Bool(K::MsgOnOffSampleCheck_Checked);
+    FMessages.MsgDetectSampleCheck = FModel.Bool(K::MsgDetectSampleCheck_Checked);
+    FMessages.MsgCommandCheck = FModel.Bool(K::MsgCommandCheck_Checked);
+    FMessages.MsgErrorCheck = FModel.Bool(K::MsgErrorCheck_Checked);
+    FMessages.MsgNotDetectSampleCheck = FModel.Bool(K::MsgNotDetectSampleCheck_Checked);
+}
+
+void TMonitorController::SetFrequencyIndex(int Index)
+{
+    if (Index == FFrequencyIndex)
+        return;
+    FFrequencyIndex = Index;
+    if (FRestartOnCaptureChange)
+        RestartMonitoring();
+}
+
+void TMonitorController::SetFFTSizeIndex(int Index)
+{
+    if (Index == FFFTSizeIndex)
+        return;
+    FFFTSizeIndex = Index;
+    if (FRestartOnCaptureChange)
+        RestartMonitoring();
+}
+
+QStringList TMonitorController::DeviceNames()
+{
+    return ToQStringList(FEngine.DeviceNames());
+}
+
+QStringList TMonitorController::DeviceSelectorItems()
+{
+    return QStringList{GetMessageText(QStringLiteral("DefaultDevice"))} + DeviceNames();
+}
+
+QString TMonitorController::CaptureDeviceName()
+{
+    const int Index = FModel.Int(SettingKey::Device);
+    const QStringList Items = DeviceSelectorItems();
+    return Index >= 0 && Index < Items.size() ? Items[Index] : QString();
+}
+
+bool TMonitorController::LoadSettings(TSettingsQuestions& Questions)
+{
+    const bool GoOn = ::LoadSettings(FFolders, FConfig, DeviceNames(), Questions);
+    SyncMessageSettings();
+    emit SampleCountChanged(FSamples.Count());
+    // A failed load leaves the capture selectors unconnected, as the steps after the failure
+    // never ran.
+    FRestartOnCaptureChange = FFolders.SettingsLoaded;
+    return GoOn;
+}
+
+bool TMonitorController::SaveSettings(TSettingsQuestions& Questions)
+{
+    return ::SaveSettings(FFolders, FConfig, Questions);
+}
+
+void TMonitorController::AddMessage(TOndrixMessageType MsgType, const QString& Text)
+{
+    TOndrixMessage Message{MsgType, Text, FMessages.Clock ? FMessages.Clock() : Now()};
+    // A log file that cannot be written keeps the line pending; the detection's actions and
+    // the observers go on regardless.
+    FMessages.ProcessMessage(Message);
+    emit MessageAdded(Message);
+}
+
+TSampleRec* TMonitorController::Row(int Index) const
+{
+    return Index >= 0 && Index < FSamples.Count() ? FSamples.Items(Index) : nullptr;
+}
+
+void TMonitorController::SetSampleEnabled(TSampleRec* Sample, bool Enable, bool Reload)
+{
+    if (!Sample || Sample->Enabled == Enable)
+        return;
+    if (Enable && Sample->Type == TSampleType::File && !QFileInfo::exists(Sample->Path)) {
+        Sample->Enabled = false;
+        AddMessage(msgError, FormatMessageText(QStringLiteral("WrongSampleInd"), {Sample->Number + 1, Sample->Path}));
+        return;
+    }
+    if (!Enable && !Sample->Detected) {
+        AddMessage(msgSampleNotDetect,
+                   FormatMessageText(QStringLiteral("SampleNotFound"), {Sample->Number + 1, Sample->Description}));
+    }
+    Sample->Enabled = Enable;
+    if (Enable)
+        Sample->Detected = false;
+    ReportSampleState(Sample, Enable);
+    emit SamplesChanged();
+    if (Reload)
+        ReloadEngine();
+}
+
+void TMonitorController::SetSampleEnabledByNumber(int Number, bool Enable, bool Reload)
+{
+    SetSampleEnabled(FSamples.FindByNumber(Number), Enable, Reload);
+}
+
+void TMonitorController::ReportSampleState(TSampleRec* Sample, bool Enabled)
+{
+    if (!Sample)
+        return;
+    const int Position = FSamples.IndexOf(Sample) + 1;
+    if (Enabled)
+        AddMessage(msgSampleEnable, FormatMessageText(QStringLiteral("SampleEnabled"), {Position, Sample->Description}));
+    else
+        AddMessage(msgSampleDisable, FormatMessageText(QStringLiteral("SampleDisabled"), {Position, Sample->Description}));
+}
+
+void TMonitorController::ReloadEngine()
+{
+    FEngine.Sequences.Clear();
+    for (int I = 0; I < FSamples.Count(); ++I) {
+        TSampleRec* Sample = FSamples.Items(I);
+        Sample->Sequence = nullptr;
+        LoadSampleIntoEngine(Sample);
+    }
+    UpdateMonitoring();
+    emit SamplesChanged();
+    TimerTimer();
+}
+
+void TMonitorController::LoadSampleIntoEngine(TSampleRec* Sample)
+{
+    if (!Sample)
+        return;
+    Sample->Sequence = nullptr;
+    if (!Sample->Enabled)
+        return;
+    try {
+        // Appends the sequence (with the sample's Number and Hold) or leaves the list as it was.
+        Sample->Sequence = BuildSampleSequence(FEngine, *Sample, FrequencyTable);
+    } catch (const std::exception& Error) {
+        Sample->Sequence = nullptr;
+        AddMessage(msgError, FormatMessageText(QStringLiteral("WrongSampleInd"), {Sample->Number + 1, Sample->Path}));
+        // Why, so that the operator can mend it.
+        const QString Reason = SampleSequenceErrorText(Error);
+        if (!Reason.isEmpty())
+            AddMessage(msgError, Reason);
+        ReportSampleState(Sample, false);
+        Sample->Enabled = false;
+    }
+}
+
+void TMonitorController::UpdateMonitoring()
+{
+    const bool AnyOn = [this] {
+        for (int I = 0; I < FSamples.Count(); ++I) {
+            if (FSamples.Items(I)->Enabled)
+                return true;
+        }
+        return false;
+    }();
+    if (AnyOn)
+        StartMonitoring();
+    else
+        StopMonitoring();
+}
+
+void TMonitorController::StartMonitoring()
+{
+    FEngine.UpdateChannels();
+    if (FEngine.Active())
+        return;
+    ApplyCaptureSettings(FEngine);
+    if (FEngine.Start()) {
+        emit MonitoringChanged(true);
+        return;
+    }
+    if (!FEngine.ErrorText.empty()) {
+        AddMessage(msgError, QString::fromStdString(FEngine.ErrorText));
+        FEngine.ErrorText.clear();
+    }
+    Disable_All_BtnClick();
+}
+
+void TMonitorController::StopMonitoring()
+{
+    if (!FEngine.Active())
+        return;
+    FEngine.Stop();
+    emit LevelsChanged(SilentLevelDb, SilentLevelDb);
+    emit MonitoringChanged(false);
+}
+
+void TMonitorController::RestartMonitoring()
+{
+    if (!FEngine.Active())
+        return;
+    StopMonitoring();
+    StartMonitoring();
+}
+
+void TMonitorController::ApplyCaptureSettings(TAudioDetector& Detector) const
+{
+    // Entry 0 is the default device (-1 to the engine); nothing selected gives -2, which no
+    // device has, so monitoring then fails to start and says so.
+    Detector.DeviceIndex = FModel.Int(SettingKey::Device) - 1;
+    Detector.FrameRate = FrameRateOfIndex(FFrequencyIndex);
+    Detector.FFTCount = FFTCountOfIndex(FFFTSizeIndex);
+}
+
+void TMonitorController::AutoStartSamples()
+{
+    for (int I = 0; I < FSamples.Count(); ++I) {
+        TSampleRec* Sample = FSamples.Items(I);
+        if (Sample->AutoStart)
+            SetSampleEnabled(Sample, true, false);
+    }
+    ReloadEngine();
+}
+
+void TMonitorController::SetRows(const QList<int>& Rows, const std::function<bool(const TSampleRec&)>& Enable)
+{
+    const QList<int> Valid = ValidRows(Rows, FSamples.Count());
+    if (Valid.isEmpty())
+        return;
+    for (const int Index : Valid) {
+        TSampleRec* Sample = Row(Index);
+        SetSampleEnabled(Sample, Enable(*Sample), false);
+    }
+    ReloadEngine();
+}
+
+void TMonitorController::Enable_BtnClick(const QList<int>& Rows)
+{
+    SetRows(Rows, [](const TSampleRec&) { return true; });
+}
+
+void TMonitorController::Disable_BtnClick(const QList<int>& Rows)
+{
+    SetRows(Rows, [](const TSampleRec&) { return false; });
+}
+
+void TMonitorController::ChangeEnable_BtnClick(const QList<int>& Rows)
+{
+    SetRows(Rows, [](const TSampleRec& Sample) { return !Sample.Enabled; });
+}
+
+void TMonitorController::Enable_All_BtnClick()
+{
+    QList<int> All;
+    for (int I = 0; I < FSamples.Count(); ++I)
+        All.append(I);
+    SetRows(All, [](const TSampleRec&) { return true; });
+}
+
+void TMonitorController::Disable_All_BtnClick()
+{
+    QList<int> All;
+    for (int I = 0; I < FSamples.Count(); ++I)
+        All.append(I);
+    if (All.isEmpty()) {
+        // Nothing to switch off, but a failed start still leaves monitoring stopped.
+        ReloadEngine();
+        return;
+    }
+    SetRows(All, [](const TSampleRec&) { return false; });
+}
+
+void TMonitorController::SaveSampleListReported()
+{
+    QString Error;
+    if (!SaveSampleList(FFolders, FConfig, &Error))
+        AddMessage(msgError, Error);
+}
+
+void TMonitorController::AddSample_BtnClick(const TSampleEditor& Edit)
+{
+    auto Sample = std::make_unique<TSampleRec>();
+    if (!Edit || !Edit(*Sample))
+        return;
+    FSamples.Add(std::move(Sample));
+    FSamples.SortByNumber();
+    emit SampleCountChanged(FSamples.Count());
+    SaveSampleListReported();
+}
+
+void TMonitorController::SampleProp_BtnClick(const QList<int>& Rows, const TSampleEditor& Edit)
+{
+    const QList<int> Valid = ValidRows(Rows, FSamples.Count());
+    if (Valid.isEmpty() || !Edit)
+        return;
+    TSampleRec* Sample = Row(Valid.first());
+    if (!Edit(*Sample))
+        return;
+    FSamples.SortByNumber();
+    emit SampleCountChanged(FSamples.Count());
+    SaveSampleListReported();
+    if (Sample->Enabled)
+        ReloadEngine();
+    else
+        emit SamplesChanged();
+}
+
+void TMonitorController::DelSample_BtnClick(const QList<int>& Rows, const std::function<bool()>& Confirm)
+{
+    const QList<int> Valid = ValidRows(Rows, FSamples.Count());
+    if (Valid.isEmpty())
+        return;
+    if (Confirm && !Confirm())
+        return;
+    bool AnyOn = false;
+    for (auto It = Valid.crbegin(); It != Valid.crend(); ++It) {
+        AnyOn = AnyOn || Row(*It)->Enabled;
+        FSamples.Delete(*It);
+    }
+    emit SampleCountChanged(FSamples.Count());
+    SaveSampleListReported();
+    if (AnyOn)
+        ReloadEngine();
+    else
+        emit SamplesChanged();
+}
+
+void TMonitorController::Find_BtnClick(const QList<int>& Rows)
+{
+    const QList<int> Valid = ValidRows(Rows, FSamples.Count());
+    // Collected first by number: handling one may rebuild or change the list.
+    QList<int> Numbers;
+    for (auto It = Valid.crbegin(); It != Valid.crend(); ++It) {
+        if (Row(*It)->Enabled)
+            Numbers.append(Row(*It)->Number);
+    }
+    for (const int Number : Numbers)
+        HandleDetection(FSamples.FindByNumber(Number));
+}
+
+bool TMonitorController::Button_TestAudioClick(QString* Text)
+{
+    bool Ok = true;
+    QString ErrorText;
+    if (!FEngine.Active()) {
+        TAudioDetector Test(FQueue);
+        Test.CaptureDevice = FEngine.CaptureDevice;
+        ApplyCaptureSettings(Test);
+        Ok = Test.TryStart();
+        ErrorText = QString::fromStdString(Test.ErrorText);
+    }
+    if (Text) {
+        *Text = Ok ? GetMessageText(QStringLiteral("AudioTested"))
+                   : GetMessageText(QStringLiteral("AudioNotTested")) + QStringLiteral("\r\n") + ErrorText;
+    }
+    return Ok;
+}
+
+void TMonitorController::AudioDetectorSequenceFound(TAudioSequence& Sequence)
+{
+    const int Number = Sequence.Number;
+    // The actions may wait, start programs or rebuild the engine: never inside the analysis of
+    // a buffer. They run on a later turn of the event loop.
+    QMetaObject::invokeMethod(this, [this, Number] { HandleDetection(FSamples.FindByNumber(Number)); },
+                              Qt::QueuedConnection);
+}
+
+void TMonitorController::HandleDetection(TSampleRec* Sample)
+{
+    if (!Sample)
+        return;
+    const int Number = Sample->Number;
+    // A sample that switches itself off fires once: a rebuild during its delay re-arms its
+    // sequence, and a second find before the first handling has switched it off is dropped.
+    if (Sample->AutoDisable) {
+        if (FOncePending.contains(Number))
+            return;
+        FOncePending.insert(Number);
+    }
+    if (Sample->SampleWait > 0)
+        QTimer::singleShot(Sample->SampleWait, this, [this, Number] { ContinueDetection(Number); });
+    else
+        ContinueDetection(Number);
+}
+
+void TMonitorController::ContinueDetection(int Number)
+{
+    TSampleRec* Sample = FSamples.FindByNumber(Number);
+    if (!Sample) {
+        FOncePending.remove(Number);
+        return;
+    }
+    Sample->Detected = true;
+    emit SamplesChanged();
+    if (!NotifySampleFound) {
+        FinishDetection(Number);
+        return;
+    }
+    // The answers may come later (ExternalWait); the controller may be gone by then.
+    QPointer<TMonitorController> Self(this);
+    NotifySampleFound(Number, [Self, Number] {
+        if (Self)
+            Self->FinishDetection(Number);
+    });
+}
+
+void TMonitorController::FinishDetection(int Number)
+{
+    FOncePending.remove(Number);
+    TSampleRec* Sample = FSamples.FindByNumber(Number);
+    if (!Sample)
+        return;
+    if (Sample->AutoDisable)
+        SetSampleEnabled(Sample, false, true);
+    // A rebuild does not free records, but look again in case the list changed.
+    Sample = FSamples.FindByNumber(Number);
+    if (!Sample)
+        return;
+    if (!Sample->FileExecute.trimmed().isEmpty()) {
+        QString Error;
+        if (!FileExecute(Sample->FileExecute, &Error))
+            AddMessage(msgError, FormatMessageText(QStringLiteral("FileExecuteError"), {Sample->FileExecute, Error}));
+    }
+    AddMessage(msgSampleDetect, FormatMessageText(QStringLiteral("SampleFound"), {Sample->Number + 1, Sample->Description}));
+    emit DetectionHandled(Number);
+}
+
+void TMonitorController::TimerTimer()
+{
+    emit Tick();
+}

@@ -1,0 +1,172 @@
+#pragma once
+// The monitoring controller: decides which samples are monitored, keeps the detection engine in
+// step with them, and turns each detection into the sample's actions. It owns the engine, the
+// sample list and the program messages, and tells its observers (the main window, the headless
+// monitor, tests) when states, messages and levels change. Everything here runs on the main
+// thread; the capture thread only posts to the main-thread queue, which a TQueuePump drains.
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+#include "audio/AudioDetector.h"
+#include "core/SettingsFile.h"
+#include "messages/Class_OndrixMessage.h"
+#include "samples/Class_SampleRec.h"
+
+class TSettings;
+class TSettingsModel;
+
+class TMonitorController : public QObject {
+    Q_OBJECT
+
+public:
+    // Capture rates and block sizes the (hidden) selectors offer; an index outside gives
+    // 44100 Hz and 2048 frames.
+    static int FrameRateOfIndex(int Index);
+    static int FFTCountOfIndex(int Index);
+
+    // Folders and Model must outlive the controller. The engine's capture posts to Queue.
+    TMonitorController(TSettings& Folders, TSettingsModel& Model, TMainThreadQueue& Queue = MainThreadQueue(),
+                       QObject* Parent = nullptr);
+    ~TMonitorController() override;
+
+    TAudioDetector& Engine() { return FEngine; }
+    TSampleList& Samples() { return FSamples; }
+    TFrequencyRecArr& Frequencies() { return FrequencyTable; }
+    TOndrixMessages& Messages() { return FMessages; }
+    TSettingsModel& Model() { return FModel; }
+    TConfiguration& Configuration() { return FConfig; }
+
+    // The capture selectors that are not stored: indexes into FrameRateOfIndex and
+    // FFTCountOfIndex. A change restarts monitoring once the configuration is loaded.
+    int FrequencyIndex() const { return FFrequencyIndex; }
+    int FFTSizeIndex() const { return FFFTSizeIndex; }
+    void SetFrequencyIndex(int Index);
+    void SetFFTSizeIndex(int Index);
+    // The device selector's entries: the default device, then the engine's input devices.
+    QStringList DeviceSelectorItems();
+    // The engine's input devices in its order.
+    QStringList DeviceNames();
+
+    // --- Configuration ---
+    // Loads the configuration (LoadSettings of SettingsFile.h) with the engine's device list;
+    // from then on a change of the device or of the two hidden selectors restarts monitoring.
+    // False when Questions chose to end the program.
+    bool LoadSettings(TSettingsQuestions& Questions);
+    // Saves everything but the sample list.
+    bool SaveSettings(TSettingsQuestions& Questions);
+
+    // --- Program messages ---
+    // Adds a program message: log file, message list, mail; observers get MessageAdded.
+    void AddMessage(TOndrixMessageType MsgType, const QString& Text);
+
+    // --- Switching samples ---
+    // Switches one sample on or off with its messages; rebuilds the engine when Reload.
+    void SetSampleEnabled(TSampleRec* Sample, bool Enable, bool Reload);
+    // Posts "SampleEnabled" or "SampleDisabled" with the sample's position in the list + 1.
+    void ReportSampleState(TSampleRec* Sample, bool Enabled);
+    // Rebuilds every sequence from the samples and starts or stops monitoring.
+    void ReloadEngine();
+    // Builds and registers the sequence of one switched-on sample; a sample whose sequence
+    // cannot be built is switched off with "WrongSampleInd" and "SampleDisabled".
+    void LoadSampleIntoEngine(TSampleRec* Sample);
+    void UpdateMonitoring();
+    void StartMonitoring();
+    void StopMonitoring();
+    void RestartMonitoring();
+    // Copies device, rate and block size into an engine.
+    void ApplyCaptureSettings(TAudioDetector& Detector) const;
+    // Switches on the samples marked for automatic start, then rebuilds once.
+    void AutoStartSamples();
+    // By the sample's stored Number (external programs): a number no sample has changes nothing.
+    void SetSampleEnabledByNumber(int Number, bool Enable, bool Reload);
+
+    // --- The sample tool bar, on the selected rows (indexes into Samples) ---
+    void Enable_BtnClick(const QList<int>& Rows);
+    void Disable_BtnClick(const QList<int>& Rows);
+    void ChangeEnable_BtnClick(const QList<int>& Rows);
+    void Enable_All_BtnClick();
+    void Disable_All_BtnClick();
+    // Edit shows the sample dialog on the record and returns whether it was confirmed.
+    using TSampleEditor = std::function<bool(TSampleRec& Sample)>;
+    // A new sample with defaults; on confirmation it is added, sorted in and the list saved.
+    void AddSample_BtnClick(const TSampleEditor& Edit);
+    // Edits the first selected sample; on confirmation the list is sorted and saved, and the
+    // engine rebuilt when the sample is on.
+    void SampleProp_BtnClick(const QList<int>& Rows, const TSampleEditor& Edit);
+    // Confirm asks "DeleteSampleS" once for all rows; deleting a switched-on sample rebuilds.
+    void DelSample_BtnClick(const QList<int>& Rows, const std::function<bool()>& Confirm);
+    // Handles a detection of every selected switched-on sample at once, as if found.
+    void Find_BtnClick(const QList<int>& Rows);
+    // The capture test: a second engine opens the capture with the current settings and closes
+    // it. Text is what the operator is shown ("AudioTested", or "AudioNotTested" with the
+    // capture's error). While monitoring runs the live capture proves it and nothing is opened.
+    bool Button_TestAudioClick(QString* Text = nullptr);
+
+    // --- Detections ---
+    // The engine's find: hands the detection to a later turn of the event loop.
+    void AudioDetectorSequenceFound(TAudioSequence& Sequence);
+    // The actions of a detection: the sample's delay (monitoring goes on meanwhile), Detected,
+    // the notification of external programs, AutoDisable, FileExecute, "SampleFound". After
+    // the delay and after the notification the sample is found again by its number; when it
+    // has gone the handling ends there.
+    void HandleDetection(TSampleRec* Sample);
+    // Tells the external programs about a detection and calls Done once they have all
+    // answered or been given up (at once when nobody is waited for). Unset: nobody is told.
+    using TNotifyEvent = std::function<void(int Number, std::function<void()> Done)>;
+    TNotifyEvent NotifySampleFound;
+
+    // The once-a-second tick (also run once right after each rebuild).
+    void TimerTimer();
+
+    // The engine runs.
+    bool Monitoring() const { return FEngine.Active(); }
+    // The name of the device monitoring uses, as the operator knows it.
+    QString CaptureDeviceName();
+
+signals:
+    // The sample list's rows show something new (states, progress); repaint.
+    void SamplesChanged();
+    // The sample list now has Count rows.
+    void SampleCountChanged(int Count);
+    // Monitoring has started or stopped.
+    void MonitoringChanged(bool Active);
+    // A program message was added.
+    void MessageAdded(const TOndrixMessage& Message);
+    // New levels of the live capture in dB (-92 on both channels when monitoring stops).
+    void LevelsChanged(double LeftDb, double RightDb);
+    // Once a second, and right after each rebuild: clock, status, scheduled work.
+    void Tick();
+    // A detection's actions have all run (after "SampleFound" was posted).
+    void DetectionHandled(int Number);
+
+private:
+    TSampleRec* Row(int Index) const;
+    void SetRows(const QList<int>& Rows, const std::function<bool(const TSampleRec&)>& Enable);
+    void SaveSampleListReported();
+    void SyncMessageSettings();
+    void ContinueDetection(int Number);
+    void FinishDetection(int Number);
+
+    TSettings& FFolders;
+    TSettingsModel& FModel;
+    TMainThreadQueue& FQueue;
+    TAudioDetector FEngine;
+    TSampleList FSamples;
+    TOndrixMessages FMessages;
+    TConfiguration FConfig;
+    QTimer FTimer;
+    int FFrequencyIndex = 2;
+    int FFFTSizeIndex = 1;
+    bool FRestartOnCaptureChange = false;
+    // Numbers of samples that switch themselves off whose detection is being handled.
+    QSet<int> FOncePending;
+};
