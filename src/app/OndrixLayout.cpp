@@ -34,6 +34,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 QString U(const char* Text)
@@ -259,6 +261,9 @@ QWidget* TOndrix::CreateSamplesSheet()
     FLogMessageView = Named(new TKvListView, "LogMessageView");
     for (const TMessageColumn& Column : MessageViewColumns)
         FLogMessageView->AddColumn(QString::fromUtf16(Column.Caption), Column.Width);
+    // The time column holds a whole date and time in the window's font.
+    FLogMessageView->setColumnWidth(
+        0, std::max(FLogMessageView->columnWidth(0), FLogMessageView->fontMetrics().horizontalAdvance("00.00.0000 00:00:00") + 16));
     FLogMessageView->horizontalHeader()->setStretchLastSection(true);
     FLogMessageView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     FLogMessageView->setMinimumHeight(50);
@@ -489,6 +494,7 @@ QWidget* TOndrix::CreateSettingsSheet()
 
     auto* Left = Named(new QWidget, "Panel_SettingsTree");
     Left->setFixedWidth(200);
+    FSettingsTreePanel = Left;
     auto* LeftLayout = new QVBoxLayout(Left);
     LeftLayout->setContentsMargins(0, 0, 0, 0);
     FTree = Named(new QTreeWidget, "Tree");

@@ -1,6 +1,11 @@
 #include "app/Ondrix_Unit.h"
 
 #include "app/InfoForms.h"
+#include "app/SettingsBinding.h"
+#include "core/SettingsFile.h"
+#include "core/SettingsModel.h"
+#include "core/MonitorController.h"
+#include "util/TextFile.h"
 #include "core/Common_Settings.h"
 #include "samples/Class_SampleRec.h"
 #include "lang/Lang.h"
@@ -16,10 +21,13 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QSignalBlocker>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -30,9 +38,41 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Loading and saving ask the operator through message boxes.
+class TWindowSettingsQuestions : public TSettingsQuestions {
+public:
+    explicit TWindowSettingsQuestions(QWidget* Parent) : FParent(Parent) {}
+
+    bool ContinueAfterLoadError(const QString& Error) override
+    {
+        QMessageBox::critical(FParent, GetMessageText("Error"), Error);
+        return QMessageBox::warning(FParent, GetMessageText("Warning"), Lines(GetMessageText("LoadSettingsError")),
+                                    QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+               == QMessageBox::Yes;
+    }
+
+    void SaveFailed(const QString& Error) override
+    {
+        QMessageBox::critical(FParent, GetMessageText("Error"), Error);
+        QMessageBox::warning(FParent, GetMessageText("Warning"), Lines(GetMessageText("SaveSettingsError")));
+    }
+
+private:
+    static QString Lines(QString Text) { return Text.replace("\r\n", "\n"); }
+    QWidget* FParent;
+};
+
+}  // namespace
 
 TOndrix::TOndrix(QWidget* Parent)
     : QMainWindow(Parent)
@@ -44,6 +84,7 @@ TOndrix::TOndrix(QWidget* Parent)
     WindowFont.setPixelSize(11);
     setFont(WindowFont);
     setMinimumSize(300, 300);
+    InstallHintStyle();
 
     CreateActions();
     CreateMenus();
@@ -109,6 +150,29 @@ TOndrix::TOndrix(QWidget* Parent)
     FTimer_Volume->setInterval(50);
     connect(FTimer_Volume, &QTimer::timeout, this, &TOndrix::Timer_VolumeTimer);
 
+    FFrequencyView->OnCellData = [this](int Row, int Column, TKvCellData& Cell) {
+        if (!FFrequencies || Row < 0 || Row >= FFrequencies->size())
+            return;
+        Cell.Text = Column == 0 ? FFrequencies->at(Row).ID : Column == 1 ? FrequencyTonesText(FFrequencies->at(Row)) : QString();
+    };
+
+    // Every stored property shows in its control and every edit goes back to the model.
+    FModel = new TSettingsModel(this);
+    FBinding = new TSettingsBinding(FModel, this);
+    FOwnSamples = std::make_unique<TSampleList>();
+    SetSampleList(FOwnSamples.get());
+    SetFrequencyTable(&FrequencyTable);
+    FStateFile = qEnvironmentVariable("ONDRIX_WINDOW_STATE");
+    connect(findChild<QPushButton*>("SaveSett"), &QPushButton::clicked, this, &TOndrix::SaveSettings);
+    connect(findChild<QPushButton*>("Button_Config_ShowBackupFolder"), &QPushButton::clicked, this, [this] {
+        if (!Settings)
+            return;
+        if (QFileInfo(Settings->BackupFolder).isDir())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(Settings->BackupFolder));
+        else
+            QMessageBox::critical(this, GetMessageText("Error"), GetMessageText("FolderNotFound") + "\n" + Settings->BackupFolder);
+    });
+
     FTree->setCurrentItem(FTree->topLevelItem(0));
     TreeChange();
     FPageControl->setCurrentIndex(0);
@@ -122,6 +186,21 @@ TOndrix::TOndrix(QWidget* Parent)
 }
 
 TOndrix::~TOndrix() = default;
+
+void TOndrix::InstallHintStyle()
+{
+    // The application's hints: bold on a light peach background, framed in the shadow colour.
+    QPalette Hints = QToolTip::palette();
+    Hints.setColor(QPalette::ToolTipBase, QColor(255, 225, 210));
+    Hints.setColor(QPalette::ToolTipText, QApplication::palette().color(QPalette::WindowText));
+    Hints.setColor(QPalette::Window, QColor(255, 225, 210));
+    Hints.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::WindowText));
+    QToolTip::setPalette(Hints);
+    QFont HintFont("Tahoma");
+    HintFont.setPointSize(8);
+    HintFont.setBold(true);
+    QToolTip::setFont(HintFont);
+}
 
 QPoint TOndrix::CentredOnWorkArea(const QRect& WorkArea, const QSize& Size)
 {
@@ -345,6 +424,15 @@ void TOndrix::TrayIcoRightClick()
     FTrayIco->HideWindow();
 }
 
+void TOndrix::resizeEvent(QResizeEvent* Event)
+{
+    QMainWindow::resizeEvent(Event);
+    // A narrow window keeps the clock whole: the date goes first, and the settings tree gives
+    // the panels room.
+    FDatePanel->setVisible(width() >= 480);
+    FSettingsTreePanel->setFixedWidth(width() >= 560 ? 200 : 150);
+}
+
 void TOndrix::changeEvent(QEvent* Event)
 {
     QMainWindow::changeEvent(Event);
@@ -376,6 +464,8 @@ void TOndrix::TimerTimer()
     FStatus->setPalette(Colors);
     if (OnSecond)
         OnSecond();
+    if (!FStateFile.isEmpty())
+        WriteWindowState(FStateFile);
 }
 
 void TOndrix::Timer_VolumeTimer()
@@ -489,6 +579,8 @@ void TOndrix::StartupContinue(QWidget* StartupForm)
     }
     if (StartupForm)
         StartupForm->close();
+    if (!FStateFile.isEmpty())
+        WriteWindowState(FStateFile);
     emit StartupDone();
 }
 
@@ -501,12 +593,100 @@ void TOndrix::LoadAndStart()
 
 void TOndrix::LoadSettings()
 {
-    // Nothing is stored yet beyond the files the settings object prepares.
+    if (!Settings)
+        return;
+    TConfiguration Own{*FModel, *FOwnSamples, FrequencyTable};
+    TConfiguration& Config = FController ? FController->Configuration() : Own;
+    TWindowSettingsQuestions Questions(this);
+    QStringList Devices;
+    for (int I = 1; I < FComboBox_Device->count(); ++I)
+        Devices << FComboBox_Device->itemText(I);
+    const bool GoOn = FController ? FController->LoadSettings(Questions) : ::LoadSettings(*Settings, Config, Devices, Questions);
+    if (!GoOn) {
+        // The operator chose to stop: at once, saving nothing.
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+    FSamplesLoaded = Config.SamplesLoaded;
+    FFrequenciesLoaded = Config.FrequenciesLoaded;
+    FConfigurationLoaded = true;
+    SetSampleList(FSamples);
+    SetFrequencyTable(FFrequencies);
+    ApplyStoredLayout();
+}
+
+void TOndrix::SetFrequencyTable(const TFrequencyRecArr* Table)
+{
+    FFrequencies = Table;
+    FFrequencyView->SetRowCount(Table ? int(Table->size()) : 0);
+}
+
+void TOndrix::ApplyStoredLayout()
+{
+    const QRect Placement = FModel->Rect(SettingKey::NormPos);
+    if (Placement.left() < Placement.right()) {
+        setGeometry(Placement);
+    } else if (centralWidget()->layout()) {
+        // No stored placement: the page control takes its stored height.
+        centralWidget()->layout()->activate();
+        const int Height = FModel->Int(SettingKey::PageControl_Height);
+        if (Height >= FPageControl->minimumHeight())
+            resize(width(), std::max(minimumHeight(), height() + Height - FPageControl->height()));
+    }
+    ApplyColumnLayout(FModel->ColumnLayout(ColumnView::SampleView), *FSampleView, false);
+    ApplyColumnLayout(FModel->ColumnLayout(ColumnView::MessageView), *FLogMessageView, false);
+    ApplyColumnLayout(FModel->ColumnLayout(ColumnView::FrequencyView), *FFrequencyView, true);
+}
+
+void TOndrix::StoreLayout()
+{
+    FModel->SetRect(SettingKey::NormPos, normalGeometry());
+    FModel->SetInt(SettingKey::ShowCmd, isMinimized() ? 2 : isMaximized() ? 3 : 1);
+    FModel->SetInt(SettingKey::PageControl_Height, FPageControl->height());
+    FModel->SetColumnLayout(ColumnView::SampleView, ViewColumnLayout(*FSampleView));
+    FModel->SetColumnLayout(ColumnView::MessageView, ViewColumnLayout(*FLogMessageView));
+    FModel->SetColumnLayout(ColumnView::FrequencyView, ViewColumnLayout(*FFrequencyView));
+}
+
+void TOndrix::SaveSettings()
+{
+    StoreLayout();
+    if (!Settings || !FConfigurationLoaded)
+        return;
+    TWindowSettingsQuestions Questions(this);
+    if (FController) {
+        FController->SaveSettings(Questions);
+        return;
+    }
+    TConfiguration Config{*FModel, *FOwnSamples, FrequencyTable, FSamplesLoaded, FFrequenciesLoaded};
+    ::SaveSettings(*Settings, Config, Questions);
+}
+
+void TOndrix::WriteWindowState(const QString& FileName) const
+{
+    QStringList Lines;
+    Lines << QString("Size=%1x%2").arg(width()).arg(height());
+    Lines << "Page=" + (FPageControl->currentWidget() ? FPageControl->currentWidget()->objectName() : QString());
+    Lines << "Status=" + FStatus->text();
+    Lines << QString("Visible=%1").arg(isVisible() ? 1 : 0);
+    const QAbstractItemModel* Rows = FSampleView->model();
+    for (int Row = 0; Row < Rows->rowCount(); ++Row)
+        Lines << QString("Sample=%1|%2|%3")
+                     .arg(Rows->index(Row, 0).data().toString(),
+                          FSamples && Row < FSamples->Count() && FSamples->Items(Row)->Enabled ? "on" : "off",
+                          Rows->index(Row, 1).data().toString());
+    const QAbstractItemModel* Messages = FLogMessageView->model();
+    for (int Row = 0; Row < Messages->rowCount(); ++Row)
+        Lines << QString("Message=%1|%2|%3")
+                     .arg(Messages->index(Row, 0).data().toString(), Messages->index(Row, 1).data().toString(),
+                          Messages->index(Row, 2).data().toString());
+    WriteTextFileAtomic(FileName, Lines);
 }
 
 void TOndrix::AutoStartSamples()
 {
-    // No sample is switched on automatically yet.
+    if (FController)
+        FController->AutoStartSamples();
 }
 
 void TOndrix::closeEvent(QCloseEvent* Event)
@@ -515,12 +695,114 @@ void TOndrix::closeEvent(QCloseEvent* Event)
     if (!Event->isAccepted())
         return;
     FTimer->stop();
+    if (!Settings || !Settings->SkipSaveOnClose)
+        SaveSettings();
+    if (!FStateFile.isEmpty())
+        WriteWindowState(FStateFile);
     emit Closed();
 }
 
 void TOndrix::SessionEnd()
 {
+    // Every sample off with its messages, as the "all off" button does, then close normally.
+    if (FController)
+        FController->Disable_All_BtnClick();
     close();
+}
+
+void TOndrix::AttachController(TMonitorController* Controller)
+{
+    FController = Controller;
+    TMonitorController* C = Controller;
+    SetSampleList(&C->Samples());
+    SetFrequencyTable(&C->Frequencies());
+    MonitoringActive = [C] { return C->Monitoring(); };
+    MonitoringVolumes = [C](double& Left, double& Right) {
+        Left = C->Engine().LeftVolumedB();
+        Right = C->Engine().RightVolumedB();
+    };
+    SampleProgress = [C](int Row) -> std::optional<int> {
+        if (Row < 0 || Row >= C->Samples().Count() || !C->Samples().Items(Row)->Sequence)
+            return std::nullopt;
+        return C->Samples().Items(Row)->Sequence->Progress(C->Engine().StreamTime());
+    };
+    connect(C, &TMonitorController::SamplesChanged, this, [this] { FSampleView->viewport()->update(); });
+    connect(C, &TMonitorController::SampleCountChanged, this, [this](int Count) { FSampleView->SetRowCount(Count); });
+    connect(C, &TMonitorController::MonitoringChanged, this, [this](bool Active) {
+        if (!Active)
+            ShowMeterSilent();
+        TimerTimer();
+    });
+    FLogMessageView->OnCellData = [C](int Row, int Column, TKvCellData& Cell) {
+        const std::optional<TMessageCell> Data = C->Messages().CellData(Row, Column);
+        if (!Data)
+            return;
+        Cell.Text = Data->Text;
+        Cell.Background = QColor(Data->Background.R, Data->Background.G, Data->Background.B);
+        Cell.TextColor = QColor(Data->TextColor.R, Data->TextColor.G, Data->TextColor.B);
+    };
+    connect(C, &TMonitorController::MessageAdded, this,
+            [this, C] { FLogMessageView->SetRowCount(C->Messages().Messages().Count()); });
+    connect(findChild<QPushButton*>("Button_ClearLog"), &QPushButton::clicked, this, [this, C] {
+        C->Messages().ClearMessages();
+        FLogMessageView->SetRowCount(C->Messages().Messages().Count());
+    });
+
+    // The sample tool bar runs the controller's operations on the selected rows.
+    auto On = [this](const char* Name, std::function<void()> Run) {
+        QAction* Action = FSamplesToolBar->findChild<QAction*>(QString::fromLatin1(Name) + "_Action");
+        connect(Action, &QAction::triggered, this, std::move(Run));
+    };
+    On("Enable_Btn", [this, C] { C->Enable_BtnClick(FSampleView->SelectedRows()); });
+    On("Disable_Btn", [this, C] { C->Disable_BtnClick(FSampleView->SelectedRows()); });
+    On("ChangeEnable_Btn", [this, C] { C->ChangeEnable_BtnClick(FSampleView->SelectedRows()); });
+    On("Enable_All_Btn", [C] { C->Enable_All_BtnClick(); });
+    On("Disable_All_Btn", [C] { C->Disable_All_BtnClick(); });
+    On("Find_Btn", [this, C] { C->Find_BtnClick(FSampleView->SelectedRows()); });
+    On("AddSample_Btn", [this, C] {
+        if (EditSample)
+            C->AddSample_BtnClick(EditSample);
+    });
+    On("SampleProp_Btn", [this, C] {
+        if (EditSample)
+            C->SampleProp_BtnClick(FSampleView->SelectedRows(), EditSample);
+    });
+    On("DelSample_Btn", [this, C] {
+        C->DelSample_BtnClick(FSampleView->SelectedRows(), [this] {
+            return QMessageBox::question(this, GetMessageText("Question"), GetMessageText("DeleteSampleS"),
+                                         QMessageBox::Yes | QMessageBox::No)
+                   != QMessageBox::No;
+        });
+    });
+    connect(FSampleView, &TKvListView::RowDoubleClicked, this, [this] {
+        if (QToolButton* Button = SampleButton("SampleProp_Btn"))
+            Button->click();
+    });
+
+    // Capture settings: the device list, the stored device, the capture test.
+    const QSignalBlocker Quiet(FComboBox_Device);
+    FComboBox_Device->clear();
+    FComboBox_Device->addItems(C->DeviceSelectorItems());
+    FComboBox_Device->setCurrentIndex(0);
+    connect(FModel, &TSettingsModel::Changed, this, [this](const QString& Key) {
+        if (Key == SettingKey::Device && FComboBox_Device->currentIndex() != FModel->Int(SettingKey::Device)) {
+            const QSignalBlocker Restoring(FComboBox_Device);
+            FComboBox_Device->setCurrentIndex(FModel->Int(SettingKey::Device));
+        }
+    });
+    connect(FComboBox_Device, &QComboBox::currentIndexChanged, this, [this, C](int Index) {
+        FModel->SelectDevice(Index, C->DeviceNames());
+    });
+    connect(findChild<QComboBox*>("Combo_Frequency"), &QComboBox::currentIndexChanged, C, &TMonitorController::SetFrequencyIndex);
+    connect(findChild<QComboBox*>("Combo_FFTSize"), &QComboBox::currentIndexChanged, C, &TMonitorController::SetFFTSizeIndex);
+    connect(FButton_TestAudio, &QPushButton::clicked, this, [this, C] {
+        QString Text;
+        if (C->Button_TestAudioClick(&Text))
+            QMessageBox::information(this, GetMessageText("Information"), Text);
+        else
+            QMessageBox::critical(this, GetMessageText("Error"), Text);
+    });
+    TimerTimer();
 }
 
 QCheckBox* TOndrix::FindCheck(const QString& Name) const

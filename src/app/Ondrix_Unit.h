@@ -6,12 +6,17 @@
 // what they do is decided below it.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
 
 #include <functional>
 #include <optional>
+#include <memory>
+
+#include "core/MonitorController.h"
+#include "samples/Class_Frequency.h"
 
 class QAction;
 class QCheckBox;
@@ -31,6 +36,10 @@ class TKvListView;
 class THeadedLabel;
 class TRadioGroup;
 class TSampleList;
+class TSampleRec;
+class TSettingsBinding;
+class TSettingsModel;
+class TMonitorController;
 class QPainter;
 struct TKvCellData;
 class TTrayComp;
@@ -118,6 +127,28 @@ public:
     void SampleViewCellData(int Row, int Column, TKvCellData& Cell);
     QCheckBox* FindCheck(const QString& Name) const;
 
+    // Binds the window to the monitor: the sample list, the frequency table and the messages
+    // it shows, the levels and progress it draws, and the operations its buttons and keys run.
+    // The controller works on Model() and must not outlive the window's use of it.
+    void AttachController(TMonitorController* Controller);
+    TMonitorController* Controller() const { return FController; }
+    // Shows the sample dialog on a sample; true when confirmed (the dialogs set it).
+    std::function<bool(TSampleRec& Sample)> EditSample;
+
+    // The settings the window shows and edits (owned by the window).
+    TSettingsModel* Model() const { return FModel; }
+    TSettingsBinding* Binding() const { return FBinding; }
+    // The frequency table the frequency page shows.
+    void SetFrequencyTable(const TFrequencyRecArr* Table);
+    // Applies the stored placement, page height and column layouts of the model to the window.
+    void ApplyStoredLayout();
+    // Takes the window's placement, page height and column layouts into the model.
+    void StoreLayout();
+    // Saves the configuration (the button "Сохранить настройки", closing, before an archive).
+    void SaveSettings();
+    // Writes what the window shows, for automated runs (ONDRIX_WINDOW_STATE names the file).
+    void WriteWindowState(const QString& FileName) const;
+
 signals:
     // The start-up continuation has shown the window.
     void StartupDone();
@@ -127,6 +158,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* Event) override;
     void changeEvent(QEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
@@ -143,6 +175,7 @@ private:
     void UpdateSampleButtons();
     void DrawProgressCell(QPainter& Painter, int Row, const QRect& Rect) const;
     void OpenHelp(int Topic);
+    static void InstallHintStyle();
 
     void LoadAndStart();
     // Reads the configuration into the settings model (main settings file, column layouts,
@@ -164,6 +197,7 @@ private:
     QSplitter* FSamplesSplitter = nullptr;
     TKvListView* FLogMessageView = nullptr;
     QTreeWidget* FTree = nullptr;
+    QWidget* FSettingsTreePanel = nullptr;
     THeadedLabel* FLabel_Settings_Top = nullptr;
     QScrollArea* FScrollBox = nullptr;
     QWidget* FScrollContent = nullptr;
@@ -178,5 +212,14 @@ private:
     QTimer* FTimer_Volume = nullptr;
     QList<QAction*> FHelpActions;
     const TSampleList* FSamples = nullptr;
+    const TFrequencyRecArr* FFrequencies = nullptr;
+    TSettingsModel* FModel = nullptr;
+    TSettingsBinding* FBinding = nullptr;
+    std::unique_ptr<TSampleList> FOwnSamples;
+    QString FStateFile;
+    QPointer<TMonitorController> FController;
+    bool FConfigurationLoaded = false;
+    bool FSamplesLoaded = false;
+    bool FFrequenciesLoaded = false;
     bool FWasActive = false;
 };

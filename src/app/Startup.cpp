@@ -5,12 +5,15 @@
 #include "app/SessionEnd.h"
 #include "app/StartupForm.h"
 #include "core/Common_Settings.h"
+#include "core/MonitorController.h"
+#include "core/QueuePump.h"
 #include "lang/Lang.h"
 #include "util/BusyCursor.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProxyStyle>
 #include <QTimer>
 
 #include <cstdio>
@@ -38,10 +41,32 @@ void InstallBusyCursor()
     });
 }
 
+namespace {
+
+// The hints' timing: shown half a second after the pointer stops, at once on a neighbouring
+// control while one is up, for five seconds.
+class THintTimingStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint Hint, const QStyleOption* Option, const QWidget* Widget, QStyleHintReturn* Return) const override
+    {
+        switch (Hint) {
+        case SH_ToolTip_WakeUpDelay:
+            return 500;
+        case SH_ToolTip_FallAsleepDelay:
+            return 25;
+        default:
+            return QProxyStyle::styleHint(Hint, Option, Widget, Return);
+        }
+    }
+};
+
+}  // namespace
+
 int RunOndrix(int& argc, char** argv)
 {
     QApplication::setApplicationName("Ondrix");
     TOndrixApplication App(argc, argv);
+    App.setStyle(new THintTimingStyle);
     // The program runs until the main window closes, whatever other window is open.
     App.setQuitOnLastWindowClosed(false);
 
@@ -71,6 +96,10 @@ int RunOndrix(int& argc, char** argv)
     {
         TOndrix MainWindow;
         Window = &MainWindow;
+        // The monitor behind the window; it goes before the window (its engine stops first).
+        TQueuePump Pump(MainThreadQueue());
+        TMonitorController Controller(*ProgramSettings, *MainWindow.Model());
+        MainWindow.AttachController(&Controller);
         ProgramSettings->CloseMainWindow = [&MainWindow] { MainWindow.close(); };
         QObject::connect(&MainWindow, &TOndrix::Closed, &App, &QCoreApplication::quit, Qt::QueuedConnection);
 
