@@ -4,6 +4,7 @@
 #include <QSessionManager>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,10 +15,15 @@ namespace {
 // other end.
 int SignalPipe[2] = {-1, -1};
 
+// Async-signal-safe: one write to a non-blocking socket (a burst of signals that fills it
+// loses nothing that matters, one byte already wakes the main thread) and errno kept for
+// the code the signal interrupted.
 void OnSignal(int Number)
 {
+    const int SavedErrno = errno;
     const char Byte = char(Number);
     [[maybe_unused]] const ssize_t Written = ::write(SignalPipe[0], &Byte, 1);
+    errno = SavedErrno;
 }
 
 const int CaughtSignals[] = {SIGTERM, SIGINT, SIGHUP};
@@ -28,7 +34,7 @@ TSessionEndWatcher::TSessionEndWatcher(std::function<void()> OnSessionEnd, QObje
     : QObject(Parent)
     , Handler(std::move(OnSessionEnd))
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, SignalPipe) != 0)
         return;
     Notifier = new QSocketNotifier(SignalPipe[1], QSocketNotifier::Read, this);
     connect(Notifier, &QSocketNotifier::activated, this, &TSessionEndWatcher::SignalArrived);

@@ -9,23 +9,40 @@
 #include "core/QueuePump.h"
 #include "lang/Lang.h"
 #include "util/BusyCursor.h"
+#include "util/Wait.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProxyStyle>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+
+namespace {
+
+// The start-up error box while it is shown, so that a stop request can close it.
+QPointer<QMessageBox> StartupErrorBox;
+
+// A stop request during the start-up delay: the start ends before any folder is touched.
+struct EStartCancelled {};
+
+}  // namespace
 
 void ReportStartupError(const QString& Text)
 {
     std::fprintf(stderr, "%s\n", Text.toUtf8().constData());
     std::fflush(stderr);
     const QString Platform = QGuiApplication::platformName();
-    if (qApp && Platform != "offscreen" && Platform != "minimal")
-        QMessageBox::critical(nullptr, GetMessageText("Error"), Text);
+    if (!qApp || Platform == "offscreen" || Platform == "minimal")
+        return;
+    QMessageBox Box(QMessageBox::Critical, GetMessageText("Error"), Text, QMessageBox::Ok);
+    StartupErrorBox = &Box;
+    Box.exec();
+    StartupErrorBox = nullptr;
 }
 
 void InstallBusyCursor()
@@ -75,15 +92,29 @@ int RunOndrix(int& argc, char** argv)
     TOndrix* Window = nullptr;
     bool StopRequested = false;
     TSessionEndWatcher SessionEnd([&Window, &StopRequested] {
+        StopRequested = true;
         if (Window)
             Window->SessionEnd();
-        else
-            StopRequested = true;
+        else if (StartupErrorBox)
+            StartupErrorBox->reject();
     });
 
+    // The /Delay wait ends at once on a stop request.
+    TSettingsStartup Startup = TSettingsStartup::FromApplication();
+    Startup.Wait = [&StopRequested](qint64 MSecs) {
+        QElapsedTimer Clock;
+        Clock.start();
+        while (!StopRequested && Clock.elapsed() < MSecs)
+            WaitProcessingEvents(std::min<qint64>(WaitStepMSecs, MSecs - Clock.elapsed()));
+        if (StopRequested)
+            throw EStartCancelled{};
+    };
     std::unique_ptr<TSettings> ProgramSettings;
     try {
-        ProgramSettings = std::make_unique<TSettings>();
+        ProgramSettings = std::make_unique<TSettings>(std::move(Startup));
+        ProgramSettings->CheckInstallation();
+    } catch (const EStartCancelled&) {
+        return 0;
     } catch (const ESettingsError& Error) {
         ReportStartupError(Error.Text());
         return 1;

@@ -4,17 +4,60 @@
 #include "core/Common_Settings.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+namespace {
+
+const char* const HelpText =
+    "Usage: ondrix [/Data=FOLDER] [/Delay=MSECS]\n"
+    "\n"
+    "Monitors the live audio feed for the samples of its sample list.\n"
+    "\n"
+    "  /Data=FOLDER   keep settings, logs and temporary files in FOLDER (absolute, or relative\n"
+    "                 to the program's folder); without it: an \"Ini\" folder beside the\n"
+    "                 program, else the per-user data folder\n"
+    "  /Delay=MSECS   wait MSECS milliseconds before starting (a stop signal ends the wait)\n"
+    "  --headless     monitor without a window\n"
+    "  --version      print the version and exit\n"
+    "  --help         print this text and exit\n"
+    "\n"
+    "Switches may also start with \"\\\" instead of \"/\". SIGTERM, SIGINT and SIGHUP close the\n"
+    "program normally. Exit code 1: the program could not start (the reason is printed).\n";
+
+// Whether a window can be shown: a platform chosen explicitly, or an X11 or Wayland display.
+bool HaveScreen()
+{
+    for (const char* Name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* Value = std::getenv(Name);
+        if (Value && *Value)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
-    // Answered before anything else, so that asking for the version touches no folder and
-    // needs no screen.
+    // Answered before anything else, so that asking for the version or the switches touches
+    // no folder and needs no screen.
     for (int I = 1; I < argc; ++I) {
         if (std::strcmp(argv[I], "--version") == 0) {
             std::printf("%s\n", TCommonSettings::ProgramVersionText().toUtf8().constData());
             return 0;
         }
+        if (std::strcmp(argv[I], "--help") == 0 || std::strcmp(argv[I], "-h") == 0) {
+            std::fputs(HelpText, stdout);
+            return 0;
+        }
+    }
+    // Without a display Qt would abort inside its platform set-up.
+    if (!HaveScreen()) {
+        std::fputs("ondrix: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                   "Start it in a desktop session, or run \"ondrix --headless\" to monitor without a window.\n",
+                   stderr);
+        return 1;
     }
     return RunOndrix(argc, argv);
 }

@@ -114,6 +114,10 @@ TCommonSettings::~TCommonSettings()
 
 void TCommonSettings::Initialize()
 {
+    if (Startup.ReadOnly) {
+        InitPaths();
+        return;
+    }
     QString Delay;
     if (FindCmdLineSwitch(Startup.Arguments, "Delay", Delay)) {
         bool Ok = false;
@@ -176,17 +180,23 @@ void TCommonSettings::ResolveDataFolder()
     CommonDataFolder = CommonAppDataFolder() + "Corvessa/" + SanitizeProductTitle(ProductTitle) + "/";
     QString Data;
     if (FindCmdLineSwitch(Startup.Arguments, "Data", Data)) {
+        // An empty value would make the program's own folder the data folder, and with it a
+        // portable installation for every later start.
+        if (Data.isEmpty())
+            throw ESettingsError(GetMessageText("DataSwitchEmpty"));
         const QString Resolved = QDir::isAbsolutePath(Data) ? Data : ProgramFolder + Data;
         DataFolder = WithSlash(QDir::cleanPath(Resolved));
     } else if (QFileInfo(ProgramFolder + "Ini").isDir()) {
         DataFolder = ProgramFolder;
     } else {
         DataFolder = CommonDataFolder + "Data/";
-        ForceWritableFolder(DataFolder);
+        if (!Startup.ReadOnly)
+            ForceWritableFolder(DataFolder);
     }
     IniFolder = DataFolder + "Ini/";
     TempFolder = DataFolder + "Temp/";
-    DeleteFolder(TempFolder);
+    if (!Startup.ReadOnly)
+        DeleteFolder(TempFolder);
 }
 
 void TCommonSettings::ForceWritableFolder(const QString& Folder) const
@@ -205,7 +215,9 @@ bool TCommonSettings::CopyMissingDefaultIniFiles(QString* Error)
     bool AllCopied = true;
     const QStringList Names = QDir(DefaultIniFolder).entryList({"*.ini"}, QDir::Files, QDir::Name);
     for (const QString& Name : Names) {
-        if (QFileInfo::exists(IniFolder + Name))
+        // A file (or a link to one) is the operator's; anything else in its place (a folder)
+        // keeps the default from being copied and is reported.
+        if (QFileInfo(IniFolder + Name).isFile())
             continue;
         QString CopyError;
         if (!CopyDefaultFile(DefaultIniFolder + Name, IniFolder + Name, CopyError) && AllCopied) {
@@ -222,6 +234,12 @@ void TCommonSettings::CopyDefaultIniFiles()
     QString Error;
     if (!CopyMissingDefaultIniFiles(&Error))
         throw ESettingsError(Error);
+}
+
+void TCommonSettings::CheckInstallation() const
+{
+    if (!QFileInfo(DefaultIniFolder).isDir())
+        throw ESettingsError(FormatMessageText("DefaultFolderNotFound", {DefaultIniFolder}));
 }
 
 QString TCommonSettings::AllFilesFilter() const
@@ -261,6 +279,8 @@ void TSettings::InitPaths()
     MainIniFile = IniFolder + "Ondrix.ini";
     SamplesFile = IniFolder + "Samples.ini";
     FreqFile = IniFolder + "Freq.ini";
+    if (Startup.ReadOnly)
+        return;
     ForceWritableFolder(IniFolder);
     // A first, silent pass; whatever failed here is tried again, and reported, by
     // CopyDefaultIniFiles.

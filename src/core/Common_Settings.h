@@ -31,6 +31,9 @@ struct TSettingsStartup {
     QString ExecutableFile;       // full path of the executable
     // Waits the /Delay time while handling events; WaitProcessingEvents when empty.
     std::function<void(qint64 MSecs)> Wait;
+    // Only find the folders and files, as a tool that reads them does: no /Delay wait, no
+    // folder created, no temporary folder deleted, no default file copied.
+    bool ReadOnly = false;
 
     static TSettingsStartup FromApplication();
 };
@@ -72,6 +75,10 @@ public:
     // Copies each "*.ini" file of DefaultIniFolder that IniFolder does not have yet; throws
     // ESettingsError naming the first file that could not be copied.
     void CopyDefaultIniFiles();
+    // Throws ESettingsError ("DefaultFolderNotFound") when the default settings folder
+    // installed with the program is missing: an incomplete installation the monitor does not
+    // start with.
+    void CheckInstallation() const;
     // File-dialog filter entry for all files.
     QString AllFilesFilter() const;
     // Asks for the program to start again once it has closed; SkipSave skips saving the

@@ -5,8 +5,10 @@
 #include "audio/AudioDetector.h"
 #include "audio/AudioDetectorBuild.h"
 #include "audio/AudioLandmarks.h"
+#include "audio/ClipRead.h"
 #include "lang/Lang.h"
 #include "samples/Class_SampleRec.h"
+#include "util/KeyValueText.h"
 
 namespace {
 
@@ -75,4 +77,44 @@ QString SampleSequenceWarningText(const TSampleRec& Sample, const TAudioSequence
     if (!Strength.Weak())
         return {};
     return FormatMessageText("WeakSample", {Sample.Number + 1, Sample.Description, Strength.Percent});
+}
+
+QStringList SampleNeverFoundReasons(const TAudioDetector& Engine, const TSampleRec& Sample, const TFrequencyRecArr& Table)
+{
+    QStringList Reasons;
+    const QVariant Shown = qint64(Sample.Number) + 1;
+    switch (Sample.Type) {
+    case TSampleType::Command: {
+        QStringList Known, Unknown;
+        for (const QString& Item : Sample.Command.split(u',')) {
+            const QString ID = TrimBlanks(Item);
+            if (ID.isEmpty())
+                continue;
+            (IndexOfCommand(Table, ID) >= 0 ? Known : Unknown).append(u'"' + ID + u'"');
+        }
+        if (Known.isEmpty())
+            Reasons.append(FormatMessageText("NeverFoundNoCommand", {Shown, Sample.Description}));
+        else if (!Unknown.isEmpty())
+            Reasons.append(FormatMessageText("UnknownCommands", {Shown, Sample.Description, Unknown.join(QStringLiteral(", "))}));
+        break;
+    }
+    case TSampleType::File: {
+        if (Engine.FrameRate <= 0 || Engine.FFTCount <= 0)
+            break;
+        // Frames of the clip as the engine hears it, resampled to its rate.
+        size_t Frames = 0;
+        try {
+            Frames = ReadClipStereo(Sample.Path.toStdString(), Engine.FrameRate).size() / 2;
+        } catch (const std::exception&) {
+            break;  // BuildSampleSequence says why
+        }
+        if (Frames < size_t(Engine.FFTCount))
+            Reasons.append(FormatMessageText("NeverFoundShortClip", {Shown, Sample.Description,
+                                                                     qint64(Engine.FFTCount) * 1000 / Engine.FrameRate}));
+        break;
+    }
+    default:
+        break;
+    }
+    return Reasons;
 }

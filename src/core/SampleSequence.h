@@ -4,6 +4,7 @@
 // live and over a recording.
 
 #include <QString>
+#include <QStringList>
 
 #include <stdexcept>
 
@@ -37,6 +38,14 @@ int SampleSequenceStrength(const TAudioSequence& Sequence);
 // The warning the operator reads when a sample's clip is weak (message "WeakSample", naming
 // the sample and its strength); empty when it is not. The clip is watched all the same.
 QString SampleSequenceWarningText(const TSampleRec& Sample, const TAudioSequence& Sequence);
+
+// Why a sample, watched by Engine (its FrameRate and FFTCount), will never be found or not as
+// it reads: a command none of whose identifiers the frequency table holds (or with no
+// identifier at all), identifiers of a command that the table lacks and that are skipped, a
+// clip shorter than one analysis block. One operator text each, naming the sample; empty when
+// nothing stands in its way. A clip that cannot be read is not listed here:
+// BuildSampleSequence reports it.
+QStringList SampleNeverFoundReasons(const TAudioDetector& Engine, const TSampleRec& Sample, const TFrequencyRecArr& Table);
 
 // A sequence that cannot be built for a reason of the sample itself (a command that cannot be
 // dialled).

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <functional>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -47,11 +49,16 @@ protected:
 
     void SetUp() override
     {
-        fs::create_directories(Program / "Ini_Def");
+        WriteDefaults();
         fs::copy_file(fs::path(ONDRIX_BIN_DIR) / "ondrix", Program / "ondrix");
+        fs::create_directories(Root.path() / "home");
+    }
+
+    void WriteDefaults()
+    {
+        fs::create_directories(Program / "Ini_Def");
         testkit::writeText((Program / "Ini_Def" / "Ondrix.ini").string(), "[Ondrix]\r\nLogCount_Value=30\r\n");
         testkit::writeText((Program / "Ini_Def" / "Freq.ini").string(), DefaultFreq);
-        fs::create_directories(Root.path() / "home");
     }
 
     int Run(const QStringList& Args, bool WithScreen = true)
@@ -150,6 +157,117 @@ TEST_F(OndrixProgramTest, DefaultFileThatCannotBeCopiedEndsWithTheErrorText)
     fs::create_symlink(Root.path() / "gone" / "Freq.ini", Data / "Ini" / "Freq.ini");
     EXPECT_EQ(Run({"/Data=" + Q(Data)}), 1);
     EXPECT_TRUE(Errors.contains("Copy \"" + Q(Program) + "/Ini_Def/Freq.ini\".")) << Errors.toStdString();
+}
+
+TEST_F(OndrixProgramTest, StartupFailuresEndWithExitCodeOneAndTheirText)
+{
+    const fs::path Data = Root.path() / "Station";
+    struct Case {
+        const char* Name;
+        std::function<void()> Prepare;
+        QStringList Args;
+        bool WithScreen;
+        QString Text;
+    };
+    const Case Cases[] = {
+        {"empty data switch", [] {}, {"/Data="}, true, GetMessageText("DataSwitchEmpty")},
+        {"data switch alone", [] {}, {"/Data"}, true, GetMessageText("DataSwitchEmpty")},
+        {"no default folder", [&] { fs::remove_all(Program / "Ini_Def"); }, {"/Data=" + Q(Data)}, true,
+         FormatMessageText("DefaultFolderNotFound", {Q(Program) + "/Ini_Def/"})},
+        {"a folder in place of a default file", [&] { fs::create_directories(Data / "Ini" / "Freq.ini"); },
+         {"/Data=" + Q(Data)}, true, "Copy \"" + Q(Program) + "/Ini_Def/Freq.ini\"."},
+        {"no display", [] {}, {"/Data=" + Q(Data)}, false, "--headless"},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        WriteDefaults();
+        fs::remove_all(Data);
+        C.Prepare();
+        EXPECT_EQ(Run(C.Args, C.WithScreen), 1);
+        EXPECT_TRUE(Errors.contains(C.Text)) << Errors.toStdString();
+        // The program folder never becomes a portable installation by mistake.
+        EXPECT_FALSE(fs::exists(Program / "Ini"));
+    }
+}
+
+TEST_F(OndrixProgramTest, HelpPrintsTheSwitchesTouchesNothingAndNeedsNoScreen)
+{
+    const auto Before = Tree();
+    EXPECT_EQ(Run({"--help"}, false), 0);
+    for (const char* Switch : {"/Data=", "/Delay=", "--headless", "--version", "--help"})
+        EXPECT_TRUE(Output.contains(Switch)) << Switch << "\n" << Output.toStdString();
+    EXPECT_EQ(Tree(), Before);
+}
+
+// Whether the process has a handler for SIGTERM (its caught-signals mask in /proc).
+bool CatchesSigterm(qint64 Pid)
+{
+    QFile Status(QStringLiteral("/proc/%1/status").arg(Pid));
+    if (!Status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& Line : Status.readAll().split('\n'))
+        if (Line.startsWith("SigCgt:"))
+            return (Line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+    return false;
+}
+
+TEST_F(OndrixProgramTest, StopSignalEndsTheStartupDelayBeforeAnyFolderIsMade)
+{
+    const fs::path Data = Root.path() / "Station";
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.insert("QT_QPA_PLATFORM", "offscreen");
+    Env.insert("HOME", Q(Root.path() / "home"));
+    for (int Signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(Signal);
+        QProcess Process;
+        Process.setProcessEnvironment(Env);
+        Process.start(Q(Program / "ondrix"), {"/Data=" + Q(Data), "/Delay=600000"});
+        ASSERT_TRUE(Process.waitForStarted());
+        const QDeadlineTimer Deadline(30000);
+        while (!CatchesSigterm(Process.processId()) && !Deadline.hasExpired())
+            Process.waitForFinished(10);
+        ASSERT_TRUE(CatchesSigterm(Process.processId()));
+        ::kill(pid_t(Process.processId()), Signal);
+        // Ten minutes of delay: ending at all shows the wait was cut short.
+        ASSERT_TRUE(Process.waitForFinished(60000));
+        EXPECT_EQ(Process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(Process.exitCode(), 0);
+        EXPECT_FALSE(fs::exists(Data));
+    }
+}
+
+TEST_F(OndrixProgramTest, StopSignalClosesTheStartupErrorBox)
+{
+    // A real X server, so that the error box is shown and waits for a click.
+    const QString Display = QStringLiteral(":%1").arg(90 + ::getpid() % 8);
+    QProcess Server;
+    Server.start("Xvfb", {Display, "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+    if (!Server.waitForStarted())
+        GTEST_SKIP() << "Xvfb is not installed";
+    QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+    Env.remove("QT_QPA_PLATFORM");
+    Env.insert("DISPLAY", Display);
+    Env.insert("HOME", Q(Root.path() / "home"));
+    QProcess Process;
+    Process.setProcessEnvironment(Env);
+    Process.start(Q(Program / "ondrix"), {"/Data="});
+    ASSERT_TRUE(Process.waitForStarted());
+    // The text goes to standard error just before the box opens.
+    QByteArray Text;
+    const QDeadlineTimer Deadline(60000);
+    while (!Text.contains("/Data") && Process.state() == QProcess::Running && !Deadline.hasExpired()) {
+        Process.waitForReadyRead(100);
+        Text += Process.readAllStandardError();
+    }
+    ASSERT_TRUE(Text.contains("/Data")) << Text.toStdString();
+    if (Process.state() == QProcess::Running)
+        ::kill(pid_t(Process.processId()), SIGTERM);
+    const bool Ended = Process.waitForFinished(60000);
+    Server.terminate();
+    Server.waitForFinished(10000);
+    ASSERT_TRUE(Ended) << "the box kept the program alive";
+    EXPECT_EQ(Process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Process.exitCode(), 1);
 }
 
 TEST_F(OndrixProgramTest, StopSignalClosesNormally)

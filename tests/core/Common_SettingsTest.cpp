@@ -73,8 +73,6 @@ TEST_F(SettingsTest, DataSwitchChoosesTheDataFolder)
         {{"/Data=../Shared"}, Q(Root.path()) + "/Shared/"},           // relative to the program
         {{"/Data=./a/../b"}, ProgramFolder() + "b/"},
         {{"/Data=" + Abs + "/first", "/Delay=0", "\\data=" + Abs}, Abs + "/"},  // last one wins
-        {{"/Data"}, ProgramFolder()},                                 // no value: the program folder
-        {{"/Data="}, ProgramFolder()},
     };
     for (const Case& C : Cases) {
         const auto S = Make(C.Args);
@@ -200,13 +198,72 @@ TEST_F(SettingsTest, DefaultFilesAreCopiedButNeverReplaceExistingOnes)
               (QStringList{"Freq.ini", "Ondrix.ini"}));
 }
 
-TEST_F(SettingsTest, MissingDefaultFolderIsNoError)
+TEST_F(SettingsTest, EmptyDataSwitchIsAnError)
+{
+    // It would make the program's folder a portable installation for every later start.
+    for (const QStringList& Args : {QStringList{"/Data"}, QStringList{"/Data="}, QStringList{"/Data=\"\""},
+                                    QStringList{"/Data=" + Q(Root.path() / "D"), "/data= "}}) {
+        try {
+            Make(Args);
+            ADD_FAILURE() << Args.join(' ').toStdString() << " was accepted";
+        } catch (const ESettingsError& Error) {
+            EXPECT_EQ(Error.Text(), GetMessageText("DataSwitchEmpty"));
+        }
+    }
+    EXPECT_FALSE(fs::exists(Program / "Ini"));
+    EXPECT_FALSE(fs::exists(Root.path() / "D"));
+}
+
+TEST_F(SettingsTest, MissingDefaultFolderIsReported)
 {
     fs::remove_all(Program / "Ini_Def");
+    const auto S = Make({"/Data=" + Q(Root.path() / "D")});
+    try {
+        S->CheckInstallation();
+        FAIL() << "expected an error";
+    } catch (const ESettingsError& Error) {
+        EXPECT_EQ(Error.Text(), FormatMessageText("DefaultFolderNotFound", {ProgramFolder() + "Ini_Def/"}));
+    }
+    fs::create_directories(Program / "Ini_Def");
+    EXPECT_NO_THROW(S->CheckInstallation());
+}
+
+TEST_F(SettingsTest, FolderInPlaceOfADefaultFileIsReported)
+{
     const fs::path Data = Root.path() / "D";
-    const auto S = Make({"/Data=" + Q(Data)});
-    EXPECT_TRUE(fs::is_directory(Data / "Ini"));
-    EXPECT_TRUE(fs::is_empty(Data / "Ini"));
+    fs::create_directories(Data / "Ini" / "Freq.ini");
+    try {
+        Make({"/Data=" + Q(Data)});
+        FAIL() << "expected an error";
+    } catch (const ESettingsError& Error) {
+        EXPECT_TRUE(Error.Text().startsWith("Copy \"" + ProgramFolder() + "Ini_Def/Freq.ini\".")) << Error.Text().toStdString();
+    }
+    EXPECT_TRUE(fs::is_directory(Data / "Ini" / "Freq.ini"));
+}
+
+TEST_F(SettingsTest, ReadOnlyStartupChangesNothing)
+{
+    // The offline scanner finds the files as the monitor does, and leaves every folder as it
+    // found it: the temporary files of a running monitor, a settings folder without defaults,
+    // a per-user folder that does not exist yet.
+    const fs::path Data = Root.path() / "D";
+    fs::create_directories(Data / "Temp");
+    testkit::writeText((Data / "Temp" / "recording.wav").string(), "x");
+    TSettingsStartup Given = Startup({"/Data=" + Q(Data), "/Delay=60000"});
+    Given.ReadOnly = true;
+    const TSettings Found(Given);
+    EXPECT_EQ(Found.SamplesFile, Q(Data) + "/Ini/Samples.ini");
+    EXPECT_EQ(Found.FreqFile, Q(Data) + "/Ini/Freq.ini");
+    EXPECT_EQ(Found.DefaultIniFolder, ProgramFolder() + "Ini_Def/");
+    EXPECT_TRUE(fs::exists(Data / "Temp" / "recording.wav"));
+    EXPECT_FALSE(fs::exists(Data / "Ini"));
+    EXPECT_TRUE(Waits.empty());
+
+    TSettingsStartup PerUser = Startup({});
+    PerUser.ReadOnly = true;
+    const TSettings Default(PerUser);
+    EXPECT_EQ(Default.DataFolder, Q(UserData) + "/Corvessa/Ondrix/Data/");
+    EXPECT_FALSE(fs::exists(UserData));
 }
 
 TEST_F(SettingsTest, InstalledLayoutFindsResourcesInShare)

@@ -5,6 +5,7 @@
 #include "audio/AudioDetector.h"
 #include "audio/AudioDetectorBuild.h"
 #include "core/SampleSequence.h"
+#include "helpers/QtPrinters.h"
 #include "helpers/TestFiles.h"
 #include "lang/Lang.h"
 #include "samples/Class_SampleRec.h"
@@ -198,5 +199,46 @@ TEST_F(SampleSequenceFixture, WeakClipIsWatchedWithAWarningNamingIt)
         if (c.warned) {
             EXPECT_EQ(warning, FormatMessageText("WeakSample", {7, s.Description, strength}));
         }
+    }
+}
+
+TEST_F(SampleSequenceFixture, ReasonsASampleCanNeverBeFoundNameIt)
+{
+    testkit::Pcm clip;
+    clip.appendTones(1.0, {3000, 5000});
+    testkit::writeWav(dir.file("second.wav"), clip);
+    testkit::Pcm shortClip;
+    shortClip.appendTones(2000.0 / 44100, {3000, 5000});  // below one block of 2048 frames
+    testkit::writeWav(dir.file("short.wav"), shortClip);
+    testkit::Pcm shortAt48k;
+    shortAt48k.rate = 48000;
+    shortAt48k.appendTones(2200.0 / 48000, {3000});  // 2021 frames at 44100
+    testkit::writeWav(dir.file("short48k.wav"), shortAt48k);
+
+    struct Case {
+        const char* name;
+        TSampleType type;
+        QString command, path;
+        QStringList reasons;
+    };
+    auto file = [&](const char* name) { return QString::fromStdString(dir.file(name)); };
+    const Case cases[] = {
+        {"dialable command", TSampleType::Command, "1, 5,9", {}, {}},
+        {"no identifier known", TSampleType::Command, "x,yy", {}, {FormatMessageText("NeverFoundNoCommand", {3, "Cue"})}},
+        {"empty command", TSampleType::Command, " , ", {}, {FormatMessageText("NeverFoundNoCommand", {3, "Cue"})}},
+        {"some unknown", TSampleType::Command, "1,x,5,yy", {}, {FormatMessageText("UnknownCommands", {3, "Cue", "\"x\", \"yy\""})}},
+        {"clip of a second", TSampleType::File, {}, file("second.wav"), {}},
+        {"clip shorter than a block", TSampleType::File, {}, file("short.wav"), {FormatMessageText("NeverFoundShortClip", {3, "Cue", 46})}},
+        {"short once resampled", TSampleType::File, {}, file("short48k.wav"), {FormatMessageText("NeverFoundShortClip", {3, "Cue", 46})}},
+        {"missing clip: BuildSampleSequence reports it", TSampleType::File, {}, file("missing.wav"), {}},
+        {"silence", TSampleType::Silence, {}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TSampleRec s = sample(c.type, 2);
+        s.Description = "Cue";
+        s.Command = c.command;
+        s.Path = c.path;
+        EXPECT_EQ(SampleNeverFoundReasons(engine, s, table), c.reasons);
     }
 }
