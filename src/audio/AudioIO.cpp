@@ -166,6 +166,7 @@ bool TAudioIn::OpenDevice()
         return false;
     BuffersStale = false;
     FNextBuffer = 0;
+    FReturnBuffer = 0;
     Device = DeviceFactory ? DeviceFactory() : CreateServerWaveIn();
     ++Session;
     std::weak_ptr<TAudioIn*> weak = Self;
@@ -289,7 +290,10 @@ void TAudioIn::DataReturned()
         return;
     --FQueued;
     FActive = FQueued > 0;
-    TWaveHeader& header = Headers[size_t(FNextBuffer)];
+    // Buffers come back in the order they were queued, whether or not they are queued again
+    // (after Finish they are not), so the one returned is tracked apart from the next to queue.
+    TWaveHeader& header = Headers[size_t(FReturnBuffer)];
+    FReturnBuffer = (FReturnBuffer + 1) % FNumBuffers;
     const auto size = uint16_t(std::min<uint32_t>(header.BytesRecorded, header.BufferLength));
     if (SaveToFile)
         WriteRecordingFile(header.Data, size);

@@ -146,7 +146,8 @@ protected:
     // allocation, and the device must never be told of more room than there is.
     uint16_t AllocatedSize = 0;
 
-    int FNextBuffer = 0;
+    int FNextBuffer = 0;    // the next buffer to queue
+    int FReturnBuffer = 0;  // the next buffer the device gives back
     bool FRunning = false;
     uint16_t FBufferSize = 0;
     int FNumBuffers = 4;

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -16,13 +18,19 @@
 TRawPcmSource::TRawPcmSource(const std::string& AFileName, int AFrameRate, int AChannels)
     : FileName(AFileName), FFrameRate(AFrameRate), FChannels(AChannels)
 {
+    CancelEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (CancelEvent < 0)
+        throw std::runtime_error(std::string("Cannot create an event: ") + std::strerror(errno));
     if (FileName == "-") {
         Fd = STDIN_FILENO;
         return;
     }
     Fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (Fd < 0)
-        throw std::runtime_error("Cannot open \"" + FileName + "\": " + std::strerror(errno));
+    if (Fd < 0) {
+        const int Error = errno;
+        ::close(CancelEvent);
+        throw std::runtime_error("Cannot open \"" + FileName + "\": " + std::strerror(Error));
+    }
     OwnsFd = true;
 }
 
@@ -30,13 +38,31 @@ TRawPcmSource::~TRawPcmSource()
 {
     if (OwnsFd)
         ::close(Fd);
+    ::close(CancelEvent);
+}
+
+void TRawPcmSource::Cancel()
+{
+    const int SavedErrno = errno;
+    const uint64_t One = 1;
+    [[maybe_unused]] const ssize_t Written = ::write(CancelEvent, &One, sizeof One);
+    errno = SavedErrno;
 }
 
 size_t TRawPcmSource::Read(uint8_t* Buffer, size_t Size)
 {
     // A pipe hands over what it has; keep reading until the buffer is full or the stream ends.
+    // Each read waits for data or for Cancel, whichever comes first.
     size_t done = 0;
     while (done < Size) {
+        pollfd Waits[2] = {{Fd, POLLIN, 0}, {CancelEvent, POLLIN, 0}};
+        if (::poll(Waits, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            throw std::runtime_error("Cannot read \"" + FileName + "\": " + std::strerror(errno));
+        }
+        if (Waits[1].revents != 0)
+            break;
         const ssize_t n = ::read(Fd, Buffer + done, Size - done);
         if (n == 0)
             break;
@@ -175,17 +201,27 @@ int TStreamWaveIn::Start()
     return 0;
 }
 
-bool TStreamWaveIn::FillFront()
+bool TStreamWaveIn::FillFront(std::unique_lock<std::mutex>& Guard)
 {
     TWaveHeader& header = *Pending.front();
     size_t got = 0;
     int code = 0;
+    std::string error;
+    Reading = true;
+    Guard.unlock();
     try {
         got = Source->Read(header.Data, header.BufferLength);
     } catch (const std::exception& e) {
-        LastError = e.what();
+        error = e.what();
         code = ErrorRead;
     }
+    Guard.lock();
+    Reading = false;
+    Changed.notify_all();
+    if (Closing)
+        return false;
+    if (code != 0)
+        LastError = error;
     if (code != 0 || got < header.BufferLength) {
         Ended = true;
         Notify({TWaveInMessage::End, nullptr, code});
@@ -201,9 +237,9 @@ bool TStreamWaveIn::FillFront()
 
 void TStreamWaveIn::Pump()
 {
-    std::lock_guard<std::mutex> guard(BufferLock);
-    while (Started && !Ended && !Pending.empty())
-        if (!FillFront())
+    std::unique_lock<std::mutex> guard(BufferLock);
+    while (Started && !Ended && !Closing && !Pending.empty())
+        if (!FillFront(guard))
             break;
 }
 
@@ -224,13 +260,20 @@ void TStreamWaveIn::PacingThread()
             Changed.wait_until(guard, due);
             continue;
         }
-        FillFront();
+        FillFront(guard);
     }
 }
 
 void TStreamWaveIn::Reset()
 {
-    std::lock_guard<std::mutex> guard(BufferLock);
+    // Recording stops here for good: a read still waiting for the writer ends at once, and
+    // its buffer goes back with the others once the read has let go of it.
+    if (Source)
+        Source->Cancel();
+    std::unique_lock<std::mutex> guard(BufferLock);
+    Closing = true;
+    Changed.notify_all();
+    Changed.wait(guard, [this] { return !Reading; });
     for (TWaveHeader* header : Pending) {
         header->Flags = (header->Flags & ~WHDR_INQUEUE) | WHDR_DONE;
         if (Notify)
@@ -241,9 +284,13 @@ void TStreamWaveIn::Reset()
 
 void TStreamWaveIn::Close()
 {
+    if (Source)
+        Source->Cancel();
     {
-        std::lock_guard<std::mutex> guard(BufferLock);
+        std::unique_lock<std::mutex> guard(BufferLock);
         Closing = true;
+        Changed.notify_all();
+        Changed.wait(guard, [this] { return !Reading; });
         Pending.clear();
     }
     Changed.notify_all();

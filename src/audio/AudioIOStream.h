@@ -35,6 +35,10 @@ public:
     // Reads up to Size bytes; fewer (or 0) at the end of the stream. Raises std::runtime_error
     // when the stream cannot be read.
     virtual size_t Read(uint8_t* Buffer, size_t Size) = 0;
+    // Ends the stream from any thread, even from a signal handler: a Read waiting for data
+    // returns at once with what it has, and every later Read returns 0. For sources whose
+    // Read can wait (a pipe); the others end by themselves.
+    virtual void Cancel() {}
 };
 
 // Raw PCM from a file, or from standard input for the name "-". The layout is given, not read:
@@ -48,11 +52,14 @@ public:
     int Channels() const override { return FChannels; }
     int BitsPerSample() const override { return 16; }
     size_t Read(uint8_t* Buffer, size_t Size) override;
+    // Async-signal-safe: one write to an event descriptor.
+    void Cancel() override;
 
 private:
     std::string FileName;
     int Fd = -1;
     bool OwnsFd = false;
+    int CancelEvent = -1;  // readable once Cancel was called
     int FFrameRate;
     int FChannels;
 };
@@ -99,9 +106,11 @@ public:
     enum : int { ErrorOpen = 1, ErrorFormat = 2, ErrorRead = 3, ErrorState = 4 };
 
 private:
-    // Fills and returns queued buffers; with BufferLock held. Returns false when the stream
-    // has ended (End reported).
-    bool FillFront();
+    // Fills and returns the front buffer; called with Guard holding BufferLock, which is let
+    // go while the source reads (a pipe may keep a read waiting), so Reset and Close never
+    // wait for a writer. Returns false when the stream has ended (End reported) or the device
+    // is closing.
+    bool FillFront(std::unique_lock<std::mutex>& Guard);
     void Pump();
     void PacingThread();
     int Fail(int Code, const std::string& Text);
@@ -119,6 +128,7 @@ private:
     bool Started = false;
     bool Ended = false;
     bool Closing = false;
+    bool Reading = false;  // a buffer is being read with BufferLock let go
     uint64_t FramesDelivered = 0;
     std::thread Reader;
 };

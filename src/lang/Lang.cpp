@@ -96,6 +96,10 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"AudioDropped", u"Потеряно %d мс звука: обработка не успевала за записью."},
     {u"AnalysisErrors", u"Ошибки анализа звука (%d): %s"},
     {u"LogLinesDropped", u"Не записано в журнал строк: %d (папка журнала недоступна)."},
+    // Messages of the local socket that external programs use.
+    {u"SocketInUse", u"Сокет внешних программ %s обслуживает другая запущенная копия программы. Внешние программы не смогут управлять этой копией."},
+    {u"SocketError", u"Не удалось открыть сокет внешних программ %s: %s. Внешние программы не смогут управлять программой."},
+    {u"SubscriberTimeout", u"Внешнее приложение %s не ответило на сообщение о нахождении образца №%d за 5 секунд."},
 };
 
 struct TMessageTable {

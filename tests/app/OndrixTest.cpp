@@ -2,6 +2,7 @@
 #include "core/Common_Settings.h"
 #include "lang/Lang.h"
 
+#include "helpers/Process.h"
 #include "helpers/TestFiles.h"
 #include "helpers/QtPrinters.h"
 
@@ -199,18 +200,6 @@ TEST_F(OndrixProgramTest, HelpPrintsTheSwitchesTouchesNothingAndNeedsNoScreen)
     EXPECT_EQ(Tree(), Before);
 }
 
-// Whether the process has a handler for SIGTERM (its caught-signals mask in /proc).
-bool CatchesSigterm(qint64 Pid)
-{
-    QFile Status(QStringLiteral("/proc/%1/status").arg(Pid));
-    if (!Status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& Line : Status.readAll().split('\n'))
-        if (Line.startsWith("SigCgt:"))
-            return (Line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
-    return false;
-}
-
 TEST_F(OndrixProgramTest, StopSignalEndsTheStartupDelayBeforeAnyFolderIsMade)
 {
     const fs::path Data = Root.path() / "Station";
@@ -224,9 +213,9 @@ TEST_F(OndrixProgramTest, StopSignalEndsTheStartupDelayBeforeAnyFolderIsMade)
         Process.start(Q(Program / "ondrix"), {"/Data=" + Q(Data), "/Delay=600000"});
         ASSERT_TRUE(Process.waitForStarted());
         const QDeadlineTimer Deadline(30000);
-        while (!CatchesSigterm(Process.processId()) && !Deadline.hasExpired())
+        while (!testkit::catchesSignal(pid_t(Process.processId()), Signal) && !Deadline.hasExpired())
             Process.waitForFinished(10);
-        ASSERT_TRUE(CatchesSigterm(Process.processId()));
+        ASSERT_TRUE(testkit::catchesSignal(pid_t(Process.processId()), Signal));
         ::kill(pid_t(Process.processId()), Signal);
         // Ten minutes of delay: ending at all shows the wait was cut short.
         ASSERT_TRUE(Process.waitForFinished(60000));

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <deque>
 #include <thread>
@@ -357,6 +359,25 @@ TEST_F(StreamFixture, RealTimePacingDeliversTheSameData)
     EXPECT_EQ(received, pcm);
 }
 
+TEST_F(StreamFixture, StopDoesNotWaitForASilentWriter)
+{
+    // A pipe whose writer sent one buffer and then keeps it open without a word: the reading
+    // thread waits in the middle of the next buffer. Stop must end that wait, not join it.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const auto pcm = countingPcm(4096 + 100);
+    ASSERT_EQ(::write(fds[1], pcm.data(), pcm.size()), ssize_t(pcm.size()));
+    useFile("/proc/self/fd/" + std::to_string(fds[0]), TPacing::RealTime);
+    ASSERT_TRUE(in.Start()) << in.ErrorText();
+    for (int i = 0; i < 600 && received.size() < 4096; ++i)
+        queue.WaitAndDrain(std::chrono::milliseconds(100));
+    ASSERT_EQ(received.size(), 4096u);
+    in.Stop();  // before the fix this never returned
+    EXPECT_FALSE(in.DeviceOpen());
+    ::close(fds[1]);
+    ::close(fds[0]);
+}
+
 TEST_F(StreamFixture, RecordingFileHoldsTheCaptureAsWav)
 {
     const auto pcm = countingPcm(4096 * 4);
@@ -379,6 +400,25 @@ TEST_F(StreamFixture, RecordingFileHoldsTheCaptureAsWav)
     EXPECT_EQ(u32(28), 176400u); // bytes per second
     EXPECT_EQ(u32(40), pcm.size());
     EXPECT_EQ(0, std::memcmp(wav.data() + 44, pcm.data(), pcm.size()));
+}
+
+TEST_F(StreamFixture, RecordingFileAfterFinishHoldsTheBuffersInOrder)
+{
+    const auto pcm = countingPcm(4096 * 10);
+    testkit::writeBytes(dir.file("feed.raw"), pcm);
+    useFile(dir.file("feed.raw"), TPacing::AsFastAsTaken);
+    in.SaveToFile = true;
+    in.FileName = dir.file("rec.wav");
+    ASSERT_TRUE(in.Start());
+    // The buffers already filled come back after Finish and are recorded, not queued again.
+    in.Finish();
+    for (int i = 0; i < 100 && in.DeviceOpen(); ++i)
+        queue.WaitAndDrain(std::chrono::seconds(5));
+    ASSERT_FALSE(in.DeviceOpen());
+    const std::string wav = testkit::readText(dir.file("rec.wav"));
+    ASSERT_GE(wav.size(), 44u + 2 * 4096);
+    const size_t recorded = wav.size() - 44;
+    EXPECT_EQ(0, std::memcmp(wav.data() + 44, pcm.data(), recorded)) << recorded << " bytes recorded";
 }
 
 TEST_F(StreamFixture, UnusableStreamsFailToStartWithAClearText)

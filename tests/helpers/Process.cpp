@@ -1,5 +1,7 @@
 #include "helpers/Process.h"
 
+#include <fstream>
+
 #include <climits>
 #include <thread>
 #include <fcntl.h>
@@ -59,6 +61,16 @@ std::string executableFolder()
     const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
     std::string exe(path, n > 0 ? size_t(n) : 0);
     return exe.substr(0, exe.rfind('/'));
+}
+
+bool catchesSignal(pid_t pid, int signal)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
 }
 
 }  // namespace testkit

@@ -22,6 +22,10 @@ double waitForProcess(pid_t pid, int* exitCode = nullptr);
 // but their visible state.
 bool pollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
+// Whether the process has installed a handler for the signal (its caught-signals mask in
+// /proc): a stop signal sent from then on is handled, not fatal.
+bool catchesSignal(pid_t pid, int signal);
+
 // Folder of the running executable (where the build puts every program and Ini_Def/).
 std::string executableFolder();
 

@@ -8,9 +8,11 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 
 #include "helpers/Broadcast.h"
+#include "helpers/Process.h"
 #include "helpers/TestFiles.h"
 #include "helpers/SampleLists.h"
 #include "lang/Lang.h"
@@ -25,9 +27,15 @@ struct ScanResult {
     QString out, err;
 };
 
-ScanResult runScan(const QStringList& args, const QByteArray& input = {})
+// Runs the scanner under a Russian locale (its messages then match the built-in texts) unless
+// another locale is given.
+ScanResult runScan(const QStringList& args, const QByteArray& input = {}, const QString& locale = "ru_RU.UTF-8")
 {
     QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", locale);
+    env.insert("LANG", locale);
+    process.setProcessEnvironment(env);
     process.start(ONDRIX_BIN_DIR "/ondrix-scan", args);
     if (!process.waitForStarted())
         return {};
@@ -48,7 +56,9 @@ std::vector<Detection> parse(const QString& out)
 {
     std::vector<Detection> result;
     for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
-        const QStringList parts = line.split('\t');
+        QStringList parts = line.split('\t');
+        if (parts.size() == 4)  // several files: the file's name first
+            parts.removeFirst();
         if (parts.size() == 3)
             result.push_back({parts[0].toDouble(), parts[1], parts[2]});
         else
@@ -155,15 +165,121 @@ TEST_F(ScanFixture, ClipsRecordedAtOtherRatesAreFound)
     }
 }
 
-TEST_F(ScanFixture, DataFolderHoldsTheDefaultFiles)
+TEST_F(ScanFixture, DataFolderIsReadAndLeftAsItWas)
 {
-    // The data folder's Ini/Samples.ini, and its Freq.ini copied from the defaults beside the
-    // program, as the monitor prepares them.
+    // A data folder in use by a monitor: its sample list, a temporary recording, and no
+    // Freq.ini yet (the default table beside the program is read in its place).
     const std::string data = dir.file("data");
     std::filesystem::create_directories(data + "/Ini");
+    std::filesystem::create_directories(data + "/Temp");
     std::filesystem::copy_file(samplesFile.toStdString(), data + "/Ini/Samples.ini");
+    testkit::writeText(data + "/Temp/recording.wav", "in use");
     expectTruth(runScan({"/Data=" + QString::fromStdString(data), QString::fromStdString(dir.file("broadcast.wav"))}));
-    EXPECT_TRUE(std::filesystem::exists(data + "/Ini/Freq.ini"));
+    EXPECT_FALSE(std::filesystem::exists(data + "/Ini/Freq.ini"));
+    EXPECT_EQ(testkit::readText(data + "/Temp/recording.wav"), "in use");
+
+    // Without /Data the per-user folder is looked at, not made.
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", QString::fromStdString(dir.file("xdg")));
+    process.setProcessEnvironment(env);
+    process.start(ONDRIX_BIN_DIR "/ondrix-scan", {QString::fromStdString(dir.file("broadcast.wav"))});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_TRUE(process.readAllStandardError().contains("Samples.ini"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("xdg")));
+}
+
+TEST_F(ScanFixture, MissingSampleListOrTableIsAnError)
+{
+    const QString missing = QString::fromStdString(dir.file("missing.ini"));
+    const QString wav = QString::fromStdString(dir.file("broadcast.wav"));
+    for (const QStringList& args : {QStringList{"--samples", missing, "--freq", freqFile, wav},
+                                    QStringList{"--samples", samplesFile, "--freq", missing, wav}}) {
+        const ScanResult result = runScan(args);
+        EXPECT_EQ(result.exitCode, 1) << args.join(' ').toStdString();
+        EXPECT_TRUE(result.err.contains(missing)) << result.err.toStdString();
+        EXPECT_TRUE(result.out.isEmpty());
+    }
+}
+
+TEST_F(ScanFixture, SamplesThatCanNeverBeFoundAreNamedOnStandardError)
+{
+    TSampleList list;
+    ASSERT_TRUE(list.LoadFromFile(samplesFile));
+    testkit::AddSample(list, TSampleType::Command, 6, "Lost cue")->Command = "x,yy";
+    TSampleRec* partly = testkit::AddSample(list, TSampleType::Command, 7, "Half cue");
+    partly->Command = "x,2";
+    testkit::Pcm blip;
+    blip.appendTones(0.02, {5000});
+    testkit::writeWav(dir.file("blip.wav"), blip);
+    testkit::AddSample(list, TSampleType::File, 8, "Blip")->Path = QString::fromStdString(dir.file("blip.wav"));
+    ASSERT_TRUE(list.SaveToFile(samplesFile));
+    const std::string table = dir.file("Freq.ini");
+    testkit::writeText(table, testkit::readText(freqFile.toStdString()) + "\r\nID=a,b\r\nFreq=1000\r\nFreqDelta=20\r\n");
+
+    const ScanResult result = runScan({"--samples", samplesFile, "--freq", QString::fromStdString(table),
+                                       QString::fromStdString(dir.file("broadcast.wav"))});
+    expectTruth(result);
+    for (const QString& text : {FormatMessageText("NeverFoundNoCommand", {7, "Lost cue"}),
+                                FormatMessageText("UnknownCommands", {8, "Half cue", "\"x\""}),
+                                FormatMessageText("NeverFoundShortClip", {9, "Blip", 46}),
+                                FormatMessageText("FreqIDNotDialable", {"a,b", QString::fromStdString(table)})})
+        EXPECT_TRUE(result.err.contains(text)) << text.toStdString() << "\n" << result.err.toStdString();
+}
+
+TEST_F(ScanFixture, MessagesAreInEnglishOutsideARussianLocale)
+{
+    const ScanResult result = runScan({"--samples", samplesFile, "--freq", freqFile, QString::fromStdString(dir.file("broadcast.wav"))},
+                                      {}, "C.UTF-8");
+    expectTruth(result);
+    EXPECT_TRUE(result.err.contains("Cannot load the file of sample No. 3")) << result.err.toStdString();
+}
+
+TEST_F(ScanFixture, EveryDetectionStaysOnItsOwnLine)
+{
+    // A description holding a NUL, a tab and a line break, as a hand-edited list can.
+    TSampleList list;
+    ASSERT_TRUE(list.LoadFromFile(samplesFile));
+    list.FindByNumber(0)->Description = QString("Jin") + QChar(0) + "gle\tone";
+    ASSERT_TRUE(list.SaveToFile(samplesFile));
+    const ScanResult result = runScan({"--samples", samplesFile, "--freq", freqFile, QString::fromStdString(dir.file("broadcast.wav"))});
+    const auto found = parse(result.out);
+    ASSERT_EQ(found.size(), truth.size()) << result.out.toStdString();
+    EXPECT_EQ(found[0].description, "Jin gle one");
+    EXPECT_EQ(found[1].description, "Cue");
+}
+
+TEST_F(ScanFixture, SeveralFilesNameTheFileOnEachLine)
+{
+    const QString first = QString::fromStdString(dir.file("broadcast.wav"));
+    const QString second = QString::fromStdString(dir.file("again.wav"));
+    std::filesystem::copy_file(first.toStdString(), second.toStdString());
+    const ScanResult result = runScan({"--samples", samplesFile, "--freq", freqFile, first, second});
+    EXPECT_EQ(result.exitCode, 0);
+    const QStringList lines = result.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), qsizetype(2 * truth.size())) << result.out.toStdString();
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        EXPECT_TRUE(lines[i].startsWith((i < qsizetype(truth.size()) ? first : second) + "\t")) << lines[i].toStdString();
+}
+
+TEST_F(ScanFixture, SignalsEndAScanWaitingOnAnOpenPipe)
+{
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        QProcess process;
+        process.start(ONDRIX_BIN_DIR "/ondrix-scan", {"--samples", samplesFile, "--freq", freqFile, "-"});
+        ASSERT_TRUE(process.waitForStarted());
+        ASSERT_TRUE(testkit::pollUntil([&] { return testkit::catchesSignal(pid_t(process.processId()), signal); },
+                                       std::chrono::seconds(60)));
+        // A second of audio, then the writer goes quiet without closing the pipe.
+        process.write(QByteArray(44100 * 4, '\0'));
+        process.waitForBytesWritten(30000);
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(60000)) << "the scan waited for the pipe";
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 128 + signal);
+    }
 }
 
 TEST_F(ScanFixture, RawPcmFromStandardInputScansLikeTheFile)
@@ -191,7 +307,8 @@ TEST_F(ScanFixture, CommandLineErrorsAndHelp)
 {
     const ScanResult help = runScan({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* topic : {"--samples", "--freq", "/Data=", "--live", "--device", "WrongSampleInd", "44100", "-"})
+    for (const char* topic : {"--samples", "--freq", "/Data=", "--live", "--device", "WrongSampleInd", "44100", "-",
+                              "FILE<TAB>", "resampled", "never be found", "130", "143"})
         EXPECT_TRUE(help.out.contains(topic)) << topic;
     for (const QStringList& args : {QStringList{}, QStringList{"--bogus", "x.wav"}, QStringList{"--samples"},
                                     QStringList{"--live", "x.wav"}, QStringList{"--live", "--device", "two"}}) {

@@ -4,6 +4,9 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <QLocale>
+
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <map>
@@ -51,10 +54,32 @@ const char* const HelpText =
     "landmarks that hold at any level and through codecs; Method=Spectral: spectral peaks\n"
     "against fixed levels). A clip too weak to be recognised reliably is named on standard\n"
     "error (\"WeakSample\") and still watched.\n"
-    "A sample whose sequence cannot be built is reported on standard error (\"WrongSampleInd\")\n"
-    "and the scan goes on without it. An AUDIO file that cannot be read, or whose sample rate\n"
-    "is not the engine's 44100 Hz, is reported on standard error and the exit code is 1; the\n"
-    "other files are still scanned. Exit code 2: the command line makes no sense.\n";
+    "With more than one AUDIO file, each line starts with the file's name and a tab, as grep\n"
+    "names the file of each match:\n"
+    "  FILE<TAB>SECONDS<TAB>NUMBER<TAB>DESCRIPTION\n"
+    "A description always stays on its line: control characters (tabs, line breaks, NUL) in it\n"
+    "are printed as blanks.\n"
+    "\n"
+    "Clips of the sample list may have any sample rate: they are resampled to the engine's\n"
+    "44100 Hz when their fingerprint is built.\n"
+    "\n"
+    "Warnings on standard error, each naming the sample; the scan goes on:\n"
+    "  - a sample whose sequence cannot be built (\"WrongSampleInd\": its clip is missing,\n"
+    "    unreadable or has nothing to recognise) is left out;\n"
+    "  - a sample that can never be found: a command none of whose identifiers the frequency\n"
+    "    table holds, a clip shorter than one analysis block (46 ms);\n"
+    "  - identifiers of a command that the table lacks (they are skipped), and identifiers of\n"
+    "    the table that no command can dial (empty, or holding a comma).\n"
+    "\n"
+    "The scanner only reads: it creates, copies and deletes nothing in the data folder. A sample\n"
+    "list or frequency table that does not exist is an error; without --freq, a data folder\n"
+    "that has no Freq.ini yet is read with the default table installed with the program.\n"
+    "Messages are in Russian under a Russian locale and in English otherwise.\n"
+    "\n"
+    "Exit codes: 0 all files scanned; 1 a file, the sample list or the frequency table could\n"
+    "not be read (the other AUDIO files are still scanned; an AUDIO file whose sample rate is\n"
+    "not 44100 Hz cannot be scanned); 2 the command line makes no sense; 130 (SIGINT) or\n"
+    "143 (SIGTERM) the scan was interrupted, at once, even while waiting on a pipe.\n";
 
 struct TScanOptions {
     QString SamplesFile;
@@ -127,14 +152,21 @@ QString FormatLiveTime(TDateTime Value)
 }
 
 // The sample list and frequency table of the data folder, found exactly as the monitor finds
-// them, with the /Data switch among SettingsArguments. False with the error text when the data
+// them (but read-only: nothing is created, copied or deleted), with the /Data switch among
+// SettingsArguments. False with the error text when the data
 // folder cannot be used.
 bool FindDataFiles(const QStringList& SettingsArguments, QString& SamplesFile, QString& FreqFile, QString& Error)
 {
     try {
-        TSettings settings(TSettingsStartup{SettingsArguments, QCoreApplication::applicationFilePath(), {}});
+        TSettingsStartup startup{SettingsArguments, QCoreApplication::applicationFilePath(), {}};
+        startup.ReadOnly = true;
+        const TSettings settings(startup);
         SamplesFile = settings.SamplesFile;
         FreqFile = settings.FreqFile;
+        // The monitor copies the default table on its first start; until it has, the scanner
+        // reads the default where the monitor would copy it from.
+        if (!QFileInfo::exists(FreqFile) && QFileInfo::exists(settings.DefaultIniFolder + "Freq.ini"))
+            FreqFile = settings.DefaultIniFolder + "Freq.ini";
         return true;
     } catch (const ESettingsError& e) {
         Error = e.Text();
@@ -154,11 +186,51 @@ void PrintLine(const QString& Text)
     std::fflush(stdout);
 }
 
+// The signal that interrupted the scan, 0 while none has.
 volatile std::sig_atomic_t Interrupted = 0;
+// The standard input being read, so that an interruption ends a read waiting on a pipe.
+std::atomic<TRawPcmSource*> WaitingInput{nullptr};
+static_assert(std::atomic<TRawPcmSource*>::is_always_lock_free);
 
-void OnSignal(int)
+// Async-signal-safe: Cancel is one write to an event descriptor.
+void OnSignal(int Number)
 {
-    Interrupted = 1;
+    Interrupted = Number;
+    if (TRawPcmSource* Input = WaitingInput.load())
+        Input->Cancel();
+}
+
+// A description as one field of one output line: control characters (tab, line breaks, NUL)
+// become blanks.
+QString OneField(QString Text)
+{
+    for (QChar& C : Text)
+        if (C.unicode() < 0x20 || C.unicode() == 0x7F)
+            C = u' ';
+    return Text;
+}
+
+// Message texts for a system whose language is not Russian, until the operator's language
+// files take over: the scanner's own warnings in English.
+void UseEnglishOutsideRussian()
+{
+    if (QLocale::system().language() == QLocale::Russian)
+        return;
+    const std::pair<const char*, const char*> Texts[] = {
+        {"WrongSampleInd", "Cannot load the file of sample No. %d \"%s\""},
+        {"ErrorInSample", "Error in the file, or a wrong format."},
+        {"ClipNothingToRecognise", "The sample's file has nothing to recognise: its sound is too quiet, or there is none."},
+        {"NeverFoundNoCommand", "Sample No. %d \"%s\" will never be found: none of its commands is in the frequency table."},
+        {"UnknownCommands", "Sample No. %d \"%s\": the commands %s are not in the frequency table and are skipped."},
+        {"NeverFoundShortClip", "Sample No. %d \"%s\" will never be found: its file is shorter than one analysis block (%d ms)."},
+        {"FreqIDNotDialable", "Command \"%s\" of \"%s\" can never be dialled: its name is empty or holds a comma."},
+        {"WeakSample", "Sample No. %d \"%s\" is hard to tell apart (strength %d%%): under other sound it may be missed."},
+        {"DataSwitchEmpty", "The /Data= switch needs the data folder, for example /Data=/srv/ondrix."},
+        {"DefaultFolderNotFound", "The default settings folder \"%s\" is missing: the program is not fully installed."},
+        {"FolderWriteAccessError", "The program cannot write to the folder\r\n\"%s\".\r\nIt cannot go on."},
+    };
+    for (const auto& [Key, Text] : Texts)
+        SetMessageText(QString::fromLatin1(Key), QString::fromUtf8(Text));
 }
 
 class TScanner {
@@ -169,6 +241,8 @@ public:
     TMainThreadQueue Queue;
     TAudioDetector Engine{Queue};
     std::map<const TAudioSequence*, const TSampleRec*> SampleOf;
+    // Each output line starts with the file's name when several files are scanned.
+    QString LinePrefix;
 
     // Loads the sample list and the frequency table, and builds a sequence for every sample.
     bool Prepare()
@@ -184,13 +258,26 @@ public:
             if (Options.FreqFile.isEmpty())
                 Options.FreqFile = freqFile;
         }
+        // A file that is not there would read as an empty list and look like "nothing found".
+        for (const QString& file : {Options.SamplesFile, Options.FreqFile}) {
+            if (!QFileInfo(file).isFile()) {
+                PrintError("\"" + file + "\" does not exist");
+                return false;
+            }
+        }
         QString error;
-        if (!Samples.LoadFromFile(Options.SamplesFile, &error) || !LoadFrequencyTable(Table, Options.FreqFile, &error)) {
+        QStringList warnings;
+        if (!Samples.LoadFromFile(Options.SamplesFile, &error)
+            || !LoadFrequencyTable(Table, Options.FreqFile, &error, &warnings)) {
             PrintError(error);
             return false;
         }
+        for (const QString& warning : warnings)
+            PrintError(warning);
         for (int i = 0; i < Samples.Count(); ++i) {
             const TSampleRec* sample = Samples[i];
+            for (const QString& reason : SampleNeverFoundReasons(Engine, *sample, Table))
+                PrintError(reason);
             try {
                 if (TAudioSequence* sequence = BuildSampleSequence(Engine, *sample, Table)) {
                     SampleOf[sequence] = sample;
@@ -210,7 +297,7 @@ public:
         const auto it = SampleOf.find(&Sequence);
         if (it == SampleOf.end())
             return QString::number(Sequence.Number + 1);
-        return QString::number(it->second->Number + 1) + "\t" + it->second->Description;
+        return QString::number(it->second->Number + 1) + "\t" + OneField(it->second->Description);
     }
 
     // Scans one file (or standard input for "-"); false when it could not be scanned.
@@ -218,15 +305,20 @@ public:
     {
         std::shared_ptr<TPcmSource> source;
         try {
-            if (FileName == "-")
-                source = std::make_shared<TRawPcmSource>("-", Engine.FrameRate, 2);
-            else
+            if (FileName == "-") {
+                auto input = std::make_shared<TRawPcmSource>("-", Engine.FrameRate, 2);
+                WaitingInput = input.get();
+                if (Interrupted)
+                    input->Cancel();
+                source = input;
+            } else
                 source = std::make_shared<TAudioFileSource>(FileName.toStdString());
         } catch (const std::exception& e) {
             PrintError("cannot read \"" + FileName + "\": " + QString::fromUtf8(e.what()));
             return false;
         }
         if (source->FrameRate() != Engine.FrameRate) {
+            WaitingInput = nullptr;
             PrintError("\"" + FileName + "\" is sampled at " + QString::number(source->FrameRate())
                        + " Hz; the engine runs at " + QString::number(Engine.FrameRate) + " Hz");
             return false;
@@ -247,16 +339,18 @@ public:
         Engine.OnInputEnd = [&](TAudioDetector&) { ended = true; };
         Engine.OnSequenceFound = [&](TAudioSequence& Sequence) {
             const double seconds = double(Engine.StreamFrames()) / Engine.FrameRate;
-            PrintLine(QString::number(seconds, 'f', 3) + "\t" + DetectionText(Sequence));
+            PrintLine(LinePrefix + QString::number(seconds, 'f', 3) + "\t" + DetectionText(Sequence));
         };
         Engine.ErrorText.clear();
         if (!Engine.Start()) {
+            WaitingInput = nullptr;
             PrintError("cannot scan \"" + FileName + "\": " + QString::fromStdString(Engine.ErrorText));
             return false;
         }
         while (!ended && !Interrupted)
             Queue.WaitAndDrain(std::chrono::seconds(1));
         Engine.Stop();
+        WaitingInput = nullptr;
         Queue.Drain();
         if (!Engine.ErrorText.empty()) {
             PrintError("cannot read \"" + FileName + "\" to its end: " + QString::fromStdString(Engine.ErrorText));
@@ -307,6 +401,7 @@ private:
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    UseEnglishOutsideRussian();
     TScanner scanner;
     QString error;
     if (!ParseArguments(app.arguments().mid(1), scanner.Options, error)) {
@@ -317,14 +412,23 @@ int main(int argc, char* argv[])
         std::fputs(HelpText, stdout);
         return 0;
     }
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int number : {SIGINT, SIGTERM})
+        sigaction(number, &action, nullptr);
     if (!scanner.Prepare())
         return 1;
+    auto exitCode = [](bool ok) { return Interrupted ? 128 + int(Interrupted) : ok ? 0 : 1; };
     if (scanner.Options.Live)
-        return scanner.ScanLive() ? 0 : 1;
+        return exitCode(scanner.ScanLive());
     bool ok = true;
-    for (const QString& file : scanner.Options.AudioFiles)
+    const bool named = scanner.Options.AudioFiles.size() > 1;
+    for (const QString& file : scanner.Options.AudioFiles) {
+        if (Interrupted)
+            break;
+        scanner.LinePrefix = named ? OneField(file) + "\t" : QString();
         ok = scanner.ScanFile(file) && ok;
-    return ok ? 0 : 1;
+    }
+    return exitCode(ok);
 }
