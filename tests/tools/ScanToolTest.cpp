@@ -334,3 +334,27 @@ TEST_F(ScanFixture, JingleIsFoundWhereverItStarts)
     const ScanResult result = runScan(QStringList{"--samples", samplesFile, "--freq", freqFile} + files);
     EXPECT_EQ(result.out.count("\tJingle"), files.size()) << result.out.toStdString();
 }
+
+// The README's worked example: the project's demo script writes a broadcast and a sample list,
+// and the scanner finds the jingle twice, the cue and the dead air.
+TEST(ScanDemo, TheReadmeExampleFindsEveryEvent)
+{
+    testkit::TempDir dir;
+    const QString folder = QString::fromStdString(dir.file("demo"));
+    QProcess script;
+    script.start("python3", {ONDRIX_SOURCE_DIR "/scripts/make-demo.py", folder});
+    ASSERT_TRUE(script.waitForFinished(300000));
+    ASSERT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
+    const ScanResult result = runScan({"--samples", folder + "/Samples.ini", "--freq", ONDRIX_SOURCE_DIR "/resources/Ini_Def/Freq.ini",
+                                       folder + "/broadcast.wav"});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+    const auto found = parse(result.out);
+    const std::vector<Detection> expected = {{11.5, "1", "Jingle"}, {25.4, "2", "Cue"}, {41.5, "1", "Jingle"}, {52.1, "3", "Dead air"}};
+    ASSERT_EQ(found.size(), expected.size()) << result.out.toStdString();
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_NEAR(found[i].seconds, expected[i].seconds, 0.1) << i;
+        EXPECT_EQ(found[i].number, expected[i].number) << i;
+        EXPECT_EQ(found[i].description, expected[i].description) << i;
+    }
+}
