@@ -1,19 +1,205 @@
 #include "app/Ondrix_Unit.h"
 
+#include "app/InfoForms.h"
+#include "app/SettingsBinding.h"
+#include "core/SettingsFile.h"
+#include "core/SettingsModel.h"
+#include "core/MonitorController.h"
+#include "util/TextFile.h"
+#include "core/Common_Settings.h"
+#include "samples/Class_SampleRec.h"
+#include "lang/Lang.h"
+#include "widgets/Glyphs.h"
+#include "widgets/HeadedLabel.h"
+#include "widgets/KvListView.h"
+#include "widgets/LedMeter.h"
+#include "widgets/RadioGroup.h"
+#include "widgets/TrayComp.h"
+
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QSignalBlocker>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QTabWidget>
 #include <QTimer>
-#include <QWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QToolTip>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Loading and saving ask the operator through message boxes.
+class TWindowSettingsQuestions : public TSettingsQuestions {
+public:
+    explicit TWindowSettingsQuestions(QWidget* Parent) : FParent(Parent) {}
+
+    bool ContinueAfterLoadError(const QString& Error) override
+    {
+        QMessageBox::critical(FParent, GetMessageText("Error"), Error);
+        return QMessageBox::warning(FParent, GetMessageText("Warning"), Lines(GetMessageText("LoadSettingsError")),
+                                    QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+               == QMessageBox::Yes;
+    }
+
+    void SaveFailed(const QString& Error) override
+    {
+        QMessageBox::critical(FParent, GetMessageText("Error"), Error);
+        QMessageBox::warning(FParent, GetMessageText("Warning"), Lines(GetMessageText("SaveSettingsError")));
+    }
+
+private:
+    static QString Lines(QString Text) { return Text.replace("\r\n", "\n"); }
+    QWidget* FParent;
+};
+
+}  // namespace
 
 TOndrix::TOndrix(QWidget* Parent)
     : QMainWindow(Parent)
 {
     setObjectName("Ondrix");
     setWindowTitle("ONDRIX ");
-    setCentralWidget(new QWidget(this));
-    resize(800, 600);
+    setWindowIcon(GlyphIcon(TGlyph::Program));
+    QFont WindowFont("Tahoma");
+    WindowFont.setPixelSize(11);
+    setFont(WindowFont);
+    setMinimumSize(300, 300);
+    InstallHintStyle();
+
+    CreateActions();
+    CreateMenus();
+
+    auto* Client = new QWidget(this);
+    Client->setObjectName("Client");
+    auto* Layout = new QVBoxLayout(Client);
+    Layout->setContentsMargins(0, 0, 0, 0);
+    Layout->setSpacing(0);
+    FPanelTop = new QWidget;
+    FPanelTop->setObjectName("Panel_Top");
+    FPanelTop->setFixedHeight(34);
+    FPanelTop->hide();
+    Layout->addWidget(FPanelTop);
+    Layout->addWidget(CreateTopPanel());
+    FPageControl = new QTabWidget;
+    FPageControl->setObjectName("PageControl");
+    FPageControl->setMinimumHeight(195);
+    FPageControl->addTab(CreateSamplesSheet(), QString::fromUtf8("Образцы"));
+    FPageControl->addTab(CreateSettingsSheet(), QString::fromUtf8("Настройки"));
+    Layout->addWidget(FPageControl, 1);
+    setCentralWidget(Client);
+
+    // The sample view: cells from the sample list, keys and pop-up menu from the tool bar.
+    FSampleView->OnCellData = [this](int Row, int Column, TKvCellData& Cell) { SampleViewCellData(Row, Column, Cell); };
+    FSampleView->OnAfterCellData = [this](QPainter& Painter, int Row, int Column, const QRect& Rect) {
+        if (Column == 2)
+            DrawProgressCell(Painter, Row, Rect);
+    };
+    FSampleView->OnKeyDown = [this](QKeyEvent* Event) {
+        return SampleViewKeyDown(Event->key(), Event->modifiers(), Event->nativeScanCode());
+    };
+    connect(FSampleView, &QWidget::customContextMenuRequested, this, [this](const QPoint& Position) {
+        FSamplePopup->popup(FSampleView->viewport()->mapToGlobal(Position));
+    });
+    connect(FSamplePopup, &QMenu::aboutToShow, this, &TOndrix::SamplePopupPopup);
+    connect(FSampleView->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TOndrix::UpdateSampleButtons);
+    connect(FSampleView->model(), &QAbstractItemModel::rowsInserted, this, &TOndrix::UpdateSampleButtons);
+    connect(FSampleView->model(), &QAbstractItemModel::rowsRemoved, this, &TOndrix::UpdateSampleButtons);
+    FFrequencyView->OnKeyDown = [this](QKeyEvent* Event) { return FrequencyViewKeyDown(Event->key(), Event->modifiers()); };
+
+    FTrayIco = new TTrayComp(this);
+    FTrayIco->setObjectName("TrayIco");
+    FTrayIco->SetIcon(windowIcon());
+    connect(FTrayIco, &TTrayComp::LeftClick, this, &TOndrix::TrayIcoLeftClick);
+    connect(FTrayIco, &TTrayComp::RightClick, this, &TOndrix::TrayIcoRightClick);
+    connect(FProgIcon, &TRadioGroup::ItemIndexChanged, this, &TOndrix::ProgIconClick);
+
+    // The device selector starts with the default device; the binding adds the devices.
+    FComboBox_Device->addItem(GetMessageText("DefaultDevice"));
+    FComboBox_Device->setCurrentIndex(0);
+
+    const bool HasHelp = Settings && !Settings->HelpFolder.isEmpty();
+    for (QAction* Action : FHelpActions)
+        Action->setEnabled(HasHelp);
+
+    FTimer = new QTimer(this);
+    FTimer->setObjectName("Timer");
+    FTimer->setInterval(1000);
+    connect(FTimer, &QTimer::timeout, this, &TOndrix::TimerTimer);
+    FTimer_Volume = new QTimer(this);
+    FTimer_Volume->setObjectName("Timer_Volume");
+    FTimer_Volume->setInterval(50);
+    connect(FTimer_Volume, &QTimer::timeout, this, &TOndrix::Timer_VolumeTimer);
+
+    FFrequencyView->OnCellData = [this](int Row, int Column, TKvCellData& Cell) {
+        if (!FFrequencies || Row < 0 || Row >= FFrequencies->size())
+            return;
+        Cell.Text = Column == 0 ? FFrequencies->at(Row).ID : Column == 1 ? FrequencyTonesText(FFrequencies->at(Row)) : QString();
+    };
+
+    // Every stored property shows in its control and every edit goes back to the model.
+    FModel = new TSettingsModel(this);
+    FBinding = new TSettingsBinding(FModel, this);
+    FOwnSamples = std::make_unique<TSampleList>();
+    SetSampleList(FOwnSamples.get());
+    SetFrequencyTable(&FrequencyTable);
+    FStateFile = qEnvironmentVariable("ONDRIX_WINDOW_STATE");
+    connect(findChild<QPushButton*>("SaveSett"), &QPushButton::clicked, this, &TOndrix::SaveSettings);
+    connect(findChild<QPushButton*>("Button_Config_ShowBackupFolder"), &QPushButton::clicked, this, [this] {
+        if (!Settings)
+            return;
+        if (QFileInfo(Settings->BackupFolder).isDir())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(Settings->BackupFolder));
+        else
+            QMessageBox::critical(this, GetMessageText("Error"), GetMessageText("FolderNotFound") + "\n" + Settings->BackupFolder);
+    });
+
+    FTree->setCurrentItem(FTree->topLevelItem(0));
+    TreeChange();
+    FPageControl->setCurrentIndex(0);
+    UpdateSampleButtons();
+    TimerTimer();
+    FTimer->start();
+    FTimer_Volume->start();
+
+    resize(768, 574 + menuBar()->sizeHint().height());
     CentreOnWorkArea();
+}
+
+TOndrix::~TOndrix() = default;
+
+void TOndrix::InstallHintStyle()
+{
+    // The application's hints: bold on a light peach background, framed in the shadow colour.
+    QPalette Hints = QToolTip::palette();
+    Hints.setColor(QPalette::ToolTipBase, QColor(255, 225, 210));
+    Hints.setColor(QPalette::ToolTipText, QApplication::palette().color(QPalette::WindowText));
+    Hints.setColor(QPalette::Window, QColor(255, 225, 210));
+    Hints.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::WindowText));
+    QToolTip::setPalette(Hints);
+    QFont HintFont("Tahoma");
+    HintFont.setPointSize(8);
+    HintFont.setBold(true);
+    QToolTip::setFont(HintFont);
 }
 
 QPoint TOndrix::CentredOnWorkArea(const QRect& WorkArea, const QSize& Size)
@@ -39,6 +225,342 @@ void TOndrix::CentreOnWorkArea()
     move(CentredOnWorkArea(Screen->availableGeometry(), frameGeometry().size()));
 }
 
+QToolButton* TOndrix::SampleButton(const QString& Name) const
+{
+    return FSamplesToolBar->findChild<QToolButton*>(Name);
+}
+
+void TOndrix::UpdateSampleButtons()
+{
+    const bool Selected = !FSampleView->SelectedRows().isEmpty();
+    const bool Any = FSampleView->RowCount() > 0;
+    for (QAction* Action : FSamplesToolBar->actions()) {
+        const QString Name = Action->objectName();
+        if (Action->isSeparator() || Name == "AddSample_Btn_Action")
+            continue;
+        const bool All = Name == "Enable_All_Btn_Action" || Name == "Disable_All_Btn_Action";
+        Action->setEnabled(All ? Any : Selected);
+    }
+}
+
+void TOndrix::SampleViewCellData(int Row, int Column, TKvCellData& Cell)
+{
+    if (!FSamples || Row < 0 || Row >= FSamples->Count())
+        return;
+    const TSampleRec* Sample = FSamples->Items(Row);
+    if (Column == 0) {
+        Cell.Text = QString::number(Sample->Number + 1);
+        Cell.ImageIndex = Sample->Enabled ? 1 : 0;
+    } else if (Column == 1) {
+        Cell.Text = Sample->Description;
+    }
+}
+
+void TOndrix::DrawProgressCell(QPainter& Painter, int Row, const QRect& Rect) const
+{
+    if (!SampleProgress)
+        return;
+    const std::optional<int> Progress = SampleProgress(Row);
+    if (!Progress)
+        return;
+    const int Percent = std::clamp(*Progress, 0, 100);
+    QRect Frame = Rect.adjusted(2, 2, -2, -2);
+    Painter.setPen(QColor(128, 0, 0));
+    Painter.setBrush(Qt::NoBrush);
+    Painter.drawRect(Frame.adjusted(0, 0, -1, -1));
+    const QRect Bar = Frame.adjusted(2, 2, -2, -2);
+    const int Filled = int(qint64(Percent) * Bar.width() / 100);
+    if (Filled > 0)
+        Painter.fillRect(QRect(Bar.left(), Bar.top(), Filled, Bar.height()), QColor(255, 102, 102));
+    QFont Small("Small Fonts");
+    Small.setPointSize(8);
+    Painter.setFont(Small);
+    Painter.setPen(FSampleView->palette().color(QPalette::Text));
+    Painter.drawText(Frame, Qt::AlignCenter | Qt::TextSingleLine, QString::number(Percent) + " %");
+}
+
+bool TOndrix::SampleViewKeyDown(int Key, Qt::KeyboardModifiers Modifiers, quint32 NativeScanCode)
+{
+    const bool Keypad = Modifiers & Qt::KeypadModifier;
+    const Qt::KeyboardModifiers Shift =
+        Modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    auto Click = [this](const char* Name) {
+        if (QToolButton* Button = SampleButton(QString::fromLatin1(Name)))
+            Button->click();  // a disabled button does nothing
+        return true;
+    };
+    // The key left of 1: "`"/"~" on a Latin layout, "ё"/"Ё" on a Russian one, X11 key code 49.
+    const bool TildeKey = Key == Qt::Key_QuoteLeft || Key == Qt::Key_AsciiTilde || Key == 0x401 || Key == 0x451
+                          || NativeScanCode == 49;
+    switch (Key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return Click("SampleProp_Btn");
+    case Qt::Key_Space:
+        // Exact modifiers: Ctrl+Alt+Space is none of these and does nothing.
+        if (Shift == Qt::NoModifier)
+            return Click("ChangeEnable_Btn");
+        if (Shift == Qt::ControlModifier)
+            return Click("Enable_Btn");
+        if (Shift == Qt::ShiftModifier)
+            return Click("Disable_Btn");
+        if (Shift == (Qt::ControlModifier | Qt::ShiftModifier))
+            return Click("Find_Btn");
+        return true;
+    case Qt::Key_Insert:
+        return Click("AddSample_Btn");
+    case Qt::Key_Delete:
+        return Click("DelSample_Btn");
+    case Qt::Key_Plus:
+        return Keypad ? Click("AddSample_Btn") : false;
+    case Qt::Key_Minus:
+        return Keypad ? Click("DelSample_Btn") : false;
+    default:
+        break;
+    }
+    if (TildeKey) {
+        if (Shift == Qt::ControlModifier)
+            return Click("Enable_All_Btn");
+        if (Shift == Qt::ShiftModifier)
+            return Click("Disable_All_Btn");
+    }
+    return false;
+}
+
+bool TOndrix::FrequencyViewKeyDown(int Key, Qt::KeyboardModifiers Modifiers)
+{
+    const bool Keypad = Modifiers & Qt::KeypadModifier;
+    const char* Name = nullptr;
+    if (Key == Qt::Key_Return || Key == Qt::Key_Enter)
+        Name = "FrequencyPropBtn";
+    else if (Key == Qt::Key_Insert || (Key == Qt::Key_Plus && Keypad))
+        Name = "AddFrequencyBtn";
+    else if (Key == Qt::Key_Delete || (Key == Qt::Key_Minus && Keypad))
+        Name = "DelFrequencyBtn";
+    if (!Name)
+        return false;
+    if (auto* Button = findChild<QToolButton*>(QString::fromLatin1(Name)))
+        Button->click();
+    return true;
+}
+
+void TOndrix::SamplePopupPopup()
+{
+    for (QAction* Item : FSamplePopup->actions())
+        if (Item->data().toInt() == PopupItemTag) {
+            FSamplePopup->removeAction(Item);
+            delete Item;
+        }
+    for (QAction* Button : FSamplesToolBar->actions()) {
+        QAction* Item = nullptr;
+        if (Button->isSeparator()) {
+            Item = FSamplePopup->addSeparator();
+        } else {
+            const QString Hint = Button->toolTip();
+            Item = FSamplePopup->addAction(Button->icon(), Hint.left(Hint.indexOf('\r')));
+            Item->setEnabled(Button->isEnabled());
+            Item->setObjectName(Button->objectName().chopped(int(qstrlen("_Action"))) + "_Popup");
+            QToolButton* ToolButton = qobject_cast<QToolButton*>(FSamplesToolBar->widgetForAction(Button));
+            connect(Item, &QAction::triggered, ToolButton, [ToolButton] { ToolButton->click(); });
+        }
+        Item->setData(PopupItemTag);
+    }
+}
+
+QString TOndrix::SettingsHeader(const QStringList& Path)
+{
+    QString Header;
+    for (qsizetype I = 0; I + 1 < Path.size(); ++I)
+        Header += Path.at(I) + " - ";
+    return Path.isEmpty() ? QString() : Header + Path.last();
+}
+
+void TOndrix::TreeChange()
+{
+    for (QWidget* Panel : FPanels) {
+        Panel->move(0, 0);
+        Panel->hide();
+        Panel->setMinimumSize(std::max(Panel->minimumWidth(), PanelMinimum), std::max(Panel->minimumHeight(), PanelMinimum));
+    }
+    ScrollBoxResize();
+    const QTreeWidgetItem* Node = FTree->currentItem();
+    QStringList Path;
+    for (const QTreeWidgetItem* Item = Node; Item; Item = Item->parent())
+        Path.prepend(Item->text(0));
+    FLabel_Settings_Top->SetText(SettingsHeader(Path));
+    if (!Node)
+        return;
+    const int Position = Node->parent() ? Node->parent()->indexOfChild(const_cast<QTreeWidgetItem*>(Node))
+                                        : FTree->indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(Node));
+    if (Position >= 0 && Position < FPanels.size())
+        FPanels.at(Position)->show();
+}
+
+void TOndrix::ScrollBoxResize()
+{
+    for (QWidget* Panel : FPanels)
+        Panel->setGeometry(QRect(QPoint(0, 0), FScrollContent->size()));
+}
+
+bool TOndrix::eventFilter(QObject* Watched, QEvent* Event)
+{
+    if (Watched == FScrollContent && Event->type() == QEvent::Resize)
+        ScrollBoxResize();
+    return QMainWindow::eventFilter(Watched, Event);
+}
+
+void TOndrix::ProgIconClick()
+{
+    FTrayIco->SetMode(FProgIcon->ItemIndex());
+}
+
+void TOndrix::TrayIcoLeftClick()
+{
+    FTrayIco->ShowWindow();
+}
+
+void TOndrix::TrayIcoRightClick()
+{
+    FTrayIco->HideWindow();
+}
+
+void TOndrix::resizeEvent(QResizeEvent* Event)
+{
+    QMainWindow::resizeEvent(Event);
+    // A narrow window keeps the clock whole: the date goes first, and the settings tree gives
+    // the panels room.
+    FDatePanel->setVisible(width() >= 480);
+    FSettingsTreePanel->setFixedWidth(width() >= 560 ? 200 : 150);
+}
+
+void TOndrix::changeEvent(QEvent* Event)
+{
+    QMainWindow::changeEvent(Event);
+    if (Event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+        // Hidden once the minimising is done, not in the middle of it.
+        QTimer::singleShot(0, this, [this] {
+            if (windowState() & Qt::WindowMinimized)
+                FTrayIco->WindowMinimized();
+        });
+}
+
+void TOndrix::TimerTimer()
+{
+    const bool Active = MonitoringActive && MonitoringActive();
+    FButton_TestAudio->setEnabled(!Active);
+    const QDateTime Now = QDateTime::currentDateTime();
+    FTimePanel->setText(Now.toString("hh:mm:ss"));
+    FDatePanel->setText(Now.toString("dd.MM.yyyy"));
+    setWindowTitle("ONDRIX ");
+    QPalette Colors = FStatus->palette();
+    if (Active) {
+        Colors.setColor(QPalette::Window, Qt::red);
+        Colors.setColor(QPalette::WindowText, Qt::white);
+        FStatus->setText(GetMessageText("On"));
+    } else {
+        Colors.setColor(QPalette::Window, QApplication::palette().color(QPalette::Button));
+        FStatus->setText(QString());
+    }
+    FStatus->setPalette(Colors);
+    if (OnSecond)
+        OnSecond();
+    if (!FStateFile.isEmpty())
+        WriteWindowState(FStateFile);
+}
+
+void TOndrix::Timer_VolumeTimer()
+{
+    const bool Active = MonitoringActive && MonitoringActive();
+    if (!Active) {
+        // Stopped since the last tick: the meter falls silent at once.
+        if (FWasActive)
+            FLed->SetValuesNow(TLedMeter::SilentdB, TLedMeter::SilentdB);
+        FWasActive = false;
+        return;
+    }
+    FWasActive = true;
+    double Left = TLedMeter::SilentdB, Right = TLedMeter::SilentdB;
+    if (MonitoringVolumes)
+        MonitoringVolumes(Left, Right);
+    FLed->SetValues(Left, Right);
+    if (!SampleProgress)
+        return;
+    for (int Row : FSampleView->VisibleRows())
+        if (SampleProgress(Row))
+            FSampleView->InvalidateRow(Row);
+}
+
+void TOndrix::ShowMeterSilent()
+{
+    FLed->SetValuesNow(TLedMeter::SilentdB, TLedMeter::SilentdB);
+    FLed->repaint();
+}
+
+void TOndrix::SetSampleList(const TSampleList* Samples)
+{
+    FSamples = Samples;
+    FSampleView->SetRowCount(Samples ? Samples->Count() : 0);
+}
+
+QString TOndrix::SupportMailUrl(const QString& SupportEmail, const QString& ProductTitle, const QString& VersionText)
+{
+    return "mailto:\"Veltrano\" <" + SupportEmail + ">?subject=" + ProductTitle + " - [v. " + VersionText + "]";
+}
+
+void TOndrix::MExitClick()
+{
+    close();
+}
+
+void TOndrix::MWebPageClick()
+{
+    if (Settings)
+        QDesktopServices::openUrl(QUrl(Settings->HomePageUrl));
+}
+
+void TOndrix::MSupportClick()
+{
+    if (Settings)
+        QDesktopServices::openUrl(QUrl(Settings->SupportUrl));
+}
+
+void TOndrix::MEmailClick()
+{
+    if (!Settings)
+        return;
+    const QString Recipient = "\"Veltrano\" <" + Settings->SupportEmail + ">";
+    const QString Subject = Settings->ProductTitle + " - [v. " + Settings->VersionText + "]";
+    QDesktopServices::openUrl(QUrl::fromEncoded("mailto:" + QUrl::toPercentEncoding(Recipient, "@") + "?subject="
+                                                + QUrl::toPercentEncoding(Subject)));
+}
+
+void TOndrix::MWhatsNewClick()
+{
+    TWhatsNewForm Form(Settings ? Settings->WhatsNewFile : QString(), this);
+    Form.exec();
+}
+
+void TOndrix::MVersionClick()
+{
+    TAboutForm Form(Settings ? Settings->ProductTitle : QString("Ondrix"),
+                    Settings ? Settings->VersionText : TCommonSettings::ProgramVersionText(), this);
+    Form.exec();
+}
+
+void TOndrix::OpenHelp(int Topic)
+{
+    if (!Settings || Settings->HelpFolder.isEmpty())
+        return;
+    QUrl Page = QUrl::fromLocalFile(Settings->HelpFolder + "index.html");
+    if (Topic > 0)
+        Page.setFragment(QString::number(Topic));
+    QDesktopServices::openUrl(Page);
+}
+
+void TOndrix::MContentsClick() { OpenHelp(0); }
+void TOndrix::MStartingClick() { OpenHelp(2000); }
+void TOndrix::MFAQClick() { OpenHelp(2001); }
+
 void TOndrix::StartupContinue(QWidget* StartupForm)
 {
     try {
@@ -49,8 +571,16 @@ void TOndrix::StartupContinue(QWidget* StartupForm)
     show();
     raise();
     activateWindow();
+    if (Settings && FindCheck("Check_RunMinimized") && FindCheck("Check_RunMinimized")->isChecked()) {
+        if (FProgIcon->ItemIndex() == TTrayComp::Mode_Tray)
+            FTrayIco->HideWindow();
+        else
+            showMinimized();
+    }
     if (StartupForm)
         StartupForm->close();
+    if (!FStateFile.isEmpty())
+        WriteWindowState(FStateFile);
     emit StartupDone();
 }
 
@@ -63,22 +593,219 @@ void TOndrix::LoadAndStart()
 
 void TOndrix::LoadSettings()
 {
-    // Nothing is stored yet beyond the files the settings object prepares.
+    if (!Settings)
+        return;
+    TConfiguration Own{*FModel, *FOwnSamples, FrequencyTable};
+    TConfiguration& Config = FController ? FController->Configuration() : Own;
+    TWindowSettingsQuestions Questions(this);
+    QStringList Devices;
+    for (int I = 1; I < FComboBox_Device->count(); ++I)
+        Devices << FComboBox_Device->itemText(I);
+    const bool GoOn = FController ? FController->LoadSettings(Questions) : ::LoadSettings(*Settings, Config, Devices, Questions);
+    if (!GoOn) {
+        // The operator chose to stop: at once, saving nothing.
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
+    FSamplesLoaded = Config.SamplesLoaded;
+    FFrequenciesLoaded = Config.FrequenciesLoaded;
+    FConfigurationLoaded = true;
+    SetSampleList(FSamples);
+    SetFrequencyTable(FFrequencies);
+    ApplyStoredLayout();
+}
+
+void TOndrix::SetFrequencyTable(const TFrequencyRecArr* Table)
+{
+    FFrequencies = Table;
+    FFrequencyView->SetRowCount(Table ? int(Table->size()) : 0);
+}
+
+void TOndrix::ApplyStoredLayout()
+{
+    const QRect Placement = FModel->Rect(SettingKey::NormPos);
+    if (Placement.left() < Placement.right()) {
+        setGeometry(Placement);
+    } else if (centralWidget()->layout()) {
+        // No stored placement: the page control takes its stored height.
+        centralWidget()->layout()->activate();
+        const int Height = FModel->Int(SettingKey::PageControl_Height);
+        if (Height >= FPageControl->minimumHeight())
+            resize(width(), std::max(minimumHeight(), height() + Height - FPageControl->height()));
+    }
+    ApplyColumnLayout(FModel->ColumnLayout(ColumnView::SampleView), *FSampleView, false);
+    ApplyColumnLayout(FModel->ColumnLayout(ColumnView::MessageView), *FLogMessageView, false);
+    ApplyColumnLayout(FModel->ColumnLayout(ColumnView::FrequencyView), *FFrequencyView, true);
+}
+
+void TOndrix::StoreLayout()
+{
+    FModel->SetRect(SettingKey::NormPos, normalGeometry());
+    FModel->SetInt(SettingKey::ShowCmd, isMinimized() ? 2 : isMaximized() ? 3 : 1);
+    FModel->SetInt(SettingKey::PageControl_Height, FPageControl->height());
+    FModel->SetColumnLayout(ColumnView::SampleView, ViewColumnLayout(*FSampleView));
+    FModel->SetColumnLayout(ColumnView::MessageView, ViewColumnLayout(*FLogMessageView));
+    FModel->SetColumnLayout(ColumnView::FrequencyView, ViewColumnLayout(*FFrequencyView));
+}
+
+void TOndrix::SaveSettings()
+{
+    StoreLayout();
+    if (!Settings || !FConfigurationLoaded)
+        return;
+    TWindowSettingsQuestions Questions(this);
+    if (FController) {
+        FController->SaveSettings(Questions);
+        return;
+    }
+    TConfiguration Config{*FModel, *FOwnSamples, FrequencyTable, FSamplesLoaded, FFrequenciesLoaded};
+    ::SaveSettings(*Settings, Config, Questions);
+}
+
+void TOndrix::WriteWindowState(const QString& FileName) const
+{
+    QStringList Lines;
+    Lines << QString("Size=%1x%2").arg(width()).arg(height());
+    Lines << "Page=" + (FPageControl->currentWidget() ? FPageControl->currentWidget()->objectName() : QString());
+    Lines << "Status=" + FStatus->text();
+    Lines << QString("Visible=%1").arg(isVisible() ? 1 : 0);
+    const QAbstractItemModel* Rows = FSampleView->model();
+    for (int Row = 0; Row < Rows->rowCount(); ++Row)
+        Lines << QString("Sample=%1|%2|%3")
+                     .arg(Rows->index(Row, 0).data().toString(),
+                          FSamples && Row < FSamples->Count() && FSamples->Items(Row)->Enabled ? "on" : "off",
+                          Rows->index(Row, 1).data().toString());
+    const QAbstractItemModel* Messages = FLogMessageView->model();
+    for (int Row = 0; Row < Messages->rowCount(); ++Row)
+        Lines << QString("Message=%1|%2|%3")
+                     .arg(Messages->index(Row, 0).data().toString(), Messages->index(Row, 1).data().toString(),
+                          Messages->index(Row, 2).data().toString());
+    WriteTextFileAtomic(FileName, Lines);
 }
 
 void TOndrix::AutoStartSamples()
 {
-    // No sample is switched on automatically yet.
+    if (FController)
+        FController->AutoStartSamples();
 }
 
 void TOndrix::closeEvent(QCloseEvent* Event)
 {
     QMainWindow::closeEvent(Event);
-    if (Event->isAccepted())
-        emit Closed();
+    if (!Event->isAccepted())
+        return;
+    FTimer->stop();
+    if (!Settings || !Settings->SkipSaveOnClose)
+        SaveSettings();
+    if (!FStateFile.isEmpty())
+        WriteWindowState(FStateFile);
+    emit Closed();
 }
 
 void TOndrix::SessionEnd()
 {
+    // Every sample off with its messages, as the "all off" button does, then close normally.
+    if (FController)
+        FController->Disable_All_BtnClick();
     close();
+}
+
+void TOndrix::AttachController(TMonitorController* Controller)
+{
+    FController = Controller;
+    TMonitorController* C = Controller;
+    SetSampleList(&C->Samples());
+    SetFrequencyTable(&C->Frequencies());
+    MonitoringActive = [C] { return C->Monitoring(); };
+    MonitoringVolumes = [C](double& Left, double& Right) {
+        Left = C->Engine().LeftVolumedB();
+        Right = C->Engine().RightVolumedB();
+    };
+    SampleProgress = [C](int Row) -> std::optional<int> {
+        if (Row < 0 || Row >= C->Samples().Count() || !C->Samples().Items(Row)->Sequence)
+            return std::nullopt;
+        return C->Samples().Items(Row)->Sequence->Progress(C->Engine().StreamTime());
+    };
+    connect(C, &TMonitorController::SamplesChanged, this, [this] { FSampleView->viewport()->update(); });
+    connect(C, &TMonitorController::SampleCountChanged, this, [this](int Count) { FSampleView->SetRowCount(Count); });
+    connect(C, &TMonitorController::MonitoringChanged, this, [this](bool Active) {
+        if (!Active)
+            ShowMeterSilent();
+        TimerTimer();
+    });
+    FLogMessageView->OnCellData = [C](int Row, int Column, TKvCellData& Cell) {
+        const std::optional<TMessageCell> Data = C->Messages().CellData(Row, Column);
+        if (!Data)
+            return;
+        Cell.Text = Data->Text;
+        Cell.Background = QColor(Data->Background.R, Data->Background.G, Data->Background.B);
+        Cell.TextColor = QColor(Data->TextColor.R, Data->TextColor.G, Data->TextColor.B);
+    };
+    connect(C, &TMonitorController::MessageAdded, this,
+            [this, C] { FLogMessageView->SetRowCount(C->Messages().Messages().Count()); });
+    connect(findChild<QPushButton*>("Button_ClearLog"), &QPushButton::clicked, this, [this, C] {
+        C->Messages().ClearMessages();
+        FLogMessageView->SetRowCount(C->Messages().Messages().Count());
+    });
+
+    // The sample tool bar runs the controller's operations on the selected rows.
+    auto On = [this](const char* Name, std::function<void()> Run) {
+        QAction* Action = FSamplesToolBar->findChild<QAction*>(QString::fromLatin1(Name) + "_Action");
+        connect(Action, &QAction::triggered, this, std::move(Run));
+    };
+    On("Enable_Btn", [this, C] { C->Enable_BtnClick(FSampleView->SelectedRows()); });
+    On("Disable_Btn", [this, C] { C->Disable_BtnClick(FSampleView->SelectedRows()); });
+    On("ChangeEnable_Btn", [this, C] { C->ChangeEnable_BtnClick(FSampleView->SelectedRows()); });
+    On("Enable_All_Btn", [C] { C->Enable_All_BtnClick(); });
+    On("Disable_All_Btn", [C] { C->Disable_All_BtnClick(); });
+    On("Find_Btn", [this, C] { C->Find_BtnClick(FSampleView->SelectedRows()); });
+    On("AddSample_Btn", [this, C] {
+        if (EditSample)
+            C->AddSample_BtnClick(EditSample);
+    });
+    On("SampleProp_Btn", [this, C] {
+        if (EditSample)
+            C->SampleProp_BtnClick(FSampleView->SelectedRows(), EditSample);
+    });
+    On("DelSample_Btn", [this, C] {
+        C->DelSample_BtnClick(FSampleView->SelectedRows(), [this] {
+            return QMessageBox::question(this, GetMessageText("Question"), GetMessageText("DeleteSampleS"),
+                                         QMessageBox::Yes | QMessageBox::No)
+                   != QMessageBox::No;
+        });
+    });
+    connect(FSampleView, &TKvListView::RowDoubleClicked, this, [this] {
+        if (QToolButton* Button = SampleButton("SampleProp_Btn"))
+            Button->click();
+    });
+
+    // Capture settings: the device list, the stored device, the capture test.
+    const QSignalBlocker Quiet(FComboBox_Device);
+    FComboBox_Device->clear();
+    FComboBox_Device->addItems(C->DeviceSelectorItems());
+    FComboBox_Device->setCurrentIndex(0);
+    connect(FModel, &TSettingsModel::Changed, this, [this](const QString& Key) {
+        if (Key == SettingKey::Device && FComboBox_Device->currentIndex() != FModel->Int(SettingKey::Device)) {
+            const QSignalBlocker Restoring(FComboBox_Device);
+            FComboBox_Device->setCurrentIndex(FModel->Int(SettingKey::Device));
+        }
+    });
+    connect(FComboBox_Device, &QComboBox::currentIndexChanged, this, [this, C](int Index) {
+        FModel->SelectDevice(Index, C->DeviceNames());
+    });
+    connect(findChild<QComboBox*>("Combo_Frequency"), &QComboBox::currentIndexChanged, C, &TMonitorController::SetFrequencyIndex);
+    connect(findChild<QComboBox*>("Combo_FFTSize"), &QComboBox::currentIndexChanged, C, &TMonitorController::SetFFTSizeIndex);
+    connect(FButton_TestAudio, &QPushButton::clicked, this, [this, C] {
+        QString Text;
+        if (C->Button_TestAudioClick(&Text))
+            QMessageBox::information(this, GetMessageText("Information"), Text);
+        else
+            QMessageBox::critical(this, GetMessageText("Error"), Text);
+    });
+    TimerTimer();
+}
+
+QCheckBox* TOndrix::FindCheck(const QString& Name) const
+{
+    return findChild<QCheckBox*>(Name);
 }

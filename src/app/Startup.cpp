@@ -1,9 +1,12 @@
 #include "app/Startup.h"
 
+#include "app/OndrixApplication.h"
 #include "app/Ondrix_Unit.h"
 #include "app/SessionEnd.h"
 #include "app/StartupForm.h"
 #include "core/Common_Settings.h"
+#include "core/MonitorController.h"
+#include "core/QueuePump.h"
 #include "lang/Lang.h"
 #include "util/BusyCursor.h"
 #include "util/Wait.h"
@@ -12,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProxyStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -54,10 +58,32 @@ void InstallBusyCursor()
     });
 }
 
+namespace {
+
+// The hints' timing: shown half a second after the pointer stops, at once on a neighbouring
+// control while one is up, for five seconds.
+class THintTimingStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint Hint, const QStyleOption* Option, const QWidget* Widget, QStyleHintReturn* Return) const override
+    {
+        switch (Hint) {
+        case SH_ToolTip_WakeUpDelay:
+            return 500;
+        case SH_ToolTip_FallAsleepDelay:
+            return 25;
+        default:
+            return QProxyStyle::styleHint(Hint, Option, Widget, Return);
+        }
+    }
+};
+
+}  // namespace
+
 int RunOndrix(int& argc, char** argv)
 {
     QApplication::setApplicationName("Ondrix");
-    QApplication App(argc, argv);
+    TOndrixApplication App(argc, argv);
+    App.setStyle(new THintTimingStyle);
     // The program runs until the main window closes, whatever other window is open.
     App.setQuitOnLastWindowClosed(false);
 
@@ -101,6 +127,10 @@ int RunOndrix(int& argc, char** argv)
     {
         TOndrix MainWindow;
         Window = &MainWindow;
+        // The monitor behind the window; it goes before the window (its engine stops first).
+        TQueuePump Pump(MainThreadQueue());
+        TMonitorController Controller(*ProgramSettings, *MainWindow.Model());
+        MainWindow.AttachController(&Controller);
         ProgramSettings->CloseMainWindow = [&MainWindow] { MainWindow.close(); };
         QObject::connect(&MainWindow, &TOndrix::Closed, &App, &QCoreApplication::quit, Qt::QueuedConnection);
 

@@ -1,10 +1,12 @@
-// GoogleTest entry for the window tests: they need a widget application object.
-#include <QApplication>
+// GoogleTest entry for the window tests: the program's own application object, so that an
+// exception escaping an event handler is reported as in the program.
+#include "app/OndrixApplication.h"
+
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
 {
-    QApplication App(argc, argv);
+    TOndrixApplication App(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

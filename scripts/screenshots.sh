@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Runs the real program under a private X server and saves screenshots of its window (at
+# 1280x800 and at its minimum size, on the sample and the settings page, while monitoring and
+# after a detection) to the folder given (default: shots/), so anyone can look at the window.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out="$(realpath -m "${1:-shots}")"
+cmake --build build --target test_app ondrix
+mkdir -p "$out"
+ONDRIX_SCREENSHOTS="$out" QT_QPA_PLATFORM= build/bin/test_app --gtest_filter='ScreenFixture.*'
+echo "Screenshots in $out"
