@@ -191,11 +191,6 @@ bool TOndrixSocketServer::Listen(const QString& Path)
 
 void TOndrixSocketServer::Close()
 {
-    if (FServer) {
-        FServer->close();  // removes the socket file
-        delete FServer;
-        FServer = nullptr;
-    }
     // Waits still running end without their callbacks: the monitor is going away.
     ++FGeneration;
     for (const std::shared_ptr<TNotification>& N : std::as_const(FNotifications))
@@ -204,6 +199,11 @@ void TOndrixSocketServer::Close()
     const QList<TConnection*> Open = FConnections.values();
     for (TConnection* C : Open)
         DropConnection(C);
+    if (FServer) {
+        FServer->close();  // removes the socket file
+        delete FServer;
+        FServer = nullptr;
+    }
     if (FLockFd >= 0) {
         ::close(FLockFd);
         FLockFd = -1;
@@ -229,6 +229,7 @@ void TOndrixSocketServer::AcceptConnections()
             Socket->deleteLater();
             continue;
         }
+        Socket->setParent(this);  // the connection outlives a closed listener until dropped
         auto* C = new TConnection;
         C->Handle = FNextHandle++;
         C->Socket = Socket;
@@ -239,10 +240,15 @@ void TOndrixSocketServer::AcceptConnections()
             if (TConnection* Found = FindConnection(Handle))
                 ReadConnection(Found);
         });
-        connect(Socket, &QLocalSocket::disconnected, this, [this, Handle] {
+        // A program that went away shows as the end of the connection or, when the monitor
+        // was writing to it, as a write error. Either is handled from the event loop, never
+        // inside the write that found it.
+        const auto Drop = [this, Handle] {
             if (TConnection* Found = FindConnection(Handle))
                 DropConnection(Found);
-        });
+        };
+        connect(Socket, &QLocalSocket::disconnected, this, Drop, Qt::QueuedConnection);
+        connect(Socket, &QLocalSocket::errorOccurred, this, Drop, Qt::QueuedConnection);
         // Lines that came with the connection itself.
         if (Socket->bytesAvailable() > 0)
             ReadConnection(C);
@@ -356,17 +362,7 @@ void TOndrixSocketServer::HandleLine(TConnection* C, const QByteArray& Line)
         }
         if (WParam == 0 && DwData == CopyDataRegister) {
             const QByteArray Text = Rest.mid(Parts[0].size() + 1 + Parts[1].size() + 1);
-            auto* S = new TOndrixSubscriber;
-            S->Name = QString::fromUtf8(Text);
-            // The window that receives notifications: the first open connection that
-            // described itself with that class name.
-            TConnection* Found = nullptr;
-            for (TConnection* Other : std::as_const(FConnections))
-                if (!Other->Closed && Other->ClassName == S->Name
-                    && (!Found || Other->Handle < Found->Handle))
-                    Found = Other;
-            S->Handle = Found ? Found->Handle : 0;
-            Register(S);
+            AddByName(QString::fromUtf8(Text));
         }
         if (FindConnection(C->Handle))
             Answer(C, "OK 0");
@@ -384,12 +380,9 @@ void TOndrixSocketServer::HandleLine(TConnection* C, const QByteArray& Line)
         const bool IsNumber = LParam >= INT_MIN && LParam <= INT_MAX;
         qint64 Result = 0;
         switch (WParam) {
-        case ucRegister: {
-            auto* S = new TOndrixSubscriber;
-            S->Handle = LParam;
-            Register(S);
+        case ucRegister:
+            AddByHandle(LParam);
             break;
-        }
         case ucVersion:
             Result = VersionNumber(FHost.RemoteVersionText());
             break;
@@ -419,6 +412,27 @@ void TOndrixSocketServer::HandleLine(TConnection* C, const QByteArray& Line)
         return;
     }
     Answer(C, Line.isEmpty() ? QByteArray("ERROR empty line") : QByteArray("ERROR unknown request"));
+}
+
+void TOndrixSocketServer::AddByName(const QString& ClassName)
+{
+    auto* S = new TOndrixSubscriber;
+    S->Name = ClassName;
+    // The window that receives notifications: the first open connection that described
+    // itself with that class name.
+    TConnection* Found = nullptr;
+    for (TConnection* Other : std::as_const(FConnections))
+        if (!Other->Closed && Other->ClassName == ClassName && (!Found || Other->Handle < Found->Handle))
+            Found = Other;
+    S->Handle = Found ? Found->Handle : 0;
+    Register(S);
+}
+
+void TOndrixSocketServer::AddByHandle(qint64 Handle)
+{
+    auto* S = new TOndrixSubscriber;
+    S->Handle = Handle;
+    Register(S);
 }
 
 void TOndrixSocketServer::Register(TOndrixSubscriber* S)

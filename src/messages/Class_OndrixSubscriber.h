@@ -133,6 +133,12 @@ public:
     void NotifySampleFound(int Number, bool Wait, std::function<void()> OnDone,
                            std::function<void(const QString& Subscriber)> OnTimedOut = {});
 
+    // Registration as the requests do it: by the class name a connection described itself
+    // with (the first open one; handle 0 when there is none), or by a connection's handle.
+    // Each announces the subscriber ("AddSubscriber") and adds it to the list.
+    void AddByName(const QString& ClassName);
+    void AddByHandle(qint64 Handle);
+
     TOndrixSubscriberList& Subscribers() { return FSubscribers; }
     // Connections now open (for tests and the status).
     int ConnectionCount() const;

@@ -485,3 +485,47 @@ TEST(OndrixSocketPathTest, LeftoversAtThePath)
         }
     }
 }
+
+TEST_F(OndrixSocketTest, WritingToAProgramThatJustWentAwayIsHarmless)
+{
+    TLineClient& Alive = NewClient();
+    auto Gone = std::make_unique<TLineClient>();
+    ASSERT_TRUE(Gone->Connect(Path));
+    ASSERT_GT(Gone->Subscribe("Automation", "Gone"), 0);
+    ASSERT_GT(Alive.Subscribe("Automation", "Alive"), 0);
+    // The program is gone before the monitor has heard of it: its notifications and answers
+    // go to a closed socket (no SIGPIPE, no error beyond the connection's end).
+    Gone->Socket.abort();
+    int Done = 0;
+    for (int Number = 0; Number < 3; ++Number)
+        Server.NotifySampleFound(Number, true, [&] { ++Done; });
+    for (int Number = 0; Number < 3; ++Number) {
+        EXPECT_EQ(Alive.ReadLine(), "USER 2000 " + QByteArray::number(Number));
+        Alive.Send("DONE\n");
+    }
+    EXPECT_TRUE(waitForEvents([&] { return Done == 3 && Server.ConnectionCount() == 1; }, 4000));
+    EXPECT_TRUE(Remote.Texts(msgError).isEmpty());
+}
+
+TEST(OndrixSocketLifetimeTest, MonitorGoingAwayClosesEveryConnectionAndItsSocketFile)
+{
+    QTemporaryDir Dir;
+    ASSERT_TRUE(Dir.isValid());
+    const QString Path = Dir.filePath("TOndrix.socket");
+    TRecordingRemote Remote;
+    auto Server = std::make_unique<TOndrixSocketServer>(Remote);
+    ASSERT_TRUE(Server->Listen(Path));
+    TLineClient A;
+    TLineClient B;
+    ASSERT_TRUE(A.Connect(Path));
+    ASSERT_TRUE(B.Connect(Path));
+    ASSERT_GT(A.Subscribe("Automation", "A"), 0);
+    bool Done = false;
+    Server->NotifySampleFound(0, true, [&] { Done = true; });
+    Server.reset();
+    EXPECT_TRUE(A.WaitClosed());
+    EXPECT_TRUE(B.WaitClosed());
+    EXPECT_FALSE(QFile::exists(Path));
+    waitForEvents([] { return false; }, 100);
+    EXPECT_FALSE(Done);  // the monitor is gone: nobody is called back
+}
