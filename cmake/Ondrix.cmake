@@ -8,10 +8,21 @@ endfunction()
 # ondrix_library(<folder> [QT] LIBS <libs...>)
 # Builds every .cpp of src/<folder>/ into the static library ondrix_<folder>.
 # QT turns on moc for folders whose classes use signals and slots.
+# Windows of a folder that is otherwise non-visual (Form_*.cpp, *_Forms.cpp) go into a library
+# of their own, ondrix_<folder>_forms, on Qt Widgets, so that headless programs never link it.
 function(ondrix_library folder)
   cmake_parse_arguments(ARG "QT" "" "LIBS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  set(forms ${sources})
+  list(FILTER forms INCLUDE REGEX "/(Form_[^/]*|[^/]*_Forms)\\.(cpp|h)$")
+  list(FILTER sources EXCLUDE REGEX "/(Form_[^/]*|[^/]*_Forms)\\.(cpp|h)$")
+  if(forms)
+    add_library(ondrix_${folder}_forms STATIC ${forms})
+    target_link_libraries(ondrix_${folder}_forms PUBLIC ondrix_${folder} Qt6::Widgets)
+    set_target_properties(ondrix_${folder}_forms PROPERTIES AUTOMOC ON LINKER_LANGUAGE CXX)
+    ondrix_warnings(ondrix_${folder}_forms)
+  endif()
   set(target ondrix_${folder})
   if(NOT sources)
     # A folder whose code has not been written yet still takes part in linking.
@@ -39,16 +50,20 @@ endfunction()
 
 # ondrix_tests(<folder> [QT] LIBS <libs...>)
 # Builds every .cpp of tests/<folder>/ into test_<folder> and registers each GoogleTest case
-# with CTest. QT gives the program a QCoreApplication (tests/helpers/QtTestMain.cpp).
+# with CTest. QT gives the program a QCoreApplication (tests/helpers/QtTestMain.cpp), WIDGETS a
+# QApplication for tests that open real windows (tests/helpers/WidgetTestMain.cpp).
 function(ondrix_tests folder)
-  cmake_parse_arguments(ARG "QT" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "QT;WIDGETS" "" "LIBS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   if(NOT sources)
     return()
   endif()
   set(target test_${folder})
   add_executable(${target} ${sources})
-  if(ARG_QT)
+  if(ARG_WIDGETS)
+    target_link_libraries(${target} PRIVATE ondrix_testmain_widgets)
+    set_target_properties(${target} PROPERTIES AUTOMOC ON)
+  elseif(ARG_QT)
     target_link_libraries(${target} PRIVATE ondrix_testmain_qt)
     set_target_properties(${target} PROPERTIES AUTOMOC ON)
   else()

@@ -1,0 +1,270 @@
+#include "samples/Form_FrequencyProp.h"
+
+#include "lang/Language_Forms.h"
+#include "lang/Language_Functions.h"
+#include "samples/Form_Common.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStyle>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <limits>
+
+TFrequencyProp::TFrequencyProp(QWidget* Parent)
+    : QDialog(Parent)
+{
+    setObjectName(QStringLiteral("FrequencyProp"));
+    setWindowTitle(QStringLiteral("Свойства"));
+    // A tool window without border icons, kept on top.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint);
+
+    auto* Grid = new QGridLayout;
+    auto* Label_ID = new QLabel(QStringLiteral("Команда"));
+    Label_ID->setObjectName(QStringLiteral("Label_ID"));
+    E_ID = new QLineEdit;
+    E_ID->setObjectName(QStringLiteral("E_ID"));
+    E_ID->setMaxLength(FrequencyIDLength);
+    Grid->addWidget(Label_ID, 0, 0);
+    Grid->addWidget(E_ID, 0, 1, 1, 2);
+    for (int I = 0; I < FrequencySlots; ++I) {
+        auto* Label = new QLabel(QStringLiteral("Частота / Отклонение (Гц) "));
+        Label->setObjectName(QStringLiteral("Label_Freq%1").arg(I + 1));
+        Freq[I] = new QSpinBox;
+        FreqDelta[I] = new QSpinBox;
+        Freq[I]->setObjectName(QStringLiteral("Freq%1").arg(I + 1));
+        FreqDelta[I]->setObjectName(QStringLiteral("FreqDelta%1").arg(I + 1));
+        for (QSpinBox* Box : {Freq[I], FreqDelta[I]}) {
+            Box->setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+            Box->setMinimumWidth(Box->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 30);
+        }
+        Grid->addWidget(Label, I + 1, 0);
+        Grid->addWidget(Freq[I], I + 1, 1);
+        Grid->addWidget(FreqDelta[I], I + 1, 2);
+    }
+    OkBut = new QPushButton(QStringLiteral("OK"));
+    OkBut->setObjectName(QStringLiteral("OkBut"));
+    OkBut->setDefault(true);
+    CancelBut = new QPushButton(QStringLiteral("Отмена"));
+    CancelBut->setObjectName(QStringLiteral("CancelBut"));
+    auto* Buttons = new QHBoxLayout;
+    Buttons->addStretch(1);
+    Buttons->addWidget(OkBut);
+    Buttons->addWidget(CancelBut);
+    auto* Layout = new QVBoxLayout(this);
+    Layout->addLayout(Grid);
+    Layout->addLayout(Buttons);
+    Layout->setSizeConstraint(QLayout::SetFixedSize);
+    connect(OkBut, &QPushButton::clicked, this, &QDialog::accept);
+    connect(CancelBut, &QPushButton::clicked, this, &QDialog::reject);
+
+    FLanguage = new TLanguage(this);
+    FLanguage->Section = QStringLiteral("FrequencyProp");
+    ApplyLanguageToWindow(this);
+}
+
+void TFrequencyProp::Fill(const TFrequencyRec& Rec)
+{
+    E_ID->setText(Rec.ID);
+    for (int I = 0; I < FrequencySlots; ++I) {
+        Freq[I]->setValue(Rec.Freq[size_t(I)]);
+        FreqDelta[I]->setValue(Rec.FreqDelta[size_t(I)]);
+    }
+}
+
+TFrequencyRec TFrequencyProp::Values() const
+{
+    // A box whose text does not parse gives 0.
+    auto Number = [](const QSpinBox* Box) {
+        bool Ok = false;
+        const int Value = Box->locale().toInt(Box->cleanText(), &Ok);
+        return Ok ? Value : 0;
+    };
+    TFrequencyRec Rec;
+    Rec.ID = E_ID->text().left(FrequencyIDLength);
+    for (int I = 0; I < FrequencySlots; ++I) {
+        Rec.Freq[size_t(I)] = Number(Freq[I]);
+        Rec.FreqDelta[size_t(I)] = Number(FreqDelta[I]);
+    }
+    return Rec;
+}
+
+bool TFrequencyProp::Execute(TFrequencyRec& Rec)
+{
+    Fill(Rec);
+    if (exec() != QDialog::Accepted)
+        return false;
+    Rec = Values();
+    return true;
+}
+
+void TFrequencyProp::keyPressEvent(QKeyEvent* Event)
+{
+    switch (Event->key()) {
+    case Qt::Key_Escape:
+        CancelBut->click();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        OkBut->click();
+        return;
+    default:
+        QDialog::keyPressEvent(Event);
+    }
+}
+
+void TFrequencyProp::showEvent(QShowEvent* Event)
+{
+    QDialog::showEvent(Event);
+    // Centred on the screen.
+    move(PlaceOverWindow(nullptr, frameGeometry().size(), screen()));
+}
+
+bool EditFrequencyRec(TFrequencyRec& Rec, QWidget* Parent)
+{
+    TFrequencyProp Dialog(Parent);
+    return Dialog.Execute(Rec);
+}
+
+TFrequencyPage::TFrequencyPage(TFrequencyRecArr& Table, QWidget* Parent)
+    : QWidget(Parent)
+    , FTable(Table)
+{
+    setObjectName(QStringLiteral("FrequencyPage"));
+    auto NewButton = [this](const char* Name, const QString& Text, QStyle::StandardPixmap Icon) {
+        auto* Button = new QToolButton(this);
+        Button->setObjectName(QLatin1String(Name));
+        Button->setText(Text);
+        Button->setIcon(style()->standardIcon(Icon));
+        Button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        Button->setAutoRaise(true);
+        return Button;
+    };
+    AddFrequencyBtn = NewButton("AddFrequencyBtn", QStringLiteral("Добавить"), QStyle::SP_FileDialogNewFolder);
+    DelFrequencyBtn = NewButton("DelFrequencyBtn", QStringLiteral("Удалить"), QStyle::SP_TrashIcon);
+    FrequencyPropBtn = NewButton("FrequencyPropBtn", QStringLiteral("Свойства"), QStyle::SP_FileDialogDetailedView);
+    FrequencyView = new QTreeWidget(this);
+    FrequencyView->setObjectName(QStringLiteral("FrequencyView"));
+    FrequencyView->setRootIsDecorated(false);
+    FrequencyView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    FrequencyView->setHeaderLabels({QStringLiteral("Команда"), QStringLiteral("Частоты")});
+    FrequencyView->header()->resizeSection(0, 150);
+    FrequencyView->installEventFilter(this);
+
+    auto* Bar = new QHBoxLayout;
+    Bar->setContentsMargins(0, 0, 0, 0);
+    Bar->addWidget(AddFrequencyBtn);
+    Bar->addWidget(DelFrequencyBtn);
+    Bar->addWidget(FrequencyPropBtn);
+    Bar->addStretch(1);
+    auto* Layout = new QVBoxLayout(this);
+    Layout->setContentsMargins(0, 0, 0, 0);
+    Layout->addLayout(Bar);
+    Layout->addWidget(FrequencyView, 1);
+
+    connect(AddFrequencyBtn, &QToolButton::clicked, this, &TFrequencyPage::AddFrequencyBtnClick);
+    connect(DelFrequencyBtn, &QToolButton::clicked, this, &TFrequencyPage::DelFrequencyBtnClick);
+    connect(FrequencyPropBtn, &QToolButton::clicked, this, &TFrequencyPage::FrequencyPropBtnClick);
+    connect(FrequencyView, &QTreeWidget::itemDoubleClicked, this, &TFrequencyPage::FrequencyPropBtnClick);
+    Redraw();
+}
+
+void TFrequencyPage::Redraw()
+{
+    const int Current = FrequencyView->currentIndex().row();
+    FrequencyView->clear();
+    for (const TFrequencyRec& Rec : FTable)
+        FrequencyView->addTopLevelItem(new QTreeWidgetItem({Rec.ID, FrequencyTonesText(Rec)}));
+    if (Current >= 0 && Current < FrequencyView->topLevelItemCount())
+        FrequencyView->setCurrentItem(FrequencyView->topLevelItem(Current));
+}
+
+void TFrequencyPage::AddFrequencyBtnClick()
+{
+    TFrequencyRec Rec;
+    ClearFrequencyRec(Rec);
+    if (!Editor(Rec, window()))
+        return;
+    AddFrequencyRec(FTable, Rec);
+    SortFrequencyTable(FTable);
+    Redraw();
+    emit TableChanged();
+}
+
+void TFrequencyPage::FrequencyPropBtnClick()
+{
+    const QList<QTreeWidgetItem*> Selected = FrequencyView->selectedItems();
+    QTreeWidgetItem* Item = FrequencyView->currentItem();
+    if (!Item || !Item->isSelected())
+        Item = Selected.isEmpty() ? nullptr : Selected.first();
+    const int Index = Item ? FrequencyView->indexOfTopLevelItem(Item) : -1;
+    if (Index < 0 || Index >= FTable.size())
+        return;
+    TFrequencyRec Rec = FTable.at(Index);
+    if (!Editor(Rec, window()))
+        return;
+    // No empty or duplicate check when editing.
+    FTable[Index] = Rec;
+    SortFrequencyTable(FTable);
+    Redraw();
+    emit TableChanged();
+}
+
+void TFrequencyPage::DelFrequencyBtnClick()
+{
+    QList<int> Rows;
+    for (QTreeWidgetItem* Item : FrequencyView->selectedItems())
+        Rows.append(FrequencyView->indexOfTopLevelItem(Item));
+    if (Rows.isEmpty())
+        return;
+    // From the last row to the first, so the indexes still to go stay valid.
+    std::sort(Rows.begin(), Rows.end(), std::greater<int>());
+    for (int Row : Rows)
+        DeleteFrequencyRec(FTable, Row);
+    Redraw();
+    emit TableChanged();
+}
+
+bool TFrequencyPage::eventFilter(QObject* Watched, QEvent* Event)
+{
+    if (Watched == FrequencyView && Event->type() == QEvent::KeyPress) {
+        const auto* Key = static_cast<QKeyEvent*>(Event);
+        const bool Keypad = Key->modifiers() & Qt::KeypadModifier;
+        switch (Key->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            FrequencyPropBtn->click();
+            return true;
+        case Qt::Key_Insert:
+            AddFrequencyBtn->click();
+            return true;
+        case Qt::Key_Delete:
+            DelFrequencyBtn->click();
+            return true;
+        case Qt::Key_Plus:
+            if (Keypad) {
+                AddFrequencyBtn->click();
+                return true;
+            }
+            break;
+        case Qt::Key_Minus:
+            if (Keypad) {
+                DelFrequencyBtn->click();
+                return true;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(Watched, Event);
+}

@@ -1,0 +1,442 @@
+// Language files: splitting values, translating a window's components, the messages section,
+// the list of language files, the stored choice and the language menu.
+
+#include "lang/Language_Forms.h"
+#include "lang/Language_Functions.h"
+#include "util/IniFile.h"
+
+#include "helpers/QtPrinters.h"
+#include "helpers/TestFiles.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+QString Q(const std::string& Text)
+{
+    return QString::fromStdString(Text);
+}
+
+// A small window with the kinds of components language files set.
+class TTestWindow : public QDialog {
+public:
+    QLabel* Caption;
+    QComboBox* Choice;
+    QGroupBox* Group;
+    QLabel* Inner;
+    QTreeWidget* View;
+    TLanguage* Language;
+
+    TTestWindow()
+    {
+        setObjectName("TestWindow");
+        setWindowTitle(QString::fromUtf8("Окно"));
+        Caption = new QLabel(QString::fromUtf8("Надпись"), this);
+        Caption->setObjectName("Caption");
+        Choice = new QComboBox(this);
+        Choice->setObjectName("Choice");
+        Choice->addItems({"one", "two"});
+        Choice->setCurrentIndex(1);
+        Group = new QGroupBox("group", this);
+        Group->setObjectName("Group");
+        auto* Layout = new QVBoxLayout(Group);
+        for (const char* Name : {"First", "Second", "Third"}) {
+            auto* Radio = new QRadioButton(Name);
+            Radio->setObjectName(Name);
+            Layout->addWidget(Radio);
+        }
+        Inner = new QLabel("inner");
+        Inner->setObjectName("Inner");
+        Layout->addWidget(Inner);
+        View = new QTreeWidget(this);
+        View->setObjectName("View");
+        View->setHeaderLabels({"c1", "c2", "c3"});
+        Language = new TLanguage(this);
+        Language->Section = "Test";
+        RegisterWidgetLanguageProperties();
+    }
+};
+
+class LanguageTest : public ::testing::Test {
+protected:
+    testkit::TempDir Dir;
+
+    void SetUp() override
+    {
+        ResetMessageTable();
+        Language::ResetLanguages();
+    }
+    void TearDown() override
+    {
+        ResetMessageTable();
+        Language::ResetLanguages();
+    }
+
+    QString Write(const std::string& Name, const std::string& Text)
+    {
+        std::filesystem::create_directories(std::filesystem::path(Dir.file(Name)).parent_path());
+        testkit::writeText(Dir.file(Name), Text);
+        return Q(Dir.file(Name));
+    }
+};
+
+TEST_F(LanguageTest, ValuesSplitAtTheSeparator)
+{
+    struct Case {
+        const char* Text;
+        QStringList Parts;
+    };
+    const Case Cases[] = {
+        {"a;;b", {"a", "", "b"}},
+        {"a;b;", {"a", "b"}},
+        {" a ; b ", {"a", "b"}},
+        {"a", {"a"}},
+        {"", {}},
+        {";", {""}},
+        {"a; ;b", {"a", "", "b"}},
+    };
+    for (const Case& C : Cases)
+        EXPECT_EQ(SplitLanguageValue(C.Text, ";"), C.Parts) << C.Text;
+    EXPECT_EQ(SplitLanguageValue("a||b||", "||"), QStringList({"a", "b"}));
+}
+
+TEST_F(LanguageTest, ABlankSeparatorRestoresTheSemicolon)
+{
+    TLanguage Language;
+    for (const char* Value : {"", " ", "  "}) {
+        Language.SetSeparator("|");
+        Language.SetSeparator(Value);
+        EXPECT_EQ(Language.Separator(), ";") << '"' << Value << '"';
+    }
+    EXPECT_EQ(Language.Section, "Main");
+    EXPECT_EQ(Language.LineSeparator, " ## ");
+    EXPECT_EQ(Language.MessagesSection, "Messages");
+}
+
+TEST_F(LanguageTest, SectionDefaultsToTheOwnersClassNameWithoutItsFirstLetter)
+{
+    QDialog Owner;
+    TLanguage Language(&Owner);
+    EXPECT_EQ(Language.Section, "Dialog");
+    EXPECT_EQ(Language.MainComponent, &Owner);
+}
+
+TEST_F(LanguageTest, WindowSectionSetsTextsListsAndNestedComponents)
+{
+    TTestWindow Window;
+    Window.Language->LanguageFile = Write("OndrixTest.lng",
+        "[Language]\nLanguage=Test\nHelpFile=help.chm\n"
+        "[Test]\n"
+        "TestWindow.windowTitle=Window\n"
+        "TestWindow.Caption.text=Line one ## line two\n"
+        "TestWindow.Choice.Items=Uno;Dos;Tres\n"
+        "TestWindow.Group.Items=A;;C\n"
+        "TestWindow.Group.Inner.text=Nested\n"
+        "TestWindow.View.Columns=X;Y\n"
+        "TestWindow.Group.title=Options\n");
+    Window.Language->Load();
+
+    EXPECT_EQ(Window.windowTitle(), "Window");
+    EXPECT_EQ(Window.Caption->text(), "Line one\nline two");
+    // A list value of three parts changes only the two items there are; the selection stays.
+    ASSERT_EQ(Window.Choice->count(), 2);
+    EXPECT_EQ(Window.Choice->itemText(0), "Uno");
+    EXPECT_EQ(Window.Choice->itemText(1), "Dos");
+    EXPECT_EQ(Window.Choice->currentIndex(), 1);
+    // An empty part sets an empty item.
+    EXPECT_EQ(Window.findChild<QRadioButton*>("First")->text(), "A");
+    EXPECT_EQ(Window.findChild<QRadioButton*>("Second")->text(), "");
+    EXPECT_EQ(Window.findChild<QRadioButton*>("Third")->text(), "C");
+    EXPECT_EQ(Window.Inner->text(), "Nested");
+    EXPECT_EQ(Window.View->headerItem()->text(0), "X");
+    EXPECT_EQ(Window.View->headerItem()->text(1), "Y");
+    EXPECT_EQ(Window.View->headerItem()->text(2), "c3");
+    EXPECT_EQ(Window.Group->title(), "Options");
+    EXPECT_EQ(Window.Language->SavedLanguageName, "Test");
+    EXPECT_EQ(Window.Language->HelpFile, "help.chm");
+}
+
+TEST_F(LanguageTest, PairsThatCannotBeAppliedAreSkipped)
+{
+    TTestWindow Window;
+    const QString Built = Window.Caption->text();
+    struct Case {
+        const char* Key;
+        const char* Value;
+    };
+    const Case Cases[] = {
+        {"text", "single segment"},              // only a property name
+        {"TestWindow.Caption.text", ""},         // empty value
+        {"TestWindow.Nothing.text", "missing"},  // no such component
+        {"TestWindow.Caption.nosuch", "missing property"},
+        {"TestWindow.Caption.font.family", "nested property"},
+        {"TestWindow.Language.Section", "the component itself"},
+    };
+    for (const Case& C : Cases) {
+        Window.Language->ApplyPair(C.Key, C.Value);
+        EXPECT_EQ(Window.Caption->text(), Built) << C.Key;
+    }
+    EXPECT_EQ(Window.Language->Section, "Test");
+}
+
+TEST_F(LanguageTest, IgnoreListHoldsNamesOrNameAndProperty)
+{
+    for (const char* Entry : {"Caption", "caption.TEXT"}) {
+        TTestWindow Window;
+        Window.Language->IngnoreList = QStringList{Entry};
+        Window.Language->ApplyPair("TestWindow.Caption.text", "changed");
+        Window.Language->ApplyPair("TestWindow.Inner.text", "changed");
+        EXPECT_EQ(Window.Caption->text(), QString::fromUtf8("Надпись")) << Entry;
+        EXPECT_EQ(Window.Inner->text(), "changed") << Entry;
+    }
+}
+
+TEST_F(LanguageTest, LoadEventsSeeAndMayChangeEveryValue)
+{
+    TTestWindow Window;
+    QStringList Seen;
+    int Before = 0, After = 0;
+    Window.Language->OnBeforeLoadLanguage = [&](TLanguage&) { ++Before; };
+    Window.Language->OnAfterLoadLanguage = [&](TLanguage&) { ++After; };
+    Window.Language->OnLoadLanguage = [&](TLanguage&, QObject* Component, QString& NewValue, const QString& Current,
+                                          const QString& Path) {
+        Seen.append(Component->objectName() + ":" + Path + ":" + Current);
+        NewValue = NewValue.toUpper();
+    };
+    Window.Language->LanguageFile = Write("OndrixTest.lng", "[Test]\nTestWindow.Caption.text=changed\n"
+                                                            "TestWindow.Choice.Items=a;b\n");
+    Window.Language->Load();
+    EXPECT_EQ(Before, 1);
+    EXPECT_EQ(After, 1);
+    EXPECT_EQ(Seen, QStringList({QString::fromUtf8("Caption:text:Надпись"), "Choice:Items:one;two"}));
+    EXPECT_EQ(Window.Caption->text(), "CHANGED");
+    EXPECT_EQ(Window.Choice->itemText(0), "A");
+}
+
+TEST_F(LanguageTest, AMissingFileChangesNothing)
+{
+    TTestWindow Window;
+    int Events = 0;
+    Window.Language->OnBeforeLoadLanguage = [&](TLanguage&) { ++Events; };
+    Window.Language->LanguageFile = Q(Dir.file("OndrixNone.lng"));
+    Window.Language->Load();
+    EXPECT_EQ(Events, 0);
+    EXPECT_EQ(Window.windowTitle(), QString::fromUtf8("Окно"));
+}
+
+TEST_F(LanguageTest, MessagesSectionOverlaysTheMessageTable)
+{
+    TLanguage Global;
+    Language::InitLanguages(Q(Dir.path().string()), Q(Dir.file("Language")), &Global, Q(Dir.file("Ondrix.ini")),
+                            "ru_RU");
+    Global.LanguageFile = Write("OndrixEnglish.lng", "[Messages]\nsamplefound=Sample %d \"%s\" found\n"
+                                                     "NewKey=First ## second\n");
+    Global.Load();
+    EXPECT_EQ(FormatMessageText("SampleFound", {3, "Jingle"}), "Sample 3 \"Jingle\" found");
+    EXPECT_EQ(GetMessageText("NewKey"), "First\nsecond");
+    // The key keeps its place in the table; a new key goes to its end.
+    const QStringList Strings = MessageStrings();
+    EXPECT_EQ(Strings.indexOf(QRegularExpression("^SampleFound=.*")), BuiltInMessageStrings().indexOf(
+        QRegularExpression("^SampleFound=.*")));
+    EXPECT_EQ(Strings.last(), "NewKey=First\nsecond");
+    EXPECT_EQ(Global.MessageStrings, Strings);
+}
+
+TEST_F(LanguageTest, FilesWithoutADisplayNameAreLeftOutOfTheList)
+{
+    Write("Language/OndrixB.lng", "[Language]\nLanguage=\n");
+    Write("Language/OndrixA.lng", "[Language]\nLanguage=Alpha\n");
+    Write("Language/OndrixC.lng", "[Language]\nLanguage=Gamma\n");
+    Write("Language/OndrixD.lng", "[Other]\nLanguage=Delta\n");
+    Write("Language/Other.lng", "[Language]\nLanguage=Other\n");
+    Write("Language/OndrixE.txt", "[Language]\nLanguage=Text\n");
+    const Language::TLanguageList List = Language::ListLanguageFiles(Q(Dir.file("Language")));
+    EXPECT_EQ(List.Names, QStringList({"Alpha", "Gamma"}));
+    EXPECT_EQ(List.Files, QStringList({Q(Dir.file("Language/OndrixA.lng")), Q(Dir.file("Language/OndrixC.lng"))}));
+}
+
+TEST_F(LanguageTest, StoredChoiceAndFirstStart)
+{
+    struct Case {
+        const char* Ini;     // content of the settings file; nullptr: no file
+        const char* Locale;
+        const char* Chosen;  // file name in the language folder; "" for the built-in language
+    };
+    const Case Cases[] = {
+        {nullptr, "en_US", "OndrixEnglish.lng"},        // first start, English desktop
+        {nullptr, "de_DE", "OndrixEnglish.lng"},
+        {nullptr, "ru_RU", ""},                         // first start, Russian desktop
+        {"[Language]\nLanguage=\n", "en_US", ""},       // an empty stored value: built-in
+        {"[Ondrix]\nLogCount_Value=30\n", "en_US", "OndrixEnglish.lng"},
+        {"[Language]\nLanguage=Language/OndrixGerman.lng\n", "ru_RU", "OndrixGerman.lng"},  // relative
+        {"[Language]\nLanguage=Language/OndrixGone.lng\n", "en_US", ""},  // a vanished file
+    };
+    Write("Language/OndrixEnglish.lng", "[Language]\nLanguage=English\n[Messages]\nYes=Yes\n");
+    Write("Language/OndrixGerman.lng", "[Language]\nLanguage=Deutsch\n[Messages]\nYes=Ja\n");
+    for (const Case& C : Cases) {
+        ResetMessageTable();
+        const std::string IniName = Dir.file("Ini.ini");
+        std::filesystem::remove(IniName);
+        if (C.Ini)
+            testkit::writeText(IniName, C.Ini);
+        TLanguage Global;
+        Language::InitLanguages(Q(Dir.path().string()), Q(Dir.file("Language")), &Global, Q(IniName), C.Locale);
+        const QString Expected = *C.Chosen ? Q(Dir.file(std::string("Language/") + C.Chosen)) : QString();
+        EXPECT_EQ(Language::ChosenFile(), Expected) << (C.Ini ? C.Ini : "(none)") << C.Locale;
+        EXPECT_EQ(Global.LanguageFile, Expected);
+        const char* Yes = !*C.Chosen ? "Да" : std::string(C.Chosen) == "OndrixGerman.lng" ? "Ja" : "Yes";
+        EXPECT_EQ(GetMessageText("Yes"), QString::fromUtf8(Yes)) << C.Locale;
+    }
+}
+
+TEST_F(LanguageTest, StoredChoiceIsRelativeToTheProgramFolder)
+{
+    const QString File = Write("Language/OndrixEnglish.lng", "[Language]\nLanguage=English\n");
+    const QString IniName = Q(Dir.file("Ini.ini"));
+    TLanguage Global;
+    Language::InitLanguages(Q(Dir.path().string()), Q(Dir.file("Language")), &Global, IniName, "ru_RU");
+    Language::SetChosenFile(File);
+    ASSERT_TRUE(Language::SaveChoice());
+    EXPECT_EQ(TIniFile(IniName).ReadString("Language", "Language", "?"), "Language/OndrixEnglish.lng");
+    Language::SetChosenFile(QString());
+    ASSERT_TRUE(Language::SaveChoice());
+    TIniFile Ini(IniName);
+    EXPECT_TRUE(Ini.ValueExists("Language", "Language"));
+    EXPECT_EQ(Ini.ReadString("Language", "Language", "?"), "");
+}
+
+class LanguageMenuTest : public LanguageTest {
+protected:
+    QString IniName;
+    QString English, Gamma;
+
+    void SetUp() override
+    {
+        LanguageTest::SetUp();
+        English = Write("Language/OndrixEnglish.lng",
+                        "[Language]\nLanguage=English\n[Test]\nTestWindow.Caption.text=Caption\n"
+                        "[Messages]\nNeedRestart=Restart?\n");
+        Write("Language/OndrixFrench.lng", "[Language]\nHelpFile=x\n");  // no display name
+        Gamma = Write("Language/OndrixGamma.lng", "[Language]\nLanguage=Gamma\n[Test]\nTestWindow.Caption.text=G\n");
+        IniName = Q(Dir.file("Ini.ini"));
+        testkit::writeText(IniName.toStdString(), "[Language]\nLanguage=\n");
+    }
+
+    static QList<QAction*> Items(QMenu& Menu)
+    {
+        QList<QAction*> Result;
+        for (QAction* Action : Menu.actions())
+            if (!Action->isSeparator())
+                Result.append(Action);
+        return Result;
+    }
+    static QString Checked(QMenu& Menu)
+    {
+        for (QAction* Action : Menu.actions())
+            if (Action->isChecked())
+                return Action->text();
+        return {};
+    }
+};
+
+TEST_F(LanguageMenuTest, ItemsStayAlignedWithTheirFiles)
+{
+    TLanguage Global;
+    Language::InitLanguages(Q(Dir.path().string()), Q(Dir.file("Language")), &Global, IniName, "ru_RU");
+    QMenu Menu;
+    FillLanguageMenu(&Menu, {});
+    const QList<QAction*> Actions = Menu.actions();
+    ASSERT_EQ(Actions.size(), 4);
+    EXPECT_EQ(Actions[0]->text(), "Default (Russian)");
+    EXPECT_TRUE(Actions[1]->isSeparator());
+    EXPECT_EQ(Actions[2]->text(), "English");
+    EXPECT_EQ(Actions[3]->text(), "Gamma");
+    EXPECT_EQ(Checked(Menu), "Default (Russian)");
+
+    // The item after the nameless file opens its own file, not its neighbour's.
+    TTestWindow Window;
+    Window.show();
+    Actions[3]->trigger();
+    EXPECT_EQ(Language::ChosenFile(), Gamma);
+    EXPECT_EQ(Window.Caption->text(), "G");
+    EXPECT_EQ(Checked(Menu), "Gamma");
+    EXPECT_EQ(TIniFile(IniName).ReadString("Language", "Language", "?"), "Language/OndrixGamma.lng");
+
+    // Filled again (the next start), the chosen file is checked.
+    QMenu Again;
+    FillLanguageMenu(&Again, {});
+    EXPECT_EQ(Checked(Again), "Gamma");
+}
+
+TEST_F(LanguageMenuTest, GoingBackToTheBuiltInLanguageAsksForARestart)
+{
+    TLanguage Global;
+    Language::InitLanguages(Q(Dir.path().string()), Q(Dir.file("Language")), &Global, IniName, "ru_RU");
+    QStringList Asked;
+    bool Answer = false;
+    int Restarts = 0;
+    QMenu Menu;
+    FillLanguageMenu(&Menu, {[&](const QString& Text) {
+                                 Asked.append(Text);
+                                 return Answer;
+                             },
+                             [&] { ++Restarts; }});
+    const QList<QAction*> Actions = Items(Menu);
+
+    // Built-in while built-in: nothing to do, no question.
+    Actions[0]->trigger();
+    EXPECT_TRUE(Asked.isEmpty());
+
+    Actions[1]->trigger();
+    ASSERT_EQ(Language::ChosenFile(), English);
+    EXPECT_EQ(GetMessageText("NeedRestart"), "Restart?");
+
+    // "No": the English item stays checked, nothing stored.
+    Actions[0]->trigger();
+    EXPECT_EQ(Asked, QStringList({"Restart?"}));
+    EXPECT_EQ(Restarts, 0);
+    EXPECT_EQ(Language::ChosenFile(), English);
+    EXPECT_EQ(Checked(Menu), "English");
+
+    // "Yes": the choice is cleared and saved, and the program restarts.
+    Answer = true;
+    Actions[0]->trigger();
+    EXPECT_EQ(Restarts, 1);
+    EXPECT_EQ(Language::ChosenFile(), "");
+    EXPECT_EQ(Checked(Menu), "Default (Russian)");
+    EXPECT_EQ(TIniFile(IniName).ReadString("Language", "Language", "?"), "");
+}
+
+TEST_F(LanguageMenuTest, ChoosingALanguageTranslatesEveryOpenWindow)
+{
+    TLanguage Global;
+    Language::InitLanguages(Q(Dir.path().string()), Q(Dir.file("Language")), &Global, IniName, "ru_RU");
+    TTestWindow First, Second;
+    First.show();
+    Second.show();
+    QMenu Menu;
+    FillLanguageMenu(&Menu, {});
+    Items(Menu)[1]->trigger();
+    EXPECT_EQ(First.Caption->text(), "Caption");
+    EXPECT_EQ(Second.Caption->text(), "Caption");
+    // A window created afterwards translates itself from its creation.
+    TTestWindow Later;
+    ApplyLanguageToWindow(&Later);
+    EXPECT_EQ(Later.Caption->text(), "Caption");
+}
+
+}  // namespace

@@ -1,0 +1,436 @@
+// The sample properties dialog, opened for real (offscreen): panels per type, labels, the
+// number rule, what OK writes back and what Cancel keeps, the command menu, and the stored
+// placement.
+
+#include "samples/Form_SampleProp.h"
+#include "util/IniFile.h"
+
+#include "helpers/QtPrinters.h"
+#include "helpers/TestFiles.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+const char* const TypeRadios[] = {"Radio_File", "Radio_Silence", "Radio_Signal", "Radio_Command"};
+
+class SamplePropForm : public ::testing::Test {
+protected:
+    TSampleList List;
+    TFrequencyRecArr Table;
+    testkit::TempDir Dir;
+
+    // Opens the dialog for Rec; Act runs once it is shown, with the dialog, and must close it.
+    bool Run(TSampleRec& Rec, const std::function<void(TSamplePropertyForm&)>& Act, const QString& Ini = QString())
+    {
+        TSamplePropertyForm Form(nullptr, List, Table, Ini);
+        bool Acted = false;
+        QTimer::singleShot(0, &Form, [&] {
+            Acted = true;
+            Act(Form);
+            if (Form.isVisible())
+                Form.reject();  // a test that forgot to close must not hang
+        });
+        const bool Result = Form.Execute(Rec);
+        EXPECT_TRUE(Acted);
+        return Result;
+    }
+
+    template <class T>
+    static T* Get(TSamplePropertyForm& Form, const char* Name)
+    {
+        T* Widget = Form.findChild<T*>(Name);
+        EXPECT_NE(Widget, nullptr) << Name;
+        return Widget;
+    }
+
+    static void Ok(TSamplePropertyForm& Form) { Get<QPushButton>(Form, "OkBut")->click(); }
+    static void Cancel(TSamplePropertyForm& Form) { Get<QPushButton>(Form, "CancelBut")->click(); }
+    static void ChooseType(TSamplePropertyForm& Form, TSampleType Type)
+    {
+        QTest::mouseClick(Get<QRadioButton>(Form, TypeRadios[int(Type)]), Qt::LeftButton);
+    }
+
+    TSampleRec* AddSample(int Number, const QString& Description)
+    {
+        auto Rec = std::make_unique<TSampleRec>();
+        Rec->Number = Number;
+        Rec->Description = Description;
+        return List.Add(std::move(Rec));
+    }
+};
+
+TEST_F(SamplePropForm, EachTypeShowsExactlyItsPanels)
+{
+    struct Case {
+        TSampleType Type;
+        bool File, Signal, Script, Method, Mode, Sensitivity;
+    };
+    const Case Cases[] = {
+        {TSampleType::File, true, false, false, true, true, true},
+        {TSampleType::Silence, false, true, false, false, false, false},
+        {TSampleType::Signal, false, true, false, false, false, false},
+        {TSampleType::Command, false, false, true, true, true, true},
+    };
+    for (const Case& C : Cases) {
+        for (bool ByClick : {false, true}) {
+            TSampleRec Rec;
+            Rec.Type = ByClick ? (C.Type == TSampleType::File ? TSampleType::Command : TSampleType::File) : C.Type;
+            Run(Rec, [&](TSamplePropertyForm& Form) {
+                const int HeightBefore = Form.height();
+                if (ByClick)
+                    ChooseType(Form, C.Type);
+                auto Shown = [&](const char* Name) { return Get<QWidget>(Form, Name)->isVisibleTo(&Form); };
+                const std::string What = std::to_string(int(C.Type)) + (ByClick ? " by click" : " stored");
+                EXPECT_EQ(Shown("FilePanel"), C.File) << What;
+                EXPECT_EQ(Shown("SignalPanel"), C.Signal) << What;
+                EXPECT_EQ(Shown("ScriptPanel"), C.Script) << What;
+                EXPECT_EQ(Shown("MethodPanel"), C.Method) << What;
+                EXPECT_EQ(Shown("SignalMode"), C.Mode) << What;
+                EXPECT_EQ(Shown("Group_SignalLevel"), C.Sensitivity) << What;
+                // The dialog shrinks and grows with the panels: it is exactly as tall as they need.
+                EXPECT_EQ(Form.height(), Form.sizeHint().height()) << What;
+                if (ByClick && !C.File && !C.Script) {
+                    EXPECT_LT(Form.height(), HeightBefore) << What;
+                }
+                Cancel(Form);
+            });
+        }
+    }
+}
+
+TEST_F(SamplePropForm, NewSampleInAnEmptyListOpensWithTheDefaults)
+{
+    TSampleRec Rec;
+    Run(Rec, [&](TSamplePropertyForm& Form) {
+        EXPECT_EQ(Get<QSpinBox>(Form, "Edit_SampleNum")->value(), 1);
+        EXPECT_TRUE(Get<QRadioButton>(Form, "Radio_Command")->isChecked());
+        EXPECT_EQ(Get<QLabel>(Form, "Label_Sensitivity")->text(), "+ 0 %");
+        EXPECT_EQ(Get<QLabel>(Form, "Label_DialSpeed")->text(), "5");
+        EXPECT_EQ(Get<QLabel>(Form, "SignaldBLab")->text(), "-40 dB");
+        EXPECT_EQ(Get<QDoubleSpinBox>(Form, "SignalTime")->text(), "5");
+        EXPECT_EQ(Get<QLabel>(Form, "PanelFileTime")->text(), "00:00.000 ");
+        EXPECT_EQ(Form.windowTitle(), QString::fromUtf8("Образец"));
+        Cancel(Form);
+    });
+    // The number is given even when the dialog is cancelled.
+    EXPECT_EQ(Rec.Number, 0);
+}
+
+TEST_F(SamplePropForm, LabelsShowTheTrackBarValues)
+{
+    struct Case {
+        const char* Slider;
+        int Position;
+        const char* Label;
+        const char* Text;
+    };
+    const Case Cases[] = {
+        {"TrackBar_Sensitivity", 50, "Label_Sensitivity", "+ 0 %"},
+        {"TrackBar_Sensitivity", 30, "Label_Sensitivity", "- 20 %"},
+        {"TrackBar_Sensitivity", 0, "Label_Sensitivity", "- 50 %"},
+        {"TrackBar_Sensitivity", 100, "Label_Sensitivity", "+ 50 %"},
+        {"SignaldB", -50, "SignaldBLab", "-50 dB"},
+        {"SignaldB", 0, "SignaldBLab", "0 dB"},
+        {"SignaldB", -91, "SignaldBLab", "-91 dB"},
+        {"TrackBar_DialSpeed", 10, "Label_DialSpeed", "10"},
+        {"TrackBar_DialSpeed", 1, "Label_DialSpeed", "1"},
+    };
+    TSampleRec Rec;
+    Run(Rec, [&](TSamplePropertyForm& Form) {
+        for (const Case& C : Cases) {
+            QSlider* Slider = Get<QSlider>(Form, C.Slider);
+            Slider->setValue(Slider->value() == C.Position ? C.Position + 1 : C.Position);
+            Slider->setValue(C.Position);
+            EXPECT_EQ(Get<QLabel>(Form, C.Label)->text(), C.Text) << C.Slider << ' ' << C.Position;
+        }
+        Cancel(Form);
+    });
+}
+
+TEST_F(SamplePropForm, FileLengthIsShownAsMinutesSecondsAndMilliseconds)
+{
+    struct Case {
+        double Seconds;
+        const char* Text;
+    };
+    const Case Cases[] = {{75.5, "01:15.500 "}, {0, "00:00.000 "}, {3599.999, "59:59.999 "}, {-3, "00:00.000 "}};
+    for (const Case& C : Cases)
+        EXPECT_EQ(TSamplePropertyForm::FileTimeText(C.Seconds), C.Text) << C.Seconds;
+
+    testkit::Pcm Pcm;
+    Pcm.appendTones(1.5, {440});
+    testkit::writeWav(Dir.file("Clip.wav"), Pcm);
+    TSampleRec Rec;
+    Rec.Type = TSampleType::File;
+    Rec.Path = QString::fromStdString(Dir.file("Clip.wav"));
+    Run(Rec, [&](TSamplePropertyForm& Form) {
+        EXPECT_EQ(Get<QLabel>(Form, "PanelFileTime")->text(), "00:01.500 ");
+        Get<QLineEdit>(Form, "Filename")->setText(QString::fromStdString(Dir.file("Missing.wav")));
+        EXPECT_EQ(Get<QLabel>(Form, "PanelFileTime")->text(), "00:00.000 ");
+        Cancel(Form);
+    });
+}
+
+TEST_F(SamplePropForm, ChoosingAFileFillsAnEmptyDescription)
+{
+    struct Case {
+        const char* Description;
+        const char* Expected;
+    };
+    const Case Cases[] = {{"", "Jingle"}, {"Station ID", "Station ID"}};
+    for (const Case& C : Cases) {
+        TSampleRec Rec;
+        Rec.Type = TSampleType::File;
+        Rec.Description = C.Description;
+        EXPECT_TRUE(Run(Rec, [&](TSamplePropertyForm& Form) {
+            Get<QLineEdit>(Form, "Filename")->setText("/music/Jingle.mp3");
+            EXPECT_EQ(Get<QLineEdit>(Form, "Description")->text(), C.Expected);
+            Ok(Form);
+        }));
+        EXPECT_EQ(Rec.Description, C.Expected);
+        EXPECT_EQ(Rec.Path, "/music/Jingle.mp3");
+    }
+}
+
+TEST_F(SamplePropForm, OkWritesOnlyTheFieldsOfTheSelectedType)
+{
+    // Every control gets a new value; the selected type decides which type fields are written.
+    struct Case {
+        TSampleType Type;
+        bool FileFields, LevelFields, CommandFields;
+    };
+    const Case Cases[] = {
+        {TSampleType::File, true, false, false},
+        {TSampleType::Silence, false, true, false},
+        {TSampleType::Signal, false, true, false},
+        {TSampleType::Command, false, false, true},
+    };
+    for (const Case& C : Cases) {
+        TSampleRec Rec;
+        Rec.Number = 4;
+        Rec.Type = C.Type == TSampleType::Command ? TSampleType::File : TSampleType::Command;
+        Rec.Command = "1,2";
+        Rec.CommandSpeed = 7;
+        Rec.Path = "/old.wav";
+        Rec.Precision = 1;
+        Rec.SignalTime = 9;
+        Rec.SignaldB = -30;
+        Rec.Method = TDetectMethod::Robust;
+        const TSampleRec Before = Rec;
+        ASSERT_TRUE(Run(Rec, [&](TSamplePropertyForm& Form) {
+            Get<QLineEdit>(Form, "Description")->setText("Edited");
+            ChooseType(Form, C.Type);
+            Get<QSpinBox>(Form, "Edit_Delay")->setValue(1500);
+            Get<QSlider>(Form, "TrackBar_Sensitivity")->setValue(70);
+            Get<QCheckBox>(Form, "Check_AutoDisable")->setChecked(true);
+            Get<QCheckBox>(Form, "Check_AutoStart")->setChecked(true);
+            Get<QCheckBox>(Form, "Check_UseLowFreq")->setChecked(true);
+            Get<QRadioButton>(Form, "Radio_Dec")->setChecked(true);
+            Get<QLineEdit>(Form, "Filename")->setText("/new.mp3");
+            Get<QComboBox>(Form, "Combo_Precision")->setCurrentIndex(4);
+            Get<QComboBox>(Form, "Combo_Method")->setCurrentIndex(1);
+            Get<QDoubleSpinBox>(Form, "SignalTime")->setValue(3.75);
+            Get<QSlider>(Form, "SignaldB")->setValue(-60);
+            Get<QLineEdit>(Form, "Edit_Command")->setText("5,6");
+            Get<QSlider>(Form, "TrackBar_DialSpeed")->setValue(3);
+            Get<QLineEdit>(Form, "Edit_FileExecute")->setText("/bin/true");
+            Ok(Form);
+        }));
+        const std::string What = "type " + std::to_string(int(C.Type));
+        EXPECT_EQ(Rec.Type, C.Type) << What;
+        EXPECT_EQ(Rec.Description, "Edited") << What;
+        EXPECT_EQ(Rec.Number, 4) << What;
+        EXPECT_EQ(Rec.SampleWait, 1500) << What;
+        EXPECT_EQ(Rec.Sense, 70) << What;
+        EXPECT_TRUE(Rec.AutoDisable && Rec.AutoStart && Rec.UseLowFreq) << What;
+        EXPECT_EQ(Rec.SignalMode, TSignalMode::Dec) << What;
+        EXPECT_EQ(Rec.FileExecute, "/bin/true") << What;
+        EXPECT_EQ(Rec.Path, C.FileFields ? "/new.mp3" : Before.Path) << What;
+        EXPECT_EQ(Rec.Precision, C.FileFields ? 4 : Before.Precision) << What;
+        EXPECT_EQ(Rec.SignalTime, C.LevelFields ? 3.0 : Before.SignalTime) << What;
+        EXPECT_EQ(Rec.SignaldB, C.LevelFields ? -60.0 : Before.SignaldB) << What;
+        EXPECT_EQ(Rec.Command, C.CommandFields ? "5,6" : Before.Command) << What;
+        EXPECT_EQ(Rec.CommandSpeed, C.CommandFields ? 3 : Before.CommandSpeed) << What;
+        EXPECT_EQ(Rec.Method, C.FileFields || C.CommandFields ? TDetectMethod::Spectral : Before.Method) << What;
+    }
+}
+
+TEST_F(SamplePropForm, StoredFractionsAreShownAndCut)
+{
+    TSampleRec Rec;
+    Rec.Type = TSampleType::Silence;
+    Rec.SignalTime = 2.5;
+    Rec.SignaldB = -40.7;
+    ASSERT_TRUE(Run(Rec, [&](TSamplePropertyForm& Form) {
+        EXPECT_EQ(Get<QDoubleSpinBox>(Form, "SignalTime")->text(), QLocale().toString(2.5));
+        EXPECT_EQ(Get<QSlider>(Form, "SignaldB")->value(), -40);
+        EXPECT_EQ(Get<QLabel>(Form, "SignaldBLab")->text(), "-40 dB");
+        Ok(Form);
+    }));
+    EXPECT_EQ(Rec.SignalTime, 2.0);
+    EXPECT_EQ(Rec.SignaldB, -40.0);
+}
+
+TEST_F(SamplePropForm, ANumberTakenByAnotherSampleIsReplacedByTheNextFreeOne)
+{
+    AddSample(0, "first");
+    TSampleRec* Edited = AddSample(1, "edited");
+    AddSample(3, "fourth");
+    struct Case {
+        int Shown;     // number typed (shown as Number + 1)
+        int Expected;  // stored number afterwards
+    };
+    const Case Cases[] = {
+        {1, 2},  // taken by "first": the smallest free number
+        {4, 2},  // taken by "fourth"
+        {2, 1},  // its own number is kept
+        {6, 5},  // free
+    };
+    for (const Case& C : Cases) {
+        Edited->Number = 1;
+        ASSERT_TRUE(Run(*Edited, [&](TSamplePropertyForm& Form) {
+            Get<QSpinBox>(Form, "Edit_SampleNum")->setValue(C.Shown);
+            Ok(Form);
+        }));
+        EXPECT_EQ(Edited->Number, C.Expected) << C.Shown;
+    }
+
+    // A new record gets the next free number before the dialog opens.
+    Edited->Number = 1;
+    TSampleRec New;
+    Run(New, [&](TSamplePropertyForm& Form) {
+        EXPECT_EQ(Get<QSpinBox>(Form, "Edit_SampleNum")->value(), 3);
+        Cancel(Form);
+    });
+    EXPECT_EQ(New.Number, 2);
+}
+
+TEST_F(SamplePropForm, CancelAndEscapeWriteNothing)
+{
+    for (bool ByKey : {false, true}) {
+        TSampleRec Rec;
+        Rec.Number = 2;
+        Rec.Type = TSampleType::File;
+        Rec.Description = "Kept";
+        Rec.Path = "/kept.wav";
+        Rec.FileExecute = "/kept.sh";
+        QStringList Before;
+        Rec.SaveToStrings(Before);
+        EXPECT_FALSE(Run(Rec, [&](TSamplePropertyForm& Form) {
+            Get<QLineEdit>(Form, "Description")->setText("Changed");
+            Get<QSpinBox>(Form, "Edit_SampleNum")->setValue(40);
+            Get<QLineEdit>(Form, "Filename")->setText("/changed.wav");
+            Get<QLineEdit>(Form, "Edit_FileExecute")->setText("/changed.sh");
+            Get<QSlider>(Form, "TrackBar_Sensitivity")->setValue(10);
+            ChooseType(Form, TSampleType::Signal);
+            Get<QSlider>(Form, "SignaldB")->setValue(-3);
+            if (ByKey)
+                QTest::keyClick(&Form, Qt::Key_Escape);
+            else
+                Cancel(Form);
+        }));
+        QStringList After;
+        Rec.SaveToStrings(After);
+        EXPECT_EQ(After, Before) << (ByKey ? "Escape" : "Cancel");
+    }
+}
+
+TEST_F(SamplePropForm, EnterConfirmsFromAnEditBox)
+{
+    TSampleRec Rec;
+    EXPECT_TRUE(Run(Rec, [&](TSamplePropertyForm& Form) {
+        QLineEdit* Description = Get<QLineEdit>(Form, "Description");
+        Description->setFocus();
+        QTest::keyClicks(Description, "Typed");
+        QTest::keyClick(Description, Qt::Key_Return);
+    }));
+    EXPECT_EQ(Rec.Description, "Typed");
+}
+
+TEST_F(SamplePropForm, CommandMenuShowsColumnsOfTenAndInsertsIdentifiers)
+{
+    for (int I = 1; I <= 25; ++I) {
+        TFrequencyRec Rec;
+        Rec.ID = QString::number(I);
+        Table.append(Rec);
+    }
+    Table[24].ID = "A&B";
+    TSampleRec Rec;
+    ASSERT_TRUE(Run(Rec, [&](TSamplePropertyForm& Form) {
+        QMenu* Menu = Get<QMenu>(Form, "CommandMenu");
+        auto* Grid = qobject_cast<QGridLayout*>(Get<QWidget>(Form, "CommandMenuGrid")->layout());
+        ASSERT_NE(Grid, nullptr);
+        EXPECT_EQ(Grid->columnCount(), 3);
+        int PerColumn[3] = {0, 0, 0};
+        for (int Column = 0; Column < 3; ++Column)
+            for (int Row = 0; Row < Grid->rowCount(); ++Row)
+                PerColumn[Column] += Grid->itemAtPosition(Row, Column) != nullptr;
+        EXPECT_EQ(PerColumn[0], 10);
+        EXPECT_EQ(PerColumn[1], 10);
+        EXPECT_EQ(PerColumn[2], 5);
+
+        auto Pick = [&](int Row, int Column) {
+            QTest::mouseClick(Get<QToolButton>(Form, "AddCommand"), Qt::LeftButton);
+            EXPECT_TRUE(Menu->isVisible());
+            auto* Button = qobject_cast<QToolButton*>(Grid->itemAtPosition(Row, Column)->widget());
+            QTest::mouseClick(Button, Qt::LeftButton);
+            EXPECT_FALSE(Menu->isVisible());
+        };
+        QLineEdit* Command = Get<QLineEdit>(Form, "Edit_Command");
+        Pick(0, 0);
+        Pick(1, 0);
+        Pick(2, 0);
+        EXPECT_EQ(Command->text(), "1,2,3");
+        QTest::mouseClick(Get<QToolButton>(Form, "ClearCommand"), Qt::LeftButton);
+        EXPECT_EQ(Command->text(), "");
+        // An identifier is inserted as it is, "&" included (no accelerator keys).
+        Pick(4, 2);
+        Pick(0, 1);
+        EXPECT_EQ(Command->text(), "A&B,11");
+        Ok(Form);
+    }));
+    EXPECT_EQ(Rec.Command, "A&B,11");
+}
+
+TEST_F(SamplePropForm, PlacementAndTypeAreStoredInTheDialogsSection)
+{
+    const QString Ini = QString::fromStdString(Dir.file("Ondrix.ini"));
+    testkit::writeText(Dir.file("Ondrix.ini"), "[Ondrix]\nLogCount_Value=30\n");
+    TSampleRec Rec;
+    Rec.Type = TSampleType::Silence;
+    QRect Frame;
+    Run(
+        Rec,
+        [&](TSamplePropertyForm& Form) {
+            ChooseType(Form, TSampleType::Signal);
+            Frame = Form.geometry();
+            Cancel(Form);
+        },
+        Ini);
+    TIniFile File(Ini);
+    EXPECT_EQ(File.ReadString("Ondrix", "LogCount_Value", ""), "30");
+    EXPECT_EQ(File.ReadInteger("TSamplePropertyForm", "Group_SampleType_ItemIndex", -1), 2);
+    EXPECT_EQ(File.ReadString("TSamplePropertyForm", "NormPos", ""),
+              QString("%1,%2,%3,%4").arg(Frame.left()).arg(Frame.top()).arg(Frame.right() + 1).arg(Frame.bottom() + 1));
+}
+
+}  // namespace
