@@ -48,13 +48,12 @@ function(ondrix_library folder)
   ondrix_warnings(${target})
 endfunction()
 
-# ondrix_tests(<folder> [QT|WIDGETS|GUI] LIBS <libs...>)
+# ondrix_tests(<folder> [QT|WIDGETS] LIBS <libs...>)
 # Builds every .cpp of tests/<folder>/ into test_<folder> and registers each GoogleTest case
-# with CTest. QT gives the program a QCoreApplication (tests/helpers/QtTestMain.cpp), WIDGETS and GUI
-# a QApplication for tests that open real windows (tests/helpers/WidgetTestMain.cpp,
-# tests/helpers/GuiTestMain.cpp).
+# with CTest. QT gives the program a QCoreApplication (tests/helpers/QtTestMain.cpp), WIDGETS a
+# QApplication for tests that open real windows (tests/helpers/WidgetTestMain.cpp).
 function(ondrix_tests folder)
-  cmake_parse_arguments(ARG "QT;WIDGETS;GUI" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "QT;WIDGETS" "" "LIBS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   if(NOT sources)
     return()
@@ -66,9 +65,6 @@ function(ondrix_tests folder)
     set_target_properties(${target} PROPERTIES AUTOMOC ON)
   elseif(ARG_QT)
     target_link_libraries(${target} PRIVATE ondrix_testmain_qt)
-    set_target_properties(${target} PROPERTIES AUTOMOC ON)
-  elseif(ARG_GUI)
-    target_link_libraries(${target} PRIVATE ondrix_testmain_gui)
     set_target_properties(${target} PROPERTIES AUTOMOC ON)
   else()
     target_link_libraries(${target} PRIVATE GTest::gtest_main)
