@@ -2,6 +2,7 @@
 
 #include "lang/Lang.h"
 #include "util/CmdLine.h"
+#include "util/Folders.h"
 #include "util/TextFile.h"
 #include "util/Wait.h"
 
@@ -38,20 +39,6 @@ QString ResourceFolder(const QString& ProgramFolder)
     if (QFileInfo(Shared + "Ini_Def").isDir())
         return Shared;
     return ProgramFolder;
-}
-
-// Deletes the folder with everything in it. A symbolic link is removed as a link: the folder
-// it points to is not ours to empty.
-void DeleteFolder(const QString& Folder)
-{
-    const QString Path = QDir::cleanPath(Folder);
-    const QFileInfo Info(Path);
-    if (Info.isSymLink()) {
-        QFile::remove(Path);
-        return;
-    }
-    if (Info.isDir())
-        QDir(Path).removeRecursively();
 }
 
 // Copies one default file; the copy is written to a temporary file and renamed, so a target

@@ -61,7 +61,7 @@ TEST_F(LangTest, KeysIgnoreCase)
 
 TEST_F(LangTest, UnknownKeyShowsAsItself)
 {
-    EXPECT_EQ(GetMessageText("Config_Backup_NoData"), "Config_Backup_NoData");
+    EXPECT_EQ(GetMessageText("Config_NoSuchText"), "Config_NoSuchText");
     EXPECT_EQ(GetMessageText(""), "");
     EXPECT_EQ(FormatMessageText("NoSuchKey", {1}), "NoSuchKey");
 }
@@ -94,9 +94,9 @@ TEST_F(LangTest, FormatsPlaceholdersInOrder)
 TEST_F(LangTest, SetMessageTextReplacesInPlaceOrAppends)
 {
     SetMessageText("samplefound", "Found %d \"%s\"");
-    SetMessageText("Config_Backup_NoData", "Nothing to archive");
+    SetMessageText("Config_NoSuchText", "Nothing to archive");
     EXPECT_EQ(GetMessageText("SampleFound"), "Found %d \"%s\"");
-    EXPECT_EQ(GetMessageText("config_backup_nodata"), "Nothing to archive");
+    EXPECT_EQ(GetMessageText("config_nosuchtext"), "Nothing to archive");
 
     // MessageStrings follow the messages only when rebuilt.
     EXPECT_EQ(MessageStrings(), BuiltInMessageStrings());
@@ -104,10 +104,10 @@ TEST_F(LangTest, SetMessageTextReplacesInPlaceOrAppends)
     const QStringList Lines = MessageStrings();
     ASSERT_EQ(Lines.size(), BuiltInMessageStrings().size() + 1);
     EXPECT_EQ(Lines.at(14), "SampleFound=Found %d \"%s\"");  // the row keeps its key and place
-    EXPECT_EQ(Lines.last(), "Config_Backup_NoData=Nothing to archive");
+    EXPECT_EQ(Lines.last(), "Config_NoSuchText=Nothing to archive");
 
     ResetMessageTable();
-    EXPECT_EQ(GetMessageText("Config_Backup_NoData"), "Config_Backup_NoData");
+    EXPECT_EQ(GetMessageText("Config_NoSuchText"), "Config_NoSuchText");
     EXPECT_EQ(MessageStrings(), BuiltInMessageStrings());
 }
 
