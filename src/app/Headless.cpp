@@ -3,6 +3,7 @@
 #include "app/SessionEnd.h"
 #include "app/Startup.h"
 #include "core/Common_Settings.h"
+#include "core/ConfigBackupBinding.h"
 #include "core/InternetClients.h"
 #include "core/MonitorController.h"
 #include "core/QueuePump.h"
@@ -57,6 +58,8 @@ int RunHeadless(int& argc, char** argv)
                      [](const TOndrixMessage& Message) { PrintLine(MessageLogLine(Message)); });
     // Mail and the update check run headless too; the controller's tick drives the check.
     TInternetClients Internet(Controller, *ProgramSettings);
+    // Scheduled archives run headless too; the archive on exit comes after the settings are saved.
+    TConfigBackupBinding Backup(Controller, *ProgramSettings);
     THeadlessSettingsQuestions Questions([&Controller](const QString& Text) { Controller.AddMessage(msgError, Text); });
 
     if (!Controller.LoadSettings(Questions))
@@ -74,6 +77,7 @@ int RunHeadless(int& argc, char** argv)
         Controller.Disable_All_BtnClick();
         Controller.SaveSettings(Questions);
         Controller.Messages().FlushLog();
+        Backup.BackupOnExit();
         Controller.Socket().Close();
         App.quit();
     };

@@ -697,6 +697,8 @@ void TOndrix::closeEvent(QCloseEvent* Event)
     FTimer->stop();
     if (!Settings || !Settings->SkipSaveOnClose)
         SaveSettings();
+    if (OnClose)
+        OnClose();
     if (!FStateFile.isEmpty())
         WriteWindowState(FStateFile);
     emit Closed();

@@ -119,6 +119,8 @@ public:
     std::function<std::optional<int>(int Row)> SampleProgress;
     // Runs at the end of every one-second tick (scheduled work of the parts below).
     std::function<void()> OnSecond;
+    // Runs in the close sequence after the settings are saved (the archive on exit).
+    std::function<void()> OnClose;
 
     // The samples the sample view shows, row i showing item i; sets the row count.
     void SetSampleList(const TSampleList* Samples);

@@ -1,10 +1,12 @@
 #include "app/Startup.h"
 
+#include "app/BackupPage.h"
 #include "app/OndrixApplication.h"
 #include "app/Ondrix_Unit.h"
 #include "app/SessionEnd.h"
 #include "app/StartupForm.h"
 #include "core/Common_Settings.h"
+#include "core/ConfigBackupBinding.h"
 #include "core/MonitorController.h"
 #include "core/QueuePump.h"
 #include "lang/Lang.h"
@@ -131,6 +133,10 @@ int RunOndrix(int& argc, char** argv)
         TQueuePump Pump(MainThreadQueue());
         TMonitorController Controller(*ProgramSettings, *MainWindow.Model());
         MainWindow.AttachController(&Controller);
+        // The configuration archives: the page's buttons, the schedule, the archive on exit.
+        TConfigBackupBinding Backup(Controller, *ProgramSettings);
+        TBackupPage Page(MainWindow, Backup);
+        MainWindow.OnClose = [&Backup] { Backup.BackupOnExit(); };
         ProgramSettings->CloseMainWindow = [&MainWindow] { MainWindow.close(); };
         QObject::connect(&MainWindow, &TOndrix::Closed, &App, &QCoreApplication::quit, Qt::QueuedConnection);
 

@@ -248,10 +248,12 @@ TBackupResult BackupFolders(const TConfigBackupSettings& Settings, TDateTime Mom
 
 TBackupResult BackupConfig(const TConfigBackupSettings& Settings, TDateTime Moment)
 {
-    TBackupResult Result = BackupFolders(Settings, Moment);
-    if (!Result.Error.isEmpty())
-        Result.Error = FormatMessageText(QStringLiteral("Config_Backup_Failed"), {Result.Error});
-    return Result;
+    return BackupFolders(Settings, Moment);
+}
+
+QString BackupFailedText(const TBackupResult& Result)
+{
+    return FormatMessageText(QStringLiteral("Config_Backup_Failed"), {Result.Error});
 }
 
 TConfigBackup::TConfigBackup() = default;
@@ -328,7 +330,7 @@ void TConfigBackup::ShowBackupResult(const TBackupResult& Result)
     if (!UI || Result.Busy)
         return;
     if (!Result.Error.isEmpty())
-        UI->ShowError(Result.Error);
+        UI->ShowError(BackupFailedText(Result));
     else if (Result.NoData)
         UI->ShowWarning(GetMessageText(QStringLiteral("Config_Backup_NoData")));
     else

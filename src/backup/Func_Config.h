@@ -51,7 +51,7 @@ struct TConfigBackupSettings {
 // The outcome of one backup.
 struct TBackupResult {
     QString FileName;         // the archive written; empty when none was
-    QString Error;            // why it failed; empty on success
+    QString Error;            // why it failed (the archive and the system's reason); empty on success
     bool NoData = false;      // nothing to archive (the earlier archive is kept)
     bool Busy = false;        // another operation was running; nothing was done
     QStringList Deleted;      // old archives pruned
@@ -86,8 +86,11 @@ void EndConfigOperation();
 bool ConfigOperationBusy();
 
 // One backup, done on the calling thread with the busy flag and cursor: staging, the archive
-// under a temporary name, the rename, the pruning. Shows nothing.
+// under a temporary name, the rename, the pruning. Shows nothing and looks up no text, so any
+// thread may run it.
 TBackupResult BackupConfig(const TConfigBackupSettings& Settings, TDateTime Moment);
+// What the operator is told of a failed backup ("Config_Backup_Failed" with the reason).
+QString BackupFailedText(const TBackupResult& Result);
 
 class TConfigBackup {
 public:

@@ -16,22 +16,32 @@ QString NotLoadedText(const QString& FileName)
     return FormatMessageText(QStringLiteral("ConfigFileNotRead"), {QDir::toNativeSeparators(FileName)});
 }
 
-// The archive folder typed by the operator, resolved against the data folder.
+// The archive folder typed by the operator, resolved against the data folder; the edit then
+// shows it relative to the data folder (so an empty setting shows "Backup/").
 void ApplyBackupFolder(TSettings& Folders, TSettingsModel& Model)
 {
-    const QString Typed = Model.Text(SettingKey::Edit_Config_BackupFolder_Text).trimmed();
-    if (Typed.isEmpty())
-        return;
-    QString Folder = QDir::cleanPath(QDir(Folders.DataFolder).absoluteFilePath(Typed));
-    if (!Folder.endsWith(u'/'))
-        Folder += u'/';
-    Folders.BackupFolder = Folder;
-    // Shown relative to the data folder when it lies inside it.
-    const QString Relative = Folder.startsWith(Folders.DataFolder) ? Folder.mid(Folders.DataFolder.size()) : Folder;
-    Model.SetText(SettingKey::Edit_Config_BackupFolder_Text, Relative.isEmpty() ? Folder : Relative);
+    Folders.BackupFolder = ResolveBackupFolder(Folders.DataFolder, Model.Text(SettingKey::Edit_Config_BackupFolder_Text));
+    Model.SetText(SettingKey::Edit_Config_BackupFolder_Text, ShownBackupFolder(Folders.DataFolder, Folders.BackupFolder));
 }
 
 }  // namespace
+
+QString ResolveBackupFolder(const QString& DataFolder, const QString& Typed)
+{
+    const QString Text = Typed.trimmed();
+    if (Text.isEmpty())
+        return DataFolder + QStringLiteral("Backup/");
+    QString Folder = QDir::cleanPath(QDir(DataFolder).absoluteFilePath(Text));
+    if (!Folder.endsWith(u'/'))
+        Folder += u'/';
+    return Folder;
+}
+
+QString ShownBackupFolder(const QString& DataFolder, const QString& Folder)
+{
+    const QString Relative = Folder.startsWith(DataFolder) ? Folder.mid(DataFolder.size()) : Folder;
+    return Relative.isEmpty() ? Folder : Relative;
+}
 
 bool THeadlessSettingsQuestions::ContinueAfterLoadError(const QString& Error)
 {

@@ -55,8 +55,9 @@ struct TConfiguration {
 //     the device is then resolved against DeviceNames (TSettingsModel::ResolveDevice);
 //  2. the sample list from SamplesFile; 3. the frequency table from FreqFile;
 //  4. the column layouts from ColumnsIniFile;
-//  5. the archive folder: a non-empty Edit_Config_BackupFolder_Text sets Folders.BackupFolder
-//     (resolved against DataFolder, "/" appended) and then shows it relative to DataFolder.
+//  5. the archive folder: Edit_Config_BackupFolder_Text sets Folders.BackupFolder (resolved
+//     against DataFolder, "/" appended; empty: the default) and then shows it relative to
+//     DataFolder.
 // A file that cannot be read skips the steps after it (a main settings file that exists but
 // cannot be read is reported too, and the other steps still run). On any failure
 // Folders.SettingsLoaded is false and Questions decides: the result is false when the
@@ -68,6 +69,12 @@ bool LoadSettings(TSettings& Folders, TConfiguration& Config, const QStringList&
 // place, hand-added ones untouched), the frequency table, the column layouts. On any failure
 // the steps after it are skipped, Questions.SaveFailed is told, and the result is false.
 bool SaveSettings(const TSettings& Folders, const TConfiguration& Config, TSettingsQuestions& Questions);
+
+// The archive folder of the text typed in Edit_Config_BackupFolder: resolved against DataFolder
+// with "/" appended; empty: DataFolder + "Backup/".
+QString ResolveBackupFolder(const QString& DataFolder, const QString& Typed);
+// How the archive folder is shown: relative to DataFolder when it lies inside it.
+QString ShownBackupFolder(const QString& DataFolder, const QString& Folder);
 
 // Writes the sample list file after an addition, edit or deletion; refused (false, with an
 // error) when the file could not be read at start-up.

@@ -27,7 +27,7 @@ QStringList ListFilesBelow(const QString& Folder)
     const QDir Root(Folder);
     if (!QFileInfo(Folder).isDir())
         return Files;
-    QDirIterator It(Folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator It(Folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (It.hasNext())
         Files.append(Root.relativeFilePath(It.next()));
     std::sort(Files.begin(), Files.end());

@@ -10,7 +10,7 @@
 bool DeleteFolder(const QString& Folder);
 
 // The files below Folder (subfolders included), as paths relative to it with "/" between
-// folders, sorted. Links to folders are not followed.
+// folders, sorted. Links to folders are not followed; sockets, pipes and devices are left out.
 QStringList ListFilesBelow(const QString& Folder);
 
 // Copies every file below Source to the same relative path below Target, creating folders and

@@ -4,6 +4,7 @@
 
 #include "helpers/Process.h"
 #include "helpers/QtWait.h"
+#include "helpers/ScriptedBackupUI.h"
 #include "helpers/TestFiles.h"
 #include "helpers/ZipFiles.h"
 #include "lang/Lang.h"
@@ -38,31 +39,7 @@ TDateTime At(int Year, int Month, int Day, int Hour = 12, int Minute = 0, int Se
     return Value;
 }
 
-// The boxes and the file dialog, answered from a script; what was shown is kept.
-class TScriptedUI : public TConfigBackupUI {
-public:
-    QString Archive;          // the file the dialog returns
-    bool Answer = true;       // the answer to every question
-    QStringList Shown;        // "information: ...", "warning: ...", "error: ...", "question: ..."
-    QString DialogFolder;
-    QString DialogFilter;
-
-    void ShowInformation(const QString& Text) override { Shown << "information: " + Text; }
-    void ShowWarning(const QString& Text) override { Shown << "warning: " + Text; }
-    void ShowError(const QString& Text) override { Shown << "error: " + Text; }
-    bool AskYesNo(const QString& Text) override
-    {
-        Shown << "question: " + Text;
-        return Answer;
-    }
-    QString ChooseArchive(const QString& Folder, const QString& Filter) override
-    {
-        DialogFolder = Folder;
-        DialogFilter = Filter;
-        Shown << "dialog";
-        return Archive;
-    }
-};
+using TScriptedUI = testkit::ScriptedBackupUI;
 
 // Every file below a folder with its content.
 std::map<std::string, std::string> Snapshot(const std::string& Folder)
