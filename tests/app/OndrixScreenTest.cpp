@@ -128,6 +128,13 @@ TEST_F(ScreenFixture, WindowAtTheStoredSizeAndPageAtFullAndMinimumSize)
         {"settings-1280x800", "NormPos=100,60,1099,739\r\nPageControl_ActivePage=SettingsSheet\r\n", "1000x680", "SettingsSheet"},
         {"samples-minimum", "NormPos=20,20,319,319\r\nPageControl_ActivePage=SamplesSheet\r\n", "300x300", "SamplesSheet"},
         {"settings-minimum", "NormPos=20,20,319,319\r\nPageControl_ActivePage=SettingsSheet\r\n", "300x300", "SettingsSheet"},
+        // The same window in English (the language file beside the program).
+        {"samples-english-1280x800",
+         "NormPos=100,60,1099,739\r\nPageControl_ActivePage=SamplesSheet\r\n[Language]\r\nLanguage=Language/OndrixEnglish.lng\r\n",
+         "1000x680", "SamplesSheet"},
+        {"settings-english-1280x800",
+         "NormPos=100,60,1099,739\r\nPageControl_ActivePage=SettingsSheet\r\n[Language]\r\nLanguage=Language/OndrixEnglish.lng\r\n",
+         "1000x680", "SettingsSheet"},
     };
     for (const Case& C : Cases) {
         fs::remove(StateFile);
