@@ -50,7 +50,11 @@ struct ScreenFixture : ::testing::Test {
     void WriteIni(const std::string& Entries)
     {
         fs::create_directories(Data / "Ini");
-        testkit::writeText((Data / "Ini" / "Ondrix.ini").string(), "[Ondrix]\r\n" + Entries);
+        // The built-in language unless the entries choose one: on a first start outside a
+        // Russian desktop the program would choose English by itself.
+        const std::string Language =
+            Entries.find("[Language]") == std::string::npos ? "[Language]\r\nLanguage=\r\n" : "";
+        testkit::writeText((Data / "Ini" / "Ondrix.ini").string(), "[Ondrix]\r\n" + Entries + Language);
     }
 
     void Start()
