@@ -38,6 +38,8 @@ TBackupPage::TBackupPage(TOndrix& Window, TConfigBackupBinding& Backup)
         connect(Reset, &QPushButton::clicked, this, [this] { FBackup.Button_Config_ResetClick(); });
     }
     if (auto* Edit = Window.findChild<QLineEdit*>(QStringLiteral("Edit_Config_BackupFolder"))) {
+        // An empty setting is the default folder.
+        Edit->setPlaceholderText(QStringLiteral("Backup/"));
         FFolderDialog = Edit->addAction(Window.style()->standardIcon(QStyle::SP_DirOpenIcon), QLineEdit::TrailingPosition);
         FFolderDialog->setObjectName(QStringLiteral("Edit_Config_BackupFolder_Dialog"));
         connect(FFolderDialog, &QAction::triggered, this, &TBackupPage::Edit_Config_BackupFolderBeforeDialog);

@@ -17,11 +17,14 @@ QString NotLoadedText(const QString& FileName)
 }
 
 // The archive folder typed by the operator, resolved against the data folder; the edit then
-// shows it relative to the data folder (so an empty setting shows "Backup/").
+// shows it relative to the data folder. An empty setting stays empty (the window shows the
+// default folder as the edit's placeholder), so a configuration without one keeps its defaults.
 void ApplyBackupFolder(TSettings& Folders, TSettingsModel& Model)
 {
-    Folders.BackupFolder = ResolveBackupFolder(Folders.DataFolder, Model.Text(SettingKey::Edit_Config_BackupFolder_Text));
-    Model.SetText(SettingKey::Edit_Config_BackupFolder_Text, ShownBackupFolder(Folders.DataFolder, Folders.BackupFolder));
+    const QString Typed = Model.Text(SettingKey::Edit_Config_BackupFolder_Text);
+    Folders.BackupFolder = ResolveBackupFolder(Folders.DataFolder, Typed);
+    if (!Typed.trimmed().isEmpty())
+        Model.SetText(SettingKey::Edit_Config_BackupFolder_Text, ShownBackupFolder(Folders.DataFolder, Folders.BackupFolder));
 }
 
 }  // namespace

@@ -56,8 +56,8 @@ struct TConfiguration {
 //  2. the sample list from SamplesFile; 3. the frequency table from FreqFile;
 //  4. the column layouts from ColumnsIniFile;
 //  5. the archive folder: Edit_Config_BackupFolder_Text sets Folders.BackupFolder (resolved
-//     against DataFolder, "/" appended; empty: the default) and then shows it relative to
-//     DataFolder.
+//     against DataFolder, "/" appended; empty: the default) and then, when not empty, shows
+//     it relative to DataFolder.
 // A file that cannot be read skips the steps after it (a main settings file that exists but
 // cannot be read is reported too, and the other steps still run). On any failure
 // Folders.SettingsLoaded is false and Questions decides: the result is false when the

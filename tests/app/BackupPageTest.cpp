@@ -79,16 +79,24 @@ struct BackupPageFixture : ::testing::Test {
     }
 };
 
-// Answers the next message box with Button once it is up, keeping its caption and text.
+// Answers the next message box with Button once it is up, keeping its caption and text. It
+// looks for the box from the event loop, whichever loop is running then: a box shown when a
+// backup's thread reports back comes up inside a later turn of the test's own wait.
 void AnswerBox(QMessageBox::StandardButton Button, QString* Caption, QString* Text)
 {
-    QTimer::singleShot(0, [=] {
-        QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr);
+    auto* Poll = new QTimer;
+    Poll->setInterval(10);
+    QObject::connect(Poll, &QTimer::timeout, [=] {
         auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!Box || !Box->isVisible())
+            return;
         *Caption = Box->windowTitle();
         *Text = Box->text();
+        Poll->stop();
+        Poll->deleteLater();
         Box->button(Button)->click();
     });
+    Poll->start();
 }
 
 TEST_F(BackupPageFixture, TheButtonsAreOnAndTheFolderHasAChooser)

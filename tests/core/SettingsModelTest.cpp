@@ -324,7 +324,7 @@ TEST_F(SettingsFileTest, ABackupFolderIsResolvedAgainstTheDataFolder)
         {"Archives/", DataFolder + "Archives/", "Archives/"},
         {Data.Path("elsewhere"), Data.Path("elsewhere/"), Data.Path("elsewhere/")},
         {"../outside", Data.Path("outside/"), Data.Path("outside/")},
-        {"", DataFolder + "Backup/", "Backup/"},   // the default folder
+        {"", DataFolder + "Backup/", ""},   // the default folder; the setting stays empty
     };
     for (const Case& C : Cases) {
         WriteMainIni("[Ondrix]\r\nEdit_Config_BackupFolder_Text=" + C.Typed + "\r\n");
