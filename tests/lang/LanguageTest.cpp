@@ -307,6 +307,26 @@ TEST_F(LanguageTest, StoredChoiceAndFirstStart)
     }
 }
 
+// Qt's own texts (here the edit box's menu) are Russian with the built-in language and Qt's
+// English under a language file.
+TEST_F(LanguageTest, QtsOwnTextsFollowTheChoice)
+{
+    const QString English = Write("Language/OndrixEnglish.lng", "[Language]\nLanguage=English\n");
+    static const QRegularExpression Cyrillic(QStringLiteral("\\p{Cyrillic}"));
+    auto Copy = [] { return QCoreApplication::translate("QLineEdit", "&Copy"); };
+    EXPECT_EQ(Copy(), "&Copy");
+    TLanguage Global;
+    Language::InitLanguages(Q(Dir.path().string()), Q(Dir.file("Language")), &Global, QString(), "ru_RU");
+    ASSERT_EQ(Language::ChosenFile(), QString());
+    EXPECT_TRUE(Copy().contains(Cyrillic)) << Copy().toStdString();
+    Language::SetChosenFile(English);
+    EXPECT_EQ(Copy(), "&Copy");
+    Language::SetChosenFile(QString());
+    EXPECT_TRUE(Copy().contains(Cyrillic)) << Copy().toStdString();
+    Language::ResetLanguages();
+    EXPECT_EQ(Copy(), "&Copy");
+}
+
 TEST_F(LanguageTest, StoredChoiceIsRelativeToTheProgramFolder)
 {
     const QString File = Write("Language/OndrixEnglish.lng", "[Language]\nLanguage=English\n");
