@@ -7,5 +7,5 @@ cd "$(dirname "$0")/.."
 out="$(realpath -m "${1:-shots}")"
 cmake --build build --target test_app ondrix
 mkdir -p "$out"
-ONDRIX_SCREENSHOTS="$out" QT_QPA_PLATFORM= build/bin/test_app --gtest_filter='ScreenFixture.*'
+ONDRIX_SCREENSHOTS="$out" QT_QPA_PLATFORM=offscreen build/bin/test_app --gtest_filter='ScreenFixture.*'
 echo "Screenshots in $out"

@@ -3,12 +3,14 @@
 
 #include "app/Ondrix_Unit.h"
 
+#include "app/FrequencyPage.h"
 #include "widgets/Glyphs.h"
 #include "widgets/HeadedLabel.h"
 #include "widgets/KvListView.h"
 #include "widgets/LedMeter.h"
 #include "widgets/RadioGroup.h"
 
+#include "mail/Class_OndrixEmailer.h"
 #include "messages/Class_OndrixMessage.h"
 
 #include <QAction>
@@ -69,6 +71,16 @@ QLineEdit* Edit(QWidget* Parent, const char* Name)
     auto* Line = Named(new QLineEdit(Parent), Name);
     Line->setMinimumWidth(160);
     return Line;
+}
+
+// Adds a form row whose caption is named after its field ("Label_" + the field's name), so that
+// tests and language files find it.
+void AddRow(QFormLayout* Layout, const char* Caption, QWidget* Field)
+{
+    auto* Label = new QLabel(U(Caption));
+    Label->setObjectName("Label_" + Field->objectName());
+    Label->setBuddy(Field);
+    Layout->addRow(Label, Field);
 }
 
 // A settings panel: a plain widget whose content starts at the top left.
@@ -159,7 +171,7 @@ void TOndrix::CreateMenus()
             &TOndrix::MEmailClick);
     About->addSeparator();
     QAction* Updates = Named(About->addAction(U("Проверить обновления программы")), "MCheckForUpdates");
-    Updates->setEnabled(false);  // the update check is not part of this program yet
+    Updates->setEnabled(false);  // until the window is bound to the update check
     connect(Named(About->addAction(U("Список изменений")), "MWhatsNew"), &QAction::triggered, this,
             &TOndrix::MWhatsNewClick);
     About->addSeparator();
@@ -337,8 +349,8 @@ QWidget* TOndrix::CreateRecordPanel()
     auto* Block = Named(new QComboBox, "Combo_FFTSize");
     Block->addItems({"1024", "2048", "4096", "8192"});
     Block->setCurrentIndex(1);
-    FormatLayout->addRow(U("Частота дискретизации"), Rate);
-    FormatLayout->addRow(U("Размер буфера (сэмплов на канал)"), Block);
+    AddRow(FormatLayout, "Частота дискретизации", Rate);
+    AddRow(FormatLayout, "Размер буфера (сэмплов на канал)", Block);
     Format->hide();
     DeviceLayout->addWidget(Format);
     Layout->addWidget(Device);
@@ -350,30 +362,9 @@ QWidget* TOndrix::CreateFrequencyPanel()
 {
     QVBoxLayout* Layout = nullptr;
     QWidget* Widget = Panel("Settings_Frequency", Layout);
-    auto* Bar = Named(new QToolBar, "FrequencyToolBar");
-    Bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    Bar->setIconSize(QSize(16, 16));
-    struct TButton {
-        const char* Name;
-        TGlyph Glyph;
-        const char* Caption;
-    };
-    const TButton Buttons[] = {
-        {"AddFrequencyBtn", TGlyph::Add, "Добавить"},
-        {"DelFrequencyBtn", TGlyph::Delete, "Удалить"},
-        {"FrequencyPropBtn", TGlyph::Properties, "Свойства"},
-    };
-    for (const TButton& Button : Buttons) {
-        QAction* Action = Bar->addAction(GlyphIcon(Button.Glyph), U(Button.Caption));
-        Action->setObjectName(QString::fromLatin1(Button.Name) + "_Action");
-        Bar->widgetForAction(Action)->setObjectName(QString::fromLatin1(Button.Name));
-    }
-    Layout->addWidget(Bar);
-    FFrequencyView = Named(new TKvListView, "FrequencyView");
-    FFrequencyView->AddColumn(U("Команда"), 120);
-    FFrequencyView->AddColumn(U("Частоты"), 250);
-    FFrequencyView->horizontalHeader()->setStretchLastSection(true);
-    Layout->addWidget(FFrequencyView, 1);
+    FFrequencyPage = new TFrequencyPage(FrequencyTable);
+    FFrequencyView = FFrequencyPage->View();
+    Layout->addWidget(FFrequencyPage, 1);
     return Widget;
 }
 
@@ -400,7 +391,7 @@ QWidget* TOndrix::CreateEmailPanel()
     auto* SubjectRow = new QFormLayout;
     QLineEdit* Subject = Edit(Widget, "Edit_Email_Subject");
     Subject->setEnabled(false);
-    SubjectRow->addRow(U("Тема"), Subject);
+    AddRow(SubjectRow, "Тема", Subject);
     MessagesLayout->addLayout(SubjectRow);
     MessagesLayout->addStretch(1);
     // The fixed subject is used only when the message is not the subject.
@@ -409,24 +400,24 @@ QWidget* TOndrix::CreateEmailPanel()
     auto* Server = Named(new QWidget, "Tab_Email_Server");
     auto* ServerLayout = new QFormLayout(Server);
     ServerLayout->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
-    ServerLayout->addRow(U("SMTP сервер"), Edit(Widget, "SMTPHostEdit"));
+    AddRow(ServerLayout, "SMTP сервер", Edit(Widget, "SMTPHostEdit"));
     QLineEdit* Port = Edit(Widget, "SMTPPortEdit");
     Port->setText("25");
     Port->setMinimumWidth(60);
     Port->setMaximumWidth(90);
-    ServerLayout->addRow(U("Порт"), Port);
+    AddRow(ServerLayout, "Порт", Port);
     QCheckBox* Tls = Check(Widget, "Check_EMail_UseSSL", "Безопасное соединение (TLS)");
     ServerLayout->addRow(QString(), Tls);
     // The usual port of each kind of connection.
-    connect(Tls, &QCheckBox::clicked, Port, [Port](bool On) { Port->setText(On ? "465" : "25"); });
-    ServerLayout->addRow(U("Имя пользователя"), Edit(Widget, "SMTPUserEdit"));
+    connect(Tls, &QCheckBox::clicked, Port, [Port](bool On) { Port->setText(SMTPPortForTLS(On)); });
+    AddRow(ServerLayout, "Имя пользователя", Edit(Widget, "SMTPUserEdit"));
     QLineEdit* Password = Edit(Widget, "SMTPPasswordEdit");
     Password->setEchoMode(QLineEdit::Password);
-    ServerLayout->addRow(U("Пароль"), Password);
-    ServerLayout->addRow(U("От кого (E-mail)"), Edit(Widget, "EmailFromEdit"));
-    ServerLayout->addRow(U("Кому (E-mail)"), Edit(Widget, "EmailToEdit"));
+    AddRow(ServerLayout, "Пароль", Password);
+    AddRow(ServerLayout, "От кого (E-mail)", Edit(Widget, "EmailFromEdit"));
+    AddRow(ServerLayout, "Кому (E-mail)", Edit(Widget, "EmailToEdit"));
     auto* Test = Named(new QPushButton(U("Отправить тестовое сообщение")), "Button_Email_Test");
-    Test->setEnabled(false);  // until mail can be sent
+    Test->setEnabled(false);  // until the window is bound to the mailer
     ServerLayout->addRow(QString(), Test);
 
     Pages->addTab(Messages, U("Сообщения"));
@@ -452,12 +443,12 @@ QWidget* TOndrix::CreateConfigPanel()
     ScheduleLayout->addRow(Check(Widget, "Check_Config_Backup_Auto", "Автоматически архивировать по времени"));
     auto* Time = Named(new QTimeEdit, "Edit_Config_Backup_Time");
     Time->setDisplayFormat("HH:mm:ss");
-    ScheduleLayout->addRow(U("Время архивации"), Time);
-    ScheduleLayout->addRow(U("Интервал в днях"), Spin(Widget, "Edit_Config_Backup_Interval", 1, 99999, 7));
+    AddRow(ScheduleLayout, "Время архивации", Time);
+    AddRow(ScheduleLayout, "Интервал в днях", Spin(Widget, "Edit_Config_Backup_Interval", 1, 99999, 7));
     QCheckBox* DeleteOld = Check(Widget, "Check_Config_DeleteOld", "Ограничить количество архивов");
     DeleteOld->setChecked(true);
     ScheduleLayout->addRow(DeleteOld);
-    ScheduleLayout->addRow(U("Максимальное количество"), Spin(Widget, "Edit_Config_DeleteOld_Count", 1, 99999, 5));
+    AddRow(ScheduleLayout, "Максимальное количество", Spin(Widget, "Edit_Config_DeleteOld_Count", 1, 99999, 5));
     ScheduleLayout->addRow(Check(Widget, "Check_Config_Backup_OnExit", "Автоматически архивировать при выходе из программы"));
     Layout->addWidget(Schedule);
 

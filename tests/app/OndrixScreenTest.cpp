@@ -14,6 +14,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QRect>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -47,10 +48,21 @@ struct ScreenFixture : ::testing::Test {
     std::string Shots = testkit::XvfbDisplay::screenshotFolder((Root.path() / "shots").string());
     pid_t Program = -1;
 
+    // The operator chose the built-in language, whatever the desktop's.
     void WriteIni(const std::string& Entries)
     {
         fs::create_directories(Data / "Ini");
-        testkit::writeText((Data / "Ini" / "Ondrix.ini").string(), "[Ondrix]\r\n" + Entries);
+        testkit::writeText((Data / "Ini" / "Ondrix.ini").string(),
+                           "[Ondrix]\r\n" + Entries + "\r\n[Language]\r\nLanguage=\r\n");
+    }
+
+    // The "Key=" line of the state file without its key.
+    QString StateValue(const QString& Key) const
+    {
+        for (const QString& Line : ReadState(StateFile))
+            if (Line.startsWith(Key + "="))
+                return Line.mid(Key.size() + 1);
+        return {};
     }
 
     void Start()
@@ -134,6 +146,54 @@ TEST_F(ScreenFixture, WindowAtTheStoredSizeAndPageAtFullAndMinimumSize)
         WriteIni(C.Ini);
         Start();
         EXPECT_TRUE(WaitForState({QString("Size=") + C.Size, QString("Page=") + C.Page})) << C.Name;
+        EXPECT_TRUE(Display.screenshot(Shots + "/" + C.Name + ".png")) << C.Name;
+        EXPECT_EQ(Stop(), 0) << C.Name;
+    }
+}
+
+// "left,top,widthxheight" as the state file writes rectangles.
+QRect ParseRect(const QString& Text)
+{
+    const QStringList Parts = QString(Text).replace('x', ',').split(',');
+    if (Parts.size() != 4)
+        return {};
+    return QRect(Parts[0].toInt(), Parts[1].toInt(), Parts[2].toInt(), Parts[3].toInt());
+}
+
+TEST_F(ScreenFixture, WindowFitsTheScreenFreshOrStoredOnALargerOne)
+{
+    struct Case {
+        const char* Name;
+        int ScreenWidth, ScreenHeight;
+        const char* Ini;  // nullptr: a fresh data folder
+    };
+    const Case Cases[] = {
+        {"fresh-1280x800", 1280, 800, nullptr},
+        {"fresh-1024x600", 1024, 600, nullptr},
+        {"stored-larger-1024x600", 1024, 600, "NormPos=300,200,1579,1223\r\nPageControl_ActivePage=SettingsSheet\r\n"},
+        {"stored-off-the-edge-1280x800", 1280, 800, "NormPos=1000,600,1767,1201\r\n"},
+    };
+    for (const Case& C : Cases) {
+        testkit::XvfbDisplay Display(C.ScreenWidth, C.ScreenHeight);
+        fs::remove_all(Data);
+        fs::remove(StateFile);
+        if (C.Ini)
+            WriteIni(C.Ini);
+        Start();
+        ASSERT_TRUE(WaitForState({"Visible=1"})) << C.Name;
+        // The state is written every second; the window must come to lie on the work area.
+        QRect Frame, WorkArea;
+        const QDeadlineTimer Deadline(30000);
+        do {
+            QThread::msleep(50);
+            Frame = ParseRect(StateValue("Frame"));
+            WorkArea = ParseRect(StateValue("WorkArea"));
+        } while (!(WorkArea.contains(Frame) && !Frame.isEmpty()) && !Deadline.hasExpired());
+        EXPECT_FALSE(WorkArea.isEmpty()) << C.Name;
+        EXPECT_TRUE(WorkArea.contains(Frame)) << C.Name << ": " << StateValue("Frame").toStdString() << " on "
+                                              << StateValue("WorkArea").toStdString();
+        EXPECT_GE(Frame.width(), 300) << C.Name;
+        EXPECT_GE(Frame.height(), 300) << C.Name;
         EXPECT_TRUE(Display.screenshot(Shots + "/" + C.Name + ".png")) << C.Name;
         EXPECT_EQ(Stop(), 0) << C.Name;
     }
