@@ -649,6 +649,10 @@ void TOndrix::StartupContinue(QWidget* StartupForm)
     } catch (...) {
         // Loading reports its own errors; the window is shown whatever happened.
     }
+    // External programs reach the monitor once its configuration is loaded (when another
+    // monitor serves the socket, this one runs on without it and says so).
+    if (FController)
+        FController->Socket().Listen();
     show();
     raise();
     activateWindow();
