@@ -38,6 +38,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QTabWidget>
@@ -138,9 +139,6 @@ TOndrix::TOndrix(QWidget* Parent)
     connect(FTrayIco, &TTrayComp::RightClick, this, &TOndrix::TrayIcoRightClick);
     connect(FProgIcon, &TRadioGroup::ItemIndexChanged, this, &TOndrix::ProgIconClick);
 
-    // The language: the listed files, the stored choice and its messages, the menu.
-    InitLanguage();
-
     // The device selector starts with the default device; the binding adds the devices.
     FComboBox_Device->addItem(GetMessageText("DefaultDevice"));
     FComboBox_Device->setCurrentIndex(0);
@@ -178,13 +176,20 @@ TOndrix::TOndrix(QWidget* Parent)
     FTree->setCurrentItem(FTree->topLevelItem(0));
     TreeChange();
     FPageControl->setCurrentIndex(0);
+
+    // The language system starts with the main window, whose component also holds the message
+    // table; then the window translates itself from the chosen file.
+    FLanguage = new TLanguage(this);
+    FLanguage->Section = "Ondrix";
+    FLanguage->OnAfterLoadLanguage = [this](TLanguage&) { LanguageAfterLoadLanguage(); };
+    if (Settings)
+        Language::InitLanguages(Settings->ProgramFolder, Settings->LanguageFolder, FLanguage, Settings->MainIniFile);
+    FillLanguageMenuOfWindow();
+    ApplyLanguageToWindow(this);
     UpdateSampleButtons();
     TimerTimer();
     FTimer->start();
     FTimer_Volume->start();
-
-    // The window's own texts in the chosen language.
-    ApplyLanguageToWindow(this);
 
     resize(768, 574 + menuBar()->sizeHint().height());
     CentreOnWorkArea();
@@ -198,14 +203,10 @@ TOndrix::~TOndrix()
         Language::ResetLanguages();
 }
 
-void TOndrix::InitLanguage()
+void TOndrix::FillLanguageMenuOfWindow()
 {
-    FLanguage = new TLanguage(this);
-    FLanguage->Section = QStringLiteral("Ondrix");
-    FLanguage->OnAfterLoadLanguage = [this](TLanguage&) { LanguageAfterLoadLanguage(); };
     if (!Settings)
         return;
-    Language::InitLanguages(Settings->ProgramFolder, Settings->LanguageFolder, FLanguage, Settings->MainIniFile);
     TLanguageMenuActions Actions;
     // Going back to the built-in texts: the settings are saved on the way out.
     Actions.Restart = [] {
@@ -213,14 +214,6 @@ void TOndrix::InitLanguage()
             Settings->RequestRestart(false);
     };
     FillLanguageMenu(FLanguageMenu, Actions);
-}
-
-void TOndrix::LanguageAfterLoadLanguage()
-{
-    if (FComboBox_Device && FComboBox_Device->count() > 0)
-        FComboBox_Device->setItemText(0, GetMessageText("DefaultDevice"));
-    if (FTree)
-        TreeChange();
 }
 
 void TOndrix::InstallHintStyle()
@@ -437,8 +430,9 @@ void TOndrix::SamplePopupPopup()
         if (Button->isSeparator()) {
             Item = FSamplePopup->addSeparator();
         } else {
+            // The hint's first line; a translated hint breaks its lines with LF alone.
             const QString Hint = Button->toolTip();
-            Item = FSamplePopup->addAction(Button->icon(), Hint.left(Hint.indexOf('\r')));
+            Item = FSamplePopup->addAction(Button->icon(), Hint.section(QRegularExpression("[\r\n]"), 0, 0));
             Item->setEnabled(Button->isEnabled());
             Item->setObjectName(Button->objectName().chopped(int(qstrlen("_Action"))) + "_Popup");
             QToolButton* ToolButton = qobject_cast<QToolButton*>(FSamplesToolBar->widgetForAction(Button));
@@ -475,6 +469,14 @@ void TOndrix::TreeChange()
                                         : FTree->indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(Node));
     if (Position >= 0 && Position < FPanels.size())
         FPanels.at(Position)->show();
+}
+
+void TOndrix::LanguageAfterLoadLanguage()
+{
+    // The first device entry is the message table's text, never a device name from the file.
+    if (FComboBox_Device->count() > 0)
+        FComboBox_Device->setItemText(0, GetMessageText("DefaultDevice"));
+    TreeChange();
 }
 
 void TOndrix::ScrollBoxResize()

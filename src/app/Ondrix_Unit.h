@@ -94,8 +94,6 @@ public:
     // Handles a key of the sample view as a click on its button; true when the key has one.
     bool SampleViewKeyDown(int Key, Qt::KeyboardModifiers Modifiers, quint32 NativeScanCode = 0);
     bool FrequencyViewKeyDown(int Key, Qt::KeyboardModifiers Modifiers);
-    // A language file has been applied: the first device entry and the settings header follow.
-    void LanguageAfterLoadLanguage();
     void MExitClick();
     void MWebPageClick();
     void MSupportClick();
@@ -105,6 +103,9 @@ public:
     void MContentsClick();
     void MStartingClick();
     void MFAQClick();
+    // After a language file has been applied: the first device entry and the settings header
+    // follow the new language.
+    void LanguageAfterLoadLanguage();
 
     // The address MEmailClick opens.
     static QString SupportMailUrl(const QString& SupportEmail, const QString& ProductTitle, const QString& VersionText);
@@ -198,7 +199,8 @@ private:
     void UpdateSampleButtons();
     void DrawProgressCell(QPainter& Painter, int Row, const QRect& Rect) const;
     void OpenHelp(int Topic);
-    void InitLanguage();
+    // The language menu: the built-in language and the listed files, the choice checked.
+    void FillLanguageMenuOfWindow();
     // Lays the window's controls out at its present size, shown or not.
     void LayOutNow();
     static void InstallHintStyle();
