@@ -7,6 +7,7 @@
 #include "app/StartupForm.h"
 #include "core/Common_Settings.h"
 #include "core/ConfigBackupBinding.h"
+#include "core/InternetClients.h"
 #include "core/MonitorController.h"
 #include "core/QueuePump.h"
 #include "lang/Lang.h"
@@ -133,6 +134,9 @@ int RunOndrix(int& argc, char** argv)
         TQueuePump Pump(MainThreadQueue());
         TMonitorController Controller(*ProgramSettings, *MainWindow.Model());
         MainWindow.AttachController(&Controller);
+        // Mail and the update check; the controller's tick drives the automatic check.
+        TInternetClients Internet(Controller, *ProgramSettings);
+        MainWindow.AttachInternet(&Internet);
         // The configuration archives: the page's buttons, the schedule, the archive on exit.
         TConfigBackupBinding Backup(Controller, *ProgramSettings);
         TBackupPage Page(MainWindow, Backup);

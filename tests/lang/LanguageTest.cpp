@@ -15,8 +15,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -238,6 +242,40 @@ TEST_F(LanguageTest, AMissingFileChangesNothing)
     EXPECT_EQ(Window.windowTitle(), QString::fromUtf8("Окно"));
 }
 
+// A damaged file (binary bytes, a file in the old 8-bit code page, a folder with the file's
+// name) is listed or not by what can be read of it, and loading it never loses a built-in text
+// it does not replace.
+TEST_F(LanguageTest, DamagedFilesLoseNoText)
+{
+    std::filesystem::create_directories(Dir.file("Language"));
+    std::vector<uint8_t> Garbage = {0x00, 0xff, '[', 'L', 0x0d, 0x0a, '=', 0x80, 0x00, ']', ']', '=', '='};
+    for (int I = 0; I < 512; ++I)
+        Garbage.push_back(uint8_t(I * 37 + 11));
+    testkit::writeBytes(Dir.file("Language/OndrixBinary.lng"), Garbage);
+    // "[Language] Language=Русский" and a caption in Windows-1251.
+    testkit::writeBytes(Dir.file("Language/OndrixOld.lng"),
+                        {'[', 'L', 'a', 'n', 'g', 'u', 'a', 'g', 'e', ']', 0x0d, 0x0a, 'L', 'a', 'n', 'g', 'u', 'a', 'g',
+                         'e', '=', 0xd0, 0xf3, 0xf1, 0xf1, 0xea, 0xe8, 0xe9, 0x0d, 0x0a, '[', 'T', 'e', 's', 't', ']',
+                         0x0d, 0x0a, 'T', '.', 'C', 'a', 'p', 't', 'i', 'o', 'n', '.', 't', 'e', 'x', 't', '=', 0xc4,
+                         0xe0, 0x0d, 0x0a});
+    std::filesystem::create_directories(Dir.file("Language/OndrixFolder.lng"));
+    const Language::TLanguageList List = Language::ListLanguageFiles(Q(Dir.file("Language")));
+    EXPECT_EQ(List.Names, QStringList({QString::fromUtf8("Русский")}));
+
+    for (const char* Name : {"OndrixBinary.lng", "OndrixOld.lng", "OndrixFolder.lng"}) {
+        SCOPED_TRACE(Name);
+        ResetMessageTable();
+        TTestWindow Window;
+        const QString Title = Window.windowTitle();
+        Window.Language->LanguageFile = Q(Dir.file(std::string("Language/") + Name));
+        Window.Language->Load();
+        EXPECT_EQ(Window.windowTitle(), Title);
+        EXPECT_EQ(Window.Caption->text(),
+                  std::string(Name) == "OndrixOld.lng" ? QString::fromUtf8("Да") : QString::fromUtf8("Надпись"));
+        EXPECT_EQ(GetMessageText("Yes"), QString::fromUtf8("Да"));
+    }
+}
+
 TEST_F(LanguageTest, MessagesSectionOverlaysTheMessageTable)
 {
     TLanguage Global;
@@ -301,6 +339,26 @@ TEST_F(LanguageTest, StoredChoiceAndFirstStart)
         const char* Yes = !*C.Chosen ? "Да" : std::string(C.Chosen) == "OndrixGerman.lng" ? "Ja" : "Yes";
         EXPECT_EQ(GetMessageText("Yes"), QString::fromUtf8(Yes)) << C.Locale;
     }
+}
+
+// Qt's own texts (here the edit box's menu) are Russian with the built-in language and Qt's
+// English under a language file.
+TEST_F(LanguageTest, QtsOwnTextsFollowTheChoice)
+{
+    const QString English = Write("Language/OndrixEnglish.lng", "[Language]\nLanguage=English\n");
+    static const QRegularExpression Cyrillic(QStringLiteral("\\p{Cyrillic}"));
+    auto Copy = [] { return QCoreApplication::translate("QLineEdit", "&Copy"); };
+    EXPECT_EQ(Copy(), "&Copy");
+    TLanguage Global;
+    Language::InitLanguages(Q(Dir.path().string()), Q(Dir.file("Language")), &Global, QString(), "ru_RU");
+    ASSERT_EQ(Language::ChosenFile(), QString());
+    EXPECT_TRUE(Copy().contains(Cyrillic)) << Copy().toStdString();
+    Language::SetChosenFile(English);
+    EXPECT_EQ(Copy(), "&Copy");
+    Language::SetChosenFile(QString());
+    EXPECT_TRUE(Copy().contains(Cyrillic)) << Copy().toStdString();
+    Language::ResetLanguages();
+    EXPECT_EQ(Copy(), "&Copy");
 }
 
 TEST_F(LanguageTest, StoredChoiceIsRelativeToTheProgramFolder)
@@ -437,6 +495,62 @@ TEST_F(LanguageMenuTest, ChoosingALanguageTranslatesEveryOpenWindow)
     TTestWindow Later;
     ApplyLanguageToWindow(&Later);
     EXPECT_EQ(Later.Caption->text(), "Caption");
+}
+
+// The program's message box speaks the interface's language: its caption is its type's name
+// and its buttons are the message table's texts; it returns the codes of the button chosen.
+TEST(MessageBoxTest, CaptionButtonsAndAnswersComeFromTheMessageTable)
+{
+    ResetMessageTable();
+    struct Case {
+        TMessageBoxType Type;
+        std::initializer_list<int> Buttons;
+        int Default;
+        const char* Press;  // a button's text, "Escape" or "Enter"
+        const char* Caption;
+        QStringList Texts;
+        int Result;
+    };
+    const Case Cases[] = {
+        {TMessageBoxType::Question, {mbYes, mbNo}, 0, "Да", "Вопрос!", {"Да", "Нет"}, mbYes},
+        {TMessageBoxType::Question, {mbYes, mbNo}, 0, "Нет", "Вопрос!", {"Да", "Нет"}, mbNo},
+        {TMessageBoxType::Question, {mbYes, mbNo}, 0, "Escape", "Вопрос!", {"Да", "Нет"}, mbNo},
+        {TMessageBoxType::Question, {mbYes, mbNo}, mbNo, "Enter", "Вопрос!", {"Да", "Нет"}, mbNo},
+        {TMessageBoxType::Warning, {mbYes, mbNo, mbCancel}, 0, "Escape", "Предупреждение", {"Да", "Нет", "Отмена"}, mbCancel},
+        {TMessageBoxType::Warning, {mbYes, mbNo, mbCancel}, 0, "Enter", "Предупреждение", {"Да", "Нет", "Отмена"}, mbYes},
+        {TMessageBoxType::Error, {}, 0, "Escape", "Ошибка", {"OK"}, mbOK},
+        {TMessageBoxType::Information, {mbOK}, 0, "OK", "Информация", {"OK"}, mbOK},
+        {TMessageBoxType::Default, {mbOK, mbCancel}, 0, "Escape", "Внимание!", {"OK", "Отмена"}, mbCancel},
+        {TMessageBoxType::None, {}, 0, "Enter", "", {"OK"}, mbOK},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(std::string(C.Press) + " in a box of type " + std::to_string(int(C.Type)));
+        QString Caption;
+        QStringList Texts;
+        QTimer::singleShot(0, [&] {
+            auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(Box, nullptr);
+            Caption = Box->windowTitle();
+            for (QAbstractButton* Button : Box->buttons())
+                Texts << Button->text();
+            if (std::string(C.Press) == "Escape")
+                QTest::keyClick(Box, Qt::Key_Escape);
+            else if (std::string(C.Press) == "Enter")
+                QTest::keyClick(Box, Qt::Key_Return);
+            else
+                for (QAbstractButton* Button : Box->buttons())
+                    if (Button->text() == C.Press)
+                        Button->click();
+            if (Box->isVisible())
+                Box->done(0);  // a case that failed to close it must not hang
+        });
+        EXPECT_EQ(ShowMessageBox(nullptr, C.Type, "Text\r\nsecond line", C.Buttons, C.Default), C.Result);
+        EXPECT_EQ(Caption, C.Caption);
+        Texts.sort();
+        QStringList Wanted = C.Texts;
+        Wanted.sort();
+        EXPECT_EQ(Texts, Wanted);
+    }
 }
 
 }  // namespace
