@@ -6,6 +6,7 @@
 #include "helpers/TestFiles.h"
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QElapsedTimer>
 #include <QTimer>
 
@@ -47,24 +48,22 @@ struct TStationData {
             Samples += "[Sample" + std::to_string(I) + "]\r\nDescription=Jingle " + std::to_string(I) + "\r\nPath=/srv/jingles/" + std::to_string(I) + ".wav\r\n";
         testkit::writeText(Data + "/Ini/Samples.ini", Samples);
         std::mt19937 Random(42);
-        for (int Day = 0; Day < 5 * 365 + 1; ++Day) {
-            const int Year = 2014 + Day / 365;
-            const int Month = (Day % 365) / 31 % 12;
-            const int DayOfMonth = (Day % 365) % 31 % 28 + 1;
-            const std::string Folder = Data + "/Log/" + std::to_string(Year) + "/" + Months[Month];
+        const QDate First(2014, 1, 1);
+        for (QDate Date = First; Date < First.addYears(5); Date = Date.addDays(1)) {
+            const int Year = Date.year();
+            const std::string Folder = Data + "/Log/" + std::to_string(Year) + "/" + Months[Date.month() - 1];
             fs::create_directories(Folder);
-            char Date[16];
-            std::snprintf(Date, sizeof Date, "%02d.%02d.%04d", DayOfMonth, Month + 1, Year);
+            const std::string Day = Date.toString("dd.MM.yyyy").toStdString();
             std::string Text;
-            for (int Second = 0; Text.size() < 27500; Second += int(Random() % 300)) {
+            for (int Second = 0; Text.size() < 27000; Second += int(Random() % 300)) {
                 char Line[160];
                 const int Number = int(Random() % 100);
-                std::snprintf(Line, sizeof Line, "%s %02d:%02d:%02d\t%d\tНайден образец № %d \"Jingle %d\"\r\n", Date,
+                std::snprintf(Line, sizeof Line, "%s %02d:%02d:%02d\t%d\tНайден образец № %d \"Jingle %d\"\r\n", Day.c_str(),
                               Second / 3600 % 24, Second / 60 % 60, Second % 60, int(Random() % 4), Number + 1, Number);
                 Text += Line;
             }
             char Name[32];
-            std::snprintf(Name, sizeof Name, "/%02d-%02d-%02d.log", DayOfMonth, Month + 1, Year % 100);
+            std::snprintf(Name, sizeof Name, "/%02d-%02d-%02d.log", Date.day(), Date.month(), Year % 100);
             testkit::writeText(Folder + Name, Text);
         }
         for (const auto& Entry : fs::recursive_directory_iterator(Data)) {

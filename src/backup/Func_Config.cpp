@@ -110,7 +110,7 @@ QString WithSlash(const QString& Folder)
 bool ReplacePart(const QString& Staged, const QString& Destination, const QString& Aside, bool ClearFirst, QString* Error)
 {
     if (!ClearFirst)
-        return CopyFolderFiles(Staged, Destination, Error);
+        return CopyFolderFiles(Staged, Destination, TCopyMode::Replace, Error);
     const QString Target = QDir::cleanPath(Destination);
     const bool Existed = QFileInfo::exists(Target) || QFileInfo(Target).isSymLink();
     if (Existed && !QDir().rename(Target, QDir::cleanPath(Aside))) {
@@ -120,14 +120,14 @@ bool ReplacePart(const QString& Staged, const QString& Destination, const QStrin
                 *Error = QStringLiteral("\"%1\" could not be cleared.").arg(QDir::toNativeSeparators(Target));
             return false;
         }
-        return CopyFolderFiles(Staged, Destination, Error);
+        return CopyFolderFiles(Staged, Destination, TCopyMode::Replace, Error);
     }
     ForceFolders(QFileInfo(Target).absolutePath());
     if (QDir().rename(QDir::cleanPath(Staged), Target)) {
         DeleteFolder(Aside);
         return true;
     }
-    if (CopyFolderFiles(Staged, Destination, Error)) {
+    if (CopyFolderFiles(Staged, Destination, TCopyMode::Replace, Error)) {
         DeleteFolder(Aside);
         return true;
     }
@@ -208,7 +208,7 @@ TBackupResult BackupFolders(const TConfigBackupSettings& Settings, TDateTime Mom
     const QString Partial = WithSlash(Settings.BackupFolder) + "." + QFileInfo(Archive).fileName() + ".part";
     try {
         for (const TPart& Part : SelectedParts(Settings)) {
-            if (QFileInfo(Part.Destination).isDir() && !CopyFolderFiles(Part.Destination, Staging + Part.Name, &Result.Error))
+            if (QFileInfo(Part.Destination).isDir() && !CopyFolderFiles(Part.Destination, Staging + Part.Name, TCopyMode::Scratch, &Result.Error))
                 return Result;
         }
         const QStringList Files = ListFilesBelow(Staging);

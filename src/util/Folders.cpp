@@ -34,7 +34,7 @@ QStringList ListFilesBelow(const QString& Folder)
     return Files;
 }
 
-bool CopyFileReplacing(const QString& Source, const QString& Target, QString* Error)
+bool CopyFileReplacing(const QString& Source, const QString& Target, TCopyMode Mode, QString* Error)
 {
     const auto Fail = [Error](const QString& Name, const QString& Why) {
         if (Error)
@@ -47,6 +47,30 @@ bool CopyFileReplacing(const QString& Source, const QString& Target, QString* Er
     QString FolderError;
     if (!ForceFolders(QFileInfo(Target).absolutePath(), &FolderError))
         return Fail(Target, FolderError);
+    if (Mode == TCopyMode::Scratch) {
+        QFile::remove(Target);
+        QFile Out(Target);
+        if (!Out.open(QIODevice::WriteOnly))
+            return Fail(Target, Out.errorString());
+        const auto Failed = [&](const QString& Name, const QString& Why) {
+            Out.close();
+            QFile::remove(Target);
+            return Fail(Name, Why);
+        };
+        QByteArray Buffer(256 * 1024, Qt::Uninitialized);
+        for (;;) {
+            const qint64 Read = In.read(Buffer.data(), Buffer.size());
+            if (Read < 0)
+                return Failed(Source, In.errorString());
+            if (Read == 0)
+                break;
+            if (Out.write(Buffer.constData(), Read) != Read)
+                return Failed(Target, Out.errorString());
+        }
+        if (!Out.flush())
+            return Failed(Target, Out.errorString());
+        return true;
+    }
     QSaveFile Out(Target);
     if (!Out.open(QIODevice::WriteOnly))
         return Fail(Target, Out.errorString());
@@ -65,12 +89,12 @@ bool CopyFileReplacing(const QString& Source, const QString& Target, QString* Er
     return true;
 }
 
-bool CopyFolderFiles(const QString& Source, const QString& Target, QString* Error)
+bool CopyFolderFiles(const QString& Source, const QString& Target, TCopyMode Mode, QString* Error)
 {
     const QString From = QDir(Source).absolutePath() + "/";
     const QString To = QDir(Target).absolutePath() + "/";
     for (const QString& File : ListFilesBelow(Source)) {
-        if (!CopyFileReplacing(From + File, To + File, Error))
+        if (!CopyFileReplacing(From + File, To + File, Mode, Error))
             return false;
     }
     return true;
