@@ -63,6 +63,7 @@ enum TMatchMethod : uint8_t {
 
 struct TLandmarkPrint;
 class TLandmarkMatcher;
+class TClipPrintCache;
 struct TStepInput;
 
 // A list that owns its items. Items keep their address for their whole life in the list,
@@ -395,6 +396,9 @@ public:
     TAudioFFT FileFFT;
     // Watches the landmark sequences; fed every block before the sequences are stepped.
     TLandmarkMatcher& Landmarks() { return *FLandmarks; }
+    // The clip fingerprints built so far (audio/ClipPrintCache.h): BuildFromFile and
+    // BuildLandmarksFromFile build a clip again only when the file or a parameter changed.
+    TClipPrintCache& ClipPrints() { return *FClipPrints; }
     // Input device number; -1 selects the system's default input.
     int32_t DeviceIndex = 0;
     // Frames per analysis block, a power of two from 1024 to 8192.
@@ -487,8 +491,13 @@ private:
     void ScheduleRetry();
     void RetryCapture();
 
+    std::unique_ptr<TAudioSequence> BuildSpectralSequence(const std::string& FileName, int32_t MaxPeaks, int32_t Sense,
+                                                          bool UseAbsence, TSignalMode Channel);
+    std::unique_ptr<TAudioSequence> BuildLandmarkSequence(const std::string& FileName, int32_t Sense, TSignalMode Channel);
+
     TMainThreadQueue& Queue;
     std::unique_ptr<TLandmarkMatcher> FLandmarks;
+    std::unique_ptr<TClipPrintCache> FClipPrints;
     std::unique_ptr<TAudioIn> Capture;
     bool FActive = false;
     bool DeviceNamesRead = false;

@@ -3,12 +3,16 @@
 
 #include "audio/AudioDetector.h"
 #include "audio/AudioLandmarks.h"
+#include "audio/ClipPrintCache.h"
 
 #include <cmath>
 #include <cstring>
 
 TAudioDetector::TAudioDetector(TMainThreadQueue& AQueue)
-    : Queue(AQueue), FLandmarks(std::make_unique<TLandmarkMatcher>()), Self(std::make_shared<TAudioDetector*>(this))
+    : Queue(AQueue)
+    , FLandmarks(std::make_unique<TLandmarkMatcher>())
+    , FClipPrints(std::make_unique<TClipPrintCache>())
+    , Self(std::make_shared<TAudioDetector*>(this))
 {
     ResetVolumes();
 }
