@@ -4,7 +4,8 @@
 //    switched on), and the resident memory then;
 //  - BM_MonitoringWindowShown / BM_MonitoringWindowMinimised: 12 samples switched on at start
 //    (10 clips, 1 command, 1 silence), a 60 s programme playing; the program's processor time
-//    (user + system) over 60 s as a share of one core, and its resident memory.
+//    (user + system) over 60 s as a share of one core, and its resident memory;
+//  - BM_MonitoringHeadless: the same with `ondrix --headless` (no display at all).
 // Compare with bench_live (the engine alone through ondrix-scan).
 
 #include <benchmark/benchmark.h>
@@ -16,6 +17,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -136,7 +138,9 @@ void BM_StartToWindow(benchmark::State& state)
 
 void Monitoring(benchmark::State& state, const std::string& Entries, bool Headless = false)
 {
-    testkit::XvfbDisplay Display(1280, 800);
+    std::optional<testkit::XvfbDisplay> Display;
+    if (!Headless)
+        Display.emplace(1280, 800);
     testkit::PulseServer Server;
     Station Place;
     TSampleList Samples;
@@ -195,8 +199,14 @@ void BM_MonitoringWindowMinimised(benchmark::State& state)
     Monitoring(state, "NormPos=40,30,1039,709\r\nCheck_RunMinimized_Checked=True\r\nProgIcon_ItemIndex=1\r\n");
 }
 
+void BM_MonitoringHeadless(benchmark::State& state)
+{
+    Monitoring(state, "", true);
+}
+
 }  // namespace
 
 BENCHMARK(BM_StartToWindow)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MonitoringWindowShown)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_MonitoringWindowMinimised)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_MonitoringHeadless)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
