@@ -380,6 +380,7 @@ public:
     using TVolumeEvent = std::function<void(TAudioDetector& Sender, int32_t LeftVolume, int32_t RightVolume,
                                             double LeftVolumeDb, double RightVolumeDb)>;
     using TNotifyEvent = std::function<void(TAudioDetector& Sender)>;
+    using TDroppedEvent = std::function<void(TAudioDetector& Sender, uint32_t Frames)>;
 
     explicit TAudioDetector(TMainThreadQueue& Queue = MainThreadQueue());
     ~TAudioDetector();
@@ -435,6 +436,12 @@ public:
     // fired once per run, not for every failing block, with LastAnalysisError set. The block
     // is skipped and the next one is analysed normally; AnalysisErrors counts them all.
     TNotifyEvent OnAnalysisError;
+    // The capture lost Frames of audio (processing fell behind for longer than it holds
+    // audio). They count into the stream clock, so that the times of later blocks stay true;
+    // the block that would span the loss is not analysed.
+    TDroppedEvent OnAudioDropped;
+    // Frames lost since Start.
+    uint64_t DroppedFrames() const { return FDroppedFrames; }
     // Blocks whose analysis failed since Start, and what the last one failed with.
     uint64_t AnalysisErrors() const { return FAnalysisErrors; }
     const std::string& LastAnalysisError() const { return FLastAnalysisError; }
@@ -471,7 +478,7 @@ public:
     const std::vector<std::string>& DeviceNames();
 
     // The stream clock: the local date-time at which capture started (or was last reopened)
-    // and the frames received since.
+    // and the frames received (or lost) since.
     TDateTime StreamStart() const { return FStreamStart; }
     uint64_t StreamFrames() const { return FStreamFrames; }
     // "Now" of the engine: StreamStart + StreamFrames / FrameRate.
@@ -513,6 +520,8 @@ private:
     uint64_t FStreamFrames = 0;
     uint64_t FAnalysisErrors = 0;
     std::string FLastAnalysisError;
+    uint64_t FDroppedFrames = 0;
+    void AudioDropped(uint32_t Frames);
     // Records a failed block; fires OnAnalysisError for the first of a run.
     void AnalysisFailed(const std::string& Text);
     // Counts starts and stops: a retry scheduled before the last one is void.
