@@ -1,6 +1,7 @@
 // `ondrix --headless` end to end: the real program on a temporary data folder, capturing from a
 // private PulseAudio server while a generated broadcast is played into it.
 
+#include "core/Common_Settings.h"
 #include "core/SettingsModel.h"
 #include "helpers/Broadcast.h"
 #include "helpers/Process.h"
@@ -316,8 +317,9 @@ TEST_F(HeadlessFixture, OndrixctlSwitchesSamplesAndTheLogTellsEachSwitch)
         const qsizetype Before = MonitorLines().size();
         std::string Output;
         EXPECT_EQ(Ctl(C.Args, &Output), C.ExitCode);
-        if (C.Args[0] == "version")
+        if (C.Args[0] == "version") {
             EXPECT_EQ(Output, std::to_string(VersionNumber(TCommonSettings::ProgramVersionText())) + "\n");
+        }
         // A request is answered once it has been carried out: its messages are out by then.
         QStringList New = MonitorLines().mid(Before);
         for (QString& Line : New)
