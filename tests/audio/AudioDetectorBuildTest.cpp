@@ -403,8 +403,8 @@ TEST_F(FingerprintBuilder, CutClipsGiveAFingerprintOrAClearError)
     testkit::encodeMp3(Wav, Mp3);
     const std::string WavBytes = testkit::readText(Wav);
     const std::string Mp3Bytes = testkit::readText(Mp3);
-    // What a cut file gives: refused by the reader with its reason, or a fingerprint of
-    // MinSlices to MaxSlices slices (what was left of the twelve blocks).
+    // What a cut file gives: refused by the reader with its reason (a file cut short is a
+    // damaged file, never the clip it held), or a fingerprint of MinSlices to MaxSlices slices.
     constexpr int Refused = -1;
     struct Case {
         const char* Name;
@@ -423,12 +423,15 @@ TEST_F(FingerprintBuilder, CutClipsGiveAFingerprintOrAClearError)
         {"wav, a quarter of a block", WavBytes, 5000, Refused, Refused},
         {"wav, half", WavBytes, WavBytes.size() / 2, Refused, Refused},
         {"wav, one byte short", WavBytes, WavBytes.size() - 1, Refused, Refused},
-        // An MP3 is a run of frames: a cut one is the frames it still holds.
+        // An MP3 whose last frame is cut short.
         {"mp3, empty", Mp3Bytes, 0, Refused, Refused},
         {"mp3, inside the first frame header", Mp3Bytes, 3, Refused, Refused},
         {"mp3, inside the first frame", Mp3Bytes, 300, Refused, Refused},
-        {"mp3, half", Mp3Bytes, Mp3Bytes.size() / 2, 5, 6},
-        {"mp3, one byte short", Mp3Bytes, Mp3Bytes.size() - 1, 11, 12},
+        {"mp3, half", Mp3Bytes, Mp3Bytes.size() / 2, Refused, Refused},
+        {"mp3, one byte short", Mp3Bytes, Mp3Bytes.size() - 1, Refused, Refused},
+        // Nothing cut.
+        {"wav, whole", WavBytes, WavBytes.size(), 12, 12},
+        {"mp3, whole", Mp3Bytes, Mp3Bytes.size(), 12, 13},
     };
     std::string Outcomes, Expected;
     for (const Case& C : Cases) {
