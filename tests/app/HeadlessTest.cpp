@@ -102,7 +102,8 @@ protected:
     {
         std::filesystem::create_directories(Data + "/Ini");
         ASSERT_TRUE(List.SaveToFile(QString::fromStdString(Data + "/Ini/Samples.ini")));
-        testkit::writeText(Data + "/Ini/Ondrix.ini", "[Ondrix]\r\n" + Settings);
+        // The built-in language, whatever the locale.
+        testkit::writeText(Data + "/Ini/Ondrix.ini", "[Ondrix]\r\n" + Settings + "[Language]\r\nLanguage=\r\n");
     }
     // The jingle as a clip sample, and dead air held for Seconds.
     void AddJingleAndDeadAir(TSampleList& List, double Seconds)
