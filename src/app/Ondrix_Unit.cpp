@@ -5,6 +5,7 @@
 #include "app/WebUpdateUI.h"
 #include "core/InternetClients.h"
 #include "app/SettingsBinding.h"
+#include "core/SampleSequence.h"
 #include "core/SettingsFile.h"
 #include "core/SettingsModel.h"
 #include "core/MonitorController.h"
@@ -663,6 +664,7 @@ void TOndrix::StartupContinue(QWidget* StartupForm)
     }
     if (StartupForm)
         StartupForm->close();
+    FStarted = true;
     if (!FStateFile.isEmpty())
         WriteWindowState(FStateFile);
     emit StartupDone();
@@ -763,6 +765,7 @@ void TOndrix::WriteWindowState(const QString& FileName) const
     Lines << "Page=" + (FPageControl->currentWidget() ? FPageControl->currentWidget()->objectName() : QString());
     Lines << "Status=" + FStatus->text();
     Lines << QString("Visible=%1").arg(isVisible() ? 1 : 0);
+    Lines << QString("Started=%1").arg(FStarted ? 1 : 0);
     const QAbstractItemModel* Rows = FSampleView->model();
     for (int Row = 0; Row < Rows->rowCount(); ++Row)
         Lines << QString("Sample=%1|%2|%3")
@@ -847,7 +850,7 @@ void TOndrix::AttachController(TMonitorController* Controller)
     if (!EditSample)
         EditSample = [this, C](TSampleRec& Sample) {
             return EditSampleProperties(this, Sample, C->Samples(), C->Frequencies(),
-                                        Settings ? Settings->MainIniFile : QString());
+                                        Settings ? Settings->MainIniFile : QString(), SampleClipStrength);
         };
 
     // The sample tool bar runs the controller's operations on the selected rows.
