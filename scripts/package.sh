@@ -56,20 +56,22 @@ PATTERN='error|warning|hint' check desktop-file-validate \
 PATTERN='^(E|W):' check appstreamcli \
   quiet_ok appstreamcli validate --no-net --no-color "$tree/usr/share/metainfo/$app_id.metainfo.xml"
 # STYLE notes about the pages' cross references do not count: the pages refer to each other.
-PATTERN='mandoc:' check mandoc quiet_ok mandoc -Tlint -W warning "$tree"/usr/share/man/man1/*.1.gz
+# (One page per call: mandoc unpacks only the first of several compressed pages.)
+PATTERN='mandoc:' check mandoc quiet_ok bash -c '
+  for page in "$1"/usr/share/man/man1/*.1.gz; do mandoc -Tlint -W warning "$page" || exit 1; done' _ "$tree"
 PATTERN='^[^:]+: (warning|error)' check "man --warnings" bash -c '
   for page in "$1"/usr/share/man/man1/*.1.gz; do
     LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 "$page" 2>&1 >/dev/null
   done' _ "$tree"
 units_check() {
-  # The units name /usr/bin/ondrix, which the unpacked tree holds: check them inside it.
-  local rt=$work/runtime; mkdir -p "$rt"; chmod 700 "$rt"
-  cp "$tree/usr/lib/systemd/user/ondrix@.service" "$tree/usr/lib/systemd/user/ondrix@fm.service"
-  XDG_RUNTIME_DIR=$rt systemd-analyze verify --man=no --user --root="$tree" \
-    /usr/lib/systemd/user/ondrix.service /usr/lib/systemd/user/ondrix@fm.service
-  local rc=$?
-  rm -f "$tree/usr/lib/systemd/user/ondrix@fm.service"
-  return $rc
+  # The units name /usr/bin/ondrix, which is not installed here: checked as copies that name
+  # the unpacked program instead (--root does not work for user units). The throwaway root
+  # checks them unchanged.
+  local rt=$work/runtime units=$work/units
+  mkdir -p "$rt" "$units"; chmod 700 "$rt"
+  sed "s#/usr/bin/ondrix#$tree/usr/bin/ondrix#" "$tree/usr/lib/systemd/user/ondrix.service" >"$units/ondrix.service"
+  sed "s#/usr/bin/ondrix#$tree/usr/bin/ondrix#" "$tree/usr/lib/systemd/user/ondrix@.service" >"$units/ondrix@fm.service"
+  XDG_RUNTIME_DIR=$rt systemd-analyze verify --man=no --user "$units/ondrix.service" "$units/ondrix@fm.service"
 }
 PATTERN='.' check systemd-analyze quiet_ok units_check
 # lintian: errors fail the check; warnings and notes are shown.
@@ -90,8 +92,8 @@ run_unpacked() {
   local pid=$!
   for _ in $(seq 600); do [ -S "$work/ondrix.socket" ] && break; sleep 0.1; done
   ONDRIX_SOCKET=$work/ondrix.socket "$bin/ondrixctl" version || { kill $pid; return 1; }
-  kill -TERM $pid; wait $pid || return 1
-  cmp "$data/Ini/Freq.ini" "$tree/usr/share/ondrix/Ini_Def/Freq.ini"
+  cmp "$data/Ini/Freq.ini" "$tree/usr/share/ondrix/Ini_Def/Freq.ini" || { kill $pid; return 1; }
+  kill -TERM $pid; wait $pid
 }
 check "programs run from the unpacked package" run_unpacked
 
@@ -112,6 +114,11 @@ throwaway_root() {
     dpkg -L ondrix | grep -q /usr/share/applications/$app_id.desktop
     ondrix --version
     test -x /usr/bin/ondrix-scan && test -x /usr/bin/ondrixctl
+    man -w ondrix ondrix-scan ondrixctl
+    mkdir -p /tmp/rt && chmod 700 /tmp/rt
+    cp /usr/lib/systemd/user/ondrix@.service /tmp/ondrix@fm.service
+    out=\$(XDG_RUNTIME_DIR=/tmp/rt systemd-analyze verify --user /usr/lib/systemd/user/ondrix.service /tmp/ondrix@fm.service 2>&1)
+    test -z \"\$out\" || { echo \"\$out\"; exit 1; }
     apt-get remove -y --purge ondrix
     ! dpkg -s ondrix >/dev/null 2>&1
     for f in /usr/bin/ondrix /usr/share/ondrix /usr/share/man/man1/ondrix.1.gz /usr/lib/systemd/user/ondrix.service; do
