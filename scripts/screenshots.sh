@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Runs the real program under a private X server and saves screenshots of its window (at
-# 1280x800 and at its minimum size, on the sample and the settings page, while monitoring and
-# after a detection) to the folder given (default: shots/), so anyone can look at the window.
+# 1280x800 and at its minimum size, on the sample and the settings page, in Russian and in
+# English, while monitoring and after a detection), and pictures of every window, page and
+# settings panel in both languages, to the folder given (default: shots/), so anyone can look
+# at them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="$(realpath -m "${1:-shots}")"
 cmake --build build --target test_app ondrix
 mkdir -p "$out"
-ONDRIX_SCREENSHOTS="$out" QT_QPA_PLATFORM= build/bin/test_app --gtest_filter='ScreenFixture.*'
+# The test program itself needs no screen: it starts the X server for the program it runs.
+ONDRIX_SCREENSHOTS="$out" QT_QPA_PLATFORM=offscreen build/bin/test_app \
+  --gtest_filter='ScreenFixture.*:EnglishLanguage.TextsFitTheirControlsInBothLanguages'
 echo "Screenshots in $out"

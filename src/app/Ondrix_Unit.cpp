@@ -9,6 +9,8 @@
 #include "core/Common_Settings.h"
 #include "samples/Class_SampleRec.h"
 #include "lang/Lang.h"
+#include "lang/Language_Forms.h"
+#include "lang/Language_Functions.h"
 #include "widgets/Glyphs.h"
 #include "widgets/HeadedLabel.h"
 #include "widgets/KvListView.h"
@@ -27,11 +29,11 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QTabWidget>
@@ -55,20 +57,18 @@ public:
 
     bool ContinueAfterLoadError(const QString& Error) override
     {
-        QMessageBox::critical(FParent, GetMessageText("Error"), Error);
-        return QMessageBox::warning(FParent, GetMessageText("Warning"), Lines(GetMessageText("LoadSettingsError")),
-                                    QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
-               == QMessageBox::Yes;
+        ShowMessageBox(FParent, TMessageBoxType::Error, Error);
+        return ShowMessageBox(FParent, TMessageBoxType::Warning, GetMessageText("LoadSettingsError"), {mbYes, mbNo})
+               == mbYes;
     }
 
     void SaveFailed(const QString& Error) override
     {
-        QMessageBox::critical(FParent, GetMessageText("Error"), Error);
-        QMessageBox::warning(FParent, GetMessageText("Warning"), Lines(GetMessageText("SaveSettingsError")));
+        ShowMessageBox(FParent, TMessageBoxType::Error, Error);
+        ShowMessageBox(FParent, TMessageBoxType::Warning, GetMessageText("SaveSettingsError"));
     }
 
 private:
-    static QString Lines(QString Text) { return Text.replace("\r\n", "\n"); }
     QWidget* FParent;
 };
 
@@ -170,12 +170,21 @@ TOndrix::TOndrix(QWidget* Parent)
         if (QFileInfo(Settings->BackupFolder).isDir())
             QDesktopServices::openUrl(QUrl::fromLocalFile(Settings->BackupFolder));
         else
-            QMessageBox::critical(this, GetMessageText("Error"), GetMessageText("FolderNotFound") + "\n" + Settings->BackupFolder);
+            ShowMessageBox(this, TMessageBoxType::Error, GetMessageText("FolderNotFound") + "\n" + Settings->BackupFolder);
     });
 
     FTree->setCurrentItem(FTree->topLevelItem(0));
     TreeChange();
     FPageControl->setCurrentIndex(0);
+
+    // The language system starts with the main window, whose component also holds the message
+    // table; then the window translates itself from the chosen file.
+    FLanguage = new TLanguage(this);
+    FLanguage->Section = "Ondrix";
+    FLanguage->OnAfterLoadLanguage = [this](TLanguage&) { LanguageAfterLoadLanguage(); };
+    if (Settings)
+        Language::InitLanguages(Settings->ProgramFolder, Settings->LanguageFolder, FLanguage, Settings->MainIniFile);
+    ApplyLanguageToWindow(this);
     UpdateSampleButtons();
     TimerTimer();
     FTimer->start();
@@ -356,8 +365,9 @@ void TOndrix::SamplePopupPopup()
         if (Button->isSeparator()) {
             Item = FSamplePopup->addSeparator();
         } else {
+            // The hint's first line; a translated hint breaks its lines with LF alone.
             const QString Hint = Button->toolTip();
-            Item = FSamplePopup->addAction(Button->icon(), Hint.left(Hint.indexOf('\r')));
+            Item = FSamplePopup->addAction(Button->icon(), Hint.section(QRegularExpression("[\r\n]"), 0, 0));
             Item->setEnabled(Button->isEnabled());
             Item->setObjectName(Button->objectName().chopped(int(qstrlen("_Action"))) + "_Popup");
             QToolButton* ToolButton = qobject_cast<QToolButton*>(FSamplesToolBar->widgetForAction(Button));
@@ -394,6 +404,14 @@ void TOndrix::TreeChange()
                                         : FTree->indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(Node));
     if (Position >= 0 && Position < FPanels.size())
         FPanels.at(Position)->show();
+}
+
+void TOndrix::LanguageAfterLoadLanguage()
+{
+    // The first device entry is the message table's text, never a device name from the file.
+    if (FComboBox_Device->count() > 0)
+        FComboBox_Device->setItemText(0, GetMessageText("DefaultDevice"));
+    TreeChange();
 }
 
 void TOndrix::ScrollBoxResize()
@@ -769,9 +787,7 @@ void TOndrix::AttachController(TMonitorController* Controller)
     });
     On("DelSample_Btn", [this, C] {
         C->DelSample_BtnClick(FSampleView->SelectedRows(), [this] {
-            return QMessageBox::question(this, GetMessageText("Question"), GetMessageText("DeleteSampleS"),
-                                         QMessageBox::Yes | QMessageBox::No)
-                   != QMessageBox::No;
+            return AskQuestion(this, GetMessageText("DeleteSampleS"));
         });
     });
     connect(FSampleView, &TKvListView::RowDoubleClicked, this, [this] {
@@ -798,9 +814,9 @@ void TOndrix::AttachController(TMonitorController* Controller)
     connect(FButton_TestAudio, &QPushButton::clicked, this, [this, C] {
         QString Text;
         if (C->Button_TestAudioClick(&Text))
-            QMessageBox::information(this, GetMessageText("Information"), Text);
+            ShowMessageBox(this, TMessageBoxType::Information, Text);
         else
-            QMessageBox::critical(this, GetMessageText("Error"), Text);
+            ShowMessageBox(this, TMessageBoxType::Error, Text);
     });
     TimerTimer();
 }
