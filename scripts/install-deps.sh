@@ -19,6 +19,8 @@ PACKAGES=(
   # test harness: real SMTP and HTTP servers, certificates, an X server for windows,
   # an independent zip reader, generated speech and sound tools
   python3-aiosmtpd openssl xvfb x11-apps imagemagick unzip sox espeak-ng
+  # test harness: a notification area on the X server, its window list, mouse clicks
+  trayer x11-utils xdotool
   # the icon rendered at build time; the desktop's validators the install test runs
   librsvg2-bin desktop-file-utils appstream mandoc
 )

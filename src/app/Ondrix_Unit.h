@@ -254,4 +254,5 @@ private:
     bool FFrequenciesLoaded = false;
     bool FWasActive = false;
     bool FFittedAfterShow = false;
+    bool FStarted = false;
 };
