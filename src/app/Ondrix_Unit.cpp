@@ -1,5 +1,6 @@
 #include "app/Ondrix_Unit.h"
 
+#include "app/HelpSystem.h"
 #include "app/InfoForms.h"
 #include "app/SettingsBinding.h"
 #include "core/SettingsFile.h"
@@ -9,6 +10,7 @@
 #include "core/Common_Settings.h"
 #include "samples/Class_SampleRec.h"
 #include "lang/Lang.h"
+#include "lang/Language_Functions.h"
 #include "widgets/Glyphs.h"
 #include "widgets/HeadedLabel.h"
 #include "widgets/KvListView.h"
@@ -137,9 +139,13 @@ TOndrix::TOndrix(QWidget* Parent)
     FComboBox_Device->addItem(GetMessageText("DefaultDevice"));
     FComboBox_Device->setCurrentIndex(0);
 
-    const bool HasHelp = Settings && !Settings->HelpFolder.isEmpty();
+    // The manual in the language the chosen language file names; F1 in every window.
+    FHelp = new THelpSystem(Settings ? Settings->HelpFolder : QString(), [] {
+        const TLanguage* Global = Language::GlobalComponent();
+        return Global ? Global->HelpFile : QString();
+    }, this);
     for (QAction* Action : FHelpActions)
-        Action->setEnabled(HasHelp);
+        Action->setEnabled(FHelp->Available());
 
     FTimer = new QTimer(this);
     FTimer->setObjectName("Timer");
@@ -549,12 +555,7 @@ void TOndrix::MVersionClick()
 
 void TOndrix::OpenHelp(int Topic)
 {
-    if (!Settings || Settings->HelpFolder.isEmpty())
-        return;
-    QUrl Page = QUrl::fromLocalFile(Settings->HelpFolder + "index.html");
-    if (Topic > 0)
-        Page.setFragment(QString::number(Topic));
-    QDesktopServices::openUrl(Page);
+    FHelp->ShowTopic(Topic);
 }
 
 void TOndrix::MContentsClick() { OpenHelp(0); }

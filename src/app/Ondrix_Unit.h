@@ -43,6 +43,7 @@ class TMonitorController;
 class QPainter;
 struct TKvCellData;
 class TTrayComp;
+class THelpSystem;
 
 class TOndrix : public QMainWindow {
     Q_OBJECT
@@ -211,6 +212,7 @@ private:
     QTimer* FTimer = nullptr;
     QTimer* FTimer_Volume = nullptr;
     QList<QAction*> FHelpActions;
+    THelpSystem* FHelp = nullptr;
     const TSampleList* FSamples = nullptr;
     const TFrequencyRecArr* FFrequencies = nullptr;
     TSettingsModel* FModel = nullptr;
