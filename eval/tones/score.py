@@ -65,6 +65,23 @@ def run(command, **kwargs):
     return subprocess.run(command, shell=True, check=True, capture_output=True, text=True, **kwargs).stdout
 
 
+def build_programme(out, files):
+    """The programme files one after the other as one mono 44100 Hz WAV file, made once and
+    made again when the list of files changes."""
+    programme = os.path.join(out, 'programme.wav')
+    listing = programme + '.files'
+    wanted = '\n'.join(files) + '\n'
+    if os.path.exists(programme) and os.path.exists(listing) and open(listing).read() == wanted:
+        return programme
+    quoted = ' '.join("'%s'" % f for f in files)
+    run('for f in %s; do sox -q "$f" -t raw -r 44100 -c 1 -b 16 -e signed-integer -L -; done | '
+        "sox -q -t raw -r 44100 -c 1 -b 16 -e signed-integer -L - '%s'" % (quoted, programme + '.part'))
+    os.replace(programme + '.part', programme)
+    with open(listing, 'w') as f:
+        f.write(wanted)
+    return programme
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--out', required=True)
@@ -106,11 +123,12 @@ def main():
     false_programme = collections.Counter()
     runs = collections.Counter()
     if args.programme:
-        files = ' '.join("'%s'" % f for f in args.programme)
-        hours = sum(float(run("soxi -D '%s'" % f)) for f in args.programme) / 3600
-        stream = 'for f in %s; do sox -q "$f" -t raw -r %%d -c %%d -b 16 -e signed-integer -L - %%s; done' % files
-        scan = '%s --samples %s --freq %s /Data=%s -' % (args.scan, programme_samples, args.freq, data)
-        detections = parse_scan(run('(%s) | %s' % (stream % (44100, 2, ''), scan)))
+        programme = build_programme(args.out, args.programme)
+        hours = float(run("soxi -D '%s'" % programme)) / 3600
+        scanned = run('%s --samples %s --freq %s /Data=%s %s' % (args.scan, programme_samples, args.freq, data, programme))
+        with open(os.path.join(args.out, 'programme-scan.txt'), 'w') as f:
+            f.write(scanned)
+        detections = parse_scan(scanned)
         times = collections.defaultdict(list)
         for seconds, method, name in detections:
             if len(name) == 1:
@@ -125,7 +143,15 @@ def main():
                 chain = chain + 1 if after - before <= MAX_GAP else 1
                 if chain == 3:
                     runs[method] += 1
-        symbols = multimon_symbols(run('(%s) | multimon-ng -q -c -a DTMF -t raw -' % (stream % (22050, 1, ''))))
+        # multimon-ng's answer depends on the programme only: kept beside it.
+        decoded_path = programme + '.multimon.txt'
+        if not os.path.exists(decoded_path) or os.path.getmtime(decoded_path) < os.path.getmtime(programme):
+            decoded = run("sox -q '%s' -t raw -r 22050 -c 1 -b 16 -e signed-integer - | "
+                          "multimon-ng -q -c -a DTMF -t raw -" % programme)
+            with open(decoded_path, 'w') as f:
+                f.write(decoded)
+        with open(decoded_path) as f:
+            symbols = multimon_symbols(f.read())
         stray['multimon-ng'] = len(symbols)
         # multimon-ng prints no times: a false command is one of the commands in its symbols.
         false_programme['multimon-ng'] = sum(symbols.count(c) for c in cases['commands'])

@@ -1,5 +1,7 @@
 #include "app/InfoForms.h"
 
+#include "lang/Language_Forms.h"
+#include "lang/Language_Functions.h"
 #include "util/TextFile.h"
 
 #include <QApplication>
@@ -23,6 +25,14 @@ QPushButton* AddOkButton(QDialog* Dialog, QVBoxLayout* Layout)
     return Ok;
 }
 
+// Every window carries its language component and translates itself once it is built.
+void Translate(QDialog* Dialog, const char* Section)
+{
+    auto* Language = new TLanguage(Dialog);
+    Language->Section = QString::fromLatin1(Section);
+    ApplyLanguageToWindow(Dialog);
+}
+
 }  // namespace
 
 TWhatsNewForm::TWhatsNewForm(const QString& WhatsNewFile, QWidget* Parent)
@@ -43,6 +53,7 @@ TWhatsNewForm::TWhatsNewForm(const QString& WhatsNewFile, QWidget* Parent)
     auto* Layout = new QVBoxLayout(this);
     Layout->addWidget(FText, 1);
     AddOkButton(this, Layout);
+    Translate(this, "WhatisNew");
 }
 
 QString TWhatsNewForm::ShownText() const
@@ -76,4 +87,5 @@ TAboutForm::TAboutForm(const QString& ProductTitle, const QString& VersionText, 
     Layout->addWidget(Version);
     AddOkButton(this, Layout);
     setMinimumWidth(260);
+    Translate(this, "AboutForm");
 }

@@ -64,6 +64,12 @@ QSpinBox* Spin(QWidget* Parent, const char* Name, int Minimum, int Maximum, int 
     return Box;
 }
 
+// The caption of a form row, named so that a language file can reach it.
+QLabel* Caption(const char* Name, const char* Text)
+{
+    return Named(new QLabel(U(Text)), Name);
+}
+
 QLineEdit* Edit(QWidget* Parent, const char* Name)
 {
     auto* Line = Named(new QLineEdit(Parent), Name);
@@ -337,8 +343,8 @@ QWidget* TOndrix::CreateRecordPanel()
     auto* Block = Named(new QComboBox, "Combo_FFTSize");
     Block->addItems({"1024", "2048", "4096", "8192"});
     Block->setCurrentIndex(1);
-    FormatLayout->addRow(U("Частота дискретизации"), Rate);
-    FormatLayout->addRow(U("Размер буфера (сэмплов на канал)"), Block);
+    FormatLayout->addRow(Caption("Label_Frequency", "Частота дискретизации"), Rate);
+    FormatLayout->addRow(Caption("Label_FFTSize", "Размер буфера (сэмплов на канал)"), Block);
     Format->hide();
     DeviceLayout->addWidget(Format);
     Layout->addWidget(Device);
@@ -400,7 +406,7 @@ QWidget* TOndrix::CreateEmailPanel()
     auto* SubjectRow = new QFormLayout;
     QLineEdit* Subject = Edit(Widget, "Edit_Email_Subject");
     Subject->setEnabled(false);
-    SubjectRow->addRow(U("Тема"), Subject);
+    SubjectRow->addRow(Caption("Label_Email_Subject", "Тема"), Subject);
     MessagesLayout->addLayout(SubjectRow);
     MessagesLayout->addStretch(1);
     // The fixed subject is used only when the message is not the subject.
@@ -409,22 +415,22 @@ QWidget* TOndrix::CreateEmailPanel()
     auto* Server = Named(new QWidget, "Tab_Email_Server");
     auto* ServerLayout = new QFormLayout(Server);
     ServerLayout->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
-    ServerLayout->addRow(U("SMTP сервер"), Edit(Widget, "SMTPHostEdit"));
+    ServerLayout->addRow(Caption("Label_SMTPHost", "SMTP сервер"), Edit(Widget, "SMTPHostEdit"));
     QLineEdit* Port = Edit(Widget, "SMTPPortEdit");
     Port->setText("25");
     Port->setMinimumWidth(60);
     Port->setMaximumWidth(90);
-    ServerLayout->addRow(U("Порт"), Port);
+    ServerLayout->addRow(Caption("Label_SMTPPort", "Порт"), Port);
     QCheckBox* Tls = Check(Widget, "Check_EMail_UseSSL", "Безопасное соединение (TLS)");
     ServerLayout->addRow(QString(), Tls);
     // The usual port of each kind of connection.
     connect(Tls, &QCheckBox::clicked, Port, [Port](bool On) { Port->setText(On ? "465" : "25"); });
-    ServerLayout->addRow(U("Имя пользователя"), Edit(Widget, "SMTPUserEdit"));
+    ServerLayout->addRow(Caption("Label_SMTPUser", "Имя пользователя"), Edit(Widget, "SMTPUserEdit"));
     QLineEdit* Password = Edit(Widget, "SMTPPasswordEdit");
     Password->setEchoMode(QLineEdit::Password);
-    ServerLayout->addRow(U("Пароль"), Password);
-    ServerLayout->addRow(U("От кого (E-mail)"), Edit(Widget, "EmailFromEdit"));
-    ServerLayout->addRow(U("Кому (E-mail)"), Edit(Widget, "EmailToEdit"));
+    ServerLayout->addRow(Caption("Label_SMTPPassword", "Пароль"), Password);
+    ServerLayout->addRow(Caption("Label_EmailFrom", "От кого (E-mail)"), Edit(Widget, "EmailFromEdit"));
+    ServerLayout->addRow(Caption("Label_EmailTo", "Кому (E-mail)"), Edit(Widget, "EmailToEdit"));
     auto* Test = Named(new QPushButton(U("Отправить тестовое сообщение")), "Button_Email_Test");
     Test->setEnabled(false);  // until mail can be sent
     ServerLayout->addRow(QString(), Test);
@@ -452,12 +458,12 @@ QWidget* TOndrix::CreateConfigPanel()
     ScheduleLayout->addRow(Check(Widget, "Check_Config_Backup_Auto", "Автоматически архивировать по времени"));
     auto* Time = Named(new QTimeEdit, "Edit_Config_Backup_Time");
     Time->setDisplayFormat("HH:mm:ss");
-    ScheduleLayout->addRow(U("Время архивации"), Time);
-    ScheduleLayout->addRow(U("Интервал в днях"), Spin(Widget, "Edit_Config_Backup_Interval", 1, 99999, 7));
+    ScheduleLayout->addRow(Caption("Label_Config_Backup_Time", "Время архивации"), Time);
+    ScheduleLayout->addRow(Caption("Label_Config_Backup_Interval", "Интервал в днях"), Spin(Widget, "Edit_Config_Backup_Interval", 1, 99999, 7));
     QCheckBox* DeleteOld = Check(Widget, "Check_Config_DeleteOld", "Ограничить количество архивов");
     DeleteOld->setChecked(true);
     ScheduleLayout->addRow(DeleteOld);
-    ScheduleLayout->addRow(U("Максимальное количество"), Spin(Widget, "Edit_Config_DeleteOld_Count", 1, 99999, 5));
+    ScheduleLayout->addRow(Caption("Label_Config_DeleteOld_Count", "Максимальное количество"), Spin(Widget, "Edit_Config_DeleteOld_Count", 1, 99999, 5));
     ScheduleLayout->addRow(Check(Widget, "Check_Config_Backup_OnExit", "Автоматически архивировать при выходе из программы"));
     Layout->addWidget(Schedule);
 

@@ -10,6 +10,7 @@
 #include "core/Common_Settings.h"
 #include "samples/Class_SampleRec.h"
 #include "lang/Lang.h"
+#include "lang/Language_Forms.h"
 #include "lang/Language_Functions.h"
 #include "widgets/Glyphs.h"
 #include "widgets/HeadedLabel.h"
@@ -34,6 +35,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QTabWidget>
@@ -182,6 +184,15 @@ TOndrix::TOndrix(QWidget* Parent)
     FTree->setCurrentItem(FTree->topLevelItem(0));
     TreeChange();
     FPageControl->setCurrentIndex(0);
+
+    // The language system starts with the main window, whose component also holds the message
+    // table; then the window translates itself from the chosen file.
+    FLanguage = new TLanguage(this);
+    FLanguage->Section = "Ondrix";
+    FLanguage->OnAfterLoadLanguage = [this](TLanguage&) { LanguageAfterLoadLanguage(); };
+    if (Settings)
+        Language::InitLanguages(Settings->ProgramFolder, Settings->LanguageFolder, FLanguage, Settings->MainIniFile);
+    ApplyLanguageToWindow(this);
     UpdateSampleButtons();
     TimerTimer();
     FTimer->start();
@@ -362,8 +373,9 @@ void TOndrix::SamplePopupPopup()
         if (Button->isSeparator()) {
             Item = FSamplePopup->addSeparator();
         } else {
+            // The hint's first line; a translated hint breaks its lines with LF alone.
             const QString Hint = Button->toolTip();
-            Item = FSamplePopup->addAction(Button->icon(), Hint.left(Hint.indexOf('\r')));
+            Item = FSamplePopup->addAction(Button->icon(), Hint.section(QRegularExpression("[\r\n]"), 0, 0));
             Item->setEnabled(Button->isEnabled());
             Item->setObjectName(Button->objectName().chopped(int(qstrlen("_Action"))) + "_Popup");
             QToolButton* ToolButton = qobject_cast<QToolButton*>(FSamplesToolBar->widgetForAction(Button));
@@ -400,6 +412,14 @@ void TOndrix::TreeChange()
                                         : FTree->indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(Node));
     if (Position >= 0 && Position < FPanels.size())
         FPanels.at(Position)->show();
+}
+
+void TOndrix::LanguageAfterLoadLanguage()
+{
+    // The first device entry is the message table's text, never a device name from the file.
+    if (FComboBox_Device->count() > 0)
+        FComboBox_Device->setItemText(0, GetMessageText("DefaultDevice"));
+    TreeChange();
 }
 
 void TOndrix::ScrollBoxResize()

@@ -44,6 +44,7 @@ class QPainter;
 struct TKvCellData;
 class TTrayComp;
 class THelpSystem;
+class TLanguage;
 
 class TOndrix : public QMainWindow {
     Q_OBJECT
@@ -94,6 +95,9 @@ public:
     void MContentsClick();
     void MStartingClick();
     void MFAQClick();
+    // After a language file has been applied: the first device entry and the settings header
+    // follow the new language.
+    void LanguageAfterLoadLanguage();
 
     // The address MEmailClick opens.
     static QString SupportMailUrl(const QString& SupportEmail, const QString& ProductTitle, const QString& VersionText);
@@ -108,6 +112,8 @@ public:
     TTrayComp* TrayIco() const { return FTrayIco; }
     QMenu* SamplePopup() const { return FSamplePopup; }
     QMenu* LanguageMenu() const { return FLanguageMenu; }
+    // The window's language component (section "Ondrix"); it also holds the message table.
+    TLanguage* Language() const { return FLanguage; }
     QToolBar* SamplesToolBar() const { return FSamplesToolBar; }
     // The tool bar button of a sample action, by its name ("Enable_Btn", ...).
     QToolButton* SampleButton(const QString& Name) const;
@@ -209,6 +215,7 @@ private:
     QPushButton* FButton_TestAudio = nullptr;
     TTrayComp* FTrayIco = nullptr;
     QMenu* FLanguageMenu = nullptr;
+    TLanguage* FLanguage = nullptr;
     QTimer* FTimer = nullptr;
     QTimer* FTimer_Volume = nullptr;
     QList<QAction*> FHelpActions;

@@ -74,6 +74,24 @@ int SampleSequenceStrength(const TAudioSequence& Sequence)
     return LandmarkStrength(*Sequence.Landmarks).Percent;
 }
 
+int SampleClipStrength(const TSampleRec& Sample, QString* Error)
+{
+    if (Error)
+        Error->clear();
+    if (Sample.Type != TSampleType::File || Sample.Method == TDetectMethod::Spectral)
+        return -1;
+    try {
+        TAudioDetector Engine;
+        const std::unique_ptr<TAudioSequence> Sequence =
+            Engine.BuildLandmarksFromFile(Sample.Path.toStdString(), Sample.Sense, Sample.SignalMode);
+        return Sequence ? SampleSequenceStrength(*Sequence) : -1;
+    } catch (const std::exception& Failure) {
+        if (Error)
+            *Error = SampleSequenceErrorText(Failure);
+        return -1;
+    }
+}
+
 QString SampleSequenceWarningText(const TSampleRec& Sample, const TAudioSequence& Sequence)
 {
     if (Sequence.Kind != skLandmark || !Sequence.Landmarks)

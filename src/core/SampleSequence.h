@@ -36,6 +36,11 @@ QString SampleSequenceErrorText(const std::exception& Error);
 // How reliably the clip of a built sequence can be recognised, 0..100; -1 for a sequence
 // that is not a landmark clip. The sample dialog shows it.
 int SampleSequenceStrength(const TAudioSequence& Sequence);
+// How reliably the clip of a sample would be recognised, 0..100, built as the monitor builds it
+// (default rate and block, the sample's channel); -1 when there is no strength to tell: a sample
+// that is not a clip or is recognised by the spectral method, or a clip that cannot be watched
+// at all (Error then says why, in the operator's language). The sample dialog shows it.
+int SampleClipStrength(const TSampleRec& Sample, QString* Error = nullptr);
 // The warning the operator reads when a sample's clip is weak (message "WeakSample", naming
 // the sample and its strength); empty when it is not. The clip is watched all the same.
 QString SampleSequenceWarningText(const TSampleRec& Sample, const TAudioSequence& Sequence);

@@ -173,8 +173,10 @@ void RegisterWidgetLanguageProperties()
         return;
     Registered = true;
     RegisterLanguagePropertyResolver(WidgetProperty);
+    // A pop-up (a menu of the window) belongs to the window that opens it.
     SetLanguageWindowTest([](QObject* Object) {
-        return Object->isWidgetType() && static_cast<QWidget*>(Object)->isWindow();
+        const auto* Widget = qobject_cast<QWidget*>(Object);
+        return Widget && Widget->isWindow() && Widget->windowType() != Qt::Popup;
     });
 }
 

@@ -1,7 +1,9 @@
 #include "samples/Form_SampleProp.h"
 
+#include "audio/AudioLandmarks.h"
 #include "audio/AudioPlay.h"
 #include "audio/WaveInfo.h"
+#include "lang/Lang.h"
 #include "lang/Language_Forms.h"
 #include "lang/Language_Functions.h"
 #include "samples/Form_Common.h"
@@ -13,6 +15,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -39,6 +42,8 @@ namespace {
 
 constexpr int MaxSpinValue = 99999999;
 constexpr int CommandMenuRows = 10;
+// A clip's strength from this on is called strong; below TLandmarkStrength::WeakBelow, weak.
+constexpr int StrongFrom = 80;
 const QString FormSection = QStringLiteral("TSamplePropertyForm");
 
 // A spin box for seconds that keeps a stored fraction visible (2.5 stays 2.5) without padding
@@ -205,6 +210,16 @@ TSamplePropertyForm::TSamplePropertyForm(QWidget* MainWindow, const TSampleList&
     FileLayout->addWidget(Row({Filename, Button_Filename, PlayBut, StopBut, PanelFileTime}, 0));
     FileLayout->addWidget(Row({NewLabel("Label_Precision", QStringLiteral("Точность совпадения")), Combo_Precision}));
     FileLayout->addWidget(Check_UseLowFreq);
+    // How reliably the chosen clip is recognised by the level-independent method.
+    StrengthPanel = Named(new QWidget, "StrengthPanel");
+    Strength = NewLabel("Strength", QString());
+    Strength->setWordWrap(true);
+    auto* StrengthLayout = new QHBoxLayout(StrengthPanel);
+    StrengthLayout->setContentsMargins(0, 0, 0, 0);
+    StrengthLayout->addWidget(NewLabel("Label_Strength", QStringLiteral("Надёжность распознавания:")), 0, Qt::AlignTop);
+    StrengthLayout->addWidget(Strength, 1);
+    StrengthPanel->hide();
+    FileLayout->addWidget(StrengthPanel);
     PropsLayout->addWidget(FilePanel);
 
     SignalPanel = Named(new QWidget, "SignalPanel");
@@ -302,6 +317,8 @@ TSamplePropertyForm::TSamplePropertyForm(QWidget* MainWindow, const TSampleList&
     connect(PlayBut, &QToolButton::clicked, this, &TSamplePropertyForm::PlayButClick);
     connect(StopBut, &QToolButton::clicked, this, &TSamplePropertyForm::StopButClick);
     connect(OkBut, &QPushButton::clicked, this, &TSamplePropertyForm::OkButClick);
+    connect(Combo_Method, &QComboBox::currentIndexChanged, this, &TSamplePropertyForm::UpdateStrength);
+    connect(SignalModeButtons, &QButtonGroup::idClicked, this, &TSamplePropertyForm::UpdateStrength);
     connect(CancelBut, &QPushButton::clicked, this, &TSamplePropertyForm::CancelButClick);
     connect(Button_Filename, &QToolButton::clicked, this, [this] {
         const QString Chosen = QFileDialog::getOpenFileName(this, QString(), Filename->text(),
@@ -390,6 +407,61 @@ QString TSamplePropertyForm::FileTimeText(double Seconds)
     return FormatDateTime(QStringLiteral("nn:ss.zzz"), Safe / 86400.0) + u' ';
 }
 
+QString TSamplePropertyForm::StrengthText(int Percent)
+{
+    const char* Verdict = Percent < TLandmarkStrength::WeakBelow ? "Soft" : Percent < StrongFrom ? "Medium" : "Strong";
+    return QStringLiteral("%1 % (%2)").arg(Percent).arg(GetMessageText(QString::fromLatin1(Verdict)));
+}
+
+void TSamplePropertyForm::SetClipStrength(TClipStrengthFunction Function)
+{
+    FClipStrength = std::move(Function);
+    FStrengthOf = QStringLiteral("?");  // measure again
+    UpdateStrength();
+}
+
+void TSamplePropertyForm::UpdateStrength()
+{
+    const bool Shown = FClipStrength && Combo_Method->currentIndex() == 0;
+    if (StrengthPanel->isVisibleTo(this) != Shown) {
+        StrengthPanel->setVisible(Shown);
+        UpdateLayout();
+    }
+    if (!Shown)
+        return;
+    TSampleRec Probe;
+    Probe.Type = TSampleType::File;
+    Probe.Method = TDetectMethod::Robust;
+    Probe.Path = Filename->text();
+    Probe.Number = Edit_SampleNum->value() - 1;
+    Probe.Description = Description->text();
+    Probe.Sense = TrackBar_Sensitivity->value();
+    if (SignalModeButtons->checkedId() >= 0)
+        Probe.SignalMode = TSignalMode(SignalModeButtons->checkedId());
+    // Building a fingerprint reads the whole clip: only when the clip or its channel changed.
+    const QFileInfo Info(Probe.Path);
+    const QString Of = Info.isFile() ? QStringLiteral("%1|%2|%3")
+                                           .arg(Info.absoluteFilePath())
+                                           .arg(Info.lastModified().toMSecsSinceEpoch())
+                                           .arg(int(Probe.SignalMode))
+                                     : QString();
+    if (Of == FStrengthOf)
+        return;
+    FStrengthOf = Of;
+    QString Error;
+    const int Percent = Of.isEmpty() ? -1 : FClipStrength(Probe, &Error);
+    const bool Weak = Percent >= 0 && Percent < TLandmarkStrength::WeakBelow;
+    Strength->setText(Percent >= 0 ? StrengthText(Percent) : Error);
+    Strength->setToolTip(Weak ? FormatMessageText(QStringLiteral("WeakSample"),
+                                                  {qint64(Probe.Number) + 1, Probe.Description, Percent})
+                              : QString());
+    QPalette Colors = Strength->palette();
+    Colors.setColor(QPalette::WindowText,
+                    Weak || !Error.isEmpty() ? QColor(Qt::red) : palette().color(QPalette::WindowText));
+    Strength->setPalette(Colors);
+    UpdateLayout();
+}
+
 TSampleType TSamplePropertyForm::SelectedType() const
 {
     const int Id = SampleTypeButtons->checkedId();
@@ -401,6 +473,7 @@ void TSamplePropertyForm::FilenameChange()
     UpdateFileTime();
     if (Description->text().isEmpty())
         Description->setText(QFileInfo(Filename->text()).completeBaseName());
+    UpdateStrength();
 }
 
 void TSamplePropertyForm::UpdateFileTime()
@@ -560,6 +633,7 @@ void TSamplePropertyForm::Fill(const TSampleRec& Rec)
     Combo_Method->setCurrentIndex(Rec.Method == TDetectMethod::Spectral ? 1 : 0);
     Edit_FileExecute->setText(Rec.FileExecute);
     UpdateFileTime();
+    UpdateStrength();
 }
 
 void TSamplePropertyForm::WriteBack(TSampleRec& Rec) const
@@ -620,8 +694,9 @@ bool TSamplePropertyForm::Execute(TSampleRec& Rec)
 }
 
 bool EditSampleProperties(QWidget* MainWindow, TSampleRec& Rec, const TSampleList& List, const TFrequencyRecArr& Table,
-                          const QString& MainIniFile)
+                          const QString& MainIniFile, TClipStrengthFunction ClipStrength)
 {
     TSamplePropertyForm Form(MainWindow, List, Table, MainIniFile);
+    Form.SetClipStrength(std::move(ClipStrength));
     return Form.Execute(Rec);
 }

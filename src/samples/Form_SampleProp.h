@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 #include "samples/Class_Frequency.h"
@@ -27,6 +28,11 @@ class QToolButton;
 class TAudioPlayer;
 class TLanguage;
 
+// How reliably the clip of a sample can be recognised: 0..100, or -1 when there is no strength to
+// tell (Error then says why the clip cannot be watched, or is empty). The program supplies it,
+// building the clip's fingerprint the way the monitor does.
+using TClipStrengthFunction = std::function<int(const TSampleRec& Sample, QString* Error)>;
+
 class TSamplePropertyForm : public QDialog {
     Q_OBJECT
 
@@ -43,12 +49,15 @@ public:
     bool Execute(TSampleRec& Rec);
 
     TAudioPlayer& MPlayer() { return *FPlayer; }
+    // Shows the chosen clip's strength for the level-independent method; none when unset.
+    void SetClipStrength(TClipStrengthFunction Function);
     TLanguage* Language() const { return FLanguage; }
 
     // Label texts.
     static QString SensitivityText(int Position);  // "+ 0 %", "- 20 %"
     static QString ThresholdText(int Db);           // "-50 dB"
     static QString FileTimeText(double Seconds);     // "01:15.500 "
+    static QString StrengthText(int Percent);        // "85 % (Сильно)"
 
 public slots:
     void FilenameChange();
@@ -74,6 +83,7 @@ private:
     void UpdatePanels();
     void UpdateLayout();
     void UpdateFileTime();
+    void UpdateStrength();
     void Fill(const TSampleRec& Rec);
     void WriteBack(TSampleRec& Rec) const;
     TSampleType SelectedType() const;
@@ -86,6 +96,8 @@ private:
     TSampleRec* FRec = nullptr;
     std::unique_ptr<TAudioPlayer> FPlayer;
     TLanguage* FLanguage = nullptr;
+    TClipStrengthFunction FClipStrength;
+    QString FStrengthOf;  // the clip, channel and method the strength shown was measured for
 
     QLineEdit* Description;
     QSpinBox* Edit_SampleNum;
@@ -103,6 +115,8 @@ private:
     QLabel* PanelFileTime;
     QComboBox* Combo_Precision;
     QCheckBox* Check_UseLowFreq;
+    QWidget* StrengthPanel;
+    QLabel* Strength;
     QWidget* SignalPanel;
     QSlider* SignaldB;
     QLabel* SignaldBLab;
@@ -127,4 +141,5 @@ private:
 
 // Opens the dialog for Rec and returns true when the operator confirmed (see Execute).
 bool EditSampleProperties(QWidget* MainWindow, TSampleRec& Rec, const TSampleList& List,
-                          const TFrequencyRecArr& Table, const QString& MainIniFile = QString());
+                          const TFrequencyRecArr& Table, const QString& MainIniFile = QString(),
+                          TClipStrengthFunction ClipStrength = {});

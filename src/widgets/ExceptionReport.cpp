@@ -1,6 +1,8 @@
 #include "widgets/ExceptionReport.h"
 
 #include "lang/Lang.h"
+#include "lang/Language_Forms.h"
+#include "lang/Language_Functions.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -78,6 +80,10 @@ TExceptionDialog::TExceptionDialog(const QString& Text, const QString& Details, 
     Layout->addLayout(Top);
     Layout->addWidget(FDetailsView, 1);
     Layout->addLayout(Buttons);
+
+    auto* Language = new TLanguage(this);
+    Language->Section = "Exception";
+    ApplyLanguageToWindow(this);
 }
 
 QString TExceptionDialog::ReportText() const

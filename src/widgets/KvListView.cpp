@@ -65,6 +65,17 @@ public:
         return {};
     }
 
+    // A column's caption set through the model (a language file's column captions).
+    bool setHeaderData(int Section, Qt::Orientation Orientation, const QVariant& Value, int Role) override
+    {
+        if (Orientation != Qt::Horizontal || (Role != Qt::DisplayRole && Role != Qt::EditRole) || Section < 0
+            || Section >= Columns.size())
+            return false;
+        Columns[Section].Caption = Value.toString();
+        CaptionChanged(Section);
+        return true;
+    }
+
     void SetRows(int Count)
     {
         Count = std::max(0, Count);

@@ -13,6 +13,8 @@ TLedMeter::TLedMeter(QWidget* Parent)
 {
     FScaleFont = font();
     FScaleFont.setPixelSize(9);
+    FMenuItems = {QString::fromUtf8("Стерео"), QString::fromUtf8("Разделитель"), QString::fromUtf8("Градиент"),
+                  QString::fromUtf8("Плавное изменение")};
     setAttribute(Qt::WA_OpaquePaintEvent);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
@@ -27,6 +29,13 @@ void TLedMeter::SetPositionLow(double Value) { FPositionLow = Value; Changed(); 
 void TLedMeter::SetPositionMid(double Value) { FPositionMid = Value; Changed(); }
 void TLedMeter::SetPositionMax(double Value) { FPositionMax = Value; Changed(); }
 void TLedMeter::SetNoMenu(bool Value) { FNoMenu = Value; }
+
+void TLedMeter::SetMenuItems(const QStringList& Value)
+{
+    // Always four captions: missing ones keep theirs.
+    for (qsizetype I = 0; I < FMenuItems.size() && I < Value.size(); ++I)
+        FMenuItems[I] = Value.at(I);
+}
 
 void TLedMeter::SetActiveColors(const QColor& Low, const QColor& Mid, const QColor& High)
 {
@@ -232,18 +241,18 @@ void TLedMeter::contextMenuEvent(QContextMenuEvent* Event)
     }
     QMenu Menu(this);
     struct TChoice {
-        const char* Text;
         bool (TLedMeter::*Get)() const;
         void (TLedMeter::*Set)(bool);
     };
     const TChoice Choices[] = {
-        {"Стерео", &TLedMeter::Stereo, &TLedMeter::SetStereo},
-        {"Разделитель", &TLedMeter::Divider, &TLedMeter::SetDivider},
-        {"Градиент", &TLedMeter::Gradient, &TLedMeter::SetGradient},
-        {"Плавное изменение", &TLedMeter::SmoothVolume, &TLedMeter::SetSmoothVolume},
+        {&TLedMeter::Stereo, &TLedMeter::SetStereo},
+        {&TLedMeter::Divider, &TLedMeter::SetDivider},
+        {&TLedMeter::Gradient, &TLedMeter::SetGradient},
+        {&TLedMeter::SmoothVolume, &TLedMeter::SetSmoothVolume},
     };
-    for (const TChoice& Choice : Choices) {
-        QAction* Action = Menu.addAction(QString::fromUtf8(Choice.Text));
+    for (qsizetype I = 0; I < FMenuItems.size(); ++I) {
+        const TChoice& Choice = Choices[I];
+        QAction* Action = Menu.addAction(FMenuItems.at(I));
         Action->setCheckable(true);
         Action->setChecked((this->*Choice.Get)());
         connect(Action, &QAction::toggled, this, [this, Set = Choice.Set](bool On) { (this->*Set)(On); });

@@ -10,6 +10,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPixmap>
+#include <QStringList>
 #include <QWidget>
 
 class TLedMeter : public QWidget {
@@ -25,6 +26,7 @@ class TLedMeter : public QWidget {
     Q_PROPERTY(double PositionMid READ PositionMid WRITE SetPositionMid)
     Q_PROPERTY(double PositionMax READ PositionMax WRITE SetPositionMax)
     Q_PROPERTY(bool NoMenu READ NoMenu WRITE SetNoMenu)
+    Q_PROPERTY(QStringList MenuItems READ MenuItems WRITE SetMenuItems)
 
 public:
     // The level shown for silence and for a stopped meter.
@@ -59,6 +61,10 @@ public:
     void SetPositionMax(double Value);
     bool NoMenu() const { return FNoMenu; }
     void SetNoMenu(bool Value);
+    // Captions of the pop-up menu's four switches: stereo, divider, gradient, smooth change
+    // (a language file sets them).
+    const QStringList& MenuItems() const { return FMenuItems; }
+    void SetMenuItems(const QStringList& Value);
 
     // Active (lit) and inactive colours of the low, middle and high ranges.
     void SetActiveColors(const QColor& Low, const QColor& Mid, const QColor& High);
@@ -105,6 +111,7 @@ private:
 
     bool FStereo = true, FDivider = true, FGradient = true, FSmoothVolume = true, FNoMenu = false;
     int FStepCount = 48, FLablelCount = 12;
+    QStringList FMenuItems;
     double FPositionMin = -24, FPositionLow = -6, FPositionMid = -1, FPositionMax = 0;
     QColor FActive[3] = {Qt::green, Qt::yellow, Qt::red};
     QColor FInactive[3] = {QColor(0, 64, 0), QColor(128, 128, 0), QColor(128, 0, 0)};

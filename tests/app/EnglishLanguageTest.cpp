@@ -1,18 +1,25 @@
 // The English language file against the program itself: every key of a window's section reaches
-// a component of that window, no text of the window is left in Russian once it is applied, and
-// the messages section holds every message key. A control or message added later without an
-// English text fails here.
+// a component of that window, no text of the window (main window, dialogs, small windows) is
+// left in Russian once it is applied, and the messages section holds every message key. A
+// control or message added later without an English text fails here.
 
+#include "app/InfoForms.h"
+#include "app/Ondrix_Unit.h"
 #include "lang/Lang.h"
 #include "lang/Language_Forms.h"
 #include "lang/Language_Functions.h"
 #include "samples/Form_FrequencyProp.h"
 #include "samples/Form_SampleProp.h"
 #include "util/IniFile.h"
+#include "widgets/ExceptionReport.h"
+
+#include "helpers/QtPrinters.h"
+#include "helpers/TestFiles.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -20,6 +27,7 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <QToolBar>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -76,6 +84,10 @@ QStringList VisibleTexts(QWidget* Window)
                 Add(Widget, "tab", Tabs->tabText(I));
         if (auto* Menu = qobject_cast<QMenu*>(Widget))
             Add(Widget, "title", Menu->title());
+        // Texts of the program's own components (headed label, level meter's menu).
+        Add(Widget, "Text", Widget->property("Text").toString());
+        for (const QString& Item : Widget->property("MenuItems").toStringList())
+            Add(Widget, "MenuItems", Item);
         for (QAction* Action : Widget->actions()) {
             Add(Action, "text", Action->text());
             Add(Action, "toolTip", Action->toolTip() == QString(Action->text()).remove(u'&') ? QString()
@@ -156,6 +168,107 @@ TEST_F(EnglishLanguage, TranslatesTheFrequencyDialogCompletely)
 {
     TFrequencyProp Dialog;
     CheckWindow(&Dialog);
+}
+
+TEST_F(EnglishLanguage, TranslatesTheMainWindowCompletely)
+{
+    TOndrix Window;
+    Language::InitLanguages(QStringLiteral(ONDRIX_BIN_DIR), QStringLiteral(ONDRIX_BIN_DIR "/Language"),
+                            Window.Language(), QString(), "en_US");
+    CheckWindow(&Window);
+
+    // What the window builds from the texts after loading: the first device entry, the settings
+    // header, the sample view's pop-up menu (the hints' first lines).
+    EXPECT_EQ(Window.findChild<QComboBox*>("ComboBox_Device")->itemText(0), "Default recording device");
+    EXPECT_EQ(Window.findChild<QWidget*>("Label_Settings_Top")->property("Text").toString(), "Program");
+    Window.SamplePopupPopup();
+    QStringList Popup;
+    for (QAction* Item : Window.SamplePopup()->actions())
+        if (!Item->isSeparator())
+            Popup << Item->text();
+    EXPECT_EQ(Popup, QStringList({"Add sample", "Delete sample", "Sample properties", "Switch sample on/off",
+                                  "Switch sample on", "Switch sample off", "Switch all samples on",
+                                  "Switch all samples off", "Simulate a detection"}));
+}
+
+TEST_F(EnglishLanguage, TranslatesTheSmallWindowsCompletely)
+{
+    // Their captions and buttons partly come from the message table, which the main window's
+    // component has already switched.
+    TLanguage Global;
+    Language::InitLanguages(QStringLiteral(ONDRIX_BIN_DIR), QStringLiteral(ONDRIX_BIN_DIR "/Language"), &Global,
+                            QString(), "en_US");
+    TWhatsNewForm WhatsNew(QStringLiteral("/nonexistent/WhatsNew.txt"));
+    TAboutForm About(QStringLiteral("ONDRIX"), QStringLiteral("1.2.3"));
+    TExceptionDialog Report(QStringLiteral("Boom"), QStringLiteral("Details"));
+    for (QWidget* Window : std::initializer_list<QWidget*>{&WhatsNew, &About, &Report}) {
+        SCOPED_TRACE(Window->objectName().toStdString());
+        CheckWindow(Window);
+    }
+    EXPECT_EQ(Report.windowTitle(), "Error");
+}
+
+// The language menu on the main window: switching between two language files and back, the
+// first device entry is always the current language's text and the devices after it are
+// untouched; going back to the built-in language needs the restart the operator agrees to.
+TEST_F(EnglishLanguage, SwitchingLanguagesKeepsTheFirstDeviceEntryTranslated)
+{
+    testkit::TempDir Folder;
+    const QString Dir = QString::fromStdString(Folder.path().string());
+    ASSERT_TRUE(QFile::copy(EnglishFile, Dir + "/OndrixEnglish.lng"));
+    testkit::writeText(Folder.file("OndrixTest.lng"), "[Language]\r\nLanguage=Test\r\n"
+                                                      "[Ondrix]\r\nOndrix.SaveSett.text=Store\r\n"
+                                                      "[Messages]\r\nDefaultDevice=Test default device\r\n");
+    const QString Ini = Dir + "/Ondrix.ini";
+    testkit::writeText(Ini.toStdString(), "[Language]\r\nLanguage=\r\n");
+
+    TOndrix Window;
+    auto* Devices = Window.findChild<QComboBox*>("ComboBox_Device");
+    Devices->addItem("Monitor of Null Output");
+    Devices->setCurrentIndex(1);
+    Language::InitLanguages(Dir, Dir, Window.Language(), Ini);
+    ASSERT_EQ(Language::ChosenFile(), QString());
+    bool Answer = false;
+    int Restarts = 0;
+    FillLanguageMenu(Window.LanguageMenu(), {[&](const QString&) { return Answer; }, [&] { ++Restarts; }});
+    auto Item = [&](const char* Name) { return Window.LanguageMenu()->findChild<QAction*>(Name); };
+    ASSERT_NE(Item("MLanguage1"), nullptr);
+    ASSERT_NE(Item("MLanguage2"), nullptr);
+    EXPECT_EQ(Item("MLanguage1")->text(), "English");
+    EXPECT_EQ(Item("MLanguage2")->text(), "Test");
+
+    struct Step {
+        const char* Item;
+        bool Answer;
+        const char* FirstEntry;
+        const char* Checked;
+    };
+    const Step Steps[] = {
+        {"MLanguage1", false, "Default recording device", "MLanguage1"},
+        {"MLanguage2", false, "Test default device", "MLanguage2"},
+        {"MLanguage1", false, "Default recording device", "MLanguage1"},
+        // The built-in language, declined: nothing changes.
+        {"MLanguageDefault", false, "Default recording device", "MLanguage1"},
+    };
+    for (const Step& S : Steps) {
+        SCOPED_TRACE(S.Item);
+        Answer = S.Answer;
+        Item(S.Item)->trigger();
+        EXPECT_EQ(Devices->itemText(0), S.FirstEntry);
+        EXPECT_EQ(Devices->itemText(1), "Monitor of Null Output");
+        EXPECT_EQ(Devices->currentIndex(), 1);
+        EXPECT_TRUE(Item(S.Checked)->isChecked());
+    }
+    EXPECT_EQ(Restarts, 0);
+    EXPECT_EQ(TIniFile(Ini).ReadString("Language", "Language", QString()), "OndrixEnglish.lng");
+
+    // Accepted: the choice is cleared and saved, and the program restarts.
+    Answer = true;
+    Item("MLanguageDefault")->trigger();
+    EXPECT_EQ(Restarts, 1);
+    EXPECT_EQ(Language::ChosenFile(), QString());
+    EXPECT_TRUE(TIniFile(Ini).ValueExists("Language", "Language"));
+    EXPECT_EQ(TIniFile(Ini).ReadString("Language", "Language", "x"), QString());
 }
 
 TEST_F(EnglishLanguage, HasEveryMessageAndNoUnknownOne)

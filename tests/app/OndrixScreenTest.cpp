@@ -50,7 +50,11 @@ struct ScreenFixture : ::testing::Test {
     void WriteIni(const std::string& Entries)
     {
         fs::create_directories(Data / "Ini");
-        testkit::writeText((Data / "Ini" / "Ondrix.ini").string(), "[Ondrix]\r\n" + Entries);
+        // The built-in language unless the entries choose one: on a first start outside a
+        // Russian desktop the program would choose English by itself.
+        const std::string Language =
+            Entries.find("[Language]") == std::string::npos ? "[Language]\r\nLanguage=\r\n" : "";
+        testkit::writeText((Data / "Ini" / "Ondrix.ini").string(), "[Ondrix]\r\n" + Entries + Language);
     }
 
     void Start()
@@ -128,6 +132,13 @@ TEST_F(ScreenFixture, WindowAtTheStoredSizeAndPageAtFullAndMinimumSize)
         {"settings-1280x800", "NormPos=100,60,1099,739\r\nPageControl_ActivePage=SettingsSheet\r\n", "1000x680", "SettingsSheet"},
         {"samples-minimum", "NormPos=20,20,319,319\r\nPageControl_ActivePage=SamplesSheet\r\n", "300x300", "SamplesSheet"},
         {"settings-minimum", "NormPos=20,20,319,319\r\nPageControl_ActivePage=SettingsSheet\r\n", "300x300", "SettingsSheet"},
+        // The same window in English (the language file beside the program).
+        {"samples-english-1280x800",
+         "NormPos=100,60,1099,739\r\nPageControl_ActivePage=SamplesSheet\r\n[Language]\r\nLanguage=Language/OndrixEnglish.lng\r\n",
+         "1000x680", "SamplesSheet"},
+        {"settings-english-1280x800",
+         "NormPos=100,60,1099,739\r\nPageControl_ActivePage=SettingsSheet\r\n[Language]\r\nLanguage=Language/OndrixEnglish.lng\r\n",
+         "1000x680", "SettingsSheet"},
     };
     for (const Case& C : Cases) {
         fs::remove(StateFile);

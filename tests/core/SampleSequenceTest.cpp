@@ -220,9 +220,40 @@ TEST_F(SampleSequenceFixture, WeakClipIsWatchedWithAWarningNamingIt)
             EXPECT_GE(strength, 0);
             EXPECT_LE(strength, 100);
         }
+        // The sample dialog measures the same strength without an engine of its own.
+        QString error = "unset";
+        EXPECT_EQ(SampleClipStrength(s, &error), strength);
+        EXPECT_EQ(error, QString());
         EXPECT_EQ(!warning.isEmpty(), c.warned) << warning.toStdString();
         if (c.warned) {
             EXPECT_EQ(warning, FormatMessageText("WeakSample", {7, s.Description, strength}));
+        }
+    }
+}
+
+TEST_F(SampleSequenceFixture, ClipStrengthOfAClipThatCannotBeWatchedSaysWhy)
+{
+    testkit::Pcm silent;
+    silent.appendSilence(1.0);
+    testkit::writeWav(dir.file("silent.wav"), silent);
+    struct Case {
+        const char* file;
+        TSampleType type;
+        bool error;
+    };
+    for (const Case& c : {Case{"silent.wav", TSampleType::File, true}, Case{"missing.wav", TSampleType::File, true},
+                          Case{"silent.wav", TSampleType::Silence, false}}) {
+        SCOPED_TRACE(c.file);
+        TSampleRec s = sample(c.type, 1);
+        s.Path = QString::fromStdString(dir.file(c.file));
+        QString error;
+        EXPECT_EQ(SampleClipStrength(s, &error), -1);
+        EXPECT_EQ(!error.isEmpty(), c.error);
+        try {
+            BuildSampleSequence(engine, s, table);
+            EXPECT_FALSE(c.error);
+        } catch (const std::exception& failure) {
+            EXPECT_EQ(error, SampleSequenceErrorText(failure));
         }
     }
 }

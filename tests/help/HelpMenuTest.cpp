@@ -35,12 +35,15 @@ QString Q(const std::filesystem::path& Path)
 struct HelpFixture : ::testing::Test {
     testkit::TempDir Root;
     testkit::StandInBrowser& Browser = testkit::StandInBrowser::instance();
-    TLanguage Global;
     std::unique_ptr<TSettings> ProgramSettings;
     std::unique_ptr<TOndrix> Window;
 
-    void Start(const QString& ProgramFile = QStringLiteral(ONDRIX_BIN_DIR "/ondrix"))
+    // Language is the language file chosen (relative to the program), empty for the built-in
+    // language whatever the desktop's language.
+    void Start(const QString& ProgramFile = QStringLiteral(ONDRIX_BIN_DIR "/ondrix"), const std::string& Language = "")
     {
+        std::filesystem::create_directories(Root.path() / "Data" / "Ini");
+        testkit::writeText((Root.path() / "Data" / "Ini" / "Ondrix.ini").string(), "[Language]\r\nLanguage=" + Language + "\r\n");
         ProgramSettings = std::make_unique<TSettings>(
             TSettingsStartup{{"/Data=" + Q(Root.path() / "Data")}, ProgramFile, [](qint64) {}});
         Window = std::make_unique<TOndrix>();
@@ -128,11 +131,9 @@ TEST_F(HelpFixture, WithoutTheManualTheMenuItemsAreDisabled)
 
 TEST_F(HelpFixture, TheEnglishLanguageFileOpensTheEnglishPages)
 {
-    Start();
-    // A first start on an English desktop chooses the English language file.
-    Language::InitLanguages(ProgramSettings->ProgramFolder, ProgramSettings->LanguageFolder, &Global,
-                            Q(Root.path() / "Ondrix.ini"), "en_US");
-    ASSERT_EQ(Global.HelpFile, "en");
+    Start(QStringLiteral(ONDRIX_BIN_DIR "/ondrix"), "Language/OndrixEnglish.lng");
+    ASSERT_NE(Language::GlobalComponent(), nullptr);
+    ASSERT_EQ(Language::GlobalComponent()->HelpFile, "en");
     QAction* Starting = Action("MStarting");
     ASSERT_NE(Starting, nullptr);
     EXPECT_EQ(Opened([Starting] { Starting->trigger(); }), Expected(Help::StartingContext, "en"));

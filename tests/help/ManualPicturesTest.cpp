@@ -45,15 +45,15 @@ QString Q(const fs::path& Path)
 // What the pictures show in each language: the samples' names.
 struct TPictureLanguage {
     const char* Folder;
-    const char* LocaleName;  // the desktop's language on a first start
+    const char* LanguageFile;  // chosen in the settings, relative to the program; empty: built in
     const char* Jingle;
     const char* Silence;
     const char* Command;
 };
 
 const TPictureLanguage PictureLanguages[] = {
-    {"ru", "ru_RU", "Джингл утро", "Тишина в эфире", "Команда 1,5,9"},
-    {"en", "en_US", "Morning jingle", "Dead air", "Command 1,5,9"},
+    {"ru", "", "Джингл утро", "Тишина в эфире", "Команда 1,5,9"},
+    {"en", "Language/OndrixEnglish.lng", "Morning jingle", "Dead air", "Command 1,5,9"},
 };
 
 void PrintTo(const TPictureLanguage& Language, std::ostream* Out)
@@ -65,7 +65,6 @@ struct ManualPictures : ::testing::TestWithParam<TPictureLanguage> {
     testkit::TempDir Root;
     fs::path Data = Root.path() / "Station";
     QString Output;
-    TLanguage Global;
 
     void SetUp() override
     {
@@ -110,7 +109,8 @@ TEST_P(ManualPictures, WindowsAsTheOperatorSeesThem)
     testkit::writeWav((Clips / "programme.wav").string(), Programme);
 
     fs::create_directories(Data / "Ini");
-    std::string Ini = "[Ondrix]\r\nNormPos=20,20,879,619\r\nPageControl_ActivePage=SamplesSheet\r\nLogFileCreate_Checked=True\r\n";
+    const std::string Ini = "[Ondrix]\r\nNormPos=20,20,879,619\r\nPageControl_ActivePage=SamplesSheet\r\nLogFileCreate_Checked=True\r\n"
+                            "[Language]\r\nLanguage=" + std::string(Language.LanguageFile) + "\r\n";
     testkit::writeText((Data / "Ini" / "Ondrix.ini").string(), Ini);
     TSampleList Samples;
     TSampleRec* Clip = testkit::AddSample(Samples, TSampleType::File, 0, QString::fromUtf8(Language.Jingle));
@@ -127,13 +127,7 @@ TEST_P(ManualPictures, WindowsAsTheOperatorSeesThem)
     ASSERT_TRUE(Samples.SaveToFile(Q(Data / "Ini" / "Samples.ini")));
 
     TSettings ProgramSettings(TSettingsStartup{{"/Data=" + Q(Data)}, QStringLiteral(ONDRIX_BIN_DIR "/ondrix"), [](qint64) {}});
-    // The language a first start on this desktop chooses: messages first, the windows below.
-    Language::InitLanguages(ProgramSettings.ProgramFolder, ProgramSettings.LanguageFolder, &Global,
-                            ProgramSettings.MainIniFile, Language.LocaleName);
-
     TOndrix Window;
-    TLanguage WindowLanguage(&Window);
-    Language::ApplyChosenLanguage(&WindowLanguage);
     TQueuePump Pump(MainThreadQueue());
     TMonitorController Controller(ProgramSettings, *Window.Model());
     Window.AttachController(&Controller);

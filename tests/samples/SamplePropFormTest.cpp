@@ -2,6 +2,7 @@
 // number rule, what OK writes back and what Cancel keeps, the command menu, and the stored
 // placement.
 
+#include "lang/Lang.h"
 #include "samples/Form_SampleProp.h"
 #include "util/IniFile.h"
 
@@ -12,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -188,6 +190,86 @@ TEST_F(SamplePropForm, FileLengthIsShownAsMinutesSecondsAndMilliseconds)
         EXPECT_EQ(Get<QLabel>(Form, "PanelFileTime")->text(), "00:00.000 ");
         Cancel(Form);
     });
+}
+
+// The strength of the chosen clip, measured by the function the program supplies: shown with
+// its verdict for the level-independent method, a weak clip in red with the warning as its hint,
+// a clip that cannot be watched with the reason; measured again only when the clip or its
+// channel changes.
+TEST_F(SamplePropForm, ClipStrengthIsShownForTheChosenClip)
+{
+    struct Case {
+        const char* File;
+        int Percent;  // what the program measures; -1 with an error for "refused.wav"
+        const char* Text;
+        bool Red;
+    };
+    const Case Cases[] = {
+        {"strong.wav", 85, "85 % (Сильно)", false},
+        {"medium.wav", 50, "50 % (Норма)", false},
+        {"weak.wav", 30, "30 % (Слабо)", true},
+        {"refused.wav", -1, "Nothing to recognise", true},
+        {"missing.wav", 0, "", false},
+    };
+    for (const Case& C : Cases)
+        if (std::string(C.File) != "missing.wav")
+            testkit::writeBytes(Dir.file(C.File), {0});
+    QStringList Measured;
+    const TClipStrengthFunction Measure = [&](const TSampleRec& Sample, QString* Error) {
+        const QString Name = QFileInfo(Sample.Path).fileName();
+        Measured << Name + "/" + QString::number(int(Sample.SignalMode));
+        EXPECT_EQ(Sample.Type, TSampleType::File);
+        EXPECT_EQ(Sample.Method, TDetectMethod::Robust);
+        for (const Case& C : Cases)
+            if (Name == C.File) {
+                if (C.Percent < 0)
+                    *Error = "Nothing to recognise";
+                return C.Percent;
+            }
+        return -1;
+    };
+
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.File);
+        Measured.clear();
+        TSampleRec Rec;
+        Rec.Type = TSampleType::File;
+        Rec.Number = 6;
+        Rec.Path = QString::fromStdString(Dir.file(C.File));
+        Run(Rec, [&](TSamplePropertyForm& Form) {
+            Form.SetClipStrength(Measure);
+            auto* Strength = Get<QLabel>(Form, "Strength");
+            EXPECT_TRUE(Get<QWidget>(Form, "StrengthPanel")->isVisibleTo(&Form));
+            EXPECT_EQ(Strength->text(), C.Text);
+            EXPECT_EQ(Strength->palette().color(QPalette::WindowText) == QColor(Qt::red), C.Red);
+            const QString Hint =
+                C.Red && C.Percent >= 0 ? FormatMessageText("WeakSample", {7, QFileInfo(C.File).completeBaseName(), C.Percent}) : QString();
+            EXPECT_EQ(Strength->toolTip(), Hint);
+            EXPECT_EQ(Form.height(), Form.sizeHint().height());
+            Cancel(Form);
+        });
+        EXPECT_EQ(Measured, std::string(C.File) == "missing.wav" ? QStringList() : QStringList{QString(C.File) + "/0"});
+    }
+
+    // Another channel is measured again, the same one is not; the spectral method and a dialog
+    // without the function show no strength.
+    TSampleRec Rec;
+    Rec.Type = TSampleType::File;
+    Rec.Path = QString::fromStdString(Dir.file("strong.wav"));
+    Measured.clear();
+    Run(Rec, [&](TSamplePropertyForm& Form) {
+        EXPECT_FALSE(Get<QWidget>(Form, "StrengthPanel")->isVisibleTo(&Form));
+        Form.SetClipStrength(Measure);
+        Get<QRadioButton>(Form, "Radio_Right")->click();
+        Get<QRadioButton>(Form, "Radio_Right")->click();
+        Get<QComboBox>(Form, "Combo_Method")->setCurrentIndex(1);
+        EXPECT_FALSE(Get<QWidget>(Form, "StrengthPanel")->isVisibleTo(&Form));
+        Get<QLineEdit>(Form, "Filename")->setText(QString::fromStdString(Dir.file("weak.wav")));
+        Get<QComboBox>(Form, "Combo_Method")->setCurrentIndex(0);
+        EXPECT_TRUE(Get<QWidget>(Form, "StrengthPanel")->isVisibleTo(&Form));
+        Cancel(Form);
+    });
+    EXPECT_EQ(Measured, QStringList({"strong.wav/0", "strong.wav/1", "weak.wav/1"}));
 }
 
 TEST_F(SamplePropForm, ChoosingAFileFillsAnEmptyDescription)
