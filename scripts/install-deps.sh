@@ -9,6 +9,8 @@ PACKAGES=(
   # libraries
   qt6-base-dev qt6-base-dev-tools libfftw3-dev libsndfile1-dev libpulse-dev libzip-dev
   libcurl4-openssl-dev libsoxr-dev
+  # Qt's own texts (edit menus, file dialogs) in Russian for the built-in language
+  qt6-translations-l10n
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # test harness: a real PulseAudio server, MP3 encoding of fixtures

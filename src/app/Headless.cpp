@@ -8,6 +8,7 @@
 #include "core/QueuePump.h"
 #include "core/SettingsFile.h"
 #include "core/SettingsModel.h"
+#include "lang/Language_Functions.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -49,6 +50,11 @@ int RunHeadless(int& argc, char** argv)
     }
     if (StopRequested)
         return 0;
+    // Log lines and mails in the language chosen in the window (or, on a first start, the one
+    // that suits the system's language).
+    TLanguage MessageLanguage;
+    Language::InitLanguages(ProgramSettings->ProgramFolder, ProgramSettings->LanguageFolder, &MessageLanguage,
+                            ProgramSettings->MainIniFile);
 
     TQueuePump Pump(MainThreadQueue());
     TSettingsModel Model;

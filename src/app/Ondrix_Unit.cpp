@@ -30,7 +30,6 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -59,20 +58,18 @@ public:
 
     bool ContinueAfterLoadError(const QString& Error) override
     {
-        QMessageBox::critical(FParent, GetMessageText("Error"), Error);
-        return QMessageBox::warning(FParent, GetMessageText("Warning"), Lines(GetMessageText("LoadSettingsError")),
-                                    QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
-               == QMessageBox::Yes;
+        ShowMessageBox(FParent, TMessageBoxType::Error, Error);
+        return ShowMessageBox(FParent, TMessageBoxType::Warning, GetMessageText("LoadSettingsError"), {mbYes, mbNo})
+               == mbYes;
     }
 
     void SaveFailed(const QString& Error) override
     {
-        QMessageBox::critical(FParent, GetMessageText("Error"), Error);
-        QMessageBox::warning(FParent, GetMessageText("Warning"), Lines(GetMessageText("SaveSettingsError")));
+        ShowMessageBox(FParent, TMessageBoxType::Error, Error);
+        ShowMessageBox(FParent, TMessageBoxType::Warning, GetMessageText("SaveSettingsError"));
     }
 
 private:
-    static QString Lines(QString Text) { return Text.replace("\r\n", "\n"); }
     QWidget* FParent;
 };
 
@@ -178,7 +175,7 @@ TOndrix::TOndrix(QWidget* Parent)
         if (QFileInfo(Settings->BackupFolder).isDir())
             QDesktopServices::openUrl(QUrl::fromLocalFile(Settings->BackupFolder));
         else
-            QMessageBox::critical(this, GetMessageText("Error"), GetMessageText("FolderNotFound") + "\n" + Settings->BackupFolder);
+            ShowMessageBox(this, TMessageBoxType::Error, GetMessageText("FolderNotFound") + "\n" + Settings->BackupFolder);
     });
 
     FTree->setCurrentItem(FTree->topLevelItem(0));
@@ -790,9 +787,7 @@ void TOndrix::AttachController(TMonitorController* Controller)
     });
     On("DelSample_Btn", [this, C] {
         C->DelSample_BtnClick(FSampleView->SelectedRows(), [this] {
-            return QMessageBox::question(this, GetMessageText("Question"), GetMessageText("DeleteSampleS"),
-                                         QMessageBox::Yes | QMessageBox::No)
-                   != QMessageBox::No;
+            return AskQuestion(this, GetMessageText("DeleteSampleS"));
         });
     });
     connect(FSampleView, &TKvListView::RowDoubleClicked, this, [this] {
@@ -819,9 +814,9 @@ void TOndrix::AttachController(TMonitorController* Controller)
     connect(FButton_TestAudio, &QPushButton::clicked, this, [this, C] {
         QString Text;
         if (C->Button_TestAudioClick(&Text))
-            QMessageBox::information(this, GetMessageText("Information"), Text);
+            ShowMessageBox(this, TMessageBoxType::Information, Text);
         else
-            QMessageBox::critical(this, GetMessageText("Error"), Text);
+            ShowMessageBox(this, TMessageBoxType::Error, Text);
     });
     TimerTimer();
 }

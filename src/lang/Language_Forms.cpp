@@ -210,15 +210,73 @@ void ApplyLanguageToAllWindows()
         Language::ApplyChosenLanguage(Global);
 }
 
+int ShowMessageBox(QWidget* Parent, TMessageBoxType Type, const QString& Text, std::initializer_list<int> Buttons,
+                   int Default)
+{
+    struct TKind {
+        QMessageBox::Icon Icon;
+        const char* Caption;
+    };
+    static const TKind Kinds[] = {
+        {QMessageBox::NoIcon, nullptr},          {QMessageBox::Information, "Attention"},
+        {QMessageBox::Warning, "Warning"},        {QMessageBox::Critical, "Error"},
+        {QMessageBox::Information, "Information"}, {QMessageBox::Critical, "Error"},
+        {QMessageBox::Question, "Question"},
+    };
+    const int Index = int(Type);
+    const TKind& Kind = Kinds[Index >= 0 && Index < int(std::size(Kinds)) ? Index : 0];
+    QMessageBox Box(Kind.Icon, Kind.Caption ? GetMessageText(QString::fromLatin1(Kind.Caption)) : QString(),
+                    QString(Text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")), QMessageBox::NoButton, Parent);
+    const QList<int> Chosen = Buttons.size() > 0 ? QList<int>(Buttons) : QList<int>{mbOK};
+    QList<std::pair<QPushButton*, int>> Added;
+    for (const int Button : Chosen) {
+        QString Caption;
+        QMessageBox::ButtonRole Role = QMessageBox::AcceptRole;
+        switch (Button) {
+        case mbYes:
+            Caption = GetMessageText(QStringLiteral("Yes"));
+            Role = QMessageBox::YesRole;
+            break;
+        case mbNo:
+            Caption = GetMessageText(QStringLiteral("No"));
+            Role = QMessageBox::NoRole;
+            break;
+        case mbCancel:
+            Caption = GetMessageText(QStringLiteral("Cancel"));
+            Role = QMessageBox::RejectRole;
+            break;
+        default:
+            Caption = QStringLiteral("OK");
+            break;
+        }
+        Added.append({Box.addButton(Caption, Role), Button});
+    }
+    auto ButtonFor = [&](int Code) -> QPushButton* {
+        for (const auto& [Push, Result] : Added)
+            if (Result == Code)
+                return Push;
+        return nullptr;
+    };
+    QPushButton* Initial = ButtonFor(Default);
+    Box.setDefaultButton(Initial ? Initial : Added.first().first);
+    QPushButton* Escape = ButtonFor(mbCancel);
+    if (!Escape)
+        Escape = ButtonFor(mbNo);
+    if (!Escape && Added.size() == 1)
+        Escape = Added.first().first;
+    Box.setEscapeButton(Escape);
+    Box.exec();
+    // Closed without a button counts as the escape button.
+    QAbstractButton* Clicked = Box.clickedButton() ? Box.clickedButton() : Escape;
+    for (const auto& [Push, Result] : Added)
+        if (Clicked == Push)
+            return Result;
+    return Chosen.first();
+}
+
 bool AskQuestion(QWidget* Parent, const QString& Text)
 {
-    QMessageBox Box(QMessageBox::Question, GetMessageText(QStringLiteral("Question")), Text, QMessageBox::NoButton,
-                    Parent);
-    QPushButton* Yes = Box.addButton(GetMessageText(QStringLiteral("Yes")), QMessageBox::YesRole);
-    Box.addButton(GetMessageText(QStringLiteral("No")), QMessageBox::NoRole);
-    Box.setDefaultButton(Yes);
-    Box.exec();
-    return Box.clickedButton() == Yes;
+    return ShowMessageBox(Parent, TMessageBoxType::Question, Text, {mbYes, mbNo}) == mbYes;
 }
 
 void FillLanguageMenu(QMenu* Menu, TLanguageMenuActions Actions)

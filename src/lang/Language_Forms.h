@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <functional>
+#include <initializer_list>
 
 class QMenu;
 class QWidget;
@@ -42,6 +43,18 @@ struct TLanguageMenuActions {
 // asks the "NeedRestart" question and, on yes, clears and saves the choice and restarts.
 void FillLanguageMenu(QMenu* Menu, TLanguageMenuActions Actions);
 
-// The program's question box: caption "Question", buttons "Yes" and "No" from the message
-// table. True for yes.
+// The program's message box. Its caption is the name of its type in the message table
+// ("Attention", "Warning", "Error", "Information", "Question"; none for None) and its buttons
+// carry the message table's texts, so the box speaks the interface's language.
+enum class TMessageBoxType { None = 0, Default = 1, Warning = 2, Error = 3, Information = 4, CriticalError = 5, Question = 6 };
+// The buttons and what the box returns for them.
+enum TMessageBoxButton { mbOK = 1, mbCancel = 2, mbYes = 6, mbNo = 7 };
+
+// Shows the box modally with the buttons in the order given (OK alone when none); Default is
+// the button Enter chooses (the first when 0). Returns the button chosen; closing the box
+// (Escape) gives Cancel when it has one, else No when it has one, else the only button.
+int ShowMessageBox(QWidget* Parent, TMessageBoxType Type, const QString& Text, std::initializer_list<int> Buttons = {},
+                   int Default = 0);
+
+// A question with Yes and No. True for yes.
 bool AskQuestion(QWidget* Parent, const QString& Text);

@@ -2,12 +2,16 @@
 
 #include "util/IniFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QMetaProperty>
 #include <QQueue>
+#include <QTranslator>
 
+#include <memory>
 #include <vector>
 
 namespace {
@@ -93,6 +97,7 @@ struct TModuleState {
     QString ChosenFile;
     TLanguage* Global = nullptr;
     Language::TLanguageList List;
+    std::unique_ptr<QTranslator> Toolkit;  // Qt's Russian texts, installed with the built-in language
 };
 
 TModuleState& State()
@@ -314,6 +319,7 @@ void InitLanguages(const QString& ProgramFolder, const QString& LanguageFolder, 
             Chosen = QDir::cleanPath(English);
     }
     S.ChosenFile = Chosen;
+    ApplyToolkitTranslation();
     if (Global) {
         Global->LanguageFile = Chosen;
         Global->LoadMessages();
@@ -322,6 +328,8 @@ void InitLanguages(const QString& ProgramFolder, const QString& LanguageFolder, 
 
 void ResetLanguages()
 {
+    if (State().Toolkit)
+        QCoreApplication::removeTranslator(State().Toolkit.get());
     State() = TModuleState();
 }
 
@@ -338,6 +346,27 @@ const QString& ChosenFile()
 void SetChosenFile(const QString& FileName)
 {
     State().ChosenFile = FileName;
+    ApplyToolkitTranslation();
+}
+
+bool ApplyToolkitTranslation()
+{
+    TModuleState& S = State();
+    if (!S.ChosenFile.isEmpty() || !QCoreApplication::instance()) {
+        if (S.Toolkit)
+            QCoreApplication::removeTranslator(S.Toolkit.get());
+        S.Toolkit.reset();
+        return true;
+    }
+    if (S.Toolkit)
+        return true;
+    auto Translator = std::make_unique<QTranslator>();
+    if (!Translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    QCoreApplication::installTranslator(Translator.get());
+    S.Toolkit = std::move(Translator);
+    return true;
 }
 
 TLanguage* GlobalComponent()

@@ -145,4 +145,9 @@ bool SaveChoice(QString* Error = nullptr);
 // Points the component at the chosen file (possibly empty) and loads it.
 void ApplyChosenLanguage(TLanguage* Component);
 
+// Qt's own texts (the edit boxes' menus, file dialogs, standard buttons) follow the choice:
+// Russian, from Qt's translations, with the built-in language; Qt's English with a language
+// file. InitLanguages and SetChosenFile call it; false when the Russian ones are missing.
+bool ApplyToolkitTranslation();
+
 }  // namespace Language

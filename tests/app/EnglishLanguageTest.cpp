@@ -15,9 +15,11 @@
 
 #include "helpers/QtPrinters.h"
 #include "helpers/TestFiles.h"
+#include "helpers/XvfbDisplay.h"
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
@@ -25,6 +27,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QToolBar>
@@ -307,6 +311,97 @@ TEST_F(EnglishLanguage, HasEveryMessageAndNoUnknownOne)
     }
     EXPECT_EQ(GetMessageText("LoadSettingsError"),
               "Some settings could not be loaded.\nThe program may not work as expected.\nContinue?");
+}
+
+// Controls whose text does not fit: a label, button or group smaller than its text and content
+// need, so part of it is cut off.
+QStringList CutTexts(QWidget* Root)
+{
+    QStringList Cut;
+    for (QWidget* Widget : Root->findChildren<QWidget*>()) {
+        if (Widget->isWindow() || !Widget->isVisibleTo(Root))
+            continue;
+        if (!qobject_cast<QLabel*>(Widget) && !qobject_cast<QAbstractButton*>(Widget) && !qobject_cast<QGroupBox*>(Widget))
+            continue;
+        const QSize Needed = Widget->minimumSizeHint();
+        if (Widget->width() < Needed.width() || Widget->height() < Needed.height())
+            Cut << QStringLiteral("%1 %2x%3 < %4x%5")
+                       .arg(Widget->objectName())
+                       .arg(Widget->width())
+                       .arg(Widget->height())
+                       .arg(Needed.width())
+                       .arg(Needed.height());
+    }
+    return Cut;
+}
+
+// Every window in both languages at its own size (the main window at its default size, on each
+// page and settings panel): no text is cut off. With ONDRIX_SCREENSHOTS set, each view is saved
+// there as a picture to look at.
+TEST_F(EnglishLanguage, TextsFitTheirControlsInBothLanguages)
+{
+    const char* Shots = std::getenv("ONDRIX_SCREENSHOTS");
+    const std::string Folder = Shots && *Shots ? testkit::XvfbDisplay::screenshotFolder(Shots) : std::string();
+    testkit::TempDir Dir;
+    testkit::writeBytes(Dir.file("Jingle.wav"), {0});
+
+    for (const QString& File : {QString(), EnglishFile}) {
+        const std::string Language = File.isEmpty() ? "russian" : "english";
+        ResetMessageTable();
+        Language::ResetLanguages();
+        TLanguage Global;
+        Language::InitLanguages(QStringLiteral(ONDRIX_BIN_DIR), QStringLiteral(ONDRIX_BIN_DIR "/Language"), &Global,
+                                QString(), File.isEmpty() ? "ru_RU" : "en_US");
+        // Checks one view of a window and saves its picture.
+        auto Look = [&](QWidget* Window, const std::string& Name) {
+            SCOPED_TRACE(Language + " " + Name);
+            QApplication::processEvents();
+            EXPECT_EQ(CutTexts(Window), QStringList());
+            if (!Folder.empty())
+                Window->grab().save(QString::fromStdString(Folder + "/" + Language + "-" + Name + ".png"));
+        };
+
+        TOndrix Main;
+        ApplyLanguageToWindow(&Main);
+        Main.show();
+        auto* Pages = Main.findChild<QTabWidget*>("PageControl");
+        Look(&Main, "main-samples");
+        Pages->setCurrentIndex(1);
+        auto* Tree = Main.findChild<QTreeWidget*>("Tree");
+        for (int I = 0; I < Tree->topLevelItemCount(); ++I) {
+            Tree->setCurrentItem(Tree->topLevelItem(I));
+            Look(&Main, "main-settings-" + std::to_string(I));
+        }
+        auto* Email = Main.findChild<QTabWidget*>("PageControl_Email");
+        Tree->setCurrentItem(Tree->topLevelItem(3));
+        Email->setCurrentIndex(1);
+        Look(&Main, "main-settings-3-server");
+        Main.hide();
+
+        TSampleList List;
+        TFrequencyRecArr Table;
+        TSamplePropertyForm Sample(nullptr, List, Table);
+        Sample.SetClipStrength([](const TSampleRec&, QString*) { return 35; });
+        Sample.findChild<QLineEdit*>("Filename")->setText(QString::fromStdString(Dir.file("Jingle.wav")));
+        Sample.show();
+        const char* const Types[] = {"Radio_File", "Radio_Silence", "Radio_Signal", "Radio_Command"};
+        for (const char* Type : Types) {
+            Sample.findChild<QRadioButton*>(Type)->click();
+            Look(&Sample, std::string("sample-") + Type);
+        }
+        Sample.hide();
+
+        TFrequencyProp Frequency;
+        TWhatsNewForm WhatsNew(QStringLiteral("/nonexistent/WhatsNew.txt"));
+        TAboutForm About(QStringLiteral("ONDRIX"), QStringLiteral("1.2.3"));
+        TExceptionDialog Report(QStringLiteral("Something went wrong"), QStringLiteral("Exception: std::runtime_error"));
+        Report.findChild<QPushButton*>("Button_Details")->click();
+        for (QWidget* Window : std::initializer_list<QWidget*>{&Frequency, &WhatsNew, &About, &Report}) {
+            Window->show();
+            Look(Window, Window->objectName().toStdString());
+            Window->hide();
+        }
+    }
 }
 
 }  // namespace

@@ -89,7 +89,9 @@ protected:
         for (TSampleRec* Sample : {Clip, Air, Over})
             Sample->AutoStart = true;
         ASSERT_TRUE(List.SaveToFile(QString::fromStdString(Data + "/Ini/Samples.ini")));
-        testkit::writeText(Data + "/Ini/Ondrix.ini", "[Ondrix]\r\nLogFileCreate_Checked=True\r\nMyOwnNote=kept\r\n");
+        // The built-in language: outside a Russian locale a first start would choose English.
+        testkit::writeText(Data + "/Ini/Ondrix.ini",
+                           "[Ondrix]\r\nLogFileCreate_Checked=True\r\nMyOwnNote=kept\r\n[Language]\r\nLanguage=\r\n");
     }
 
     void StartMonitor()
@@ -184,6 +186,37 @@ TEST_F(HeadlessFixture, DetectsThePlayedBroadcastOnceEachAndStopsCleanlyOnSigter
     EXPECT_EQ(Ini.ReadString("Ondrix", "LogFileCreate_Checked", ""), "True");
     EXPECT_TRUE(Ini.ValueExists("Ondrix", "DeviceName"));
     EXPECT_EQ(Ini.ReadSection("Ondrix").size(), TSettingsModel::Definitions().size() + 1);
+}
+
+// The messages follow the language chosen in the window's settings file.
+TEST_F(HeadlessFixture, WritesItsMessagesInTheChosenLanguage)
+{
+    struct Case {
+        const char* Choice;
+        QString Line;
+    };
+    const std::string Missing = Dir.file("missing.wav");
+    const Case Cases[] = {
+        {"", FormatMessageText("WrongSampleInd", {1, QString::fromStdString(Missing)})},
+        {"Language/OndrixEnglish.lng", "Could not load the file of sample No. 1 \"" + QString::fromStdString(Missing) + "\""},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Choice);
+        std::filesystem::remove_all(Data);
+        std::filesystem::create_directories(Data + "/Ini");
+        TSampleList List;
+        TSampleRec* Clip = testkit::AddSample(List, TSampleType::File, 0, "Jingle");
+        Clip->Path = QString::fromStdString(Missing);
+        Clip->AutoStart = true;
+        ASSERT_TRUE(List.SaveToFile(QString::fromStdString(Data + "/Ini/Samples.ini")));
+        testkit::writeText(Data + "/Ini/Ondrix.ini", std::string("[Language]\r\nLanguage=") + C.Choice + "\r\n");
+        std::filesystem::remove(Out);
+        StartMonitor();
+        EXPECT_TRUE(StdoutHas(C.Line)) << Text(Out).toStdString();
+        ::kill(Monitor, SIGTERM);
+        testkit::waitForProcess(Monitor);
+        Monitor = -1;
+    }
 }
 
 TEST_F(HeadlessFixture, EveryStopSignalEndsTheRunAndSavesTheSettings)

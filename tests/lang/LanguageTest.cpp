@@ -15,8 +15,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTest>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -303,6 +307,26 @@ TEST_F(LanguageTest, StoredChoiceAndFirstStart)
     }
 }
 
+// Qt's own texts (here the edit box's menu) are Russian with the built-in language and Qt's
+// English under a language file.
+TEST_F(LanguageTest, QtsOwnTextsFollowTheChoice)
+{
+    const QString English = Write("Language/OndrixEnglish.lng", "[Language]\nLanguage=English\n");
+    static const QRegularExpression Cyrillic(QStringLiteral("\\p{Cyrillic}"));
+    auto Copy = [] { return QCoreApplication::translate("QLineEdit", "&Copy"); };
+    EXPECT_EQ(Copy(), "&Copy");
+    TLanguage Global;
+    Language::InitLanguages(Q(Dir.path().string()), Q(Dir.file("Language")), &Global, QString(), "ru_RU");
+    ASSERT_EQ(Language::ChosenFile(), QString());
+    EXPECT_TRUE(Copy().contains(Cyrillic)) << Copy().toStdString();
+    Language::SetChosenFile(English);
+    EXPECT_EQ(Copy(), "&Copy");
+    Language::SetChosenFile(QString());
+    EXPECT_TRUE(Copy().contains(Cyrillic)) << Copy().toStdString();
+    Language::ResetLanguages();
+    EXPECT_EQ(Copy(), "&Copy");
+}
+
 TEST_F(LanguageTest, StoredChoiceIsRelativeToTheProgramFolder)
 {
     const QString File = Write("Language/OndrixEnglish.lng", "[Language]\nLanguage=English\n");
@@ -437,6 +461,62 @@ TEST_F(LanguageMenuTest, ChoosingALanguageTranslatesEveryOpenWindow)
     TTestWindow Later;
     ApplyLanguageToWindow(&Later);
     EXPECT_EQ(Later.Caption->text(), "Caption");
+}
+
+// The program's message box speaks the interface's language: its caption is its type's name
+// and its buttons are the message table's texts; it returns the codes of the button chosen.
+TEST(MessageBoxTest, CaptionButtonsAndAnswersComeFromTheMessageTable)
+{
+    ResetMessageTable();
+    struct Case {
+        TMessageBoxType Type;
+        std::initializer_list<int> Buttons;
+        int Default;
+        const char* Press;  // a button's text, "Escape" or "Enter"
+        const char* Caption;
+        QStringList Texts;
+        int Result;
+    };
+    const Case Cases[] = {
+        {TMessageBoxType::Question, {mbYes, mbNo}, 0, "Да", "Вопрос!", {"Да", "Нет"}, mbYes},
+        {TMessageBoxType::Question, {mbYes, mbNo}, 0, "Нет", "Вопрос!", {"Да", "Нет"}, mbNo},
+        {TMessageBoxType::Question, {mbYes, mbNo}, 0, "Escape", "Вопрос!", {"Да", "Нет"}, mbNo},
+        {TMessageBoxType::Question, {mbYes, mbNo}, mbNo, "Enter", "Вопрос!", {"Да", "Нет"}, mbNo},
+        {TMessageBoxType::Warning, {mbYes, mbNo, mbCancel}, 0, "Escape", "Предупреждение", {"Да", "Нет", "Отмена"}, mbCancel},
+        {TMessageBoxType::Warning, {mbYes, mbNo, mbCancel}, 0, "Enter", "Предупреждение", {"Да", "Нет", "Отмена"}, mbYes},
+        {TMessageBoxType::Error, {}, 0, "Escape", "Ошибка", {"OK"}, mbOK},
+        {TMessageBoxType::Information, {mbOK}, 0, "OK", "Информация", {"OK"}, mbOK},
+        {TMessageBoxType::Default, {mbOK, mbCancel}, 0, "Escape", "Внимание!", {"OK", "Отмена"}, mbCancel},
+        {TMessageBoxType::None, {}, 0, "Enter", "", {"OK"}, mbOK},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(std::string(C.Press) + " in a box of type " + std::to_string(int(C.Type)));
+        QString Caption;
+        QStringList Texts;
+        QTimer::singleShot(0, [&] {
+            auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(Box, nullptr);
+            Caption = Box->windowTitle();
+            for (QAbstractButton* Button : Box->buttons())
+                Texts << Button->text();
+            if (std::string(C.Press) == "Escape")
+                QTest::keyClick(Box, Qt::Key_Escape);
+            else if (std::string(C.Press) == "Enter")
+                QTest::keyClick(Box, Qt::Key_Return);
+            else
+                for (QAbstractButton* Button : Box->buttons())
+                    if (Button->text() == C.Press)
+                        Button->click();
+            if (Box->isVisible())
+                Box->done(0);  // a case that failed to close it must not hang
+        });
+        EXPECT_EQ(ShowMessageBox(nullptr, C.Type, "Text\r\nsecond line", C.Buttons, C.Default), C.Result);
+        EXPECT_EQ(Caption, C.Caption);
+        Texts.sort();
+        QStringList Wanted = C.Texts;
+        Wanted.sort();
+        EXPECT_EQ(Texts, Wanted);
+    }
 }
 
 }  // namespace
