@@ -3,12 +3,14 @@
 
 #include "app/Ondrix_Unit.h"
 
+#include "app/FrequencyPage.h"
 #include "widgets/Glyphs.h"
 #include "widgets/HeadedLabel.h"
 #include "widgets/KvListView.h"
 #include "widgets/LedMeter.h"
 #include "widgets/RadioGroup.h"
 
+#include "mail/Class_OndrixEmailer.h"
 #include "messages/Class_OndrixMessage.h"
 
 #include <QAction>
@@ -165,7 +167,7 @@ void TOndrix::CreateMenus()
             &TOndrix::MEmailClick);
     About->addSeparator();
     QAction* Updates = Named(About->addAction(U("Проверить обновления программы")), "MCheckForUpdates");
-    Updates->setEnabled(false);  // the update check is not part of this program yet
+    Updates->setEnabled(false);  // until the window is bound to the update check
     connect(Named(About->addAction(U("Список изменений")), "MWhatsNew"), &QAction::triggered, this,
             &TOndrix::MWhatsNewClick);
     About->addSeparator();
@@ -356,30 +358,9 @@ QWidget* TOndrix::CreateFrequencyPanel()
 {
     QVBoxLayout* Layout = nullptr;
     QWidget* Widget = Panel("Settings_Frequency", Layout);
-    auto* Bar = Named(new QToolBar, "FrequencyToolBar");
-    Bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    Bar->setIconSize(QSize(16, 16));
-    struct TButton {
-        const char* Name;
-        TGlyph Glyph;
-        const char* Caption;
-    };
-    const TButton Buttons[] = {
-        {"AddFrequencyBtn", TGlyph::Add, "Добавить"},
-        {"DelFrequencyBtn", TGlyph::Delete, "Удалить"},
-        {"FrequencyPropBtn", TGlyph::Properties, "Свойства"},
-    };
-    for (const TButton& Button : Buttons) {
-        QAction* Action = Bar->addAction(GlyphIcon(Button.Glyph), U(Button.Caption));
-        Action->setObjectName(QString::fromLatin1(Button.Name) + "_Action");
-        Bar->widgetForAction(Action)->setObjectName(QString::fromLatin1(Button.Name));
-    }
-    Layout->addWidget(Bar);
-    FFrequencyView = Named(new TKvListView, "FrequencyView");
-    FFrequencyView->AddColumn(U("Команда"), 120);
-    FFrequencyView->AddColumn(U("Частоты"), 250);
-    FFrequencyView->horizontalHeader()->setStretchLastSection(true);
-    Layout->addWidget(FFrequencyView, 1);
+    FFrequencyPage = new TFrequencyPage(FrequencyTable);
+    FFrequencyView = FFrequencyPage->View();
+    Layout->addWidget(FFrequencyPage, 1);
     return Widget;
 }
 
@@ -424,7 +405,7 @@ QWidget* TOndrix::CreateEmailPanel()
     QCheckBox* Tls = Check(Widget, "Check_EMail_UseSSL", "Безопасное соединение (TLS)");
     ServerLayout->addRow(QString(), Tls);
     // The usual port of each kind of connection.
-    connect(Tls, &QCheckBox::clicked, Port, [Port](bool On) { Port->setText(On ? "465" : "25"); });
+    connect(Tls, &QCheckBox::clicked, Port, [Port](bool On) { Port->setText(SMTPPortForTLS(On)); });
     ServerLayout->addRow(Caption("Label_SMTPUser", "Имя пользователя"), Edit(Widget, "SMTPUserEdit"));
     QLineEdit* Password = Edit(Widget, "SMTPPasswordEdit");
     Password->setEchoMode(QLineEdit::Password);
@@ -432,7 +413,7 @@ QWidget* TOndrix::CreateEmailPanel()
     ServerLayout->addRow(Caption("Label_EmailFrom", "От кого (E-mail)"), Edit(Widget, "EmailFromEdit"));
     ServerLayout->addRow(Caption("Label_EmailTo", "Кому (E-mail)"), Edit(Widget, "EmailToEdit"));
     auto* Test = Named(new QPushButton(U("Отправить тестовое сообщение")), "Button_Email_Test");
-    Test->setEnabled(false);  // until mail can be sent
+    Test->setEnabled(false);  // until the window is bound to the mailer
     ServerLayout->addRow(QString(), Test);
 
     Pages->addTab(Messages, U("Сообщения"));

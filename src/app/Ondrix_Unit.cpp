@@ -1,7 +1,10 @@
 #include "app/Ondrix_Unit.h"
 
+#include "app/FrequencyPage.h"
 #include "app/HelpSystem.h"
 #include "app/InfoForms.h"
+#include "app/WebUpdateUI.h"
+#include "core/InternetClients.h"
 #include "app/SettingsBinding.h"
 #include "core/SettingsFile.h"
 #include "core/SettingsModel.h"
@@ -12,6 +15,7 @@
 #include "lang/Lang.h"
 #include "lang/Language_Forms.h"
 #include "lang/Language_Functions.h"
+#include "samples/Form_SampleProp.h"
 #include "widgets/Glyphs.h"
 #include "widgets/HeadedLabel.h"
 #include "widgets/KvListView.h"
@@ -125,7 +129,6 @@ TOndrix::TOndrix(QWidget* Parent)
     connect(FSampleView->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TOndrix::UpdateSampleButtons);
     connect(FSampleView->model(), &QAbstractItemModel::rowsInserted, this, &TOndrix::UpdateSampleButtons);
     connect(FSampleView->model(), &QAbstractItemModel::rowsRemoved, this, &TOndrix::UpdateSampleButtons);
-    FFrequencyView->OnKeyDown = [this](QKeyEvent* Event) { return FrequencyViewKeyDown(Event->key(), Event->modifiers()); };
 
     FTrayIco = new TTrayComp(this);
     FTrayIco->setObjectName("TrayIco");
@@ -155,12 +158,6 @@ TOndrix::TOndrix(QWidget* Parent)
     FTimer_Volume->setInterval(50);
     connect(FTimer_Volume, &QTimer::timeout, this, &TOndrix::Timer_VolumeTimer);
 
-    FFrequencyView->OnCellData = [this](int Row, int Column, TKvCellData& Cell) {
-        if (!FFrequencies || Row < 0 || Row >= FFrequencies->size())
-            return;
-        Cell.Text = Column == 0 ? FFrequencies->at(Row).ID : Column == 1 ? FrequencyTonesText(FFrequencies->at(Row)) : QString();
-    };
-
     // Every stored property shows in its control and every edit goes back to the model.
     FModel = new TSettingsModel(this);
     FBinding = new TSettingsBinding(FModel, this);
@@ -189,6 +186,7 @@ TOndrix::TOndrix(QWidget* Parent)
     FLanguage->OnAfterLoadLanguage = [this](TLanguage&) { LanguageAfterLoadLanguage(); };
     if (Settings)
         Language::InitLanguages(Settings->ProgramFolder, Settings->LanguageFolder, FLanguage, Settings->MainIniFile);
+    FillLanguageMenuOfWindow();
     ApplyLanguageToWindow(this);
     UpdateSampleButtons();
     TimerTimer();
@@ -197,9 +195,28 @@ TOndrix::TOndrix(QWidget* Parent)
 
     resize(768, 574 + menuBar()->sizeHint().height());
     CentreOnWorkArea();
+    FitOnScreen();
 }
 
-TOndrix::~TOndrix() = default;
+TOndrix::~TOndrix()
+{
+    // The messages' component goes with the window.
+    if (Language::GlobalComponent() == FLanguage)
+        Language::ResetLanguages();
+}
+
+void TOndrix::FillLanguageMenuOfWindow()
+{
+    if (!Settings)
+        return;
+    TLanguageMenuActions Actions;
+    // Going back to the built-in texts: the settings are saved on the way out.
+    Actions.Restart = [] {
+        if (Settings)
+            Settings->RequestRestart(false);
+    };
+    FillLanguageMenu(FLanguageMenu, Actions);
+}
 
 void TOndrix::InstallHintStyle()
 {
@@ -229,6 +246,63 @@ QPoint TOndrix::CentredOnWorkArea(const QRect& WorkArea, const QSize& Size)
     Left = std::max(Left, WorkArea.left() + 10);
     Top = std::max(Top, WorkArea.top() + 10);
     return {Left, Top};
+}
+
+QRect TOndrix::FittedOnWorkArea(const QRect& WorkArea, const QRect& Frame, const QSize& Minimum)
+{
+    // At most the work area less a margin on each side, at least the window's minimum.
+    const int Margin = 10;
+    QRect Fitted = Frame;
+    Fitted.setWidth(std::max(Minimum.width(), std::min(Frame.width(), WorkArea.width() - 2 * Margin)));
+    Fitted.setHeight(std::max(Minimum.height(), std::min(Frame.height(), WorkArea.height() - 2 * Margin)));
+    // Moved in only where it sticks out: a window that fits stays where the operator left it.
+    if (Fitted.right() > WorkArea.right())
+        Fitted.moveRight(WorkArea.right() - Margin);
+    if (Fitted.bottom() > WorkArea.bottom())
+        Fitted.moveBottom(WorkArea.bottom() - Margin);
+    if (Fitted.left() < WorkArea.left())
+        Fitted.moveLeft(WorkArea.left() + Margin);
+    if (Fitted.top() < WorkArea.top())
+        Fitted.moveTop(WorkArea.top() + Margin);
+    return Fitted;
+}
+
+void TOndrix::FitOnScreen()
+{
+    const QScreen* Screen = QGuiApplication::screenAt(frameGeometry().center());
+    if (!Screen)
+        Screen = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!Screen)
+        return;
+    const QRect Frame = frameGeometry();
+    const QRect Fitted = FittedOnWorkArea(Screen->availableGeometry(), Frame, minimumSize());
+    if (Fitted == Frame)
+        return;
+    // The frame (title bar, borders) stays around the new client rectangle.
+    resize(width() + Fitted.width() - Frame.width(), height() + Fitted.height() - Frame.height());
+    move(Fitted.topLeft());
+}
+
+void TOndrix::LayOutNow()
+{
+    for (QLayout* Layout : {layout(), centralWidget()->layout()})
+        if (Layout) {
+            Layout->invalidate();
+            Layout->activate();
+        }
+}
+
+void TOndrix::showEvent(QShowEvent* Event)
+{
+    QMainWindow::showEvent(Event);
+    if (FFittedAfterShow)
+        return;
+    FFittedAfterShow = true;
+    // Only a shown window knows its frame; a placement that does not fit with it is fitted once.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible() && !isMaximized() && !isMinimized())
+            FitOnScreen();
+    });
 }
 
 void TOndrix::CentreOnWorkArea()
@@ -343,19 +417,7 @@ bool TOndrix::SampleViewKeyDown(int Key, Qt::KeyboardModifiers Modifiers, quint3
 
 bool TOndrix::FrequencyViewKeyDown(int Key, Qt::KeyboardModifiers Modifiers)
 {
-    const bool Keypad = Modifiers & Qt::KeypadModifier;
-    const char* Name = nullptr;
-    if (Key == Qt::Key_Return || Key == Qt::Key_Enter)
-        Name = "FrequencyPropBtn";
-    else if (Key == Qt::Key_Insert || (Key == Qt::Key_Plus && Keypad))
-        Name = "AddFrequencyBtn";
-    else if (Key == Qt::Key_Delete || (Key == Qt::Key_Minus && Keypad))
-        Name = "DelFrequencyBtn";
-    if (!Name)
-        return false;
-    if (auto* Button = findChild<QToolButton*>(QString::fromLatin1(Name)))
-        Button->click();
-    return true;
+    return FFrequencyPage->FrequencyViewKeyDown(Key, Modifiers);
 }
 
 void TOndrix::SamplePopupPopup()
@@ -586,6 +648,10 @@ void TOndrix::StartupContinue(QWidget* StartupForm)
     } catch (...) {
         // Loading reports its own errors; the window is shown whatever happened.
     }
+    // External programs reach the monitor once its configuration is loaded (when another
+    // monitor serves the socket, this one runs on without it and says so).
+    if (FController)
+        FController->Socket().Listen();
     show();
     raise();
     activateWindow();
@@ -629,14 +695,13 @@ void TOndrix::LoadSettings()
     FFrequenciesLoaded = Config.FrequenciesLoaded;
     FConfigurationLoaded = true;
     SetSampleList(FSamples);
-    SetFrequencyTable(FFrequencies);
+    FFrequencyPage->Redraw();
     ApplyStoredLayout();
 }
 
-void TOndrix::SetFrequencyTable(const TFrequencyRecArr* Table)
+void TOndrix::SetFrequencyTable(TFrequencyRecArr* Table)
 {
-    FFrequencies = Table;
-    FFrequencyView->SetRowCount(Table ? int(Table->size()) : 0);
+    FFrequencyPage->SetTable(Table ? *Table : FrequencyTable);
 }
 
 void TOndrix::ApplyStoredLayout()
@@ -644,13 +709,18 @@ void TOndrix::ApplyStoredLayout()
     const QRect Placement = FModel->Rect(SettingKey::NormPos);
     if (Placement.left() < Placement.right()) {
         setGeometry(Placement);
-    } else if (centralWidget()->layout()) {
-        // No stored placement: the page control takes its stored height.
-        centralWidget()->layout()->activate();
+    } else {
+        // No stored placement: the page control takes its stored height. The window's own
+        // layout goes first, so that the page control has its real height to start from (a
+        // window not yet shown has never been laid out).
         const int Height = FModel->Int(SettingKey::PageControl_Height);
-        if (Height >= FPageControl->minimumHeight())
+        if (Height >= FPageControl->minimumHeight()) {
+            LayOutNow();
             resize(width(), std::max(minimumHeight(), height() + Height - FPageControl->height()));
+        }
+        CentreOnWorkArea();
     }
+    FitOnScreen();
     ApplyColumnLayout(FModel->ColumnLayout(ColumnView::SampleView), *FSampleView, false);
     ApplyColumnLayout(FModel->ColumnLayout(ColumnView::MessageView), *FLogMessageView, false);
     ApplyColumnLayout(FModel->ColumnLayout(ColumnView::FrequencyView), *FFrequencyView, true);
@@ -684,6 +754,12 @@ void TOndrix::WriteWindowState(const QString& FileName) const
 {
     QStringList Lines;
     Lines << QString("Size=%1x%2").arg(width()).arg(height());
+    const auto RectText = [](const QRect& R) {
+        return QString("%1,%2,%3x%4").arg(R.left()).arg(R.top()).arg(R.width()).arg(R.height());
+    };
+    Lines << "Frame=" + RectText(frameGeometry());
+    if (const QScreen* Screen = screen())
+        Lines << "WorkArea=" + RectText(Screen->availableGeometry());
     Lines << "Page=" + (FPageControl->currentWidget() ? FPageControl->currentWidget()->objectName() : QString());
     Lines << "Status=" + FStatus->text();
     Lines << QString("Visible=%1").arg(isVisible() ? 1 : 0);
@@ -766,6 +842,14 @@ void TOndrix::AttachController(TMonitorController* Controller)
         FLogMessageView->SetRowCount(C->Messages().Messages().Count());
     });
 
+    // The sample dialog edits the controller's records; numbers come from its list and the
+    // command menu from its frequency table.
+    if (!EditSample)
+        EditSample = [this, C](TSampleRec& Sample) {
+            return EditSampleProperties(this, Sample, C->Samples(), C->Frequencies(),
+                                        Settings ? Settings->MainIniFile : QString());
+        };
+
     // The sample tool bar runs the controller's operations on the selected rows.
     auto On = [this](const char* Name, std::function<void()> Run) {
         QAction* Action = FSamplesToolBar->findChild<QAction*>(QString::fromLatin1(Name) + "_Action");
@@ -819,6 +903,38 @@ void TOndrix::AttachController(TMonitorController* Controller)
             ShowMessageBox(this, TMessageBoxType::Error, Text);
     });
     TimerTimer();
+}
+
+void TOndrix::AttachInternet(TInternetClients* Internet)
+{
+    FInternet = Internet;
+    QCheckBox* AutoUpdates = FindCheck("Check_AutoUpdates");
+    FWebUpdateUI = std::make_unique<TWindowWebUpdateUI>(this, AutoUpdates ? AutoUpdates->text() : QString());
+    Internet->SetUI(FWebUpdateUI.get());
+    if (auto* Test = findChild<QPushButton*>("Button_Email_Test")) {
+        Test->setEnabled(true);
+        connect(Test, &QPushButton::clicked, this, &TOndrix::Button_Email_TestClick);
+    }
+    if (auto* Updates = findChild<QAction*>("MCheckForUpdates")) {
+        Updates->setEnabled(true);
+        connect(Updates, &QAction::triggered, this, &TOndrix::MCheckForUpdatesClick);
+    }
+}
+
+void TOndrix::MCheckForUpdatesClick()
+{
+    if (!FInternet)
+        return;
+    // The box's check box shows the settings page's caption in the language shown now.
+    if (QCheckBox* AutoUpdates = FindCheck("Check_AutoUpdates"))
+        FWebUpdateUI->AutoUpdatesCaption = AutoUpdates->text();
+    FInternet->MCheckForUpdatesClick();
+}
+
+void TOndrix::Button_Email_TestClick()
+{
+    if (FInternet)
+        FInternet->SendTestMail();
 }
 
 QCheckBox* TOndrix::FindCheck(const QString& Name) const

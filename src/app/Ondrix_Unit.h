@@ -40,11 +40,14 @@ class TSampleRec;
 class TSettingsBinding;
 class TSettingsModel;
 class TMonitorController;
+class TInternetClients;
+class TWindowWebUpdateUI;
 class QPainter;
 struct TKvCellData;
 class TTrayComp;
 class THelpSystem;
 class TLanguage;
+class TFrequencyPage;
 
 class TOndrix : public QMainWindow {
     Q_OBJECT
@@ -73,6 +76,12 @@ public:
     // then pulled back so that it ends 10 pixels before the right and bottom edges, then at
     // least 10 pixels from the left and top edges.
     static QPoint CentredOnWorkArea(const QRect& WorkArea, const QSize& Size);
+    // A window frame moved and, where it must, shrunk (not below Minimum) so that it lies on the
+    // work area at least 10 pixels inside its edges; a frame that lies on it stays as it is.
+    static QRect FittedOnWorkArea(const QRect& WorkArea, const QRect& Frame, const QSize& Minimum);
+    // Fits the window on the work area of its screen (a placement stored on a larger screen, a
+    // default taller than a small one).
+    void FitOnScreen();
 
     // Event handlers named as the operator knows the window's parts.
     void TreeChange();
@@ -109,10 +118,11 @@ public:
     TKvListView* SampleView() const { return FSampleView; }
     TKvListView* LogMessageView() const { return FLogMessageView; }
     TKvListView* FrequencyView() const { return FFrequencyView; }
+    TFrequencyPage* FrequencyPage() const { return FFrequencyPage; }
     TTrayComp* TrayIco() const { return FTrayIco; }
     QMenu* SamplePopup() const { return FSamplePopup; }
     QMenu* LanguageMenu() const { return FLanguageMenu; }
-    // The window's language component (section "Ondrix"); it also holds the message table.
+    // The window's language component (section "Ondrix"), which also holds the messages.
     TLanguage* Language() const { return FLanguage; }
     QToolBar* SamplesToolBar() const { return FSamplesToolBar; }
     // The tool bar button of a sample action, by its name ("Enable_Btn", ...).
@@ -139,14 +149,21 @@ public:
     // The controller works on Model() and must not outlive the window's use of it.
     void AttachController(TMonitorController* Controller);
     TMonitorController* Controller() const { return FController; }
+    // Binds the e-mail page's test button and the update menu item to the internet clients
+    // and shows their boxes over this window. The clients must not outlive the window's use.
+    void AttachInternet(TInternetClients* Internet);
+    TWindowWebUpdateUI* WebUpdateUI() const { return FWebUpdateUI.get(); }
+    // The Help menu's update check and the e-mail page's test button.
+    void MCheckForUpdatesClick();
+    void Button_Email_TestClick();
     // Shows the sample dialog on a sample; true when confirmed (the dialogs set it).
     std::function<bool(TSampleRec& Sample)> EditSample;
 
     // The settings the window shows and edits (owned by the window).
     TSettingsModel* Model() const { return FModel; }
     TSettingsBinding* Binding() const { return FBinding; }
-    // The frequency table the frequency page shows.
-    void SetFrequencyTable(const TFrequencyRecArr* Table);
+    // The frequency table the frequency page shows and edits.
+    void SetFrequencyTable(TFrequencyRecArr* Table);
     // Applies the stored placement, page height and column layouts of the model to the window.
     void ApplyStoredLayout();
     // Takes the window's placement, page height and column layouts into the model.
@@ -165,6 +182,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* Event) override;
     void changeEvent(QEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
@@ -182,6 +200,10 @@ private:
     void UpdateSampleButtons();
     void DrawProgressCell(QPainter& Painter, int Row, const QRect& Rect) const;
     void OpenHelp(int Topic);
+    // The language menu: the built-in language and the listed files, the choice checked.
+    void FillLanguageMenuOfWindow();
+    // Lays the window's controls out at its present size, shown or not.
+    void LayOutNow();
     static void InstallHintStyle();
 
     void LoadAndStart();
@@ -210,6 +232,7 @@ private:
     QWidget* FScrollContent = nullptr;
     QList<QWidget*> FPanels;
     TKvListView* FFrequencyView = nullptr;
+    TFrequencyPage* FFrequencyPage = nullptr;
     TRadioGroup* FProgIcon = nullptr;
     QComboBox* FComboBox_Device = nullptr;
     QPushButton* FButton_TestAudio = nullptr;
@@ -221,14 +244,16 @@ private:
     QList<QAction*> FHelpActions;
     THelpSystem* FHelp = nullptr;
     const TSampleList* FSamples = nullptr;
-    const TFrequencyRecArr* FFrequencies = nullptr;
     TSettingsModel* FModel = nullptr;
     TSettingsBinding* FBinding = nullptr;
     std::unique_ptr<TSampleList> FOwnSamples;
     QString FStateFile;
     QPointer<TMonitorController> FController;
+    QPointer<TInternetClients> FInternet;
+    std::unique_ptr<TWindowWebUpdateUI> FWebUpdateUI;
     bool FConfigurationLoaded = false;
     bool FSamplesLoaded = false;
     bool FFrequenciesLoaded = false;
     bool FWasActive = false;
+    bool FFittedAfterShow = false;
 };

@@ -5,6 +5,7 @@
 #include "app/SessionEnd.h"
 #include "app/StartupForm.h"
 #include "core/Common_Settings.h"
+#include "core/InternetClients.h"
 #include "core/MonitorController.h"
 #include "core/QueuePump.h"
 #include "lang/Lang.h"
@@ -131,6 +132,9 @@ int RunOndrix(int& argc, char** argv)
         TQueuePump Pump(MainThreadQueue());
         TMonitorController Controller(*ProgramSettings, *MainWindow.Model());
         MainWindow.AttachController(&Controller);
+        // Mail and the update check; the controller's tick drives the automatic check.
+        TInternetClients Internet(Controller, *ProgramSettings);
+        MainWindow.AttachInternet(&Internet);
         ProgramSettings->CloseMainWindow = [&MainWindow] { MainWindow.close(); };
         QObject::connect(&MainWindow, &TOndrix::Closed, &App, &QCoreApplication::quit, Qt::QueuedConnection);
 

@@ -6,18 +6,13 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QStyle>
-#include <QToolButton>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <limits>
 
 TFrequencyProp::TFrequencyProp(QWidget* Parent)
@@ -133,138 +128,4 @@ bool EditFrequencyRec(TFrequencyRec& Rec, QWidget* Parent)
 {
     TFrequencyProp Dialog(Parent);
     return Dialog.Execute(Rec);
-}
-
-TFrequencyPage::TFrequencyPage(TFrequencyRecArr& Table, QWidget* Parent)
-    : QWidget(Parent)
-    , FTable(Table)
-{
-    setObjectName(QStringLiteral("FrequencyPage"));
-    auto NewButton = [this](const char* Name, const QString& Text, QStyle::StandardPixmap Icon) {
-        auto* Button = new QToolButton(this);
-        Button->setObjectName(QLatin1String(Name));
-        Button->setText(Text);
-        Button->setIcon(style()->standardIcon(Icon));
-        Button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        Button->setAutoRaise(true);
-        return Button;
-    };
-    AddFrequencyBtn = NewButton("AddFrequencyBtn", QStringLiteral("Добавить"), QStyle::SP_FileDialogNewFolder);
-    DelFrequencyBtn = NewButton("DelFrequencyBtn", QStringLiteral("Удалить"), QStyle::SP_TrashIcon);
-    FrequencyPropBtn = NewButton("FrequencyPropBtn", QStringLiteral("Свойства"), QStyle::SP_FileDialogDetailedView);
-    FrequencyView = new QTreeWidget(this);
-    FrequencyView->setObjectName(QStringLiteral("FrequencyView"));
-    FrequencyView->setRootIsDecorated(false);
-    FrequencyView->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    FrequencyView->setHeaderLabels({QStringLiteral("Команда"), QStringLiteral("Частоты")});
-    FrequencyView->header()->resizeSection(0, 150);
-    FrequencyView->installEventFilter(this);
-
-    auto* Bar = new QHBoxLayout;
-    Bar->setContentsMargins(0, 0, 0, 0);
-    Bar->addWidget(AddFrequencyBtn);
-    Bar->addWidget(DelFrequencyBtn);
-    Bar->addWidget(FrequencyPropBtn);
-    Bar->addStretch(1);
-    auto* Layout = new QVBoxLayout(this);
-    Layout->setContentsMargins(0, 0, 0, 0);
-    Layout->addLayout(Bar);
-    Layout->addWidget(FrequencyView, 1);
-
-    connect(AddFrequencyBtn, &QToolButton::clicked, this, &TFrequencyPage::AddFrequencyBtnClick);
-    connect(DelFrequencyBtn, &QToolButton::clicked, this, &TFrequencyPage::DelFrequencyBtnClick);
-    connect(FrequencyPropBtn, &QToolButton::clicked, this, &TFrequencyPage::FrequencyPropBtnClick);
-    connect(FrequencyView, &QTreeWidget::itemDoubleClicked, this, &TFrequencyPage::FrequencyPropBtnClick);
-    Redraw();
-}
-
-void TFrequencyPage::Redraw()
-{
-    const int Current = FrequencyView->currentIndex().row();
-    FrequencyView->clear();
-    for (const TFrequencyRec& Rec : FTable)
-        FrequencyView->addTopLevelItem(new QTreeWidgetItem({Rec.ID, FrequencyTonesText(Rec)}));
-    if (Current >= 0 && Current < FrequencyView->topLevelItemCount())
-        FrequencyView->setCurrentItem(FrequencyView->topLevelItem(Current));
-}
-
-void TFrequencyPage::AddFrequencyBtnClick()
-{
-    TFrequencyRec Rec;
-    ClearFrequencyRec(Rec);
-    if (!Editor(Rec, window()))
-        return;
-    AddFrequencyRec(FTable, Rec);
-    SortFrequencyTable(FTable);
-    Redraw();
-    emit TableChanged();
-}
-
-void TFrequencyPage::FrequencyPropBtnClick()
-{
-    const QList<QTreeWidgetItem*> Selected = FrequencyView->selectedItems();
-    QTreeWidgetItem* Item = FrequencyView->currentItem();
-    if (!Item || !Item->isSelected())
-        Item = Selected.isEmpty() ? nullptr : Selected.first();
-    const int Index = Item ? FrequencyView->indexOfTopLevelItem(Item) : -1;
-    if (Index < 0 || Index >= FTable.size())
-        return;
-    TFrequencyRec Rec = FTable.at(Index);
-    if (!Editor(Rec, window()))
-        return;
-    // No empty or duplicate check when editing.
-    FTable[Index] = Rec;
-    SortFrequencyTable(FTable);
-    Redraw();
-    emit TableChanged();
-}
-
-void TFrequencyPage::DelFrequencyBtnClick()
-{
-    QList<int> Rows;
-    for (QTreeWidgetItem* Item : FrequencyView->selectedItems())
-        Rows.append(FrequencyView->indexOfTopLevelItem(Item));
-    if (Rows.isEmpty())
-        return;
-    // From the last row to the first, so the indexes still to go stay valid.
-    std::sort(Rows.begin(), Rows.end(), std::greater<int>());
-    for (int Row : Rows)
-        DeleteFrequencyRec(FTable, Row);
-    Redraw();
-    emit TableChanged();
-}
-
-bool TFrequencyPage::eventFilter(QObject* Watched, QEvent* Event)
-{
-    if (Watched == FrequencyView && Event->type() == QEvent::KeyPress) {
-        const auto* Key = static_cast<QKeyEvent*>(Event);
-        const bool Keypad = Key->modifiers() & Qt::KeypadModifier;
-        switch (Key->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-            FrequencyPropBtn->click();
-            return true;
-        case Qt::Key_Insert:
-            AddFrequencyBtn->click();
-            return true;
-        case Qt::Key_Delete:
-            DelFrequencyBtn->click();
-            return true;
-        case Qt::Key_Plus:
-            if (Keypad) {
-                AddFrequencyBtn->click();
-                return true;
-            }
-            break;
-        case Qt::Key_Minus:
-            if (Keypad) {
-                DelFrequencyBtn->click();
-                return true;
-            }
-            break;
-        default:
-            break;
-        }
-    }
-    return QWidget::eventFilter(Watched, Event);
 }

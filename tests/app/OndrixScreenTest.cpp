@@ -1,6 +1,7 @@
 // The real program with a real window on a private X server and a private sound server: what
 // an operator sees from start to close. Screenshots go to $ONDRIX_SCREENSHOTS when it is set
 // (scripts/screenshots.sh sets it), so anyone can look at the window.
+#include "lang/Lang.h"
 #include "samples/Class_SampleRec.h"
 #include "util/TextFile.h"
 
@@ -14,6 +15,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QRect>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -57,6 +59,15 @@ struct ScreenFixture : ::testing::Test {
         testkit::writeText((Data / "Ini" / "Ondrix.ini").string(), "[Ondrix]\r\n" + Entries + Language);
     }
 
+    // The "Key=" line of the state file without its key.
+    QString StateValue(const QString& Key) const
+    {
+        for (const QString& Line : ReadState(StateFile))
+            if (Line.startsWith(Key + "="))
+                return Line.mid(Key.size() + 1);
+        return {};
+    }
+
     void Start()
     {
         // The child runs on the X server, whatever platform this test process uses.
@@ -90,12 +101,16 @@ struct ScreenFixture : ::testing::Test {
         return false;
     }
 
-    bool StateHasLine(const QString& Start) const
+    // Waits until some line of the state file holds Text.
+    bool WaitForText(const QString& Text, int Milliseconds = 30000)
     {
-        for (const QString& Line : ReadState(StateFile))
-            if (Line.startsWith(Start))
-                return true;
-        return false;
+        const QDeadlineTimer Deadline(Milliseconds);
+        while (!ReadState(StateFile).join("\n").contains(Text)) {
+            if (Deadline.hasExpired())
+                return false;
+            QThread::msleep(50);
+        }
+        return true;
     }
 
     int Stop()
@@ -150,6 +165,54 @@ TEST_F(ScreenFixture, WindowAtTheStoredSizeAndPageAtFullAndMinimumSize)
     }
 }
 
+// "left,top,widthxheight" as the state file writes rectangles.
+QRect ParseRect(const QString& Text)
+{
+    const QStringList Parts = QString(Text).replace('x', ',').split(',');
+    if (Parts.size() != 4)
+        return {};
+    return QRect(Parts[0].toInt(), Parts[1].toInt(), Parts[2].toInt(), Parts[3].toInt());
+}
+
+TEST_F(ScreenFixture, WindowFitsTheScreenFreshOrStoredOnALargerOne)
+{
+    struct Case {
+        const char* Name;
+        int ScreenWidth, ScreenHeight;
+        const char* Ini;  // nullptr: a fresh data folder
+    };
+    const Case Cases[] = {
+        {"fresh-1280x800", 1280, 800, nullptr},
+        {"fresh-1024x600", 1024, 600, nullptr},
+        {"stored-larger-1024x600", 1024, 600, "NormPos=300,200,1579,1223\r\nPageControl_ActivePage=SettingsSheet\r\n"},
+        {"stored-off-the-edge-1280x800", 1280, 800, "NormPos=1000,600,1767,1201\r\n"},
+    };
+    for (const Case& C : Cases) {
+        testkit::XvfbDisplay Display(C.ScreenWidth, C.ScreenHeight);
+        fs::remove_all(Data);
+        fs::remove(StateFile);
+        if (C.Ini)
+            WriteIni(C.Ini);
+        Start();
+        ASSERT_TRUE(WaitForState({"Visible=1"})) << C.Name;
+        // The state is written every second; the window must come to lie on the work area.
+        QRect Frame, WorkArea;
+        const QDeadlineTimer Deadline(30000);
+        do {
+            QThread::msleep(50);
+            Frame = ParseRect(StateValue("Frame"));
+            WorkArea = ParseRect(StateValue("WorkArea"));
+        } while (!(WorkArea.contains(Frame) && !Frame.isEmpty()) && !Deadline.hasExpired());
+        EXPECT_FALSE(WorkArea.isEmpty()) << C.Name;
+        EXPECT_TRUE(WorkArea.contains(Frame)) << C.Name << ": " << StateValue("Frame").toStdString() << " on "
+                                              << StateValue("WorkArea").toStdString();
+        EXPECT_GE(Frame.width(), 300) << C.Name;
+        EXPECT_GE(Frame.height(), 300) << C.Name;
+        EXPECT_TRUE(Display.screenshot(Shots + "/" + C.Name + ".png")) << C.Name;
+        EXPECT_EQ(Stop(), 0) << C.Name;
+    }
+}
+
 }  // namespace
 
 namespace {
@@ -186,14 +249,23 @@ TEST_F(ScreenFixture, StartsMonitorsFindsAClipAndSavesOnClose)
         << ReadState(StateFile).join("\n").toStdString();
     EXPECT_TRUE(Display.screenshot(Shots + "/monitoring.png"));
 
+    // An automation script listens on the monitor's socket for the detections.
+    const std::string Heard = (Root.path() / "heard.txt").string();
+    setenv("ONDRIX_SOCKET", (Root.path() / "ondrix.socket").c_str(), 1);
+    const pid_t Listener = testkit::spawnProcess({testkit::executableFolder() + "/ondrixctl", "listen"}, Heard);
+    unsetenv("ONDRIX_SOCKET");
+    // "AddSubscriber" names it.
+    ASSERT_TRUE(WaitForText(GetMessageText("AddSubscriber").section("%s", 0, 0) + "ondrixctl"))
+        << ReadState(StateFile).join("\n").toStdString();
+
     Server.play((Clips / "programme.wav").string());
     const QString Found = QString::fromUtf8("Найден образец № 1 \"Jingle\"");
-    const QDeadlineTimer Deadline(30000);
-    while (!StateHasLine("Message=") || !ReadState(StateFile).join("\n").contains(Found)) {
-        ASSERT_FALSE(Deadline.hasExpired()) << ReadState(StateFile).join("\n").toStdString();
-        QThread::msleep(50);
-    }
+    ASSERT_TRUE(WaitForText(Found)) << ReadState(StateFile).join("\n").toStdString();
     EXPECT_TRUE(Display.screenshot(Shots + "/found.png"));
+    // The listener heard the detection once: local time, a TAB, the shown number.
+    ASSERT_TRUE(testkit::pollUntil([&] { return testkit::readText(Heard).find("\t1\n") != std::string::npos; },
+                                   std::chrono::seconds(30)))
+        << testkit::readText(Heard);
 
     // The same message in today's log file.
     bool Logged = false;
@@ -202,8 +274,12 @@ TEST_F(ScreenFixture, StartsMonitorsFindsAClipAndSavesOnClose)
             Logged = Logged || QString::fromStdString(testkit::readText(Entry.path().string())).contains(Found);
     EXPECT_TRUE(Logged);
 
-    // Closing saves the settings: the placement and the show state are written.
+    // Closing saves the settings: the placement and the show state are written. The monitor's
+    // end closes the listener's connection; it ends by itself.
     EXPECT_EQ(Stop(), 0);
+    testkit::waitForProcess(Listener);
+    const std::string HeardText = testkit::readText(Heard);
+    EXPECT_EQ(std::count(HeardText.begin(), HeardText.end(), '\n'), 1) << HeardText;
     const std::string Ini = testkit::readText((Data / "Ini" / "Ondrix.ini").string());
     EXPECT_NE(Ini.find("ShowCmd=1"), std::string::npos) << Ini;
     EXPECT_NE(Ini.find("NormPos=40,30,1039,709"), std::string::npos) << Ini;

@@ -1,4 +1,5 @@
 // What an operator does with the main window, offscreen.
+#include "app/FrequencyPage.h"
 #include "app/Ondrix_Unit.h"
 #include "samples/Class_SampleRec.h"
 #include "widgets/KvListView.h"
@@ -138,6 +139,8 @@ TEST_F(WindowFixture, KeysOfDisabledButtonsDoNothing)
 
 TEST_F(WindowFixture, FrequencyViewKeysClickItsButtons)
 {
+    // No dialog: every edit is cancelled.
+    Window->FrequencyPage()->Editor = [](TFrequencyRec&, QWidget*) { return false; };
     QStringList FrequencyClicks;
     for (const char* Name : {"AddFrequencyBtn", "DelFrequencyBtn", "FrequencyPropBtn"})
         QObject::connect(Child<QToolButton>(Name), &QToolButton::clicked, [&, Name] { FrequencyClicks << Name; });

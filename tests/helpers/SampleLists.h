@@ -1,9 +1,12 @@
 #pragma once
-// Sample lists put together in code, for the scanner's tests and benchmarks.
+// Sample lists and frequency commands put together in code, for the tests and benchmarks.
 
+#include "samples/Class_Frequency.h"
 #include "samples/Class_SampleRec.h"
 
+#include <initializer_list>
 #include <memory>
+#include <utility>
 
 namespace testkit {
 
@@ -16,6 +19,20 @@ inline TSampleRec* AddSample(TSampleList& List, TSampleType Type, int Number, co
     Rec->Number = Number;
     Rec->Description = Description;
     return List.Add(std::move(Rec));
+}
+
+// A frequency command with its tones as (frequency, deviation) pairs in slot order.
+inline TFrequencyRec FrequencyCommand(const QString& ID, std::initializer_list<std::pair<int, int>> Tones)
+{
+    TFrequencyRec Rec;
+    Rec.ID = ID;
+    size_t Slot = 0;
+    for (const auto& [Freq, Delta] : Tones) {
+        Rec.Freq[Slot] = Freq;
+        Rec.FreqDelta[Slot] = Delta;
+        ++Slot;
+    }
+    return Rec;
 }
 
 }  // namespace testkit
