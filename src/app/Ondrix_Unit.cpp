@@ -6,6 +6,7 @@
 #include "app/WebUpdateUI.h"
 #include "core/InternetClients.h"
 #include "app/SettingsBinding.h"
+#include "core/SampleSequence.h"
 #include "core/SettingsFile.h"
 #include "core/SettingsModel.h"
 #include "core/MonitorController.h"
@@ -847,7 +848,7 @@ void TOndrix::AttachController(TMonitorController* Controller)
     if (!EditSample)
         EditSample = [this, C](TSampleRec& Sample) {
             return EditSampleProperties(this, Sample, C->Samples(), C->Frequencies(),
-                                        Settings ? Settings->MainIniFile : QString());
+                                        Settings ? Settings->MainIniFile : QString(), SampleClipStrength);
         };
 
     // The sample tool bar runs the controller's operations on the selected rows.

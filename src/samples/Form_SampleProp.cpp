@@ -44,6 +44,8 @@ constexpr int MaxSpinValue = 99999999;
 constexpr int CommandMenuRows = 10;
 // A clip's strength from this on is called strong; below TLandmarkStrength::WeakBelow, weak.
 constexpr int StrongFrom = 80;
+// Longer files are not measured: reading one would hold the dialog up, and a clip is seconds long.
+constexpr double MaxMeasuredSeconds = 60;
 const QString FormSection = QStringLiteral("TSamplePropertyForm");
 
 // A spin box for seconds that keeps a stored fraction visible (2.5 stays 2.5) without padding
@@ -440,7 +442,8 @@ void TSamplePropertyForm::UpdateStrength()
         Probe.SignalMode = TSignalMode(SignalModeButtons->checkedId());
     // Building a fingerprint reads the whole clip: only when the clip or its channel changed.
     const QFileInfo Info(Probe.Path);
-    const QString Of = Info.isFile() ? QStringLiteral("%1|%2|%3")
+    const bool Measured = Info.isFile() && AudioFileDuration(Probe.Path.toStdString()) <= MaxMeasuredSeconds;
+    const QString Of = Measured ? QStringLiteral("%1|%2|%3")
                                            .arg(Info.absoluteFilePath())
                                            .arg(Info.lastModified().toMSecsSinceEpoch())
                                            .arg(int(Probe.SignalMode))

@@ -159,7 +159,7 @@ TEST_F(ScreenFixture, WindowAtTheStoredSizeAndPageAtFullAndMinimumSize)
         fs::remove(StateFile);
         WriteIni(C.Ini);
         Start();
-        EXPECT_TRUE(WaitForState({QString("Size=") + C.Size, QString("Page=") + C.Page})) << C.Name;
+        EXPECT_TRUE(WaitForState({QString("Size=") + C.Size, QString("Page=") + C.Page, "Visible=1"})) << C.Name;
         EXPECT_TRUE(Display.screenshot(Shots + "/" + C.Name + ".png")) << C.Name;
         EXPECT_EQ(Stop(), 0) << C.Name;
     }

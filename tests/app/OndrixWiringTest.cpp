@@ -12,6 +12,7 @@
 #include "widgets/KvListView.h"
 
 #include "helpers/BoundWindow.h"
+#include "helpers/Broadcast.h"
 #include "helpers/ModalWatcher.h"
 #include "helpers/QtWait.h"
 #include "helpers/SampleLists.h"
@@ -105,6 +106,39 @@ TEST(OndrixWiring, SampleDialogAddsAndEditsSamplesInTheListTheFileAndTheEngine)
     ASSERT_NE(Controller.Samples().Items(0)->Sequence, nullptr);
     EXPECT_EQ(Controller.Samples().Items(0)->Sequence->Duration, 8000);
     EXPECT_TRUE(Controller.Monitoring());
+}
+
+// The sample dialog opened from the window shows the strength of the clip chosen, measured as
+// the monitor builds it, and the reason when the clip cannot be watched.
+TEST(OndrixWiring, SampleDialogShowsTheStrengthOfTheChosenClip)
+{
+    BoundWindow Bound;
+    testkit::writeWav(Bound.root.file("jingle.wav"), testkit::playPhrase(testkit::makePhrase(3, 12, 0.15)));
+    testkit::Pcm Silent;
+    Silent.appendSilence(1.0);
+    testkit::writeWav(Bound.root.file("silent.wav"), Silent);
+    struct Case {
+        const char* File;
+        bool Refused;
+    };
+    for (const Case& C : {Case{"jingle.wav", false}, Case{"silent.wav", true}}) {
+        SCOPED_TRACE(C.File);
+        TSampleRec Probe;
+        Probe.Type = TSampleType::File;
+        Probe.Path = QString::fromStdString(Bound.root.file(C.File));
+        QString Reason;
+        const int Percent = SampleClipStrength(Probe, &Reason);
+        ASSERT_EQ(Percent < 0, C.Refused);
+        QString Shown;
+        ModalWatcher<TSamplePropertyForm> Add("SampleProp", [&](TSamplePropertyForm& Form) {
+            Form.findChild<QLineEdit*>("Filename")->setText(Probe.Path);
+            Shown = Form.findChild<QLabel*>("Strength")->text();
+            Form.findChild<QPushButton*>("CancelBut")->click();
+        });
+        Bound.window->SampleButton("AddSample_Btn")->click();
+        ASSERT_EQ(Add.seen(), 1);
+        EXPECT_EQ(Shown, C.Refused ? GetMessageText("ClipNothingToRecognise") : TSamplePropertyForm::StrengthText(Percent));
+    }
 }
 
 TEST(OndrixWiring, FrequencyPageEditsTheMonitorsTableThroughTheDialog)

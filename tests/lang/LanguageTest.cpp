@@ -242,6 +242,40 @@ TEST_F(LanguageTest, AMissingFileChangesNothing)
     EXPECT_EQ(Window.windowTitle(), QString::fromUtf8("Окно"));
 }
 
+// A damaged file (binary bytes, a file in the old 8-bit code page, a folder with the file's
+// name) is listed or not by what can be read of it, and loading it never loses a built-in text
+// it does not replace.
+TEST_F(LanguageTest, DamagedFilesLoseNoText)
+{
+    std::filesystem::create_directories(Dir.file("Language"));
+    std::vector<uint8_t> Garbage = {0x00, 0xff, '[', 'L', 0x0d, 0x0a, '=', 0x80, 0x00, ']', ']', '=', '='};
+    for (int I = 0; I < 512; ++I)
+        Garbage.push_back(uint8_t(I * 37 + 11));
+    testkit::writeBytes(Dir.file("Language/OndrixBinary.lng"), Garbage);
+    // "[Language] Language=Русский" and a caption in Windows-1251.
+    testkit::writeBytes(Dir.file("Language/OndrixOld.lng"),
+                        {'[', 'L', 'a', 'n', 'g', 'u', 'a', 'g', 'e', ']', 0x0d, 0x0a, 'L', 'a', 'n', 'g', 'u', 'a', 'g',
+                         'e', '=', 0xd0, 0xf3, 0xf1, 0xf1, 0xea, 0xe8, 0xe9, 0x0d, 0x0a, '[', 'T', 'e', 's', 't', ']',
+                         0x0d, 0x0a, 'T', '.', 'C', 'a', 'p', 't', 'i', 'o', 'n', '.', 't', 'e', 'x', 't', '=', 0xc4,
+                         0xe0, 0x0d, 0x0a});
+    std::filesystem::create_directories(Dir.file("Language/OndrixFolder.lng"));
+    const Language::TLanguageList List = Language::ListLanguageFiles(Q(Dir.file("Language")));
+    EXPECT_EQ(List.Names, QStringList({QString::fromUtf8("Русский")}));
+
+    for (const char* Name : {"OndrixBinary.lng", "OndrixOld.lng", "OndrixFolder.lng"}) {
+        SCOPED_TRACE(Name);
+        ResetMessageTable();
+        TTestWindow Window;
+        const QString Title = Window.windowTitle();
+        Window.Language->LanguageFile = Q(Dir.file(std::string("Language/") + Name));
+        Window.Language->Load();
+        EXPECT_EQ(Window.windowTitle(), Title);
+        EXPECT_EQ(Window.Caption->text(),
+                  std::string(Name) == "OndrixOld.lng" ? QString::fromUtf8("Да") : QString::fromUtf8("Надпись"));
+        EXPECT_EQ(GetMessageText("Yes"), QString::fromUtf8("Да"));
+    }
+}
+
 TEST_F(LanguageTest, MessagesSectionOverlaysTheMessageTable)
 {
     TLanguage Global;
