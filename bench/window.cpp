@@ -2,7 +2,9 @@
 // PulseAudio server:
 //  - BM_StartToWindow: from starting the program to its window shown, with 100 samples (none
 //    switched on), and the resident memory then;
-//  - BM_MonitoringWindowShown / BM_MonitoringWindowMinimised: 12 samples switched on at start
+//  - BM_MonitoringWindowShown / BM_MonitoringWindowMinimised / BM_MonitoringInTray (a
+//    notification area on the screen, the window hidden behind its icon) /
+//    BM_MonitoringHeadless (no window): 12 samples switched on at start
 //    (10 clips, 1 command, 1 silence), a 60 s programme playing; the program's processor time
 //    (user + system) over 60 s as a share of one core, and its resident memory.
 // Compare with bench_live (the engine alone through ondrix-scan).
@@ -61,14 +63,20 @@ double ProcessRssMb(pid_t Pid)
     return 0;
 }
 
-bool StateShown(const std::string& File)
+// Whether the window's state file holds a line (its start).
+bool StateHas(const std::string& File, const std::string& Wanted)
 {
     std::ifstream In(File);
     std::string Line;
     while (std::getline(In, Line))
-        if (Line.rfind("Visible=1", 0) == 0)
+        if (Line.rfind(Wanted, 0) == 0)
             return true;
     return false;
+}
+
+bool StateShown(const std::string& File)
+{
+    return StateHas(File, "Visible=1");
 }
 
 struct Station {
@@ -134,9 +142,14 @@ void BM_StartToWindow(benchmark::State& state)
     state.counters["rss_MB"] = Rss;
 }
 
-void Monitoring(benchmark::State& state, const std::string& Entries, bool Headless = false)
+enum class TRun { Window, InTray, Headless };
+
+void Monitoring(benchmark::State& state, const std::string& Entries, TRun Run = TRun::Window)
 {
+    const bool Headless = Run == TRun::Headless;
     testkit::XvfbDisplay Display(1280, 800);
+    if (Run == TRun::InTray && !Display.startTray())
+        state.SkipWithError("no notification area");
     testkit::PulseServer Server;
     Station Place;
     TSampleList Samples;
@@ -166,7 +179,9 @@ void Monitoring(benchmark::State& state, const std::string& Entries, bool Headle
     for (auto _ : state) {
         const pid_t Pid = Place.Start(Headless);
         const auto Begin = Clock::now();
-        while (!Headless && !StateShown(Place.State) && Clock::now() - Begin < std::chrono::seconds(30))
+        // Shown, or (in the notification area) started without being shown.
+        const std::string Up = Run == TRun::InTray ? "Started=1" : "Visible=1";
+        while (!Headless && !StateHas(Place.State, Up) && Clock::now() - Begin < std::chrono::seconds(30))
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::this_thread::sleep_for(std::chrono::seconds(3));  // samples on, capture running
         const pid_t Player = Server.playAsync(Feed);
@@ -195,8 +210,23 @@ void BM_MonitoringWindowMinimised(benchmark::State& state)
     Monitoring(state, "NormPos=40,30,1039,709\r\nCheck_RunMinimized_Checked=True\r\nProgIcon_ItemIndex=1\r\n");
 }
 
+// The same with a notification area on the screen: the window stays hidden behind its icon.
+void BM_MonitoringInTray(benchmark::State& state)
+{
+    Monitoring(state, "NormPos=40,30,1039,709\r\nCheck_RunMinimized_Checked=True\r\nProgIcon_ItemIndex=1\r\n",
+               TRun::InTray);
+}
+
+// The monitor without a window, for comparison.
+void BM_MonitoringHeadless(benchmark::State& state)
+{
+    Monitoring(state, "", TRun::Headless);
+}
+
 }  // namespace
 
 BENCHMARK(BM_StartToWindow)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MonitoringWindowShown)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_MonitoringWindowMinimised)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_MonitoringInTray)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_MonitoringHeadless)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

@@ -18,6 +18,8 @@ PACKAGES=(
   # test harness: real SMTP and HTTP servers, certificates, an X server for windows,
   # an independent zip reader, generated speech and sound tools
   python3-aiosmtpd openssl xvfb x11-apps imagemagick unzip sox espeak-ng
+  # test harness: a notification area on the X server, its window list, mouse clicks
+  trayer x11-utils xdotool
 )
 
 missing=()

@@ -664,6 +664,7 @@ void TOndrix::StartupContinue(QWidget* StartupForm)
     }
     if (StartupForm)
         StartupForm->close();
+    FStarted = true;
     if (!FStateFile.isEmpty())
         WriteWindowState(FStateFile);
     emit StartupDone();
@@ -764,6 +765,7 @@ void TOndrix::WriteWindowState(const QString& FileName) const
     Lines << "Page=" + (FPageControl->currentWidget() ? FPageControl->currentWidget()->objectName() : QString());
     Lines << "Status=" + FStatus->text();
     Lines << QString("Visible=%1").arg(isVisible() ? 1 : 0);
+    Lines << QString("Started=%1").arg(FStarted ? 1 : 0);
     const QAbstractItemModel* Rows = FSampleView->model();
     for (int Row = 0; Row < Rows->rowCount(); ++Row)
         Lines << QString("Sample=%1|%2|%3")

@@ -256,4 +256,5 @@ private:
     bool FFrequenciesLoaded = false;
     bool FWasActive = false;
     bool FFittedAfterShow = false;
+    bool FStarted = false;
 };

@@ -11,6 +11,7 @@
 #include "helpers/ModalWatcher.h"
 #include "helpers/NetServers.h"
 #include "helpers/QtWait.h"
+#include "helpers/XvfbDisplay.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -57,17 +58,22 @@ struct BoxSeen {
     QString Text;
 };
 
-// Acts on the first of the program's boxes that shows and records it.
+// Acts on the first of the program's boxes that shows and records it; its picture goes to
+// $ONDRIX_SCREENSHOTS as Shot + ".png" when that is set.
 struct AnyBox {
     std::optional<BoxSeen> Seen;
     std::vector<std::unique_ptr<ModalWatcher<QMessageBox>>> Watchers;
 
-    explicit AnyBox(const std::function<void(QMessageBox&)>& Act = {})
+    explicit AnyBox(const std::function<void(QMessageBox&)>& Act = {}, const std::string& Shot = {})
     {
         for (const QString& Name : {TWindowWebUpdateUI::UpdateBoxName, TWindowWebUpdateUI::InformationBoxName,
                                     TWindowWebUpdateUI::ErrorBoxName})
-            Watchers.push_back(std::make_unique<ModalWatcher<QMessageBox>>(Name, [this, Act](QMessageBox& Box) {
+            Watchers.push_back(std::make_unique<ModalWatcher<QMessageBox>>(Name, [this, Act, Shot](QMessageBox& Box) {
                 Seen = BoxSeen{Box.objectName(), Box.windowTitle(), Box.text()};
+                const QByteArray Folder = qgetenv("ONDRIX_SCREENSHOTS");
+                if (!Folder.isEmpty() && !Shot.empty())
+                    Box.grab().save(QString::fromStdString(testkit::XvfbDisplay::screenshotFolder(Folder.toStdString()) +
+                                                           "/" + Shot + ".png"));
                 if (Act)
                     Act(Box);
                 if (Box.isVisible())
@@ -103,10 +109,12 @@ TEST(OndrixInternet, TestMailButtonShowsTheOutcomeWithTheBusyCursorUntilThen)
         W.Model().SetText(SettingKey::EmailToEdit_Text, "operator@station.test");
 
         bool CursorDuringBox = true;
-        AnyBox Box([&](QMessageBox&) {
-            QCoreApplication::processEvents();
-            CursorDuringBox = QGuiApplication::overrideCursor() != nullptr;
-        });
+        AnyBox Box(
+            [&](QMessageBox&) {
+                QCoreApplication::processEvents();
+                CursorDuringBox = QGuiApplication::overrideCursor() != nullptr;
+            },
+            std::string("test-mail-") + C.Box);
         auto* TestButton = W.Bound.window->findChild<QPushButton*>("Button_Email_Test");
         ASSERT_TRUE(TestButton->isEnabled()) << C.Name;
         TestButton->click();
@@ -180,7 +188,7 @@ TEST(OndrixInternet, UpdateMenuItemShowsItsBoxAndOpensOnlyWhatTheOperatorChose)
             }
             if (C.Button)
                 Shown.findChild<QPushButton*>(C.Button)->click();
-        });
+        }, std::string("update-") + C.Box);
         W.Bound.window->findChild<QAction*>("MCheckForUpdates")->trigger();
         ASSERT_TRUE(testkit::processEventsUntil(
             [&] { return Box.Seen.has_value() && W.Internet->UpdateChecker().Running() == 0; }))

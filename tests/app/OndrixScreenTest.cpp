@@ -15,7 +15,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QPoint>
 #include <QRect>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -211,6 +213,54 @@ TEST_F(ScreenFixture, WindowFitsTheScreenFreshOrStoredOnALargerOne)
         EXPECT_TRUE(Display.screenshot(Shots + "/" + C.Name + ".png")) << C.Name;
         EXPECT_EQ(Stop(), 0) << C.Name;
     }
+}
+
+// The centre of the program's icon in the notification area, from the screen's window tree: the
+// program's window embedded in the tray's panel. Null while there is none.
+QPoint TrayIconCentre(const std::string& Tree)
+{
+    const QStringList Lines = QString::fromStdString(Tree).split('\n');
+    const QRegularExpression Geometry(R"((\d+)x(\d+)[+-]\d+[+-]\d+\s+\+(-?\d+)\+(-?\d+))");
+    qsizetype PanelIndent = -1;
+    for (const QString& Line : Lines) {
+        const qsizetype Indent = Line.size() - Line.trimmed().size();
+        if (Line.contains(R"(("panel" "trayer"))")) {
+            PanelIndent = Indent;
+            continue;
+        }
+        if (PanelIndent < 0)
+            continue;
+        if (Indent <= PanelIndent)
+            break;
+        const QRegularExpressionMatch Match = Geometry.match(Line);
+        if (Line.contains(R"(("ondrix" "Ondrix"))") && Match.hasMatch())
+            return {Match.captured(3).toInt() + Match.captured(1).toInt() / 2,
+                    Match.captured(4).toInt() + Match.captured(2).toInt() / 2};
+    }
+    return {};
+}
+
+TEST_F(ScreenFixture, TrayAppearanceLivesBehindItsIconWhichShowsAndHidesTheWindow)
+{
+    testkit::XvfbDisplay Display(1280, 800);
+    ASSERT_TRUE(Display.startTray());
+    WriteIni("ProgIcon_ItemIndex=1\r\nCheck_RunMinimized_Checked=True\r\n");
+    Start();
+    // Started without ever showing the window, its icon in the notification area.
+    ASSERT_TRUE(WaitForState({"Started=1", "Visible=0"})) << ReadState(StateFile).join("\n").toStdString();
+    QPoint Icon;
+    ASSERT_TRUE(testkit::pollUntil([&] { return !(Icon = TrayIconCentre(Display.windowTree())).isNull(); },
+                                   std::chrono::seconds(30)))
+        << Display.windowTree();
+    EXPECT_TRUE(Display.screenshot(Shots + "/tray-hidden.png"));
+
+    // A left click on the icon shows the window, a right click hides it again.
+    ASSERT_TRUE(Display.click(Icon.x(), Icon.y(), 1));
+    EXPECT_TRUE(WaitForState({"Visible=1"})) << ReadState(StateFile).join("\n").toStdString();
+    EXPECT_TRUE(Display.screenshot(Shots + "/tray-shown.png"));
+    ASSERT_TRUE(Display.click(Icon.x(), Icon.y(), 3));
+    EXPECT_TRUE(WaitForState({"Visible=0"})) << ReadState(StateFile).join("\n").toStdString();
+    EXPECT_EQ(Stop(), 0);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "helpers/Process.h"
 
+#include <array>
+#include <cstdio>
+
 #include <fstream>
 
 #include <climits>
@@ -71,6 +74,20 @@ bool catchesSignal(pid_t pid, int signal)
         if (line.rfind("SigCgt:", 0) == 0)
             return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
     return false;
+}
+
+std::string commandOutput(const std::string& command)
+{
+    std::string result;
+    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return result;
+    std::array<char, 4096> chunk{};
+    size_t n;
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+        result.append(chunk.data(), n);
+    ::pclose(pipe);
+    return result;
 }
 
 }  // namespace testkit

@@ -26,6 +26,9 @@ bool pollUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 // /proc): a stop signal sent from then on is handled, not fatal.
 bool catchesSignal(pid_t pid, int signal);
 
+// Runs a shell command and returns its standard output (its standard error is dropped).
+std::string commandOutput(const std::string& command);
+
 // Folder of the running executable (where the build puts every program and Ini_Def/).
 std::string executableFolder();
 

@@ -120,16 +120,7 @@ int PulseServer::waitFor(pid_t pid)
 
 std::string PulseServer::output(const std::string& command)
 {
-    std::string result;
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe)
-        return result;
-    std::array<char, 4096> chunk{};
-    size_t n;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
-        result.append(chunk.data(), n);
-    ::pclose(pipe);
-    return result;
+    return commandOutput(command);
 }
 
 }  // namespace testkit

@@ -48,6 +48,10 @@ XvfbDisplay::XvfbDisplay(int width, int height)
 
 XvfbDisplay::~XvfbDisplay()
 {
+    if (tray_ > 0) {
+        kill(tray_, SIGTERM);
+        waitpid(tray_, nullptr, 0);
+    }
     if (hadDisplay_)
         setenv("DISPLAY", savedDisplay_.c_str(), 1);
     else
@@ -73,6 +77,31 @@ std::string XvfbDisplay::screenshotFolder(const std::string& fallback)
     const std::string folder = chosen && *chosen ? chosen : fallback;
     std::filesystem::create_directories(folder);
     return folder;
+}
+
+bool XvfbDisplay::startTray()
+{
+    tray_ = spawnProcess({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
+                          "--transparent", "false"},
+                         dir_.file("trayer.txt"));
+    // The tray's panel window shows once it owns the notification area.
+    return pollUntil([this] { return windowTree().find("(\"panel\" \"trayer\")") != std::string::npos; },
+                     std::chrono::seconds(30));
+}
+
+std::string XvfbDisplay::windowTree() const
+{
+    return commandOutput("xwininfo -display " + name_ + " -root -tree");
+}
+
+bool XvfbDisplay::click(int x, int y, int button) const
+{
+    const pid_t pid = spawnProcess({"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click",
+                                    std::to_string(button)},
+                                   "/dev/null");
+    int code = -1;
+    waitForProcess(pid, &code);
+    return code == 0;
 }
 
 }  // namespace testkit

@@ -25,6 +25,14 @@ public:
     // Saves the whole screen as a PNG; false when the picture could not be taken.
     bool screenshot(const std::string& pngFile) const;
 
+    // Starts a notification area (trayer, docked at the top right) on this display and waits
+    // until it serves; false when it does not come up. It ends with the display.
+    bool startTray();
+    // The window tree of the screen as xwininfo lists it (names, classes, sizes, positions).
+    std::string windowTree() const;
+    // Clicks a mouse button (1 left, 3 right) at a point of the screen (xdotool).
+    bool click(int x, int y, int button) const;
+
     // Where screenshots of a test run go: $ONDRIX_SCREENSHOTS when set (created), else the
     // given fallback folder.
     static std::string screenshotFolder(const std::string& fallback);
@@ -35,6 +43,7 @@ private:
     std::string savedDisplay_;
     bool hadDisplay_ = false;
     pid_t server_ = -1;
+    pid_t tray_ = -1;
 };
 
 }  // namespace testkit
