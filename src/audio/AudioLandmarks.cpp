@@ -215,6 +215,14 @@ std::shared_ptr<TLandmarkPrint> BuildLandmarkPrint(TAudioFFT& Analyser, const in
     const int32_t Hop = FFTCount / 2;
     const int32_t Step = Hop / TLandmarkPrint::Phases;
     Analyser.SetChannels(TSignalModes{Channel});
+    // The picker reads the windowed spectrum only: the analyser's own transform of each
+    // frame is left out (it would double the cost of a build), and asked for again after.
+    struct TSpectraLeftOut {
+        TAudioFFT& Analyser;
+        const TSignalModes Wanted = Analyser.Spectra();
+        ~TSpectraLeftOut() { Analyser.SetSpectra(Wanted); }
+    } LeftOut{Analyser};
+    Analyser.SetSpectra(TSignalModes());
     TLandmarkPicker Picker;
     std::vector<float> Spectrum;
     std::vector<TLandmark> Found;

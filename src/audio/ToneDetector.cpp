@@ -196,8 +196,9 @@ struct TToneSetLimits {
         CleanSpread = 0.2 + 0.1 * Lean;
         CleanRival = DbToPower(-(12.0 - 4.0 * Lean));
         LooseShare = 0.4 - 0.15 * Lean;
-        LooseRival = DbToPower(-(3.0 - 3.0 * Lean));
+        LooseRival = DbToPower(-(4.0 - 4.0 * Lean));
         MaxBelow = DbToPower(4.0 + 4.0 * Lean);
+        MaxBelowAlone = DbToPower(14.0 + 4.0 * Lean);
     }
     double MinPower = 0;     // each tone's power at least
     double MaxTwist = 0;     // power ratio of the stronger to the weaker tone of a pair at most
@@ -207,6 +208,7 @@ struct TToneSetLimits {
     double LooseShare = 0;
     double LooseRival = 0;
     double MaxBelow = 0;     // the power below the band at most this times the weaker tone
+    double MaxBelowAlone = 0;  // the same for a set alone in its band
 };
 
 // The limits of each Sense, worked out once: Sense outside 0..100 acts as its end.
@@ -225,11 +227,20 @@ const TToneSetLimits& LimitsFor(int32_t Sense)
 // to the band of the tones.
 constexpr int32_t FundamentalsFrom = 70;
 
-// The tones of a set may be off their frequencies by shares this far apart at most.
-constexpr double MaxSkew = 0.02;
+// The tones of a set may be off their frequencies by shares this far apart at most: a
+// sender's tones come from one clock, and the dividers of a keypad's tone chip put them
+// at most about 1.3 % apart.
+constexpr double MaxSkew = 0.015;
 
 // A rival tone with a spread up to this is a steady tone.
 constexpr double SteadySpread = 0.5;
+
+// A steady rival tone off its frequency by a share this close to the set's tones' is taken
+// for a tone of the same sender.
+constexpr double SameSenderSkew = 0.005;
+
+// A set's tones off their frequencies by at most this share lie close to them.
+constexpr double CloseToFrequency = 0.01;
 
 // Two blocks hold the same tones when each tone's frequency moved by at most this share.
 constexpr double SameFrequency = 0.005;
@@ -267,6 +278,61 @@ int32_t SenseOf(const TAudioSample& Slice)
         if (Peak.Kind == fkPresent)
             return Peak.Sense;
     return 50;
+}
+
+// A set alone in its band: at least this share of the band's power, tones this steady, every
+// other tone of the table this far below the weaker tone.
+constexpr double AloneShare = 0.8;
+constexpr double AloneSpread = 0.05;
+const double AloneRival = DbToPower(-25.0);
+
+// A voice's fundamental lies between FundamentalsFrom and this (Hz); the set's tones are
+// taken for its harmonics up to the MaxHarmonic-th over the lowest tone.
+constexpr double HighestFundamental = 420;
+constexpr int32_t MaxHarmonic = 14;
+// A tone fits a harmonic when it lies within this share of it: a voice's harmonics are
+// whole multiples of its fundamental, up to what a block can measure.
+constexpr double HarmonicFit = 0.0015;
+// The harmonics below the band are a voice's when they hold at least this share of the
+// power below the band, at least MinHarmonics times the weaker tone, and stand out of the
+// spectrum between them by HarmonicContrast.
+constexpr double HarmonicShare = 0.63;
+const double MinHarmonics = DbToPower(-8.0);
+const double HarmonicContrast = DbToPower(12.0);
+
+// Whether the measured tones of Measure are harmonics of one fundamental whose lower
+// harmonics carry the sound below the band (Below, from Lo down): one voice (or an
+// instrument) whose harmonics happen to fall on the set's tones.
+bool HarmonicsOfOneVoice(TToneAnalysis& Analysis, TSignalMode Mode, const TToneSetMeasure& Measure, int32_t Lo,
+                         double Below)
+{
+    const auto First = Measure.Frequencies.begin();
+    const auto Last = First + std::ptrdiff_t(Measure.Tones);
+    const double Lowest = *std::min_element(First, Last);
+    for (int32_t Harmonic = 2; Harmonic <= MaxHarmonic; ++Harmonic) {
+        const double Fundamental = Lowest / Harmonic;
+        if (Fundamental < FundamentalsFrom)
+            break;
+        if (Fundamental > HighestFundamental)
+            continue;
+        const bool Fits = std::all_of(First, Last, [Fundamental](double Frequency) {
+            return std::abs(Frequency - std::round(Frequency / Fundamental) * Fundamental) <= HarmonicFit * Frequency;
+        });
+        if (!Fits)
+            continue;
+        double On = 0, Between = 0;
+        for (int32_t Each = 1; Each < Harmonic; ++Each) {
+            const double At = Each * Fundamental;
+            if (At < FundamentalsFrom || At > Lo)
+                continue;
+            On += Analysis.Tone(Mode, int32_t(std::lround(At)), std::max(11, int32_t(At * 0.015))).Power;
+            if (At + Fundamental / 2 < Lo)
+                Between += Analysis.Tone(Mode, int32_t(std::lround(At + Fundamental / 2)), 5).Power;
+        }
+        if (On >= HarmonicShare * Below && On >= MinHarmonics * Measure.Weakest && On >= HarmonicContrast * Between)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -321,22 +387,40 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
         return Result;
     // Speech and music reach the band of the tones with harmonics, and carry most of their
     // energy in the fundamentals and lower harmonics below it; a sender's tones have nothing
-    // there.
-    if (Analysis.BandPower(Mode, FundamentalsFrom, Lo) > Limits.MaxBelow * Result.Weakest)
+    // there. A set of steady tones alone in its band (every other tone of the table far
+    // below, as worked out next) may sound over a louder bed; unless its tones are
+    // harmonics of the sound below the band: then it is a voice.
+    const double Below = Analysis.BandPower(Mode, FundamentalsFrom, Lo);
+    const bool QuietBelow = Below <= Limits.MaxBelow * Result.Weakest;
+    if (!QuietBelow
+        && (Below > Limits.MaxBelowAlone * Result.Weakest || Result.Share < AloneShare || WorstSpread > AloneSpread))
         return Result;
     double Rival = 0;
+    const double SetDeviation = (LeastDeviation + MostDeviation) / 2;
     for (TFreqData& Peak : Slice.Peaks) {
         if (Peak.Frequency <= 0 || Peak.Kind != fkAbsent)
             continue;
         const TToneLevel Other = Analysis.Tone(Mode, Peak.Frequency, ToneTolerance(Peak));
         Peak.Measured = TruncToInt32(std::sqrt(Other.Power));
-        // A steady tone at a rival's frequency (another key, a note held) is kept well below
-        // the set; the wandering harmonics of a programme bed that pass there only below it.
-        const bool Steady = Other.Spread <= SteadySpread;
+        // A steady tone at a rival's frequency is taken for another key of the same sender
+        // and kept well below the set; unless the set's tones lie close to their frequencies
+        // and the rival is off its own otherwise: then it is a note of a programme bed tuned
+        // its own way, which only has to stay below the set, as a bed's passing harmonics
+        // do. (The notes of a chord lie up to 1.8 % from the table's tones: a chord taken
+        // for a set seldom lies close to them.)
+        const double OtherDeviation = Other.Frequency / Peak.Frequency - 1;
+        const bool SameSender = Other.Spread <= SteadySpread
+                                && (std::abs(SetDeviation) > CloseToFrequency
+                                    || std::abs(OtherDeviation - SetDeviation) <= SameSenderSkew);
         Rival = std::max(Rival, Other.Power);
-        if (Other.Power > (Steady ? Limits.CleanRival : Limits.LooseRival) * Result.Weakest)
+        if (Other.Power > (SameSender ? Limits.CleanRival : Limits.LooseRival) * Result.Weakest)
             return Result;
     }
+    if (!QuietBelow && Rival > AloneRival * Result.Weakest)
+        return Result;
+    if (Result.Tones >= 2 && Result.Tones <= Result.Frequencies.size()
+        && HarmonicsOfOneVoice(Analysis, Mode, Result, Lo, Below))
+        return Result;
     const bool Clean = Result.Share >= Limits.CleanShare && WorstSpread <= Limits.CleanSpread
                        && Rival <= Limits.CleanRival * Result.Weakest;
     Result.Grade = Clean ? TToneSetMeasure::Clean : TToneSetMeasure::Loose;

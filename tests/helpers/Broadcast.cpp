@@ -210,6 +210,22 @@ Pcm makeMusicLike(double seconds, unsigned seed, double rmsDb)
     return toPcm(signal);
 }
 
+Pcm makeVowel(double f0, const std::vector<double>& amplitudes, double seconds)
+{
+    constexpr int rate = 44100;
+    Pcm pcm;
+    const auto frames = size_t(seconds * rate);
+    pcm.append(seconds, [&](int, size_t n) {
+        const double t = double(n) / rate;
+        const double edge = std::min({1.0, t / 0.01, double(frames - n) / rate / 0.01});
+        double v = 0;
+        for (size_t k = 1; k <= amplitudes.size(); ++k)
+            v += amplitudes[k - 1] * std::sin(TwoPi * double(k) * f0 * t);
+        return static_cast<int16_t>(std::clamp(std::lround(edge * v * 32767), -32768L, 32767L));
+    });
+    return pcm;
+}
+
 void addBed(Pcm& pcm, const Pcm& bed, double relativeDb)
 {
     if (bed.samples.empty())

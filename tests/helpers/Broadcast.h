@@ -37,6 +37,10 @@ Pcm makeSpeechLike(double seconds, unsigned seed, double rmsDb, double lowF0 = 9
 // a bass note, changing every 0.2 to 0.8 s; its RMS is about rmsDb dBFS.
 Pcm makeMusicLike(double seconds, unsigned seed, double rmsDb);
 
+// A held voiced sound: harmonic k of f0 at amplitudes[k - 1] (a fraction of full scale), for
+// `seconds`, rising and falling in 10 ms.
+Pcm makeVowel(double f0, const std::vector<double>& amplitudes, double seconds);
+
 // Adds `bed` under `pcm` (repeated or cut to its length), scaled so that the bed's RMS is
 // relativeDb above the RMS of pcm's sounding frames.
 void addBed(Pcm& pcm, const Pcm& bed, double relativeDb);

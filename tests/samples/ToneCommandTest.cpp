@@ -82,14 +82,15 @@ std::vector<double> FoundAt(const TSampleRec& Sample, const testkit::Pcm& Sent)
     return FoundAt(std::vector<TSampleRec>{Sample}, Sent).front();
 }
 
-enum class TBed { None, Speech, Music };
+enum class TBed { None, Speech, Music, Note };
 
 struct TSent {
     std::string Symbols;
     double OnMs = 100, OffMs = 100;
     double LevelDb = -20, TwistDb = 0, Error = 0;
     TBed Bed = TBed::None;
-    double BedDb = 0;  // the bed's RMS against the tones'
+    double BedDb = 0;   // the bed's RMS against the tones'
+    double NoteHz = 0;  // TBed::Note: the bed is one steady sine
 };
 
 testkit::Pcm Send(const TSent& Sent)
@@ -100,6 +101,11 @@ testkit::Pcm Send(const TSent& Sent)
         testkit::addBed(Pcm, testkit::makeSpeechLike(4.0, 11, -20), Sent.BedDb);
     else if (Sent.Bed == TBed::Music)
         testkit::addBed(Pcm, testkit::makeMusicLike(4.0, 5, -20), Sent.BedDb);
+    else if (Sent.Bed == TBed::Note) {
+        testkit::Pcm Note;
+        Note.appendTones(4.0, {Sent.NoteHz}, 0.1);
+        testkit::addBed(Pcm, Note, Sent.BedDb);
+    }
     return Pcm;
 }
 
@@ -145,6 +151,12 @@ TEST(ToneCommand, GeneratedTonesAreFoundExactlyAsOftenAsSent)
         {"speech bed 10 dB under", "147", 5, {"147", 100, 100, -20, 0, 0, TBed::Speech, -10}, 1},
         {"speech bed 5 dB under", "147", 5, {"147", 100, 100, -20, 0, 0, TBed::Speech, -5}, 1},
         {"music bed 10 dB under", "258", 5, {"258", 100, 100, -20, 0, 0, TBed::Music, -10}, 1},
+        // A bed whose sound lies below the band of the tones, louder than they are.
+        {"a bass note 6 dB over the tones", "159", 5, {"159", 100, 100, -20, 0, 0, TBed::Note, 6, 110}, 1},
+        // E6 of a bed, 1.3 % below the column tone of "0", 9 dB under the tones of "*".
+        {"a bed's note beside another key's tone", "*", 5, {"*", 100, 100, -20, 0, 0, TBed::Note, -12, 1318.5}, 1},
+        // Two keys at once: the tone of "0" exactly, 9 dB under the tones of "*".
+        {"another key's tone held under the set", "*", 5, {"*", 100, 100, -20, 0, 0, TBed::Note, -12, 1336}, 0},
     };
     for (const TCase& C : Cases) {
         const std::vector<double> Found = FoundAt(Command(C.Command, C.Speed), Send(C.Sent));
@@ -170,6 +182,30 @@ TEST(ToneCommand, FoundInTheBlockOfTheLastSymbol)
     }
 }
 
+// Held vowels of a voice whose strong harmonics fall on the two tones of a key while its lower
+// harmonics carry little more than they do: the 6th and 14th of 116.2 Hz on "A" (697 and
+// 1626 Hz), the 7th and 12th of 100.75 Hz on "1" (705 and 1209 Hz).
+testkit::Pcm Vowels()
+{
+    const auto Voice = [](std::initializer_list<int> Strong, int Low) {
+        std::vector<double> Amplitudes(20, 0.004);
+        for (int K = 1; K <= Low; ++K)
+            Amplitudes[size_t(K - 1)] = 0.05;
+        for (int K : Strong)
+            Amplitudes[size_t(K - 1)] = 0.1;
+        return Amplitudes;
+    };
+    testkit::Pcm Pcm;
+    for (int Repeat = 0; Repeat < 3; ++Repeat) {
+        for (const testkit::Pcm& Vowel : {testkit::makeVowel(697.0 / 6, Voice({6, 14}, 5), 0.5),
+                                          testkit::makeVowel(100.75, Voice({7, 12}, 6), 0.5)}) {
+            Pcm.samples.insert(Pcm.samples.end(), Vowel.samples.begin(), Vowel.samples.end());
+            Pcm.appendSilence(0.3);
+        }
+    }
+    return Pcm;
+}
+
 // Speech and music without commands: not one symbol of the table is taken from them, and
 // no command of three symbols.
 TEST(ToneCommand, SpeechAndMusicDoNotTalkOff)
@@ -187,6 +223,7 @@ TEST(ToneCommand, SpeechAndMusicDoNotTalkOff)
         {"loud voice", testkit::makeSpeechLike(30.0, 4, -8, 120)},
         {"music", testkit::makeMusicLike(30.0, 6, -14)},
         {"other music", testkit::makeMusicLike(30.0, 7, -14)},
+        {"vowels on the tones of keys", Vowels()},
     };
     for (const TProgramme& Programme : Programmes) {
         const auto Found = FoundAt(Samples, Programme.Pcm);
