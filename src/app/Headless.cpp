@@ -43,7 +43,10 @@ int RunHeadless(int& argc, char** argv)
 
     std::unique_ptr<TSettings> ProgramSettings;
     try {
-        ProgramSettings = std::make_unique<TSettings>();
+        ProgramSettings = std::make_unique<TSettings>(StopAwareStartup(StopRequested));
+        ProgramSettings->CheckInstallation();
+    } catch (const EStartCancelled&) {
+        return 0;
     } catch (const ESettingsError& Error) {
         std::fprintf(stderr, "%s\n", Error.Text().toUtf8().constData());
         return 1;
@@ -69,8 +72,12 @@ int RunHeadless(int& argc, char** argv)
         return 1;
     // Without the socket (another monitor serves it) the monitor still runs, as its message says.
     Controller.Socket().Listen();
-    // A restart request (after a restore) ends this run; the service manager starts it again.
-    ProgramSettings->CloseMainWindow = [&App] { App.quit(); };
+    // A restart request (after a restore) ends this run as a stop does (saving unless the
+    // request says not to); the settings object then starts the monitor again, headless.
+    ProgramSettings->CloseMainWindow = [&Stop] {
+        if (Stop)
+            Stop();
+    };
 
     bool Stopping = false;
     Stop = [&] {
@@ -78,7 +85,8 @@ int RunHeadless(int& argc, char** argv)
             return;
         Stopping = true;
         Controller.Disable_All_BtnClick();
-        Controller.SaveSettings(Questions);
+        if (!ProgramSettings->SkipSaveOnClose)
+            Controller.SaveSettings(Questions);
         Controller.Messages().FlushLog();
         Controller.Socket().Close();
         App.quit();

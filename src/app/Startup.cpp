@@ -28,10 +28,21 @@ namespace {
 // The start-up error box while it is shown, so that a stop request can close it.
 QPointer<QMessageBox> StartupErrorBox;
 
-// A stop request during the start-up delay: the start ends before any folder is touched.
-struct EStartCancelled {};
-
 }  // namespace
+
+TSettingsStartup StopAwareStartup(const bool& StopRequested)
+{
+    TSettingsStartup Startup = TSettingsStartup::FromApplication();
+    Startup.Wait = [&StopRequested](qint64 MSecs) {
+        QElapsedTimer Clock;
+        Clock.start();
+        while (!StopRequested && Clock.elapsed() < MSecs)
+            WaitProcessingEvents(std::min<qint64>(WaitStepMSecs, MSecs - Clock.elapsed()));
+        if (StopRequested)
+            throw EStartCancelled{};
+    };
+    return Startup;
+}
 
 void ReportStartupError(const QString& Text)
 {
@@ -100,19 +111,9 @@ int RunOndrix(int& argc, char** argv)
             StartupErrorBox->reject();
     });
 
-    // The /Delay wait ends at once on a stop request.
-    TSettingsStartup Startup = TSettingsStartup::FromApplication();
-    Startup.Wait = [&StopRequested](qint64 MSecs) {
-        QElapsedTimer Clock;
-        Clock.start();
-        while (!StopRequested && Clock.elapsed() < MSecs)
-            WaitProcessingEvents(std::min<qint64>(WaitStepMSecs, MSecs - Clock.elapsed()));
-        if (StopRequested)
-            throw EStartCancelled{};
-    };
     std::unique_ptr<TSettings> ProgramSettings;
     try {
-        ProgramSettings = std::make_unique<TSettings>(std::move(Startup));
+        ProgramSettings = std::make_unique<TSettings>(StopAwareStartup(StopRequested));
         ProgramSettings->CheckInstallation();
     } catch (const EStartCancelled&) {
         return 0;

@@ -63,6 +63,7 @@ enum TMatchMethod : uint8_t {
 
 struct TLandmarkPrint;
 class TLandmarkMatcher;
+class TClipPrintCache;
 struct TStepInput;
 
 // A list that owns its items. Items keep their address for their whole life in the list,
@@ -379,6 +380,7 @@ public:
     using TVolumeEvent = std::function<void(TAudioDetector& Sender, int32_t LeftVolume, int32_t RightVolume,
                                             double LeftVolumeDb, double RightVolumeDb)>;
     using TNotifyEvent = std::function<void(TAudioDetector& Sender)>;
+    using TDroppedEvent = std::function<void(TAudioDetector& Sender, uint32_t Frames)>;
 
     explicit TAudioDetector(TMainThreadQueue& Queue = MainThreadQueue());
     ~TAudioDetector();
@@ -395,6 +397,9 @@ public:
     TAudioFFT FileFFT;
     // Watches the landmark sequences; fed every block before the sequences are stepped.
     TLandmarkMatcher& Landmarks() { return *FLandmarks; }
+    // The clip fingerprints built so far (audio/ClipPrintCache.h): BuildFromFile and
+    // BuildLandmarksFromFile build a clip again only when the file or a parameter changed.
+    TClipPrintCache& ClipPrints() { return *FClipPrints; }
     // Input device number; -1 selects the system's default input.
     int32_t DeviceIndex = 0;
     // Frames per analysis block, a power of two from 1024 to 8192.
@@ -431,6 +436,12 @@ public:
     // fired once per run, not for every failing block, with LastAnalysisError set. The block
     // is skipped and the next one is analysed normally; AnalysisErrors counts them all.
     TNotifyEvent OnAnalysisError;
+    // The capture lost Frames of audio (processing fell behind for longer than it holds
+    // audio). They count into the stream clock, so that the times of later blocks stay true;
+    // the block that would span the loss is not analysed.
+    TDroppedEvent OnAudioDropped;
+    // Frames lost since Start.
+    uint64_t DroppedFrames() const { return FDroppedFrames; }
     // Blocks whose analysis failed since Start, and what the last one failed with.
     uint64_t AnalysisErrors() const { return FAnalysisErrors; }
     const std::string& LastAnalysisError() const { return FLastAnalysisError; }
@@ -467,7 +478,7 @@ public:
     const std::vector<std::string>& DeviceNames();
 
     // The stream clock: the local date-time at which capture started (or was last reopened)
-    // and the frames received since.
+    // and the frames received (or lost) since.
     TDateTime StreamStart() const { return FStreamStart; }
     uint64_t StreamFrames() const { return FStreamFrames; }
     // "Now" of the engine: StreamStart + StreamFrames / FrameRate.
@@ -487,8 +498,13 @@ private:
     void ScheduleRetry();
     void RetryCapture();
 
+    std::unique_ptr<TAudioSequence> BuildSpectralSequence(const std::string& FileName, int32_t MaxPeaks, int32_t Sense,
+                                                          bool UseAbsence, TSignalMode Channel);
+    std::unique_ptr<TAudioSequence> BuildLandmarkSequence(const std::string& FileName, int32_t Sense, TSignalMode Channel);
+
     TMainThreadQueue& Queue;
     std::unique_ptr<TLandmarkMatcher> FLandmarks;
+    std::unique_ptr<TClipPrintCache> FClipPrints;
     std::unique_ptr<TAudioIn> Capture;
     bool FActive = false;
     bool DeviceNamesRead = false;
@@ -504,6 +520,8 @@ private:
     uint64_t FStreamFrames = 0;
     uint64_t FAnalysisErrors = 0;
     std::string FLastAnalysisError;
+    uint64_t FDroppedFrames = 0;
+    void AudioDropped(uint32_t Frames);
     // Records a failed block; fires OnAnalysisError for the first of a run.
     void AnalysisFailed(const std::string& Text);
     // Counts starts and stops: a retry scheduled before the last one is void.

@@ -5,6 +5,7 @@
 #include "audio/AudioDetectorBuild.h"
 
 #include "audio/AudioLandmarks.h"
+#include "audio/ClipPrintCache.h"
 #include "audio/ClipRead.h"
 #include "audio/cbAudioFileRead.h"
 
@@ -73,8 +74,55 @@ TFingerprintStrength FingerprintStrength(const TAudioSequence& Sequence)
     return Result;
 }
 
+namespace {
+
+// The cached fingerprint of Key, or the one Build makes (kept for next time when the file
+// stays the same). The file is examined before it is read: a file changed meanwhile gives a
+// stamp that no longer matches, so the next build reads it again.
+template <typename TBuild>
+std::unique_ptr<TAudioSequence> CachedPrint(TClipPrintCache& Cache, const TClipPrintKey& Key, TBuild&& Build)
+{
+    const TFileStamp Stamp = TFileStamp::Of(Key.Path);
+    if (const auto Built = Cache.Find(Key, Stamp))
+        return CopySequence(*Built);
+    std::shared_ptr<const TAudioSequence> Built = Build();
+    Cache.Store(Key, Stamp, Built);
+    return CopySequence(*Built);
+}
+
+}  // namespace
+
 std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string& FileName, int32_t MaxPeaks, int32_t Sense,
                                                               bool UseAbsence, TSignalMode Channel)
+{
+    TClipPrintKey Key;
+    Key.Path = FileName;
+    Key.Kind = TClipPrintKind::Spectral;
+    Key.FrameRate = FrameRate;
+    Key.FFTCount = FFTCount;
+    Key.MaxPeaks = MaxPeaks;
+    Key.Sense = Sense;
+    Key.UseAbsence = UseAbsence;
+    Key.Channel = Channel;
+    return CachedPrint(*FClipPrints, Key,
+                       [&] { return BuildSpectralSequence(FileName, MaxPeaks, Sense, UseAbsence, Channel); });
+}
+
+std::unique_ptr<TAudioSequence> TAudioDetector::BuildLandmarksFromFile(const std::string& FileName, int32_t Sense,
+                                                                       TSignalMode Channel)
+{
+    TClipPrintKey Key;
+    Key.Path = FileName;
+    Key.Kind = TClipPrintKind::Landmark;
+    Key.FrameRate = FrameRate;
+    Key.FFTCount = FFTCount;
+    Key.Sense = Sense;
+    Key.Channel = Channel;
+    return CachedPrint(*FClipPrints, Key, [&] { return BuildLandmarkSequence(FileName, Sense, Channel); });
+}
+
+std::unique_ptr<TAudioSequence> TAudioDetector::BuildSpectralSequence(const std::string& FileName, int32_t MaxPeaks,
+                                                                   int32_t Sense, bool UseAbsence, TSignalMode Channel)
 {
     FileFFT.SetChannels(TSignalModes{Channel});
     auto Sequence = std::make_unique<TAudioSequence>();
@@ -146,8 +194,8 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildFromFile(const std::string&
     return Sequence;
 }
 
-std::unique_ptr<TAudioSequence> TAudioDetector::BuildLandmarksFromFile(const std::string& FileName, int32_t Sense,
-                                                                       TSignalMode Channel)
+std::unique_ptr<TAudioSequence> TAudioDetector::BuildLandmarkSequence(const std::string& FileName, int32_t Sense,
+                                                                   TSignalMode Channel)
 {
     if (!ValidFFTCount(FFTCount))
         CheckResult(AudioReadCode::InvalidBufferSize);

@@ -3,12 +3,16 @@
 
 #include "audio/AudioDetector.h"
 #include "audio/AudioLandmarks.h"
+#include "audio/ClipPrintCache.h"
 
 #include <cmath>
 #include <cstring>
 
 TAudioDetector::TAudioDetector(TMainThreadQueue& AQueue)
-    : Queue(AQueue), FLandmarks(std::make_unique<TLandmarkMatcher>()), Self(std::make_shared<TAudioDetector*>(this))
+    : Queue(AQueue)
+    , FLandmarks(std::make_unique<TLandmarkMatcher>())
+    , FClipPrints(std::make_unique<TClipPrintCache>())
+    , Self(std::make_shared<TAudioDetector*>(this))
 {
     ResetVolumes();
 }
@@ -78,6 +82,7 @@ bool TAudioDetector::Start()
         ++Generation;
         FAnalysisErrors = 0;
         FLastAnalysisError.clear();
+        FDroppedFrames = 0;
         FActive = OpenCapture();
     } catch (const std::exception& e) {
         ErrorText = e.what();
@@ -123,6 +128,7 @@ bool TAudioDetector::OpenCapture()
         BufferReceived(L, Size);
     };
     Capture->OnEnded = [this](TAudioIn&, bool Lost) { CaptureEnded(Lost); };
+    Capture->OnDropped = [this](TAudioIn&, uint32_t Frames) { AudioDropped(Frames); };
     Capture->DeviceFactory = CaptureDevice;
     Capture->SetWaveDevice(DeviceIndex);
     Capture->SetBufferSize(uint16_t((FFTCount % 65536) * 2));
@@ -201,6 +207,18 @@ void TAudioDetector::ProcessBuffer(const uint8_t* Data, uint16_t Size)
     } catch (...) {
         AnalysisFailed("unknown error");
     }
+}
+
+void TAudioDetector::AudioDropped(uint32_t Frames)
+{
+    FStreamFrames += Frames;
+    FDroppedFrames += Frames;
+    // The buffer before the loss and the one after it are not one stretch of sound: the
+    // pairing starts over, and the landmark matcher forgets the blocks before.
+    PreviousBuffer.clear();
+    FLandmarks->ResetStream();
+    if (OnAudioDropped)
+        OnAudioDropped(*this, Frames);
 }
 
 void TAudioDetector::AnalysisFailed(const std::string& Text)

@@ -280,6 +280,10 @@ void TAudioIn::Notification(uint64_t ASession, const TWaveInNotification& Note)
         if (ASession == Session)
             DeviceEnded(Note.Code, Note.Message == TWaveInMessage::Error);
         break;
+    case TWaveInMessage::Dropped:
+        if (ASession == Session && FRunning && Note.Code > 0 && Format.BlockAlign > 0 && OnDropped)
+            OnDropped(*this, uint32_t(Note.Code) / Format.BlockAlign);
+        break;
     }
 }
 

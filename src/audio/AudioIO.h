@@ -40,13 +40,16 @@ struct TWaveHeader {
 // device. End and Error say that the device has stopped by itself: End when its input is
 // exhausted (Code 0) or could not be read further (Code = an error code), Error when the
 // device went away (the audio server stopped, the source was removed); after either of them
-// the device returns no more buffers.
-enum class TWaveInMessage { Open, Data, Close, End, Error };
+// the device returns no more buffers. Dropped says that Code bytes of audio were lost (the
+// buffers were all full for too long), at this place in the stream: after the buffers
+// returned before it, at most one buffer's length off.
+enum class TWaveInMessage { Open, Data, Close, End, Error, Dropped };
 
 struct TWaveInNotification {
     TWaveInMessage Message = TWaveInMessage::Data;
     TWaveHeader* Header = nullptr;  // Data: the returned buffer
-    int Code = 0;                   // End, Error: error code for TWaveInDevice::ErrorText
+    int Code = 0;                   // End, Error: error code for TWaveInDevice::ErrorText;
+                                    // Dropped: bytes lost
 };
 
 // Called by a device from any thread.
@@ -168,6 +171,8 @@ using TBufferEvent = std::function<void(TAudioIn& Sender, const uint8_t* L, cons
 // The device stopped by itself. Lost: it went away (ErrorText says why) and may come back;
 // otherwise its input ended (ErrorText is set when it ended on a read error).
 using TEndedEvent = std::function<void(TAudioIn& Sender, bool Lost)>;
+// Frames of audio were lost between the buffer delivered last and the next one.
+using TDroppedEvent = std::function<void(TAudioIn& Sender, uint32_t Frames)>;
 
 // The recording device.
 class TAudioIn : public TAudioIO {
@@ -191,6 +196,7 @@ public:
     bool SplitChannels = false; // deliver left samples at L and right samples at R, Size halved
     TBufferEvent OnBufferFilled;
     TEndedEvent OnEnded;
+    TDroppedEvent OnDropped;
     // Makes the device for each Start; empty: the audio server (CreateServerWaveIn).
     TWaveInDeviceFactory DeviceFactory;
 

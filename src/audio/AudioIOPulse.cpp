@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -244,7 +245,8 @@ public:
     int Open(int Device, const TWaveFormat& Format, TWaveInNotify ANotify) override
     {
         Notify = std::move(ANotify);
-        HeldLimit = Format.AvgBytesPerSec / 2;
+        HeldLimit = Format.AvgBytesPerSec / 2 / std::max<size_t>(Format.BlockAlign, 1) * std::max<size_t>(Format.BlockAlign, 1);
+        FrameBytes = std::max<size_t>(Format.BlockAlign, 1);
         Connection = std::make_unique<TPulseConnection>();
         if (!Connection->Ok())
             return Fail(Connection->Error);
@@ -345,6 +347,7 @@ public:
             returned.insert(returned.end(), Pending.begin(), Pending.end());
             Pending.clear();
             Held.clear();
+            GapAt = GapBytes = 0;
             for (TWaveHeader* header : returned)
                 MarkDone(*header);
             report = std::unique_lock<std::mutex>(ReportLock);
@@ -377,6 +380,7 @@ public:
             Pending.clear();
             Done.clear();
             Held.clear();
+            GapAt = GapBytes = 0;
         }
         if (wasOpen && Notify)
             Notify({TWaveInMessage::Close, nullptr, 0});
@@ -440,32 +444,63 @@ private:
     // Packets are read a few at a time, which can be more than the queued buffers take at
     // once; the rest waits here for the buffers queued again meanwhile and goes first next
     // time. Only beyond HeldLimit is audio dropped, as a sound card drops it when its
-    // buffers are all full.
+    // buffers are all full; the main thread hears how much (Dropped) once the audio before
+    // the loss has been delivered, so that its stream clock stays true.
     void Take(const uint8_t* Data, size_t Size)
     {
         std::unique_lock<std::mutex> guard(BufferLock);
-        if (!Held.empty())
-            Held.erase(Held.begin(), Held.begin() + ptrdiff_t(Fill(Held.data(), Held.size())));
-        if (Held.empty()) {
+        size_t gap = 0;  // a loss whose place was reached now
+        if (!Held.empty() || GapBytes > 0) {
+            const size_t before = GapBytes > 0 ? GapAt : Held.size();
+            const size_t taken = Fill(Held.data(), before);
+            Held.erase(Held.begin(), Held.begin() + ptrdiff_t(taken));
+            if (GapBytes > 0) {
+                GapAt -= taken;
+                if (GapAt == 0) {
+                    gap = GapBytes;
+                    GapBytes = 0;
+                }
+            }
+        }
+        // New audio goes straight into the buffers only when nothing waits before it, and
+        // never in the report that announces a loss (it belongs after the loss).
+        if (Held.empty() && GapBytes == 0 && gap == 0) {
             const size_t taken = Fill(Data, Size);
             if (Data)
                 Data += taken;
             Size -= taken;
         }
-        Size = std::min(Size, HeldLimit - std::min(HeldLimit, Held.size()));
+        const size_t room = HeldLimit - std::min(HeldLimit, Held.size());
+        if (Size > room) {
+            if (GapBytes > 0) {
+                // Lost again before the first loss was reached: what lies between is given up
+                // too, so that one loss stands at one place.
+                GapBytes += Held.size() - GapAt + Size;
+                Held.resize(GapAt);
+                Size = 0;
+            } else {
+                GapAt = Held.size() + room;
+                GapBytes = Size - room;
+                Size = room;
+            }
+        }
         if (Data)
             Held.insert(Held.end(), Data, Data + Size);
         else
             Held.resize(Held.size() + Size, 0);
         // A full buffer waits for the next one while at least two others stay queued; with
         // fewer, the main thread hears of it at once so that it can queue it again in time.
-        if (Done.empty() || (Done.size() < ReportBatch && Pending.size() >= 2))
+        if (gap == 0 && (Done.empty() || (Done.size() < ReportBatch && Pending.size() >= 2)))
             return;
         Reporting.clear();
         Reporting.swap(Done);
         const std::lock_guard<std::mutex> report(ReportLock);
         guard.unlock();
         Report(Reporting);
+        // In whole frames of a size the notification's code holds.
+        const size_t step = size_t(INT_MAX) / FrameBytes * FrameBytes;
+        for (; gap > 0; gap -= std::min(gap, step))
+            Notify({TWaveInMessage::Dropped, nullptr, int(std::min(gap, step))});
     }
 
     // Mainloop thread: Length bytes are readable; they come in one or more fragments.
@@ -502,9 +537,14 @@ private:
     std::deque<TWaveHeader*> Pending;
     // Full buffers not reported yet, in the order they were filled.
     std::vector<TWaveHeader*> Done;
-    // Audio that found no queued buffer yet, oldest first, at most HeldLimit bytes.
+    // Audio that found no queued buffer yet, oldest first, at most HeldLimit bytes (whole
+    // frames, so that a loss never splits one).
     std::vector<uint8_t> Held;
     size_t HeldLimit = 0;
+    size_t FrameBytes = 1;
+    // Audio lost beyond HeldLimit: GapBytes of it, after the first GapAt bytes of Held.
+    size_t GapAt = 0;
+    size_t GapBytes = 0;
     // Mainloop thread only: the buffers being reported (kept to reuse its memory).
     std::vector<TWaveHeader*> Reporting;
     static constexpr size_t ReportBatch = 2;

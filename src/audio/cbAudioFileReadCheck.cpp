@@ -81,6 +81,16 @@ bool DataChunkCut(const std::string& FileName, int64_t& Declared, int64_t& Held)
             return Declared > Held;
         }
         At += 8 + int64_t(ChunkSize) + (ChunkSize & 1);
+        if (At >= Size) {
+            // The file ends inside a chunk before the sound data: its audio was cut away.
+            Held = Size;
+            return At > Size + 1 || (At == Size + 1 && !(ChunkSize & 1));
+        }
+    }
+    if (At < Size && At + 8 > Size) {
+        // The file ends inside the header of a chunk, so no sound data follows.
+        Held = Size;
+        return true;
     }
     return false;
 }
@@ -88,9 +98,12 @@ bool DataChunkCut(const std::string& FileName, int64_t& Declared, int64_t& Held)
 void CheckAudioFileComplete(const std::string& FileName, bool Mpeg)
 {
     int64_t Declared = 0, Held = 0;
-    if (DataChunkCut(FileName, Declared, Held))
+    if (DataChunkCut(FileName, Declared, Held)) {
+        if (Declared == 0)
+            RaiseCut(FileName, "it ends after " + std::to_string(Held) + " bytes, inside its headers, before any audio data");
         RaiseCut(FileName, "the audio data ends after " + std::to_string(Held) + " of the " + std::to_string(Declared)
                                + " bytes its header declares");
+    }
     if (!Mpeg)
         return;
     TMPEGaudio Stream;

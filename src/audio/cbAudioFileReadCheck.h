@@ -8,7 +8,9 @@
 
 // True when the sound data chunk of a RIFF (WAV, RIFX, RF64) or AIFF/AIFC file is declared
 // longer than the bytes the file holds behind the chunk header: Declared is its size, Held
-// what the file holds of it. A missing final pad byte is no cut. False for streamed files
+// what the file holds of it. A missing final pad byte is no cut. Also true, with Declared 0
+// and Held the file's size, when the file ends inside a chunk (or a chunk header) before the
+// sound data chunk: its audio was cut away whole. False for streamed files
 // (size field 0 or all ones), for files of other kinds and for headers that cannot be
 // walked. Never raises; reads only what the file gives.
 bool DataChunkCut(const std::string& FileName, int64_t& Declared, int64_t& Held);

@@ -109,7 +109,11 @@ TCommonSettings::~TCommonSettings()
         return;
     // The new instance uses the same data folder, however it was chosen. A failure to start
     // it is ignored: there is nobody left to tell.
-    QProcess::startDetached(Startup.ExecutableFile, {"/Data=" + DataFolder, "/Restart"}, ProgramFolder);
+    QStringList Arguments{"/Data=" + DataFolder, "/Restart"};
+    // A monitor without a window comes back without one.
+    if (Startup.Arguments.contains(QStringLiteral("--headless")))
+        Arguments.append(QStringLiteral("--headless"));
+    QProcess::startDetached(Startup.ExecutableFile, Arguments, ProgramFolder);
 }
 
 void TCommonSettings::Initialize()

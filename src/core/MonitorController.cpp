@@ -78,6 +78,12 @@ TMonitorController::TMonitorController(TSettings& Folders, TSettingsModel& Model
     FEngine.OnCaptureRestored = [this](TAudioDetector&) {
         AddMessage(msgInfo, FormatMessageText(QStringLiteral("CaptureRestored"), {CaptureDeviceName()}));
     };
+    FEngine.OnAudioDropped = [this](TAudioDetector&, uint32_t Frames) {
+        FDroppedUntold += Frames;
+        ReportAudioFaults();
+    };
+    FEngine.OnAnalysisError = [this](TAudioDetector&) { ReportAudioFaults(); };
+    FFaultClock.start();
 
     FMessages.LogFolder = Folders.LogFolder;
     SyncMessageSettings();
@@ -101,6 +107,8 @@ TMonitorController::~TMonitorController()
     FEngine.OnSequenceFound = nullptr;
     FEngine.OnCaptureLost = nullptr;
     FEngine.OnCaptureRestored = nullptr;
+    FEngine.OnAudioDropped = nullptr;
+    FEngine.OnAnalysisError = nullptr;
     FEngine.OnVolumeChange = nullptr;
     FEngine.Stop();
 }
@@ -312,6 +320,8 @@ void TMonitorController::StartMonitoring()
         return;
     ApplyCaptureSettings(FEngine);
     if (FEngine.Start()) {
+        // The engine counts failed blocks per run.
+        FAnalysisErrorsTold = 0;
         emit MonitoringChanged(true);
         return;
     }
@@ -564,5 +574,31 @@ void TMonitorController::FinishDetection(int Number)
 
 void TMonitorController::TimerTimer()
 {
+    ReportAudioFaults();
     emit Tick();
+}
+
+void TMonitorController::ReportAudioFaults()
+{
+    const qint64 Now = FFaultClock.elapsed();
+    auto Due = [this, Now](qint64& Last) {
+        if (Last >= 0 && Now - Last < FaultReportInterval)
+            return false;
+        Last = Now;
+        return true;
+    };
+    if (FDroppedUntold > 0 && Due(FLastDropReport)) {
+        const qint64 Ms = qint64(FDroppedUntold * 1000 / uint64_t(std::max(FEngine.FrameRate, 1)));
+        FDroppedUntold = 0;
+        AddMessage(msgError, FormatMessageText(QStringLiteral("AudioDropped"), {Ms}));
+    }
+    const uint64_t Errors = FEngine.AnalysisErrors();
+    if (Errors < FAnalysisErrorsTold)
+        FAnalysisErrorsTold = 0;
+    if (Errors > FAnalysisErrorsTold && Due(FLastErrorReport)) {
+        const qint64 Count = qint64(Errors - FAnalysisErrorsTold);
+        FAnalysisErrorsTold = Errors;
+        AddMessage(msgError, FormatMessageText(QStringLiteral("AnalysisErrors"),
+                                               {Count, QString::fromStdString(FEngine.LastAnalysisError())}));
+    }
 }

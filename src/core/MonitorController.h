@@ -6,6 +6,7 @@
 // thread; the capture thread only posts to the main-thread queue, which a TQueuePump drains.
 
 #include <QList>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -141,6 +142,12 @@ public:
     // The once-a-second tick (also run once right after each rebuild).
     void TimerTimer();
 
+    // Faults of the live audio that can come many times a second (audio dropped because
+    // processing fell behind, blocks whose analysis failed) are told at once, then each kind at
+    // most once per this many ms with what has gathered meanwhile ("AudioDropped",
+    // "AnalysisErrors").
+    int FaultReportInterval = 60000;
+
     // The engine runs.
     bool Monitoring() const { return FEngine.Active(); }
     // The name of the device monitoring uses, as the operator knows it.
@@ -170,6 +177,8 @@ private:
     void SyncMessageSettings();
     void ContinueDetection(int Number);
     void FinishDetection(int Number);
+    // Tells the gathered audio faults when they are due.
+    void ReportAudioFaults();
 
     TSettings& FFolders;
     TSettingsModel& FModel;
@@ -186,6 +195,13 @@ private:
     QSet<int> FOncePending;
     // Samples switched on since the last rebuild (compared by address only, never used).
     QSet<const TSampleRec*> FJustEnabled;
+    // Audio faults: frames dropped and not told yet, failed blocks of this run told so far,
+    // and when each kind was last told (ms of FFaultClock; -1: never).
+    uint64_t FDroppedUntold = 0;
+    uint64_t FAnalysisErrorsTold = 0;
+    QElapsedTimer FFaultClock;
+    qint64 FLastDropReport = -1;
+    qint64 FLastErrorReport = -1;
     // Last, so that it goes first: its connections close while the rest still stands.
     TOndrixSocketServer FSocket{*this};
 };

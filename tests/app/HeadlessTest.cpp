@@ -1,14 +1,17 @@
 // `ondrix --headless` end to end: the real program on a temporary data folder, capturing from a
 // private PulseAudio server while a generated broadcast is played into it.
 
+#include "core/Common_Settings.h"
 #include "core/SettingsModel.h"
 #include "helpers/Broadcast.h"
 #include "helpers/Process.h"
 #include "helpers/PulseServer.h"
 #include "helpers/QtPrinters.h"
 #include "helpers/SampleLists.h"
+#include "helpers/SocketPeers.h"
 #include "helpers/TestFiles.h"
 #include "lang/Lang.h"
+#include "messages/Class_OndrixSubscriber.h"
 #include "samples/Class_SampleRec.h"
 #include "util/IniFile.h"
 
@@ -92,6 +95,76 @@ protected:
         // The built-in language: outside a Russian locale a first start would choose English.
         testkit::writeText(Data + "/Ini/Ondrix.ini",
                            "[Ondrix]\r\nLogFileCreate_Checked=True\r\nMyOwnNote=kept\r\n[Language]\r\nLanguage=\r\n");
+    }
+
+    // The sample list and main settings file of the data folder.
+    void WriteFiles(const TSampleList& List, const std::string& Settings)
+    {
+        std::filesystem::create_directories(Data + "/Ini");
+        ASSERT_TRUE(List.SaveToFile(QString::fromStdString(Data + "/Ini/Samples.ini")));
+        // The built-in language, whatever the locale.
+        testkit::writeText(Data + "/Ini/Ondrix.ini", "[Ondrix]\r\n" + Settings + "[Language]\r\nLanguage=\r\n");
+    }
+    // The jingle as a clip sample, and dead air held for Seconds.
+    void AddJingleAndDeadAir(TSampleList& List, double Seconds)
+    {
+        testkit::writeWav(Dir.file("jingle.wav"), Jingle);
+        TSampleRec* Clip = testkit::AddSample(List, TSampleType::File, 0, "Jingle");
+        Clip->Path = QString::fromStdString(Dir.file("jingle.wav"));
+        TSampleRec* Air = testkit::AddSample(List, TSampleType::Silence, 1, "Dead air");
+        Air->SignalTime = Seconds;
+        Air->SignaldB = -50;
+    }
+
+    // The monitor's standard output, one message a line.
+    QStringList MonitorLines() { return Text(Out).split(u'\n', Qt::SkipEmptyParts); }
+    // Index of the first line of Lines ending with Message, -1 when none does.
+    static qsizetype IndexOf(const QStringList& Lines, const QString& Message)
+    {
+        for (qsizetype I = 0; I < Lines.size(); ++I) {
+            if (Lines[I].endsWith(Message))
+                return I;
+        }
+        return -1;
+    }
+
+    // Runs ondrixctl with Args; returns its exit code, and its output in Output.
+    int Ctl(const std::vector<std::string>& Args, std::string* Output = nullptr)
+    {
+        std::vector<std::string> Argv{testkit::executableFolder() + "/ondrixctl"};
+        Argv.insert(Argv.end(), Args.begin(), Args.end());
+        const std::string File = Dir.file("ctl.txt");
+        int ExitCode = -1;
+        testkit::waitForProcess(testkit::spawnProcess(Argv, File), &ExitCode);
+        if (Output)
+            *Output = testkit::readText(File);
+        return ExitCode;
+    }
+
+    // Starts `ondrixctl listen`, printing to Heard.
+    pid_t Listen(const std::string& Heard)
+    {
+        const pid_t Listener = testkit::spawnProcess({testkit::executableFolder() + "/ondrixctl", "listen"}, Heard);
+        EXPECT_TRUE(StdoutHas("ondrixctl"));  // "AddSubscriber" names it
+        return Listener;
+    }
+    // The shown numbers of the detections a listener printed, in order, once Count have come.
+    QStringList Heard(const std::string& File, int Count)
+    {
+        EXPECT_TRUE(testkit::pollUntil([&] { return Text(File).count(u'\n') >= Count; }, 60s)) << Text(File).toStdString();
+        QStringList Numbers;
+        for (const QString& Line : Text(File).split(u'\n', Qt::SkipEmptyParts))
+            Numbers.append(Line.section(u'\t', 1));
+        return Numbers;
+    }
+
+    void StopMonitor()
+    {
+        ::kill(Monitor, SIGTERM);
+        int ExitCode = -1;
+        testkit::waitForProcess(Monitor, &ExitCode);
+        Monitor = -1;
+        EXPECT_EQ(ExitCode, 0);
     }
 
     void StartMonitor()
@@ -234,4 +307,173 @@ TEST_F(HeadlessFixture, EveryStopSignalEndsTheRunAndSavesTheSettings)
         EXPECT_EQ(ExitCode, 0) << Signal;
         EXPECT_TRUE(std::filesystem::exists(Data + "/Ini/Ondrix.ini")) << Signal;
     }
+}
+
+TEST_F(HeadlessFixture, OndrixctlSwitchesSamplesAndTheLogTellsEachSwitch)
+{
+    TSampleList List;
+    AddJingleAndDeadAir(List, 3600);  // never found: nothing plays
+    testkit::AddSample(List, TSampleType::Signal, 4, "Overload")->SignaldB = 0;
+    WriteFiles(List, "LogFileCreate_Checked=True\r\n");
+    StartMonitor();
+    ASSERT_TRUE(testkit::pollUntil([&] { return std::filesystem::exists(Server.folder() + "/TOndrix.socket"); }, 60s));
+    auto Enabled = [](int Position, const char* Name) { return FormatMessageText("SampleEnabled", {Position, Name}); };
+    auto Disabled = [](int Position, int Shown, const char* Name) {
+        return QStringList{FormatMessageText("SampleNotFound", {Shown, Name}), FormatMessageText("SampleDisabled", {Position, Name})};
+    };
+    struct Case {
+        std::vector<std::string> Args;
+        int ExitCode;
+        QStringList Told;  // the monitor's new messages, in order
+    };
+    const Case Cases[] = {
+        {{"version"}, 0, {}},
+        {{"on", "1"}, 0, {Enabled(1, "Jingle")}},
+        {{"off", "1"}, 0, Disabled(1, 1, "Jingle")},
+        {{"set-on", "2"}, 0, {Enabled(2, "Dead air")}},
+        {{"reload"}, 0, {}},
+        {{"set-off", "2"}, 0, Disabled(2, 2, "Dead air")},
+        {{"reload"}, 0, {}},
+        {{"all-on"}, 0, {Enabled(1, "Jingle"), Enabled(2, "Dead air"), Enabled(3, "Overload")}},
+        {{"on", "5"}, 0, {}},  // on already
+        {{"all-off"}, 0, Disabled(1, 1, "Jingle") + Disabled(2, 2, "Dead air") + Disabled(3, 5, "Overload")},
+        {{"on", "9"}, 0, {}},  // no such sample: nothing changes
+        {{"on", "x"}, 2, {}},
+        {{"frobnicate"}, 2, {}},
+        {{"--socket", Dir.file("nobody.socket"), "all-on"}, 1, {}},
+    };
+    QStringList Story;
+    for (const Case& C : Cases) {
+        std::string Joined;
+        for (const std::string& Arg : C.Args)
+            Joined += Arg + " ";
+        SCOPED_TRACE(Joined);
+        const qsizetype Before = MonitorLines().size();
+        std::string Output;
+        EXPECT_EQ(Ctl(C.Args, &Output), C.ExitCode);
+        if (C.Args[0] == "version") {
+            EXPECT_EQ(Output, std::to_string(VersionNumber(TCommonSettings::ProgramVersionText())) + "\n");
+        }
+        // A request is answered once it has been carried out: its messages are out by then.
+        QStringList New = MonitorLines().mid(Before);
+        for (QString& Line : New)
+            Line = Line.section(QStringLiteral(" - "), 1);  // after the time and the type
+        EXPECT_EQ(New, C.Told);
+        Story += C.Told;
+    }
+    StopMonitor();
+    // The log file tells the same story.
+    QStringList Logged;
+    for (const QString& Line : LogText(Data).split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts)) {
+        for (const QString& Message : Story) {
+            if (Line.endsWith(Message)) {
+                Logged.append(Message);
+                break;
+            }
+        }
+    }
+    EXPECT_EQ(Logged, Story) << LogText(Data).toStdString();
+}
+
+TEST_F(HeadlessFixture, GarbageOnTheSocketNeverStopsTheDetections)
+{
+    TSampleList List;
+    AddJingleAndDeadAir(List, 2.0);
+    List[1]->AutoDisable = true;
+    for (int I = 0; I < List.Count(); ++I)
+        List[I]->AutoStart = true;
+    WriteFiles(List, "");
+    // The jingle twice, dead air between them.
+    testkit::Pcm Broadcast = testkit::makeProgramme(18.0);
+    testkit::mixAt(Broadcast, Jingle, 3.0);
+    testkit::silence(Broadcast, 7.0, 3.0);
+    testkit::mixAt(Broadcast, Jingle, 13.0);
+    testkit::writeWav(Dir.file("broadcast.wav"), Broadcast);
+    StartMonitor();
+    ASSERT_TRUE(StdoutHas(FormatMessageText("SampleEnabled", {2, "Dead air"})));
+    ASSERT_TRUE(CaptureRunning());
+    const pid_t Listener = Listen(Dir.file("listen.txt"));
+    const pid_t Player = Server.playAsync(Dir.file("broadcast.wav"));
+
+    const QString Socket = QString::fromStdString(Server.folder() + "/TOndrix.socket");
+    testkit::TLineClient Chatty, Huge, Half, Flood;
+    ASSERT_TRUE(Chatty.Connect(Socket));
+    ASSERT_TRUE(Huge.Connect(Socket));
+    ASSERT_TRUE(Half.Connect(Socket));
+    ASSERT_TRUE(Flood.Connect(Socket));
+    // Malformed requests are answered with ERROR and the connection goes on.
+    for (const QByteArray& Garbage : {QByteArray("HELLO"), QByteArray("USER x y"), QByteArray(""), QByteArray("COPYDATA 1"),
+                                      QByteArray("WINDOW"), QByteArray("\x01\x02\xff\xfe USER 666 0"), QByteArray("USER 666 0 0 0 0 0 0 0 0 0 0 0")}) {
+        const std::optional<QByteArray> Answer = Chatty.Request(Garbage);
+        ASSERT_TRUE(Answer) << Garbage.toStdString();
+        EXPECT_TRUE(Answer->startsWith("ERROR ")) << Garbage.toStdString() << " -> " << Answer->toStdString();
+    }
+    EXPECT_EQ(Chatty.Request("USER 666 0"), "OK " + QByteArray::number(VersionNumber(TCommonSettings::ProgramVersionText())));
+    // A line over the limit closes its connection.
+    Huge.Send(QByteArray(5000, 'A') + '\n');
+    EXPECT_TRUE(Huge.WaitClosed());
+    // A line never finished, and a client that asks and asks but never reads its answers.
+    Half.Send("USER 666");
+    for (int I = 0; I < 20000; ++I)
+        Flood.Socket.write("USER 666 0\n");
+    Flood.Socket.flush();
+
+    EXPECT_EQ(testkit::PulseServer::waitFor(Player), 0);
+    // Every detection, once, in order.
+    EXPECT_EQ(Heard(Dir.file("listen.txt"), 3), QStringList({"1", "2", "1"}));
+    testkit::waitForEvents([] { return false; }, 1000);  // a fourth would have come by now
+    EXPECT_EQ(Heard(Dir.file("listen.txt"), 3), QStringList({"1", "2", "1"}));
+    // The monitor still answers.
+    std::string Output;
+    EXPECT_EQ(Ctl({"version"}, &Output), 0);
+    StopMonitor();
+    testkit::waitForProcess(Listener);
+}
+
+TEST_F(HeadlessFixture, ASubscriberThatNeverAnswersDelaysOnlyItsDetectionsLaterSteps)
+{
+    TSampleList List;
+    AddJingleAndDeadAir(List, 1.0);
+    for (int I = 0; I < List.Count(); ++I) {
+        List[I]->AutoStart = true;
+        List[I]->AutoDisable = true;
+    }
+    WriteFiles(List, "ExternalWait_Checked=True\r\n");
+    // Dead air begins about two seconds after the jingle has ended: within the wait.
+    testkit::Pcm Broadcast = testkit::makeProgramme(14.0);
+    testkit::mixAt(Broadcast, Jingle, 2.0);
+    testkit::silence(Broadcast, 5.5, 3.0);
+    testkit::writeWav(Dir.file("broadcast.wav"), Broadcast);
+    StartMonitor();
+    ASSERT_TRUE(StdoutHas(FormatMessageText("SampleEnabled", {2, "Dead air"})));
+    ASSERT_TRUE(CaptureRunning());
+    const pid_t Listener = Listen(Dir.file("listen.txt"));
+    testkit::TLineClient Silent;
+    ASSERT_TRUE(Silent.Connect(QString::fromStdString(Server.folder() + "/TOndrix.socket")));
+    const qint64 Handle = Silent.Subscribe("TSilent", "Silent");
+    ASSERT_GT(Handle, 0);
+    const QString SilentName = "Silent / TSilent / " + QString::number(Handle);
+    const pid_t Player = Server.playAsync(Dir.file("broadcast.wav"));
+    EXPECT_EQ(testkit::PulseServer::waitFor(Player), 0);
+    ASSERT_TRUE(StdoutHas(FormatMessageText("SampleFound", {2, "Dead air"}))) << Text(Out).toStdString();
+    // The listener heard both at once.
+    EXPECT_EQ(Heard(Dir.file("listen.txt"), 2), QStringList({"1", "2"}));
+
+    const QStringList Lines = MonitorLines();
+    const qsizetype SentTwo = IndexOf(Lines, FormatMessageText("CommandSent", {2, "Silent"}));
+    const qsizetype GaveUpOne = IndexOf(Lines, FormatMessageText("SubscriberTimeout", {SilentName, 1}));
+    const qsizetype FoundOne = IndexOf(Lines, FormatMessageText("SampleFound", {1, "Jingle"}));
+    const qsizetype GaveUpTwo = IndexOf(Lines, FormatMessageText("SubscriberTimeout", {SilentName, 2}));
+    const qsizetype FoundTwo = IndexOf(Lines, FormatMessageText("SampleFound", {2, "Dead air"}));
+    ASSERT_GE(SentTwo, 0) << Text(Out).toStdString();
+    // The second detection was handled while the first waited for the silent program; the
+    // first went on only once that program was given up.
+    EXPECT_LT(SentTwo, FoundOne) << Text(Out).toStdString();
+    EXPECT_GE(GaveUpOne, 0);
+    EXPECT_LT(GaveUpOne, FoundOne);
+    EXPECT_GE(GaveUpTwo, 0);
+    EXPECT_LT(GaveUpTwo, FoundTwo);
+    EXPECT_LT(FoundOne, FoundTwo);
+    StopMonitor();
+    testkit::waitForProcess(Listener);
 }

@@ -178,6 +178,9 @@ TEST_F(OndrixProgramTest, StartupFailuresEndWithExitCodeOneAndTheirText)
         {"a folder in place of a default file", [&] { fs::create_directories(Data / "Ini" / "Freq.ini"); },
          {"/Data=" + Q(Data)}, true, "Copy \"" + Q(Program) + "/Ini_Def/Freq.ini\"."},
         {"no display", [] {}, {"/Data=" + Q(Data)}, false, "--headless"},
+        {"empty data switch, headless", [] {}, {"--headless", "/Data="}, false, GetMessageText("DataSwitchEmpty")},
+        {"no default folder, headless", [&] { fs::remove_all(Program / "Ini_Def"); }, {"--headless", "/Data=" + Q(Data)},
+         false, FormatMessageText("DefaultFolderNotFound", {Q(Program) + "/Ini_Def/"})},
     };
     for (const Case& C : Cases) {
         SCOPED_TRACE(C.Name);
@@ -206,11 +209,24 @@ TEST_F(OndrixProgramTest, StopSignalEndsTheStartupDelayBeforeAnyFolderIsMade)
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
     Env.insert("QT_QPA_PLATFORM", "offscreen");
     Env.insert("HOME", Q(Root.path() / "home"));
-    for (int Signal : {SIGTERM, SIGINT, SIGHUP}) {
+    struct Case {
+        int Signal;
+        QStringList Args;
+    };
+    const Case Cases[] = {
+        {SIGTERM, {"/Data=" + Q(Data), "/Delay=600000"}},
+        {SIGINT, {"/Data=" + Q(Data), "/Delay=600000"}},
+        {SIGHUP, {"/Data=" + Q(Data), "/Delay=600000"}},
+        {SIGTERM, {"--headless", "/Data=" + Q(Data), "/Delay=600000"}},
+        {SIGINT, {"--headless", "/Data=" + Q(Data), "/Delay=600000"}},
+    };
+    for (const Case& C : Cases) {
+        const int Signal = C.Signal;
         SCOPED_TRACE(Signal);
+        SCOPED_TRACE(C.Args.join(' ').toStdString());
         QProcess Process;
         Process.setProcessEnvironment(Env);
-        Process.start(Q(Program / "ondrix"), {"/Data=" + Q(Data), "/Delay=600000"});
+        Process.start(Q(Program / "ondrix"), C.Args);
         ASSERT_TRUE(Process.waitForStarted());
         const QDeadlineTimer Deadline(30000);
         while (!testkit::catchesSignal(pid_t(Process.processId()), Signal) && !Deadline.hasExpired())

@@ -401,22 +401,56 @@ TEST_F(FingerprintBuilder, CutClipsGiveAFingerprintOrAClearError)
     testkit::writeWav(Wav, Pcm);
     const std::string Mp3 = Dir.file("whole.mp3");
     testkit::encodeMp3(Wav, Mp3);
-    for (const std::string& Whole : {Wav, Mp3}) {
-        const std::string Bytes = testkit::readText(Whole);
-        const std::string Cut = Dir.file("cut" + Whole.substr(Whole.size() - 4));
-        for (size_t Length : {size_t(0), size_t(3), size_t(20), size_t(43), size_t(44), size_t(45), size_t(300),
-                              size_t(5000), Bytes.size() / 2, Bytes.size() - 1}) {
-            SCOPED_TRACE(Cut + " of " + std::to_string(Length) + " bytes");
-            testkit::writeText(Cut, Bytes.substr(0, Length));
-            try {
-                const auto Sequence = Detector.BuildFromFile(Cut, 4, 50, true, TSignalMode::Left);
-                EXPECT_LE(Sequence->Samples.Count(), 12);
-            } catch (const EAudioReadError& E) {
-                EXPECT_NE(std::string(E.what()), "");
-            } catch (const EFingerprintError&) {
-            }
+    const std::string WavBytes = testkit::readText(Wav);
+    const std::string Mp3Bytes = testkit::readText(Mp3);
+    // What a cut file gives: refused by the reader with its reason (a file cut short is a
+    // damaged file, never the clip it held), or a fingerprint of MinSlices to MaxSlices slices.
+    constexpr int Refused = -1;
+    struct Case {
+        const char* Name;
+        const std::string& Whole;
+        size_t Length;
+        int MinSlices, MaxSlices;
+    };
+    const Case Cases[] = {
+        // A WAV cut anywhere is a damaged file: its header promises more audio than it holds.
+        {"wav, empty", WavBytes, 0, Refused, Refused},
+        {"wav, inside the RIFF header", WavBytes, 3, Refused, Refused},
+        {"wav, inside the format chunk", WavBytes, 20, Refused, Refused},
+        {"wav, one byte short of the header", WavBytes, 43, Refused, Refused},
+        {"wav, the header alone", WavBytes, 44, Refused, Refused},
+        {"wav, one byte of audio", WavBytes, 45, Refused, Refused},
+        {"wav, a quarter of a block", WavBytes, 5000, Refused, Refused},
+        {"wav, half", WavBytes, WavBytes.size() / 2, Refused, Refused},
+        {"wav, one byte short", WavBytes, WavBytes.size() - 1, Refused, Refused},
+        // An MP3 whose last frame is cut short.
+        {"mp3, empty", Mp3Bytes, 0, Refused, Refused},
+        {"mp3, inside the first frame header", Mp3Bytes, 3, Refused, Refused},
+        {"mp3, inside the first frame", Mp3Bytes, 300, Refused, Refused},
+        {"mp3, half", Mp3Bytes, Mp3Bytes.size() / 2, Refused, Refused},
+        {"mp3, one byte short", Mp3Bytes, Mp3Bytes.size() - 1, Refused, Refused},
+        // Nothing cut.
+        {"wav, whole", WavBytes, WavBytes.size(), 12, 12},
+        {"mp3, whole", Mp3Bytes, Mp3Bytes.size(), 12, 13},
+    };
+    std::string Outcomes, Expected;
+    for (const Case& C : Cases) {
+        const std::string Cut = Dir.file(std::string("cut-") + C.Name + (&C.Whole == &WavBytes ? ".wav" : ".mp3"));
+        testkit::writeText(Cut, C.Whole.substr(0, C.Length));
+        std::string Outcome;
+        try {
+            const auto Sequence = Detector.BuildFromFile(Cut, 4, 50, true, TSignalMode::Left);
+            const int Slices = Sequence->Samples.Count();
+            Outcome = Slices >= C.MinSlices && Slices <= C.MaxSlices ? "as expected" : std::to_string(Slices) + " slices";
+        } catch (const EAudioReadError& E) {
+            Outcome = C.MinSlices == Refused && std::string(E.what()) != "" ? "as expected" : std::string("refused: ") + E.what();
+        } catch (const EFingerprintError& E) {
+            Outcome = std::string("nothing to recognise: ") + E.what();
         }
+        Outcomes += std::string(C.Name) + ": " + Outcome + "\n";
+        Expected += std::string(C.Name) + ": as expected\n";
     }
+    EXPECT_EQ(Outcomes, Expected);
 }
 
 TEST_F(FingerprintBuilder, Mp3ClipsGiveTheSamePeaksAsTheirSource)

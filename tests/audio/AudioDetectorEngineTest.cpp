@@ -340,3 +340,33 @@ TEST_F(RecoveryFixture, StopEndsTheRetries)
     EXPECT_EQ(restored, 0);
     EXPECT_EQ(queue.Pending(), 0u);
 }
+
+TEST_F(RecoveryFixture, DroppedAudioCountsIntoTheStreamClockAndStartsThePairingOver)
+{
+    std::vector<uint32_t> drops;
+    int blocks = 0;
+    engine.OnAudioDropped = [&](TAudioDetector&, uint32_t frames) { drops.push_back(frames); };
+    engine.OnBufferFilled = [&](TAudioDetector&, const uint8_t*, uint16_t) { ++blocks; };
+    ASSERT_TRUE(engine.Start());
+    const TDateTime start = engine.StreamStart();
+    for (int i = 0; i < 3; ++i)
+        returnBuffer(dev, 4096);  // 1024 frames each: two blocks
+    queue.Drain();
+    dev.notify({TWaveInMessage::Dropped, nullptr, 44100 * 4});  // one second lost
+    returnBuffer(dev, 4096);  // after the loss: kept, not paired with the buffer before it
+    queue.Drain();
+    returnBuffer(dev, 4096);
+    queue.Drain();
+
+    EXPECT_EQ(drops, std::vector<uint32_t>{44100});
+    EXPECT_EQ(engine.DroppedFrames(), 44100u);
+    EXPECT_EQ(blocks, 3);
+    EXPECT_EQ(engine.StreamFrames(), 5u * 1024 + 44100);
+    // What the blocks after the loss are timed by.
+    EXPECT_NEAR(MillisecondsBetween(start, engine.StreamTime()), (5.0 * 1024 + 44100) * 1000 / 44100, 0.1);
+
+    // A new run counts from nothing.
+    engine.Stop();
+    ASSERT_TRUE(engine.Start());
+    EXPECT_EQ(engine.DroppedFrames(), 0u);
+}

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "audio/AudioIO.h"
 #include "helpers/QueueDrain.h"
@@ -104,5 +105,31 @@ TEST_F(PulseCapture, StoppedServerIsReportedAsLost)
     ASSERT_TRUE(in.Start()) << in.ErrorText();
     bytes = 0;
     EXPECT_TRUE(drainUntil([&] { return bytes > 0; }));
+    in.Stop();
+}
+
+TEST_F(PulseCapture, AudioLostWhileTheMainThreadIsBusyIsReportedAfterTheAudioBeforeIt)
+{
+    std::vector<uint32_t> drops;
+    size_t bytesBeforeDrop = 0;
+    in.OnDropped = [&](TAudioIn&, uint32_t frames) {
+        drops.push_back(frames);
+        if (drops.size() == 1)
+            bytesBeforeDrop = bytes;
+    };
+    ASSERT_TRUE(in.Start()) << in.ErrorText();
+    ASSERT_TRUE(drainUntil([&] { return bytes >= 8192; }));
+    // The main thread is busy elsewhere for three seconds: the capture holds half a second of
+    // audio for it and loses the rest.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const size_t bytesAtBusyEnd = bytes;
+    ASSERT_TRUE(drainUntil([&] { return !drops.empty(); }, std::chrono::seconds(30)));
+    // The held half second came first, in whole buffers, then the report of the loss.
+    EXPECT_GE(bytesBeforeDrop - bytesAtBusyEnd, size_t(44100 * 4 / 2));
+    EXPECT_GT(drops[0], 0u);
+    // Capture goes on after the loss.
+    const size_t after = bytes;
+    EXPECT_TRUE(drainUntil([&] { return bytes >= after + 8192; }));
+    EXPECT_EQ(bytes % 4096, 0u);
     in.Stop();
 }

@@ -356,23 +356,36 @@ TEST_F(SettingsTest, RequestRestartClosesTheWindowAndStartsAgainWithTheSameData)
                        "mv \"" + Record.string() + ".part\" \"" + Record.string() + "\"\n");
     fs::permissions(Program / "ondrix", fs::perms::owner_all);
     const QString Data = Q(Root.path() / "My Station");
-    {
-        auto S = Make({"/Data=" + Data});
-        int Closed = 0;
-        S->CloseMainWindow = [&] { ++Closed; };
-        S->RequestRestart(true);
-        EXPECT_TRUE(S->RestartRequested);
-        EXPECT_TRUE(S->SkipSaveOnClose);
-        EXPECT_EQ(Closed, 1);
-        S->RequestRestart(false);
-        EXPECT_FALSE(S->SkipSaveOnClose);
+    struct Case {
+        const char* Name;
+        QStringList Arguments;
+        std::string Restarted;  // after the working folder, one argument a line
+    };
+    const Case Cases[] = {
+        {"with its window", {"/Data=" + Data}, "/Data=" + Data.toStdString() + "/\n/Restart\n"},
+        {"without a window", {"--headless", "/Delay=5", "/Data=" + Data},
+         "/Data=" + Data.toStdString() + "/\n/Restart\n--headless\n"},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        fs::remove(Record);
+        {
+            auto S = Make(C.Arguments);
+            int Closed = 0;
+            S->CloseMainWindow = [&] { ++Closed; };
+            S->RequestRestart(true);
+            EXPECT_TRUE(S->RestartRequested);
+            EXPECT_TRUE(S->SkipSaveOnClose);
+            EXPECT_EQ(Closed, 1);
+            S->RequestRestart(false);
+            EXPECT_FALSE(S->SkipSaveOnClose);
+        }
+        const QDeadlineTimer Deadline(10000);
+        while (!fs::exists(Record) && !Deadline.hasExpired())
+            QThread::msleep(10);
+        ASSERT_TRUE(fs::exists(Record));
+        EXPECT_EQ(testkit::readText(Record.string()), Q(Program).toStdString() + "\n" + C.Restarted);
     }
-    const QDeadlineTimer Deadline(10000);
-    while (!fs::exists(Record) && !Deadline.hasExpired())
-        QThread::msleep(10);
-    ASSERT_TRUE(fs::exists(Record));
-    EXPECT_EQ(testkit::readText(Record.string()),
-              Q(Program).toStdString() + "\n/Data=" + Data.toStdString() + "/\n/Restart\n");
 }
 
 TEST_F(SettingsTest, NoRestartUnlessRequested)

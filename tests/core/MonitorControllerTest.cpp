@@ -143,6 +143,53 @@ TEST_F(ControllerFixture, ASampleThatCanNeverBeFoundIsNamedOnceWhenSwitchedOn)
     EXPECT_EQ(Texts(), Expected);
 }
 
+TEST_F(ControllerFixture, AWeakClipIsNamedOnceWhenSwitchedOnHoweverItIsSwitchedOn)
+{
+    // A few short chords in a long quiet clip: recognisable, but weakly.
+    testkit::Pcm Weak;
+    Weak.appendSilence(0.3);
+    for (int I = 0; I < 4; ++I)
+        Weak.appendTones(0.1, {1500.0 + 400 * I, 3100.0 - 300 * I, 5200.0 + 500 * I}, 0.2);
+    Weak.appendSilence(1.5);
+    testkit::Pcm Busy;
+    for (int I = 0; I < 30; ++I)
+        Busy.appendTones(0.1, {1000.0 + 370 * (I % 11), 4000.0 + 290 * (I % 7)});
+    TSampleRec* Faint = AddClip(2, "faint", Weak, "weak.wav");
+    AddClip(5, "busy", Busy, "busy.wav");
+    Feed(testkit::makeProgramme(2.0));
+    struct Case {
+        const char* Name;
+        std::function<void()> SwitchOn;
+    };
+    const Case Cases[] = {
+        {"sample buttons", [&] { Controller.Enable_BtnClick({0, 1}); }},
+        {"external program", [&] {
+             Controller.RemoteSetSampleEnabled(2, true, false);
+             Controller.RemoteSetSampleEnabled(5, true, true);
+         }},
+        {"automatic start", [&] {
+             for (TSampleRec* Sample : {Controller.Samples()[0], Controller.Samples()[1]})
+                 Sample->AutoStart = true;
+             Controller.AutoStartSamples();
+         }},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        Controller.Disable_All_BtnClick();
+        Posted.clear();
+        C.SwitchOn();
+        ASSERT_TRUE(Faint->Enabled);
+        ASSERT_NE(Faint->Sequence, nullptr);
+        const int Strength = SampleSequenceStrength(*Faint->Sequence);
+        const QString Warning = Msg("WeakSample", {3, "faint", Strength});
+        EXPECT_EQ(Texts(), QStringList({Msg("SampleEnabled", {1, "faint"}), Msg("SampleEnabled", {2, "busy"}), Warning}));
+        EXPECT_EQ(Posted.last().MsgType, msgInfo);
+        // Later rebuilds leave it unsaid.
+        Controller.ReloadEngine();
+        EXPECT_EQ(Count(Warning), 1);
+    }
+}
+
 TEST_F(ControllerFixture, AClipDeletedAfterSwitchingOnIsReportedAtTheRebuild)
 {
     TSampleRec* Clip = AddClip(0, "Jingle", testkit::playPhrase(testkit::makePhrase(3, 12, 0.15)), "jingle.wav");
@@ -233,6 +280,70 @@ TEST_F(ControllerFixture, ALostCaptureIsReportedAndMonitoringStaysOn)
     EXPECT_EQ(Posted[1].MsgType, msgInfo);
     EXPECT_TRUE(Controller.Monitoring());
     EXPECT_TRUE(Controller.Samples()[0]->Enabled);
+}
+
+TEST_F(ControllerFixture, AudioFaultsAreToldAtOnceThenGatheredUntilTheirTimeComes)
+{
+    FeedFake();
+    Add(TSampleType::Silence, 0, "quiet");
+    Controller.Enable_All_BtnClick();
+    ASSERT_TRUE(Controller.Monitoring());
+    // Every other block fails.
+    int Blocks = 0;
+    Controller.Engine().OnBufferFilled = [&](TAudioDetector&, const uint8_t*, uint16_t) {
+        if (++Blocks % 2 == 1)
+            throw std::runtime_error("bad block");
+    };
+    // Each buffer is handled (and queued again) before the next comes back.
+    auto Deliver = [&](int Buffers) {
+        for (int I = 0; I < Buffers; ++I) {
+            const int Adds = Fake.adds;
+            returnBuffer(Fake, 4096);
+            ASSERT_TRUE(WaitFor([&] { return Fake.adds > Adds; }));
+        }
+    };
+    struct Step {
+        const char* Name;
+        std::function<void()> Do;
+        int Interval;  // ms between reports while this step runs
+        QStringList Told;
+    };
+    const Step Steps[] = {
+        {"the first loss and the first failed block are told at once",
+         [&] {
+             Fake.notify({TWaveInMessage::Dropped, nullptr, 44100 * 4 / 2});
+             ASSERT_TRUE(WaitFor([&] { return Controller.Engine().DroppedFrames() > 0; }));
+             Deliver(3);  // blocks 1 and 2 (the first buffer after the loss only waits)
+         },
+         60000,
+         {Msg("AudioDropped", {500}), Msg("AnalysisErrors", {1, "bad block"})}},
+        {"more within the interval are gathered, not told",
+         [&] {
+             Fake.notify({TWaveInMessage::Dropped, nullptr, 44100 * 4});
+             Fake.notify({TWaveInMessage::Dropped, nullptr, 44100 * 4 / 4});
+             ASSERT_TRUE(WaitFor([&] { return Controller.Engine().DroppedFrames() == 44100 / 2 + 44100 + 44100 / 4; }));
+             Deliver(5);  // the first waits; four more blocks, two of them failing
+             Controller.TimerTimer();
+         },
+         60000,
+         {}},
+        {"once the interval has passed the tick tells what gathered",
+         [&] { Controller.TimerTimer(); },
+         0,
+         {Msg("AudioDropped", {1250}), Msg("AnalysisErrors", {2, "bad block"})}},
+        {"nothing new, nothing told", [&] { Controller.TimerTimer(); }, 0, {}},
+    };
+    Posted.clear();
+    for (const Step& S : Steps) {
+        SCOPED_TRACE(S.Name);
+        Controller.FaultReportInterval = S.Interval;
+        S.Do();
+        EXPECT_EQ(Texts(), S.Told);
+        for (const TOndrixMessage& Message : Posted)
+            EXPECT_EQ(Message.MsgType, msgError);
+        Posted.clear();
+    }
+    EXPECT_TRUE(Controller.Monitoring());
 }
 
 TEST_F(ControllerFixture, OneDetectionPostsItsMessagesInOrder)

@@ -1,4 +1,7 @@
 #include "helpers/Process.h"
+#include "helpers/TestFiles.h"
+
+#include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
@@ -64,6 +67,35 @@ std::string executableFolder()
     const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
     std::string exe(path, n > 0 ? size_t(n) : 0);
     return exe.substr(0, exe.rfind('/'));
+}
+
+int rerunTestAsUnprivilegedUser(std::string* output, std::string* whyNot)
+{
+    const char* const setpriv = "/usr/bin/setpriv";
+    if (access(setpriv, X_OK) != 0) {
+        if (whyNot)
+            *whyNot = "setpriv (package util-linux) is not installed, so the test cannot run as an unprivileged user";
+        return -1;
+    }
+    char self[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (n <= 0) {
+        if (whyNot)
+            *whyNot = "the test program cannot find itself";
+        return -1;
+    }
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string(test->test_suite_name()) + "." + test->name();
+    TempDir dir;
+    const std::string out = dir.file("output.txt");
+    const pid_t pid = spawnProcess({setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", std::string(self, size_t(n)),
+                                    "--gtest_filter=" + filter},
+                                   out);
+    int code = -1;
+    waitForProcess(pid, &code);
+    if (output)
+        *output = readText(out);
+    return code;
 }
 
 bool catchesSignal(pid_t pid, int signal)

@@ -32,4 +32,12 @@ std::string commandOutput(const std::string& command);
 // Folder of the running executable (where the build puts every program and Ini_Def/).
 std::string executableFolder();
 
+// For tests of what file permissions forbid, which never stop the superuser: run as root,
+// runs the current GoogleTest test again in a child of this test program as the unprivileged
+// user 65534 ("nobody", through setpriv). The test body then does its work only where
+// geteuid() is not 0. Result: the child's exit code (0 when the test passed there), or -1 with
+// why in whyNot when it cannot be run that way (setpriv missing); output receives what the
+// child printed.
+int rerunTestAsUnprivilegedUser(std::string* output, std::string* whyNot);
+
 }  // namespace testkit
