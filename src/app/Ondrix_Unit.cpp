@@ -187,7 +187,6 @@ TOndrix::TOndrix(QWidget* Parent)
     UpdateSampleButtons();
     TimerTimer();
     FTimer->start();
-    FTimer_Volume->start();
 
     resize(768, 574 + menuBar()->sizeHint().height());
     CentreOnWorkArea();
@@ -288,9 +287,30 @@ void TOndrix::LayOutNow()
         }
 }
 
+void TOndrix::UpdateVolumeTimer()
+{
+    // The meter and the progress bars are drawn only while someone can see them: hidden in the
+    // notification area or minimised, the window costs no more than the monitor behind it.
+    if (isVisible() && !isMinimized()) {
+        if (!FTimer_Volume->isActive()) {
+            FTimer_Volume->start();
+            Timer_VolumeTimer();
+        }
+    } else {
+        FTimer_Volume->stop();
+    }
+}
+
+void TOndrix::hideEvent(QHideEvent* Event)
+{
+    QMainWindow::hideEvent(Event);
+    UpdateVolumeTimer();
+}
+
 void TOndrix::showEvent(QShowEvent* Event)
 {
     QMainWindow::showEvent(Event);
+    UpdateVolumeTimer();
     if (FFittedAfterShow)
         return;
     FFittedAfterShow = true;
@@ -517,6 +537,8 @@ void TOndrix::resizeEvent(QResizeEvent* Event)
 void TOndrix::changeEvent(QEvent* Event)
 {
     QMainWindow::changeEvent(Event);
+    if (Event->type() == QEvent::WindowStateChange)
+        UpdateVolumeTimer();
     if (Event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
         // Hidden once the minimising is done, not in the middle of it.
         QTimer::singleShot(0, this, [this] {

@@ -182,6 +182,7 @@ protected:
     void closeEvent(QCloseEvent* Event) override;
     void changeEvent(QEvent* Event) override;
     void showEvent(QShowEvent* Event) override;
+    void hideEvent(QHideEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
@@ -203,6 +204,8 @@ private:
     void FillLanguageMenuOfWindow();
     // Lays the window's controls out at its present size, shown or not.
     void LayOutNow();
+    // The 50 ms timer runs while the window can be seen (shown, not minimised).
+    void UpdateVolumeTimer();
     static void InstallHintStyle();
 
     void LoadAndStart();

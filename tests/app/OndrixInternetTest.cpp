@@ -5,7 +5,9 @@
 #include "app/WebUpdateUI.h"
 #include "core/InternetClients.h"
 #include "core/SettingsModel.h"
+#include "core/SettingsFile.h"
 #include "util/BusyCursor.h"
+#include "util/IniFile.h"
 
 #include "helpers/BoundWindow.h"
 #include "helpers/ModalWatcher.h"
@@ -16,6 +18,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCursor>
+#include <QDate>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -202,8 +205,17 @@ TEST(OndrixInternet, UpdateMenuItemShowsItsBoxAndOpensOnlyWhatTheOperatorChose)
         EXPECT_EQ(W.Model().Bool(SettingKey::Check_AutoUpdates_Checked), !C.UntickAutomatic) << C.Name;
         EXPECT_EQ(W.Bound.window->findChild<QCheckBox*>("Check_AutoUpdates")->isChecked(), !C.UntickAutomatic)
             << C.Name;
-        // The moment of the check is kept for the settings file.
+        // The moment of the check and the version seen are kept in the settings file.
         EXPECT_GT(W.Model().Float(SettingKey::WebUpdate_LastCheckTime), 0.0) << C.Name;
+        THeadlessSettingsQuestions Questions([](const QString&) {});
+        ASSERT_TRUE(W.Bound.controller->SaveSettings(Questions)) << C.Name;
+        const TIniFile Saved(BoundWindow::q(W.Bound.dataFolder() / "Ini" / "Ondrix.ini"));
+        EXPECT_TRUE(Saved.ReadString("Ondrix", "WebUpdate_LastCheckTime", "")
+                        .startsWith(QDate::currentDate().toString("dd.MM.yyyy ")))
+            << C.Name << ": " << Saved.ReadString("Ondrix", "WebUpdate_LastCheckTime", "").toStdString();
+        if (QString(C.Box) == "WebUpdateBox") {
+            EXPECT_EQ(Saved.ReadString("Ondrix", "WebUpdate_LastVersion", ""), "999.1") << C.Name;
+        }
     }
 }
 

@@ -31,6 +31,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -350,6 +351,31 @@ TEST_F(WindowFixture, MeterFollowsMonitoringAndFallsSilentWhenItStops)
     EXPECT_EQ(Window->windowTitle(), "ONDRIX ");
     EXPECT_EQ(Child<QLabel>("TimePanel")->text().size(), 8);
     EXPECT_EQ(Child<QLabel>("DatePanel")->text().size(), 10);
+}
+
+TEST_F(WindowFixture, MeterAndBarsArePolledOnlyWhileTheWindowCanBeSeen)
+{
+    auto* Volume = Window->findChild<QTimer*>("Timer_Volume");
+    ASSERT_NE(Volume, nullptr);
+    struct Step {
+        const char* What;
+        std::function<void()> Do;
+        bool Polled;
+    };
+    const Step Steps[] = {
+        {"shown", [] {}, true},
+        {"hidden (notification area)", [this] { Window->hide(); }, false},
+        {"shown again", [this] { Window->show(); }, true},
+        {"minimised", [this] { Window->setWindowState(Qt::WindowMinimized); }, false},
+        {"restored", [this] { Window->setWindowState(Qt::WindowNoState); Window->show(); }, true},
+    };
+    for (const Step& S : Steps) {
+        S.Do();
+        EXPECT_EQ(Volume->isActive(), S.Polled) << S.What;
+    }
+    // The one-second tick (clock, status, scheduled work) goes on whatever the window does.
+    Window->hide();
+    EXPECT_TRUE(Window->findChild<QTimer*>("Timer")->isActive());
 }
 
 TEST_F(WindowFixture, EmailControlsReactAsAnOperatorExpects)
