@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Ondrix needs to build, run and test.
 # Idempotent: installs only what is missing, and updates the package lists only then.
+# With --packaging also what building and checking the Debian package needs (scripts/package.sh).
 set -euo pipefail
 
 PACKAGES=(
@@ -20,7 +21,13 @@ PACKAGES=(
   python3-aiosmtpd openssl xvfb x11-apps imagemagick unzip sox espeak-ng
   # test harness: a notification area on the X server, its window list, mouse clicks
   trayer x11-utils xdotool
+  # the icon rendered at build time; the desktop's validators the install test runs
+  librsvg2-bin desktop-file-utils appstream mandoc
 )
+if [ "${1:-}" = "--packaging" ]; then
+  # the Debian package: computed dependencies, its checker, the service units' checker
+  PACKAGES+=(dpkg-dev lintian systemd)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

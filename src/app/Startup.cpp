@@ -94,6 +94,9 @@ public:
 int RunOndrix(int& argc, char** argv)
 {
     QApplication::setApplicationName("Ondrix");
+    // Names the installed desktop entry, so that the desktop shows the window with its icon
+    // and menu entry (the application id on Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral(ONDRIX_APP_ID));
     TOndrixApplication App(argc, argv);
     App.setStyle(new THintTimingStyle);
     // The program runs until the main window closes, whatever other window is open.

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include <climits>
+#include <cstdio>
 #include <thread>
 #include <fcntl.h>
 #include <spawn.h>
@@ -37,6 +38,57 @@ pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& stdo
     if (rc != 0)
         throw std::runtime_error("cannot start " + argv[0]);
     return pid;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment)
+{
+    std::vector<std::string> variables = environment;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string variable = *entry;
+        const std::string name = variable.substr(0, variable.find('=') + 1);
+        bool replaced = false;
+        for (const auto& own : environment)
+            replaced = replaced || own.rfind(name, 0) == 0;
+        if (!replaced)
+            variables.push_back(variable);
+    }
+    std::vector<char*> env;
+    for (auto& v : variables)
+        env.push_back(v.data());
+    env.push_back(nullptr);
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    // The output goes to unnamed files, read once the program has ended: no pipe to keep
+    // drained while it runs.
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    if (!out || !err)
+        throw std::runtime_error("cannot create the output files for " + argv[0]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fileno(out), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fileno(err), STDERR_FILENO);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ProcessResult result;
+    if (rc == 0)
+        waitForProcess(pid, &result.exitCode);
+    for (auto [file, text] : {std::pair{out, &result.out}, std::pair{err, &result.err}}) {
+        std::rewind(file);
+        char buffer[4096];
+        size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0)
+            text->append(buffer, n);
+        std::fclose(file);
+    }
+    if (rc != 0)
+        throw std::runtime_error("cannot start " + argv[0]);
+    return result;
 }
 
 double waitForProcess(pid_t pid, int* exitCode)

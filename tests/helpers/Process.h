@@ -13,6 +13,18 @@ namespace testkit {
 // and standard output to stdoutFile; throws when it cannot be started.
 pid_t spawnProcess(const std::vector<std::string>& argv, const std::string& stdoutFile);
 
+// What a program that ran to its end printed, and how it ended.
+struct ProcessResult {
+    int exitCode = -1;  // -1 when a signal ended it
+    std::string out;    // standard output
+    std::string err;    // standard error
+};
+
+// Runs argv[0] (searched on PATH unless it holds a "/") to its end with standard input from
+// /dev/null. `environment` entries "NAME=value" are added to this process's environment,
+// replacing a variable of the same name. Throws when it cannot be started.
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {});
+
 // Waits for the child and returns the processor time (user + system) it used, in seconds;
 // exitCode receives its exit code, or -1 when a signal ended it.
 double waitForProcess(pid_t pid, int* exitCode = nullptr);
