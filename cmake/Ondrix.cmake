@@ -48,19 +48,23 @@ function(ondrix_library folder)
   ondrix_warnings(${target})
 endfunction()
 
-# ondrix_tests(<folder> [QT|WIDGETS] LIBS <libs...>)
+# ondrix_tests(<folder> [QT|WIDGETS|XCB] LIBS <libs...>)
 # Builds every .cpp of tests/<folder>/ into test_<folder> and registers each GoogleTest case
 # with CTest. QT gives the program a QCoreApplication (tests/helpers/QtTestMain.cpp), WIDGETS a
-# QApplication for tests that open real windows (tests/helpers/WidgetTestMain.cpp).
+# QApplication for tests that open real windows (tests/helpers/WidgetTestMain.cpp), XCB one on
+# a private X server (tests/helpers/XcbTestMain.cpp) for what only a real platform does.
 function(ondrix_tests folder)
-  cmake_parse_arguments(ARG "QT;WIDGETS" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "QT;WIDGETS;XCB" "" "LIBS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   if(NOT sources)
     return()
   endif()
   set(target test_${folder})
   add_executable(${target} ${sources})
-  if(ARG_WIDGETS)
+  if(ARG_XCB)
+    target_link_libraries(${target} PRIVATE ondrix_testmain_xcb)
+    set_target_properties(${target} PROPERTIES AUTOMOC ON)
+  elseif(ARG_WIDGETS)
     target_link_libraries(${target} PRIVATE ondrix_testmain_widgets)
     set_target_properties(${target} PROPERTIES AUTOMOC ON)
   elseif(ARG_QT)

@@ -1,6 +1,7 @@
 #include "app/Ondrix_Unit.h"
 
 #include "app/FrequencyPage.h"
+#include "app/HelpSystem.h"
 #include "app/InfoForms.h"
 #include "app/WebUpdateUI.h"
 #include "core/InternetClients.h"
@@ -141,9 +142,13 @@ TOndrix::TOndrix(QWidget* Parent)
     FComboBox_Device->addItem(GetMessageText("DefaultDevice"));
     FComboBox_Device->setCurrentIndex(0);
 
-    const bool HasHelp = Settings && !Settings->HelpFolder.isEmpty();
+    // The manual in the language the chosen language file names; F1 in every window.
+    FHelp = new THelpSystem(Settings ? Settings->HelpFolder : QString(), [] {
+        const TLanguage* Global = Language::GlobalComponent();
+        return Global ? Global->HelpFile : QString();
+    }, this);
     for (QAction* Action : FHelpActions)
-        Action->setEnabled(HasHelp);
+        Action->setEnabled(FHelp->Available());
 
     FTimer = new QTimer(this);
     FTimer->setObjectName("Timer");
@@ -652,12 +657,7 @@ void TOndrix::MVersionClick()
 
 void TOndrix::OpenHelp(int Topic)
 {
-    if (!Settings || Settings->HelpFolder.isEmpty())
-        return;
-    QUrl Page = QUrl::fromLocalFile(Settings->HelpFolder + "index.html");
-    if (Topic > 0)
-        Page.setFragment(QString::number(Topic));
-    QDesktopServices::openUrl(Page);
+    FHelp->ShowTopic(Topic);
 }
 
 void TOndrix::MContentsClick() { OpenHelp(0); }

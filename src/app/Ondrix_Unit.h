@@ -45,6 +45,7 @@ class TWindowWebUpdateUI;
 class QPainter;
 struct TKvCellData;
 class TTrayComp;
+class THelpSystem;
 class TLanguage;
 class TFrequencyPage;
 
@@ -246,6 +247,7 @@ private:
     QTimer* FTimer = nullptr;
     QTimer* FTimer_Volume = nullptr;
     QList<QAction*> FHelpActions;
+    THelpSystem* FHelp = nullptr;
     const TSampleList* FSamples = nullptr;
     TSettingsModel* FModel = nullptr;
     TSettingsBinding* FBinding = nullptr;

@@ -178,7 +178,14 @@ void TLandmarkPrint::SetSense(int32_t Sense)
     MinSegments = (WithLandmarks * 3 + 4) / 5;
     constexpr uint32_t Quarter = (1u << (Segments / 4)) - 1;
     EdgeSegments[0] = SegmentsWithLandmarks & Quarter;
-    EdgeSegments[1] = SegmentsWithLandmarks & (Quarter << (Segments - Segments / 4));
+    // The clip's last parts that hold landmarks: a clip whose tail holds few (a note dying
+    // away, a last word) is recognised by the last ones it has.
+    EdgeSegments[1] = 0;
+    for (int32_t Segment = Segments - 1, Taken = 0; Segment >= Segments / 2 && Taken < Segments / 4; --Segment)
+        if (SegmentsWithLandmarks & (1u << Segment)) {
+            EdgeSegments[1] |= 1u << Segment;
+            ++Taken;
+        }
 }
 
 TLandmarkStrength LandmarkStrength(const TLandmarkPrint& Print)
