@@ -167,14 +167,17 @@ TEST_P(ManualPictures, WindowsAsTheOperatorSeesThem)
     for (const auto& [Sample, Picture] : {std::pair{Clip, "sample-file.png"}, std::pair{Silence, "sample-silence.png"}}) {
         TSampleRec* Shown = Controller.Samples().FindByNumber(Sample->Number);
         ASSERT_NE(Shown, nullptr);
-        TSamplePropertyForm Form(&Window, Controller.Samples(), Controller.Frequencies());
-        QTimer::singleShot(0, &Form, [this, &Form, Name = QString(Picture)] {
-            Save(&Form, Name);
-            Form.reject();
+        // The window's own way of opening it; the picture is taken once it is up.
+        QTimer::singleShot(0, &Window, [this, Name = QString(Picture)] {
+            auto* Form = qobject_cast<TSamplePropertyForm*>(QApplication::activeModalWidget());
+            ASSERT_NE(Form, nullptr);
+            Save(Form, Name);
+            Form->reject();
         });
         TSampleRec Copy = *Shown;
         Copy.Sequence = nullptr;
-        EXPECT_FALSE(Form.Execute(Copy));
+        ASSERT_TRUE(Window.EditSample);
+        EXPECT_FALSE(Window.EditSample(Copy));
     }
     Controller.Disable_All_BtnClick();
 }
