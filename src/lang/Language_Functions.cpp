@@ -308,6 +308,10 @@ void InitLanguages(const QString& ProgramFolder, const QString& LanguageFolder, 
         if (!Chosen.isEmpty()) {
             if (QFileInfo(Chosen).isRelative())
                 Chosen = QDir::cleanPath(QDir(ProgramFolder).absoluteFilePath(Chosen));
+            // A program tree that was moved (or installed elsewhere) still has the chosen file
+            // in its own language folder under the same name.
+            if (!QFileInfo(Chosen).isFile())
+                Chosen = QDir::cleanPath(QDir(LanguageFolder).absoluteFilePath(QFileInfo(Chosen).fileName()));
             if (!QFileInfo(Chosen).isFile())
                 Chosen.clear();
         }

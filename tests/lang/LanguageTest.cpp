@@ -322,6 +322,9 @@ TEST_F(LanguageTest, StoredChoiceAndFirstStart)
         {"[Ondrix]\nLogCount_Value=30\n", "en_US", "OndrixEnglish.lng"},
         {"[Language]\nLanguage=Language/OndrixGerman.lng\n", "ru_RU", "OndrixGerman.lng"},  // relative
         {"[Language]\nLanguage=Language/OndrixGone.lng\n", "en_US", ""},  // a vanished file
+        // the program tree was moved: the same file in the language folder it has now
+        {"[Language]\nLanguage=/opt/old/share/ondrix/Language/OndrixGerman.lng\n", "en_US", "OndrixGerman.lng"},
+        {"[Language]\nLanguage=../share/ondrix/Language/OndrixGerman.lng\n", "en_US", "OndrixGerman.lng"},
     };
     Write("Language/OndrixEnglish.lng", "[Language]\nLanguage=English\n[Messages]\nYes=Yes\n");
     Write("Language/OndrixGerman.lng", "[Language]\nLanguage=Deutsch\n[Messages]\nYes=Ja\n");
