@@ -799,7 +799,7 @@ void TOndrix::WriteWindowState(const QString& FileName) const
         Lines << QString("Message=%1|%2|%3")
                      .arg(Messages->index(Row, 0).data().toString(), Messages->index(Row, 1).data().toString(),
                           Messages->index(Row, 2).data().toString());
-    WriteTextFileAtomic(FileName, Lines);
+    WriteTextFileIfChanged(FileName, Lines);
 }
 
 void TOndrix::AutoStartSamples()

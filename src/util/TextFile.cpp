@@ -159,6 +159,14 @@ bool WriteTextFileAtomic(const QString& FileName, const QStringList& Lines, QStr
     return true;
 }
 
+bool WriteTextFileIfChanged(const QString& FileName, const QStringList& Lines, QString* Error)
+{
+    QFile Old(FileName);
+    if (Old.open(QIODevice::ReadOnly) && Old.readAll() == EncodeLines(Lines))
+        return true;
+    return WriteTextFileAtomic(FileName, Lines, Error);
+}
+
 bool AppendTextLines(const QString& FileName, const QStringList& Lines, QString* Error)
 {
     if (!ForceFileFolder(FileName, Error))

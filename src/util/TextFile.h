@@ -19,6 +19,10 @@ QStringList SplitTextLines(const QString& Text);
 // it was.
 bool WriteTextFileAtomic(const QString& FileName, const QStringList& Lines, QString* Error = nullptr);
 
+// As WriteTextFileAtomic, but leaves the file alone when it already holds exactly these lines:
+// for files rewritten on a timer, where a synced rewrite of the same bytes is pure cost.
+bool WriteTextFileIfChanged(const QString& FileName, const QStringList& Lines, QString* Error = nullptr);
+
 // Appends every line followed by CR LF, in UTF-8; creates the file and its folder chain.
 bool AppendTextLines(const QString& FileName, const QStringList& Lines, QString* Error = nullptr);
 

@@ -11,6 +11,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace {
 
 TEST(TextFileTest, ReadsUtf8WithAndWithoutBom)
@@ -81,6 +83,24 @@ TEST(TextFileTest, WritesUtf8WithCrLfAndCreatesFolders)
     ASSERT_TRUE(WriteTextFileAtomic(Q(Name), {"y"}));
     EXPECT_EQ(testkit::readText(Name), "y\r\n");
     EXPECT_EQ(QDir(Q(Dir.file("a/b/c"))).entryList(QDir::Files | QDir::Hidden), QStringList{"Samples.ini"});
+}
+
+// A file rewritten every second is only replaced when its lines change: the same lines keep the
+// very file (same inode), other lines replace it.
+TEST(TextFileTest, WriteIfChangedLeavesTheSameLinesAlone)
+{
+    testkit::TempDir Dir;
+    const std::string Name = Dir.file("state/window.txt");
+    ASSERT_TRUE(WriteTextFileIfChanged(Q(Name), {"Visible=1", "Status=On"}));
+    EXPECT_EQ(testkit::readText(Name), "Visible=1\r\nStatus=On\r\n");
+    struct stat Before {};
+    ASSERT_EQ(::stat(Name.c_str(), &Before), 0);
+    ASSERT_TRUE(WriteTextFileIfChanged(Q(Name), {"Visible=1", "Status=On"}));
+    struct stat Same {};
+    ASSERT_EQ(::stat(Name.c_str(), &Same), 0);
+    EXPECT_EQ(Same.st_ino, Before.st_ino);
+    ASSERT_TRUE(WriteTextFileIfChanged(Q(Name), {"Visible=0", "Status=On"}));
+    EXPECT_EQ(testkit::readText(Name), "Visible=0\r\nStatus=On\r\n");
 }
 
 TEST(TextFileTest, FailedWriteKeepsTheOldFile)
