@@ -8,6 +8,7 @@
 #include "core/MonitorController.h"
 #include "core/QueuePump.h"
 #include "core/SettingsModel.h"
+#include "helpers/QtPrinters.h"
 #include "helpers/QtWait.h"
 #include "helpers/TestFiles.h"
 #include "lang/Lang.h"
@@ -31,11 +32,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-QString Q(const fs::path& Path)
-{
-    return QString::fromStdString(Path.string());
-}
 
 struct BackupPageFixture : ::testing::Test {
     testkit::TempDir Root;

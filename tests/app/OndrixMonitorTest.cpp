@@ -9,6 +9,7 @@
 #include "widgets/KvListView.h"
 #include "widgets/LedMeter.h"
 
+#include "helpers/QtPrinters.h"
 #include "helpers/QtWait.h"
 #include "helpers/SampleLists.h"
 #include "helpers/TestFiles.h"
@@ -27,11 +28,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-QString Q(const fs::path& Path)
-{
-    return QString::fromStdString(Path.string());
-}
 
 
 struct MonitorWindowFixture : ::testing::Test {

@@ -5,6 +5,7 @@
 #include "samples/Class_SampleRec.h"
 #include "util/TextFile.h"
 
+#include "helpers/QtPrinters.h"
 #include "helpers/Broadcast.h"
 #include "helpers/Process.h"
 #include "helpers/PulseServer.h"
@@ -29,11 +30,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-QString Q(const fs::path& Path)
-{
-    return QString::fromStdString(Path.string());
-}
 
 // The window's state as it writes it for automated runs (ONDRIX_WINDOW_STATE), read back.
 QStringList ReadState(const fs::path& File)

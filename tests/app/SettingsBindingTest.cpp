@@ -7,6 +7,7 @@
 #include "widgets/LedMeter.h"
 #include "widgets/RadioGroup.h"
 
+#include "helpers/QtPrinters.h"
 #include "helpers/TestFiles.h"
 
 #include <QCheckBox>
@@ -26,11 +27,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-QString Q(const fs::path& Path)
-{
-    return QString::fromStdString(Path.string());
-}
 
 TEST(SettingsBindingTest, KeysNameAControlAndAProperty)
 {

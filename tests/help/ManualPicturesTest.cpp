@@ -12,6 +12,7 @@
 #include "samples/Class_SampleRec.h"
 #include "samples/Form_SampleProp.h"
 
+#include "helpers/QtPrinters.h"
 #include "helpers/Broadcast.h"
 #include "helpers/PulseServer.h"
 #include "helpers/QtWait.h"
@@ -36,11 +37,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-QString Q(const fs::path& Path)
-{
-    return QString::fromStdString(Path.string());
-}
 
 // What the pictures show in each language: the samples' names.
 struct TPictureLanguage {
