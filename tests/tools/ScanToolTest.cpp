@@ -9,7 +9,10 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "helpers/Broadcast.h"
 #include "helpers/Process.h"
@@ -29,9 +32,12 @@ struct ScanResult {
 
 // Runs the scanner under a Russian locale (its messages then match the built-in texts) unless
 // another locale is given.
-ScanResult runScan(const QStringList& args, const QByteArray& input = {}, const QString& locale = "ru_RU.UTF-8")
+ScanResult runScan(const QStringList& args, const QByteArray& input = {}, const QString& locale = "ru_RU.UTF-8",
+                   const QString& workingDirectory = {})
 {
     QProcess process;
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LC_ALL", locale);
     env.insert("LANG", locale);
@@ -357,4 +363,102 @@ TEST(ScanDemo, TheReadmeExampleFindsEveryEvent)
         EXPECT_EQ(found[i].number, expected[i].number) << i;
         EXPECT_EQ(found[i].description, expected[i].description) << i;
     }
+}
+
+// The scanner's whole output on a generated programme, compared with the stored expected text
+// (tests/tools/golden/scan.expected) character for character: a change meant only to make the
+// scan faster must leave every detection, time and message as it was. A change that alters
+// detections on purpose regenerates the expected text with
+//   ONDRIX_UPDATE_GOLDEN=1 ctest --test-dir build -R ScanGolden
+// and says in its commit why the output moved.
+TEST(ScanGolden, OutputOnAGeneratedProgrammeIsUnchanged)
+{
+    testkit::TempDir dir;
+    // Clips of both methods, commands of both methods, dead air, a held level on one channel.
+    const testkit::Pcm robustClip = testkit::makeClip(3, 2.0);
+    const testkit::Pcm spectralClip = testkit::makeClip(7, 1.5);
+    const testkit::Pcm sideClip = testkit::makeClip(11, 1.5);
+    testkit::writeWav(dir.file("robust.wav"), robustClip);
+    testkit::writeWav(dir.file("spectral.wav"), spectralClip);
+    testkit::writeWav(dir.file("side.wav"), sideClip);
+
+    // 30 s in stereo with every kind of event.
+    testkit::Pcm stereo = testkit::makeProgramme(30.0, 5);
+    testkit::mixAt(stereo, robustClip, 3.3);
+    testkit::mixAt(stereo, spectralClip, 8.0);
+    testkit::mixAt(stereo, testkit::makeDtmf("159", 0.12, 0.06), 12.5);
+    testkit::mixAt(stereo, testkit::makeDtmfSent("26#", 0.1, 0.1, -12, 2, 0.01), 15.0);
+    testkit::mixAt(stereo, robustClip, 18.77);
+    testkit::silence(stereo, 22.0, 3.5);
+    testkit::writeWav(dir.file("stereo.wav"), stereo);
+
+    // 20 s whose right channel alone carries a clip and whose left one falls silent.
+    testkit::Pcm sides = testkit::makeProgramme(20.0, 9);
+    testkit::Pcm rightOnly = sideClip;
+    for (size_t i = 0; i < rightOnly.frames(); ++i)
+        rightOnly.samples[2 * i] = 0;
+    testkit::mixAt(sides, rightOnly, 5.1);
+    for (size_t i = size_t(12.0 * 44100); i < size_t(17.0 * 44100); ++i)
+        sides.samples[2 * i] = 0;
+    testkit::writeWav(dir.file("sides.wav"), sides);
+
+    // The stereo programme as an MP3, as stations archive it.
+    testkit::encodeMp3(dir.file("stereo.wav"), dir.file("stereo.mp3"), "-b 192 --cbr");
+
+    TSampleList list;
+    auto add = [&](TSampleType type, int number, const QString& description) {
+        return testkit::AddSample(list, type, number, description);
+    };
+    add(TSampleType::File, 0, "Robust jingle")->Path = QString::fromStdString(dir.file("robust.wav"));
+    TSampleRec* spectral = add(TSampleType::File, 1, "Spectral jingle");
+    spectral->Path = QString::fromStdString(dir.file("spectral.wav"));
+    spectral->Method = TDetectMethod::Spectral;
+    TSampleRec* cue = add(TSampleType::Command, 2, "Cue");
+    cue->Command = "1,5,9";
+    cue->CommandSpeed = 5;
+    TSampleRec* spectralCue = add(TSampleType::Command, 3, "Spectral cue");
+    spectralCue->Command = "2,6,#";
+    spectralCue->CommandSpeed = 5;
+    spectralCue->Method = TDetectMethod::Spectral;
+    TSampleRec* air = add(TSampleType::Silence, 4, "Dead air");
+    air->SignalTime = 2.0;
+    air->SignaldB = -50;
+    TSampleRec* leftAir = add(TSampleType::Silence, 5, "Left dead");
+    leftAir->SignalMode = TSignalMode::Left;
+    leftAir->SignalTime = 1.5;
+    leftAir->SignaldB = -60;
+    TSampleRec* carrier = add(TSampleType::Signal, 6, "Carrier");
+    carrier->SignalTime = 3.0;
+    carrier->SignaldB = -30;
+    TSampleRec* right = add(TSampleType::File, 7, "Right jingle");
+    right->Path = QString::fromStdString(dir.file("side.wav"));
+    right->SignalMode = TSignalMode::Right;
+    right->Method = TDetectMethod::Spectral;
+    TSampleRec* left = add(TSampleType::File, 8, "Left jingle");
+    left->Path = QString::fromStdString(dir.file("side.wav"));
+    left->SignalMode = TSignalMode::Left;
+    add(TSampleType::File, 9, "Lost jingle")->Path = QString::fromStdString(dir.file("missing.wav"));
+    const QString samplesFile = QString::fromStdString(dir.file("Samples.ini"));
+    ASSERT_TRUE(list.SaveToFile(samplesFile));
+
+    // Relative names keep the temporary folder out of the output lines.
+    const ScanResult result = runScan({"--samples", "Samples.ini", "--freq", ONDRIX_SOURCE_DIR "/resources/Ini_Def/Freq.ini",
+                                       "stereo.wav", "sides.wav", "stereo.mp3"},
+                                      {}, "C.UTF-8", QString::fromStdString(dir.file("")));
+    QString err = result.err;
+    err.replace(QString::fromStdString(dir.file("")), "<dir>/");
+    const std::string actual = "exit code " + std::to_string(result.exitCode) + "\n--- standard output\n"
+                               + result.out.toStdString() + "--- standard error\n" + err.toStdString();
+
+    const std::string expectedFile = ONDRIX_SOURCE_DIR "/tests/tools/golden/scan.expected";
+    if (const char* update = std::getenv("ONDRIX_UPDATE_GOLDEN"); update && std::string(update) == "1") {
+        std::filesystem::create_directories(std::filesystem::path(expectedFile).parent_path());
+        std::ofstream(expectedFile, std::ios::binary) << actual;
+        GTEST_SKIP() << "expected output written to " << expectedFile;
+    }
+    std::ifstream in(expectedFile, std::ios::binary);
+    ASSERT_TRUE(in) << expectedFile << " is missing: regenerate it with ONDRIX_UPDATE_GOLDEN=1";
+    std::stringstream expected;
+    expected << in.rdbuf();
+    EXPECT_EQ(actual, expected.str());
 }
