@@ -5,57 +5,20 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QString>
-
-
+#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "helpers/Broadcast.h"
-#include "helpers/Process.h"
-#include "helpers/SampleLists.h"
-#include "helpers/TestFiles.h"
-#include "samples/Class_SampleRec.h"
+#include "ScanPrograms.h"
 
 namespace {
 
-const double Seconds = 600.0;
-const double Block = 2048.0 / 44100;
+using benchkit::Seconds;
 
-struct Fixture {
-    testkit::TempDir dir;
-    std::string samples = dir.file("Samples.ini");
-    std::string wav = dir.file("ten-minutes.wav");
-
-    Fixture()
-    {
-        TSampleList list;
-        testkit::Pcm broadcast = testkit::makeProgramme(Seconds);
-        for (int i = 0; i < 10; ++i) {
-            const testkit::Pcm clip = testkit::makeClip(unsigned(i + 1), 3.0);
-            const std::string file = dir.file("clip" + std::to_string(i) + ".wav");
-            testkit::writeWav(file, clip);
-            testkit::mixAt(broadcast, clip, std::round((20.0 + 55.0 * i) / Block) * Block);
-            TSampleRec* rec = testkit::AddSample(list, TSampleType::File, i, QString("Clip %1").arg(i + 1));
-            rec->Path = QString::fromStdString(file);
-            rec->Method = TDetectMethod::Spectral;
-        }
-        testkit::mixAt(broadcast, testkit::makeDtmf("159", 0.12, 0.06), 300.0);
-        testkit::silence(broadcast, 570.0, 5.0);
-        testkit::writeWav(wav, broadcast);
-
-        TSampleRec* cue = testkit::AddSample(list, TSampleType::Command, 10, "Cue");
-        cue->Command = "1,5,9";
-        cue->CommandSpeed = 5;
-        TSampleRec* air = testkit::AddSample(list, TSampleType::Silence, 11, "Dead air");
-        air->SignalTime = 3.0;
-        air->SignaldB = -50;
-        list.SaveToFile(QString::fromStdString(samples));
-    }
+struct Fixture : benchkit::TenMinutes {
+    std::string samples = twelveSamples("Samples.ini", TDetectMethod::Spectral);
 };
 
 // Runs the program with stdout to a file; returns its processor time in seconds.

@@ -5,11 +5,15 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 static_assert(AudioReadCode::MalformedFile == SF_ERR_MALFORMED_FILE);
 
@@ -26,6 +30,91 @@ int64_t MulDiv(int64_t A, int64_t B, int64_t C)
 }
 
 }  // namespace
+
+// The file under the decoder, read from the disk in large chunks: libsndfile asks for as many
+// bytes as the caller's block holds (4 KB for a block of 1024 stereo frames), and a system
+// call per block cost more than decoding it. Requests of a chunk or more go straight into
+// the decoder's buffer.
+class TFileChunks {
+public:
+    static constexpr size_t ChunkSize = 256 * 1024;
+
+    explicit TFileChunks(int AFd) : Fd(AFd), Chunk(ChunkSize) {}
+    ~TFileChunks() { ::close(Fd); }
+    TFileChunks(const TFileChunks&) = delete;
+    TFileChunks& operator=(const TFileChunks&) = delete;
+
+    static SF_VIRTUAL_IO Callbacks()
+    {
+        SF_VIRTUAL_IO Io{};
+        Io.get_filelen = [](void* Self) -> sf_count_t {
+            struct stat Info {};
+            return ::fstat(static_cast<TFileChunks*>(Self)->Fd, &Info) == 0 ? sf_count_t(Info.st_size) : -1;
+        };
+        Io.seek = [](sf_count_t Offset, int Whence, void* Self) { return static_cast<TFileChunks*>(Self)->Seek(Offset, Whence); };
+        Io.read = [](void* Target, sf_count_t Count, void* Self) { return static_cast<TFileChunks*>(Self)->Read(Target, Count); };
+        Io.write = [](const void*, sf_count_t, void*) -> sf_count_t { return 0; };
+        Io.tell = [](void* Self) { return static_cast<TFileChunks*>(Self)->Position; };
+        return Io;
+    }
+
+private:
+    sf_count_t Seek(sf_count_t Offset, int Whence)
+    {
+        sf_count_t Base = 0;
+        if (Whence == SEEK_CUR)
+            Base = Position;
+        else if (Whence == SEEK_END) {
+            struct stat Info {};
+            if (::fstat(Fd, &Info) != 0)
+                return -1;
+            Base = sf_count_t(Info.st_size);
+        }
+        if (Base + Offset < 0)
+            return -1;
+        Position = Base + Offset;
+        return Position;
+    }
+
+    sf_count_t Read(void* Target, sf_count_t Count)
+    {
+        auto* Out = static_cast<uint8_t*>(Target);
+        sf_count_t Done = 0;
+        while (Done < Count) {
+            if (Position >= ChunkStart && Position < ChunkStart + ChunkBytes) {
+                const sf_count_t Offset = Position - ChunkStart;
+                const sf_count_t Take = std::min(Count - Done, ChunkBytes - Offset);
+                std::memcpy(Out + Done, Chunk.data() + Offset, size_t(Take));
+                Done += Take;
+                Position += Take;
+                continue;
+            }
+            const bool Direct = Count - Done >= sf_count_t(ChunkSize);
+            const ssize_t Got = Direct ? ::pread(Fd, Out + Done, size_t(Count - Done), off_t(Position))
+                                       : ::pread(Fd, Chunk.data(), ChunkSize, off_t(Position));
+            if (Got < 0 && errno == EINTR)
+                continue;
+            if (Got <= 0)
+                break;  // end of the file, or an error the decoder reports as a short read
+            if (Direct) {
+                Done += Got;
+                Position += Got;
+            } else {
+                ChunkStart = Position;
+                ChunkBytes = Got;
+            }
+        }
+        return Done;
+    }
+
+    int Fd;
+    std::vector<uint8_t> Chunk;
+    sf_count_t ChunkStart = 0;  // file offset of Chunk[0]
+    sf_count_t ChunkBytes = 0;  // bytes of Chunk holding the file
+    sf_count_t Position = 0;    // file offset the decoder reads next
+};
+
+TcbAudioFileReader::TcbAudioFileReader() = default;
 
 TcbAudioFileReader::~TcbAudioFileReader()
 {
@@ -83,13 +172,23 @@ void TcbAudioFileReader::Open(const std::string& FileName)
     if (std::filesystem::exists(Status) && !std::filesystem::is_regular_file(Status))
         CheckResult(SF_ERR_SYSTEM, "System error : \"" + FileName + "\" is not a regular file.");
     SF_INFO Info{};
-    SNDFILE* File = sf_open(FileName.c_str(), SFM_READ, &Info);
+    SNDFILE* File = nullptr;
+    // A file that cannot be opened is left to libsndfile, so that its error reads as always.
+    if (const int Fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC); Fd >= 0) {
+        FChunks = std::make_unique<TFileChunks>(Fd);
+        SF_VIRTUAL_IO Io = TFileChunks::Callbacks();
+        File = sf_open_virtual(&Io, SFM_READ, &Info, FChunks.get());
+        if (!File)
+            FChunks.reset();
+    } else
+        File = sf_open(FileName.c_str(), SFM_READ, &Info);
     if (!File) {
         const int Code = sf_error(nullptr);
         CheckResult(Code != 0 ? Code : AudioReadCode::IncompatibleFormat, sf_strerror(nullptr));
     }
     if (Info.channels <= 0 || Info.channels > 0xFFFF / 2 || Info.samplerate <= 0) {
         sf_close(File);
+        FChunks.reset();
         CheckResult(AudioReadCode::IncompatibleFormat);
     }
     // The decoder reads a file cut short up to where it ends, as if that were the end of the
@@ -98,6 +197,7 @@ void TcbAudioFileReader::Open(const std::string& FileName)
         CheckAudioFileComplete(FileName, (Info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG);
     } catch (...) {
         sf_close(File);
+        FChunks.reset();
         throw;
     }
     const int Encoding = Info.format & SF_FORMAT_SUBMASK;
@@ -127,6 +227,7 @@ void TcbAudioFileReader::Close()
         sf_close(FFile);
         FFile = nullptr;
     }
+    FChunks.reset();
     FAligned = {};
     FFloats = {};
 }

@@ -4,14 +4,16 @@
 
 #include "audio/cbAudioRead.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 struct sf_private_tag;
+class TFileChunks;
 
 class TcbAudioFileReader : public TcbAudioReader {
 public:
-    TcbAudioFileReader() = default;
+    TcbAudioFileReader();
     ~TcbAudioFileReader() override;
     TcbAudioFileReader(const TcbAudioFileReader&) = delete;
     TcbAudioFileReader& operator=(const TcbAudioFileReader&) = delete;
@@ -42,6 +44,7 @@ private:
 
     std::string FFileName;
     sf_private_tag* FFile = nullptr;
+    std::unique_ptr<TFileChunks> FChunks;  // the file's bytes as the decoder reads them
     int64_t FFrame = 0;               // frame the next Read decodes first
     bool FFloatSource = false;        // samples stored as floating point
     std::vector<int16_t> FAligned;    // bounce buffer for callers' odd addresses

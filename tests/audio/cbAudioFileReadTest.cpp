@@ -199,6 +199,40 @@ TEST_F(AudioFileReader, SetStartAheadOfThePositionSeeksThere)
     EXPECT_EQ(Reader.Position(), At);
 }
 
+// The file is read from the disk in large chunks under the decoder: reads of any size, and
+// seeks back and forth, deliver exactly the file's frames across the chunks' edges (a ramp
+// of 200,000 frames is about three chunks).
+TEST_F(AudioFileReader, ReadsOfEverySizeAndSeeksGiveTheFilesFrames)
+{
+    const size_t Frames = 200000;
+    const auto Pcm = RampPcm(Frames);
+    TcbAudioFileReader Reader;
+    Reader.Open(WavOf(Pcm));
+    struct Case {
+        int64_t FromFrame;
+        int32_t Bytes;  // of each read
+    };
+    const Case Cases[] = {{0, 4}, {0, 4096}, {0, 3 * 4096 + 4}, {0, 300000 * 4}, {65530, 8192},
+                          {131000, 1 << 20}, {5, 4096}, {199990, 4096}};
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(testing::Message() << "from frame " << C.FromFrame << " in reads of " << C.Bytes);
+        Reader.SetPosition(TimeOfFrame(C.FromFrame));
+        std::vector<int16_t> Buffer(size_t(C.Bytes) / 2);
+        std::vector<int16_t> Got;
+        // Ten reads, or to the end of the file.
+        for (int I = 0; I < 10; ++I) {
+            const int32_t Bytes = Reader.Read(Buffer.data(), C.Bytes);
+            Got.insert(Got.end(), Buffer.begin(), Buffer.begin() + Bytes / 2);
+            if (Bytes < C.Bytes)
+                break;
+        }
+        const size_t First = size_t(C.FromFrame) * 2;
+        const size_t Expected = std::min(Pcm.samples.size() - First, size_t(C.Bytes) / 2 * 10);
+        ASSERT_EQ(Got.size(), Expected);
+        EXPECT_TRUE(std::equal(Got.begin(), Got.end(), Pcm.samples.begin() + ptrdiff_t(First)));
+    }
+}
+
 TEST_F(AudioFileReader, MonoAndOtherRatesComeOutAsTheyAre)
 {
     TcbAudioFileReader Reader;
