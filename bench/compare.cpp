@@ -11,6 +11,11 @@
 //    so that building the 500 prints is not counted; us_per_sample_block is the matching cost
 //    per sample and analysis block.
 //  - TwoFilesAtOnce: wall time of -j 2 on two copies against -j 1 on one; speedup 2 = linear.
+//    two_processes_s is two scans of one file each started at once: what this machine gives
+//    two busy processes right now, the ceiling for -j 2.
+//  - Mp3Decode: the ten minutes as a 128 kbit/s MP3 decoded through the scanner's reader in
+//    its 4 KB blocks (this process's processor time), against mpg123 -t decoding it alone
+//    (skipped without mpg123).
 
 #include <benchmark/benchmark.h>
 
@@ -21,6 +26,9 @@
 #include <vector>
 
 #include "ScanPrograms.h"
+#include "audio/AudioIOStream.h"
+
+#include <ctime>
 
 namespace {
 
@@ -213,7 +221,20 @@ void BM_TwoFilesAtOnce(benchmark::State& state)
         };
         const Spread one = Measure(Runs, [&] { return wallOf({f.wav}, 1); });
         const Spread two = Measure(Runs, [&] { return wallOf({f.wav, copy}, 2); });
+        const Spread apart = Measure(Runs, [&] {
+            const std::string program = testkit::executableFolder() + "/ondrix-scan";
+            const std::string freq = testkit::executableFolder() + "/Ini_Def/Freq.ini";
+            const auto begin = std::chrono::steady_clock::now();
+            std::vector<pid_t> children;
+            for (const std::string& file : {f.wav, copy})
+                children.push_back(testkit::spawnProcess({program, "-j", "1", "--freq", freq, "--samples", samples, file},
+                                                         f.dir.file("apart-" + std::to_string(children.size()) + ".txt")));
+            for (pid_t child : children)
+                testkit::waitForProcess(child);
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        });
         state.SetIterationTime(two.median);
+        state.counters["two_processes_s"] = apart.median;
         state.counters["one_file_s"] = one.median;
         state.counters["two_files_j2_s"] = two.median;
         state.counters["speedup_best"] = 2 * one.best / two.best;
@@ -222,5 +243,43 @@ void BM_TwoFilesAtOnce(benchmark::State& state)
     state.counters["exit_code"] = exitCode;
 }
 BENCHMARK(BM_TwoFilesAtOnce)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+double ProcessCpu()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+void BM_Mp3Decode(benchmark::State& state)
+{
+    Fixture& f = Programme();
+    if (!OnPath("mpg123") || !OnPath("lame")) {
+        state.SkipWithError("mpg123 or lame is not installed (apt-get install mpg123 lame); this comparison is skipped");
+        return;
+    }
+    const std::string mp3 = f.dir.file("ten-minutes.mp3");
+    if (!std::filesystem::exists(mp3))
+        testkit::encodeMp3(f.wav, mp3);
+    size_t frames = 0;
+    for (auto _ : state) {
+        const Spread ours = Measure(Runs, [&] {
+            const double begin = ProcessCpu();
+            TAudioFileSource source(mp3);
+            std::vector<uint8_t> block(4096);
+            frames = 0;
+            while (const size_t got = source.Read(block.data(), block.size()))
+                frames += got / 4;
+            return ProcessCpu() - begin;
+        });
+        const Spread tool = Measure(Runs, [&] { return ToolCpu({"mpg123", "-q", "-t", mp3}, f.dir.file("mpg123.txt")); });
+        state.SetIterationTime(ours.median);
+        Report(state, "", ours);
+        Report(state, "mpg123_", tool);
+        state.counters["vs_tool"] = tool.median / ours.median;
+    }
+    state.counters["seconds_decoded"] = double(frames) / 44100;
+}
+BENCHMARK(BM_Mp3Decode)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
