@@ -8,7 +8,9 @@
 #include <QString>
 
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,5 +83,36 @@ void BM_ScanTenMinutes(benchmark::State& state)
     state.counters["exit_code"] = exitCode;
 }
 BENCHMARK(BM_ScanTenMinutes)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A day of recordings on every processor: Arg(0) copies of the ten minutes scanned with -j Arg(1),
+// as wall time; files_per_s compares the throughput of one job and of several.
+void BM_ScanFilesAtOnce(benchmark::State& state)
+{
+    static Fixture fixture;
+    const int files = int(state.range(0)), jobs = int(state.range(1));
+    const std::string program = testkit::executableFolder() + "/ondrix-scan";
+    const std::string freq = testkit::executableFolder() + "/Ini_Def/Freq.ini";
+    const std::string out = fixture.dir.file("detections-" + std::to_string(jobs) + ".txt");
+    std::vector<std::string> argv{program, "-j", std::to_string(jobs), "--samples", fixture.samples, "--freq", freq};
+    for (int i = 0; i < files; ++i) {
+        const std::string copy = fixture.dir.file("copy-" + std::to_string(i) + ".wav");
+        if (!std::filesystem::exists(copy))
+            std::filesystem::copy_file(fixture.wav, copy);
+        argv.push_back(copy);
+    }
+    double wall = 0;
+    int exitCode = 0;
+    for (auto _ : state) {
+        const auto begin = std::chrono::steady_clock::now();
+        RunChild(argv, out, exitCode);
+        wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        state.SetIterationTime(wall);
+    }
+    state.counters["files_per_s"] = files / wall;
+    state.counters["x_realtime"] = files * Seconds / wall;
+    state.counters["exit_code"] = exitCode;
+}
+BENCHMARK(BM_ScanFilesAtOnce)->Args({2, 1})->Args({2, 2})->Args({4, 1})->Args({4, 2})
+    ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

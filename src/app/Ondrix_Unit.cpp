@@ -166,6 +166,19 @@ TOndrix::TOndrix(QWidget* Parent)
     SetSampleList(FOwnSamples.get());
     SetFrequencyTable(&FrequencyTable);
     FStateFile = qEnvironmentVariable("ONDRIX_WINDOW_STATE");
+    if (!FStateFile.isEmpty()) {
+        // The message lines of the state file are composed again only when the view's rows change:
+        // formatting every message each second would cost a hidden window more than monitoring.
+        const QAbstractItemModel* Messages = FLogMessageView->model();
+        const auto Stale = [this] { FStateMessages.reset(); };
+        connect(Messages, &QAbstractItemModel::dataChanged, this, Stale);
+        connect(Messages, &QAbstractItemModel::rowsInserted, this, Stale);
+        connect(Messages, &QAbstractItemModel::rowsRemoved, this, Stale);
+        connect(Messages, &QAbstractItemModel::modelReset, this, Stale);
+        connect(Messages, &QAbstractItemModel::layoutChanged, this, Stale);
+        connect(Messages, &QAbstractItemModel::columnsInserted, this, Stale);
+        connect(Messages, &QAbstractItemModel::columnsRemoved, this, Stale);
+    }
     connect(findChild<QPushButton*>("SaveSett"), &QPushButton::clicked, this, &TOndrix::SaveSettings);
     connect(findChild<QPushButton*>("Button_Config_ShowBackupFolder"), &QPushButton::clicked, this, [this] {
         if (!Settings)
@@ -316,6 +329,7 @@ void TOndrix::showEvent(QShowEvent* Event)
 {
     QMainWindow::showEvent(Event);
     UpdateVolumeTimer();
+    ShowClock();
     if (FFittedAfterShow)
         return;
     FFittedAfterShow = true;
@@ -556,24 +570,40 @@ void TOndrix::TimerTimer()
 {
     const bool Active = MonitoringActive && MonitoringActive();
     FButton_TestAudio->setEnabled(!Active);
-    const QDateTime Now = QDateTime::currentDateTime();
-    FTimePanel->setText(Now.toString("hh:mm:ss"));
-    FDatePanel->setText(Now.toString("dd.MM.yyyy"));
-    setWindowTitle("ONDRIX ");
-    QPalette Colors = FStatus->palette();
-    if (Active) {
-        Colors.setColor(QPalette::Window, Qt::red);
-        Colors.setColor(QPalette::WindowText, Qt::white);
-        FStatus->setText(GetMessageText("On"));
-    } else {
-        Colors.setColor(QPalette::Window, QApplication::palette().color(QPalette::Button));
-        FStatus->setText(QString());
-    }
-    FStatus->setPalette(Colors);
+    ShowMonitoringState(Active);
+    // The clock is drawn only while someone can see it; showing the window sets it at once.
+    if (isVisible() && !isMinimized())
+        ShowClock();
     if (OnSecond)
         OnSecond();
     if (!FStateFile.isEmpty())
         WriteWindowState(FStateFile);
+}
+
+void TOndrix::ShowClock()
+{
+    const QDateTime Now = QDateTime::currentDateTime();
+    FTimePanel->setText(Now.toString("hh:mm:ss"));
+    FDatePanel->setText(Now.toString("dd.MM.yyyy"));
+    setWindowTitle("ONDRIX ");
+}
+
+void TOndrix::ShowMonitoringState(bool Active)
+{
+    // Touched only on a change: a new palette every second repolishes the panel, shown or not.
+    const QString Text = Active ? GetMessageText("On") : QString();
+    if (FStatusShown && *FStatusShown == Active && FStatus->text() == Text)
+        return;
+    FStatusShown = Active;
+    QPalette Colors = FStatus->palette();
+    if (Active) {
+        Colors.setColor(QPalette::Window, Qt::red);
+        Colors.setColor(QPalette::WindowText, Qt::white);
+    } else {
+        Colors.setColor(QPalette::Window, QApplication::palette().color(QPalette::Button));
+    }
+    FStatus->setText(Text);
+    FStatus->setPalette(Colors);
 }
 
 void TOndrix::Timer_VolumeTimer()
@@ -794,11 +824,16 @@ void TOndrix::WriteWindowState(const QString& FileName) const
                      .arg(Rows->index(Row, 0).data().toString(),
                           FSamples && Row < FSamples->Count() && FSamples->Items(Row)->Enabled ? "on" : "off",
                           Rows->index(Row, 1).data().toString());
-    const QAbstractItemModel* Messages = FLogMessageView->model();
-    for (int Row = 0; Row < Messages->rowCount(); ++Row)
-        Lines << QString("Message=%1|%2|%3")
-                     .arg(Messages->index(Row, 0).data().toString(), Messages->index(Row, 1).data().toString(),
-                          Messages->index(Row, 2).data().toString());
+    if (!FStateMessages) {
+        QStringList MessageLines;
+        const QAbstractItemModel* Messages = FLogMessageView->model();
+        for (int Row = 0; Row < Messages->rowCount(); ++Row)
+            MessageLines << QString("Message=%1|%2|%3")
+                                .arg(Messages->index(Row, 0).data().toString(), Messages->index(Row, 1).data().toString(),
+                                     Messages->index(Row, 2).data().toString());
+        FStateMessages = MessageLines;
+    }
+    Lines << *FStateMessages;
     WriteTextFileIfChanged(FileName, Lines);
 }
 

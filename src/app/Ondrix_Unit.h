@@ -90,6 +90,8 @@ public:
     void TrayIcoLeftClick();
     void TrayIcoRightClick();
     void TimerTimer();
+    void ShowClock();
+    void ShowMonitoringState(bool Active);
     void Timer_VolumeTimer();
     void SamplePopupPopup();
     // Handles a key of the sample view as a click on its button; true when the key has one.
@@ -253,6 +255,7 @@ private:
     TSettingsBinding* FBinding = nullptr;
     std::unique_ptr<TSampleList> FOwnSamples;
     QString FStateFile;
+    mutable std::optional<QStringList> FStateMessages;  // the state file's message lines, while current
     QPointer<TMonitorController> FController;
     QPointer<TInternetClients> FInternet;
     std::unique_ptr<TWindowWebUpdateUI> FWebUpdateUI;
@@ -260,6 +263,7 @@ private:
     bool FSamplesLoaded = false;
     bool FFrequenciesLoaded = false;
     bool FWasActive = false;
+    std::optional<bool> FStatusShown;  // the monitoring state the status panel shows
     bool FFittedAfterShow = false;
     bool FStarted = false;
 };

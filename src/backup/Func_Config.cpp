@@ -260,13 +260,7 @@ TConfigBackup::TConfigBackup() = default;
 
 TConfigBackup::~TConfigBackup()
 {
-    std::list<std::thread> Threads;
-    {
-        std::lock_guard Lock(FLock);
-        Threads.swap(FThreads);
-    }
-    for (std::thread& Thread : Threads)
-        Thread.join();
+    FThreads.JoinAll();
 }
 
 int TConfigBackup::Running() const
@@ -277,27 +271,20 @@ int TConfigBackup::Running() const
 
 void TConfigBackup::WaitForBackups()
 {
-    std::list<std::thread> Threads;
-    {
-        std::lock_guard Lock(FLock);
-        Threads.swap(FThreads);
-        FDone.clear();
-    }
-    for (std::thread& Thread : Threads)
-        Thread.join();
+    FThreads.JoinAll();
 }
 
 void TConfigBackup::StartBackup(bool Interactive)
 {
     const TConfigBackupSettings Copy = Settings;
     const TDateTime Moment = Clock();
-    std::lock_guard Lock(FLock);
-    ++FRunning;
-    FThreads.emplace_back([this, Copy, Moment, Interactive] {
+    {
+        std::lock_guard Lock(FLock);
+        ++FRunning;
+    }
+    FThreads.Start([this, Copy, Moment, Interactive] {
         const TBackupResult Result = BackupConfig(Copy, Moment);
         QMetaObject::invokeMethod(&FOwner, [this, Result, Interactive] { Finished(Result, Interactive); }, Qt::QueuedConnection);
-        std::lock_guard DoneLock(FLock);
-        FDone.push_back(std::this_thread::get_id());
     });
 }
 
@@ -306,19 +293,10 @@ void TConfigBackup::Finished(const TBackupResult& Result, bool Interactive)
     {
         std::lock_guard Lock(FLock);
         --FRunning;
-        // Threads that have reported are joined here; the one reporting now may still be on
-        // its way out and is joined next time (or by the destructor).
-        for (auto It = FThreads.begin(); It != FThreads.end();) {
-            const auto Id = It->get_id();
-            if (std::find(FDone.begin(), FDone.end(), Id) != FDone.end()) {
-                FDone.remove(Id);
-                It->join();
-                It = FThreads.erase(It);
-            } else {
-                ++It;
-            }
-        }
     }
+    // Threads that have reported are joined here; the one reporting now may not have said it is
+    // done yet and is joined next time (or at the end).
+    FThreads.JoinFinished();
     if (Interactive)
         ShowBackupResult(Result);
     if (OnBackupFinished)

@@ -23,12 +23,11 @@
 #include <QStringList>
 
 #include <functional>
-#include <list>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "util/DateTime.h"
+#include "util/WorkerThreads.h"
 
 // The folders and the choices of the configuration page, as the operations read them.
 struct TConfigBackupSettings {
@@ -143,7 +142,6 @@ private:
 
     QObject FOwner;   // lives on the owner's thread; the threads report through it
     mutable std::mutex FLock;
-    std::list<std::thread> FThreads;
-    std::list<std::thread::id> FDone;
     int FRunning = 0;
+    TWorkerThreads FThreads;  // last: joined before the members their jobs use go
 };

@@ -229,14 +229,7 @@ TUpdateChecker::TUpdateChecker() = default;
 TUpdateChecker::~TUpdateChecker()
 {
     FStop = true;
-    std::list<std::thread> Threads;
-    {
-        // Joined outside the lock: a thread takes it once more on its way out.
-        std::lock_guard Lock(FLock);
-        Threads.swap(FThreads);
-    }
-    for (std::thread& Thread : Threads)
-        Thread.join();
+    FThreads.JoinAll();
 }
 
 int TUpdateChecker::Running() const
@@ -272,15 +265,15 @@ void TUpdateChecker::StartUpdateCheck(bool Interactive)
     Update->CurrentVersion = CurrentVersion;
     Update->LastVersion = LastVersion;
     Update->Interactive = Interactive;
-    std::lock_guard Lock(FLock);
-    ++FRunning;
+    {
+        std::lock_guard Lock(FLock);
+        ++FRunning;
+    }
     THttpOptions ThreadOptions = Options;
     ThreadOptions.Abort = &FStop;
-    FThreads.emplace_back([this, Update, ThreadOptions] {
+    FThreads.Start([this, Update, ThreadOptions] {
         Update->Execute(ThreadOptions);
         QMetaObject::invokeMethod(&FOwner, [this, Update] { Finished(Update); }, Qt::QueuedConnection);
-        std::lock_guard DoneLock(FLock);
-        FDone.push_back(std::this_thread::get_id());
     });
 }
 
@@ -293,20 +286,11 @@ void TUpdateChecker::OpenWebAddress(const QString& Url)
 void TUpdateChecker::Finished(const std::shared_ptr<TWebUpdate>& Update)
 {
     {
-        // Join the threads that are done (this one posted its last act before saying so).
-        std::unique_lock Lock(FLock);
+        std::lock_guard Lock(FLock);
         --FRunning;
-        for (auto It = FThreads.begin(); It != FThreads.end();) {
-            const auto Id = It->get_id();
-            if (std::find(FDone.begin(), FDone.end(), Id) != FDone.end()) {
-                FDone.remove(Id);
-                It->join();
-                It = FThreads.erase(It);
-            } else {
-                ++It;
-            }
-        }
     }
+    // Join the threads that are done (this one posted its last act before saying so).
+    FThreads.JoinFinished();
 
     bool Changed = false;
     switch (Update->Outcome) {

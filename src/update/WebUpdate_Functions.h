@@ -17,13 +17,12 @@
 
 #include <atomic>
 #include <functional>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
-#include <thread>
 
 #include "util/DateTime.h"
+#include "util/WorkerThreads.h"
 
 // A version part that is not a decimal number.
 class EVersionError : public std::runtime_error {
@@ -151,7 +150,6 @@ private:
     QObject FOwner;   // lives on the owner's thread; the threads report through it
     std::atomic<bool> FStop{false};
     mutable std::mutex FLock;
-    std::list<std::thread> FThreads;
-    std::list<std::thread::id> FDone;
     int FRunning = 0;
+    TWorkerThreads FThreads;  // last: joined before the members their jobs use go
 };

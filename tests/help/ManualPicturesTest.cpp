@@ -3,8 +3,10 @@
 // sample window, in Russian and in English. scripts/screenshots.sh runs this with
 // ONDRIX_MANUAL_PICTURES naming the manual's folder, so the pictures follow the program;
 // without it they go to a temporary folder and only the checks count.
+#include "app/BackupPage.h"
 #include "app/Ondrix_Unit.h"
 #include "core/Common_Settings.h"
+#include "core/ConfigBackupBinding.h"
 #include "core/MonitorController.h"
 #include "core/QueuePump.h"
 #include "lang/Lang.h"
@@ -23,6 +25,7 @@
 #include <QDir>
 #include <QImage>
 #include <QLabel>
+#include <QPushButton>
 #include <QPixmap>
 #include <QScrollArea>
 #include <QTabWidget>
@@ -127,6 +130,9 @@ TEST_P(ManualPictures, WindowsAsTheOperatorSeesThem)
     TQueuePump Pump(MainThreadQueue());
     TMonitorController Controller(ProgramSettings, *Window.Model());
     Window.AttachController(&Controller);
+    // The configuration page's archive buttons, as the program binds them.
+    TConfigBackupBinding Backup(Controller, ProgramSettings);
+    TBackupPage BackupPage(Window, Backup);
     QStringList Messages;
     QObject::connect(&Controller, &TMonitorController::MessageAdded,
                      [&Messages](const TOndrixMessage& Message) { Messages << Message.Text; });
@@ -156,6 +162,12 @@ TEST_P(ManualPictures, WindowsAsTheOperatorSeesThem)
         Tree->setCurrentItem(Tree->topLevelItem(Node));
         if (Node == 1)
             Save(&Window, "main-settings.png");
+        if (Node == 4)
+            for (const char* Button : {"Button_Config_Save", "Button_Config_Load", "Button_Config_Reset"}) {
+                auto* Shown = Window.findChild<QPushButton*>(Button);
+                ASSERT_NE(Shown, nullptr) << Button;
+                EXPECT_TRUE(Shown->isEnabled()) << Button;
+            }
         Save(Panels, PanelPictures[Node]);
     }
 

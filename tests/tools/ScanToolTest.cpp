@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 
 #include "helpers/Broadcast.h"
@@ -308,13 +309,41 @@ TEST_F(ScanFixture, CommandLineErrorsAndHelp)
     const ScanResult help = runScan({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* topic : {"--samples", "--freq", "/Data=", "--live", "--device", "WrongSampleInd", "44100", "-",
-                              "FILE<TAB>", "resampled", "never be found", "130", "143"})
+                              "FILE<TAB>", "resampled", "never be found", "130", "143", "--jobs"})
         EXPECT_TRUE(help.out.contains(topic)) << topic;
     for (const QStringList& args : {QStringList{}, QStringList{"--bogus", "x.wav"}, QStringList{"--samples"},
-                                    QStringList{"--live", "x.wav"}, QStringList{"--live", "--device", "two"}}) {
+                                    QStringList{"--live", "x.wav"}, QStringList{"--live", "--device", "two"},
+                                    QStringList{"-j", "0", "x.wav"}, QStringList{"-jx", "x.wav"}, QStringList{"--jobs"}}) {
         const ScanResult result = runScan(args);
         EXPECT_EQ(result.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_FALSE(result.err.isEmpty());
+    }
+}
+
+// A day of recordings is scanned on every processor: the files scanned at once print exactly
+// what they print one after another, each file's lines together and in the order given, a
+// broken file's error in its place.
+TEST_F(ScanFixture, FilesScannedAtOnceGiveTheOutputOfOneAtATime)
+{
+    testkit::writeText(dir.file("broken.wav"), "RIFF but nothing after it");
+    QStringList files;
+    for (int i = 0; i < 4; ++i) {
+        const std::string copy = dir.file("hour-" + std::to_string(i) + ".wav");
+        std::filesystem::copy_file(dir.file("broadcast.wav"), copy);
+        files << QString::fromStdString(copy);
+        if (i == 1)
+            files << QString::fromStdString(dir.file("broken.wav"));
+    }
+    const QStringList args{"--samples", samplesFile, "--freq", freqFile};
+    const ScanResult one = runScan(args + QStringList{"-j", "1"} + files);
+    EXPECT_EQ(one.exitCode, 1);
+    ASSERT_EQ(one.out.count('\n'), qsizetype(4 * truth.size())) << one.out.toStdString();
+    for (const QStringList& jobs : {QStringList{"-j", "3"}, QStringList{"--jobs", "2"}, QStringList{"-j8"}, QStringList{}}) {
+        SCOPED_TRACE(jobs.join(' ').toStdString());
+        const ScanResult many = runScan(args + jobs + files);
+        EXPECT_EQ(many.exitCode, 1);
+        EXPECT_EQ(many.out, one.out);
+        EXPECT_EQ(many.err, one.err);
     }
 }
 
@@ -357,4 +386,74 @@ TEST(ScanDemo, TheReadmeExampleFindsEveryEvent)
         EXPECT_EQ(found[i].number, expected[i].number) << i;
         EXPECT_EQ(found[i].description, expected[i].description) << i;
     }
+}
+
+// The scanner's whole output on a generated programme, compared with the output stored in
+// tests/tools/golden/scan.txt: every detection, its time and its order, for clips and commands
+// of both methods, silence and a level on one channel, from a WAV and from an MP3 of it. A change
+// meant to make the engine faster must leave it as it is. A change meant to alter detection
+// rewrites it with
+//     ONDRIX_UPDATE_GOLDEN=1 build/bin/test_tools --gtest_filter='ScanGolden.*'
+// and the commit says why the detections moved.
+TEST(ScanGolden, OutputOnAGeneratedProgrammeIsTheStoredOne)
+{
+    testkit::TempDir dir;
+    testkit::Pcm programme = testkit::makeProgramme(90.0, 11);
+    const testkit::Pcm robust = testkit::playPhrase(testkit::makePhrase(4, 8, 0.25));
+    const testkit::Pcm spectral = testkit::makeClip(5, 1.5, 0.2);
+    testkit::writeWav(dir.file("robust.wav"), robust);
+    testkit::writeWav(dir.file("spectral.wav"), spectral);
+    testkit::mixAt(programme, robust, 10.0);
+    testkit::Pcm quieter = robust;
+    testkit::gain(quieter, -8.0);
+    testkit::mixAt(programme, quieter, 55.3);
+    testkit::mixAt(programme, spectral, 30.0);
+    testkit::mixAt(programme, spectral, 62.1);
+    testkit::mixAt(programme, testkit::makeDtmf("159", 0.12, 0.06), 20.0);
+    testkit::mixAt(programme, testkit::makeDtmfSent("2468", 0.1, 0.1, -20.0, 2.0), 70.0);
+    testkit::Pcm burst;
+    burst.appendTones(2.0, {440.0, 660.0}, 0.45);
+    testkit::mixAt(programme, burst, 40.0);
+    testkit::silence(programme, 80.0, 4.0);
+    testkit::writeWav(dir.file("programme.wav"), programme);
+    testkit::encodeMp3(dir.file("programme.wav"), dir.file("programme.mp3"));
+
+    TSampleList list;
+    TSampleRec* rec = testkit::AddSample(list, TSampleType::File, 0, "Robust jingle");
+    rec->Path = QString::fromStdString(dir.file("robust.wav"));
+    rec = testkit::AddSample(list, TSampleType::File, 1, "Spectral jingle");
+    rec->Path = QString::fromStdString(dir.file("spectral.wav"));
+    rec->Method = TDetectMethod::Spectral;
+    rec = testkit::AddSample(list, TSampleType::Command, 2, "Cue 159");
+    rec->Command = "1,5,9";
+    rec = testkit::AddSample(list, TSampleType::Command, 3, "Cue 2468 spectral");
+    rec->Command = "2,4,6,8";
+    rec->Method = TDetectMethod::Spectral;
+    rec = testkit::AddSample(list, TSampleType::Silence, 4, "Dead air");
+    rec->SignalTime = 2.0;
+    rec->SignaldB = -50;
+    rec = testkit::AddSample(list, TSampleType::Signal, 5, "Loud on the right");
+    rec->SignalMode = TSignalMode::Right;
+    rec->SignalTime = 1.0;
+    rec->SignaldB = -6;
+    rec = testkit::AddSample(list, TSampleType::File, 6, "Robust jingle, left");
+    rec->Path = QString::fromStdString(dir.file("robust.wav"));
+    rec->SignalMode = TSignalMode::Left;
+    const QString samples = QString::fromStdString(dir.file("Samples.ini"));
+    ASSERT_TRUE(list.SaveToFile(samples));
+
+    QString output;
+    for (const char* file : {"programme.wav", "programme.mp3"}) {
+        const ScanResult result = runScan({"-j", "1", "--samples", samples, "--freq", ONDRIX_SOURCE_DIR "/resources/Ini_Def/Freq.ini",
+                                           QString::fromStdString(dir.file(file))});
+        ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
+        output += QString("# %1\n").arg(file) + result.out;
+    }
+    const std::string stored = ONDRIX_SOURCE_DIR "/tests/tools/golden/scan.txt";
+    if (std::getenv("ONDRIX_UPDATE_GOLDEN")) {
+        std::filesystem::create_directories(std::filesystem::path(stored).parent_path());
+        testkit::writeText(stored, output.toStdString());
+    }
+    ASSERT_TRUE(std::filesystem::exists(stored)) << "no stored output: run with ONDRIX_UPDATE_GOLDEN=1";
+    EXPECT_EQ(output.toStdString(), testkit::readText(stored));
 }

@@ -6,11 +6,17 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "audio/AudioDetector.h"
 #include "audio/AudioIOStream.h"
@@ -25,7 +31,7 @@ namespace {
 
 const char* const HelpText =
     "Usage:\n"
-    "  ondrix-scan [--samples FILE] [--freq FILE] [/Data=DIR] AUDIO...\n"
+    "  ondrix-scan [-j N] [--samples FILE] [--freq FILE] [/Data=DIR] AUDIO...\n"
     "  ondrix-scan --live [--device N] [--samples FILE] [--freq FILE] [/Data=DIR]\n"
     "\n"
     "Watches every sample of the sample list, as if all were switched on, and prints one line\n"
@@ -48,6 +54,7 @@ const char* const HelpText =
     "  /Data=DIR       the data folder, chosen as the monitor chooses it when not given\n"
     "  --live          watch the live feed instead of files\n"
     "  --device N      the capture device for --live\n"
+    "  -j N, --jobs N  scan up to N AUDIO files at once (default: the number of processors)\n"
     "  --help          show this text\n"
     "\n"
     "Each clip is recognised by the method stored with its sample (Method=Robust, the default:\n"
@@ -57,6 +64,9 @@ const char* const HelpText =
     "With more than one AUDIO file, each line starts with the file's name and a tab, as grep\n"
     "names the file of each match:\n"
     "  FILE<TAB>SECONDS<TAB>NUMBER<TAB>DESCRIPTION\n"
+    "With several files scanned at once, each file's lines (and its errors) are printed\n"
+    "together, in the order the files were given, once that file is done; with -j 1 every\n"
+    "line is printed as soon as its detection is made.\n"
     "A description always stays on its line: control characters (tabs, line breaks, NUL) in it\n"
     "are printed as blanks.\n"
     "\n"
@@ -88,6 +98,7 @@ struct TScanOptions {
     QStringList AudioFiles;
     bool Live = false;
     int Device = -1;
+    int Jobs = 0;  // files scanned at once; 0: one per processor
     bool Help = false;
 };
 
@@ -121,6 +132,18 @@ bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Err
             Options.Device = text.toInt(&ok);
             if (!ok || Options.Device < -1) {
                 Error = "--device needs a number from -1 on, not \"" + text + "\"";
+                return false;
+            }
+        } else if (arg == "-j" || arg == "--jobs" || (arg.startsWith("-j") && arg.size() > 2)) {
+            QString text = arg.mid(2);
+            if (arg.size() <= 2 || arg == "--jobs") {
+                if (!value(text))
+                    return false;
+            }
+            bool ok = false;
+            Options.Jobs = text.toInt(&ok);
+            if (!ok || Options.Jobs < 1) {
+                Error = arg.left(arg == "--jobs" ? 6 : 2) + " needs a number from 1 on, not \"" + text + "\"";
                 return false;
             }
         } else if (arg.startsWith("/Data=", Qt::CaseInsensitive) || arg.startsWith("\\Data=", Qt::CaseInsensitive)) {
@@ -243,6 +266,10 @@ public:
     std::map<const TAudioSequence*, const TSampleRec*> SampleOf;
     // Each output line starts with the file's name when several files are scanned.
     QString LinePrefix;
+    // Where detections and warnings go: at once to standard output and error, unless a scan
+    // of several files at a time keeps them for their file.
+    std::function<void(const QString&)> Line = PrintLine;
+    std::function<void(const QString&)> Error = PrintError;
 
     // Loads the sample list and the frequency table, and builds a sequence for every sample.
     bool Prepare()
@@ -250,7 +277,7 @@ public:
         if (Options.SamplesFile.isEmpty() || Options.FreqFile.isEmpty()) {
             QString samplesFile, freqFile, error;
             if (!FindDataFiles(Options.SettingsArguments, samplesFile, freqFile, error)) {
-                PrintError(error);
+                Error(error);
                 return false;
             }
             if (Options.SamplesFile.isEmpty())
@@ -261,7 +288,7 @@ public:
         // A file that is not there would read as an empty list and look like "nothing found".
         for (const QString& file : {Options.SamplesFile, Options.FreqFile}) {
             if (!QFileInfo(file).isFile()) {
-                PrintError("\"" + file + "\" does not exist");
+                Error("\"" + file + "\" does not exist");
                 return false;
             }
         }
@@ -269,23 +296,23 @@ public:
         QStringList warnings;
         if (!Samples.LoadFromFile(Options.SamplesFile, &error)
             || !LoadFrequencyTable(Table, Options.FreqFile, &error, &warnings)) {
-            PrintError(error);
+            Error(error);
             return false;
         }
         for (const QString& warning : warnings)
-            PrintError(warning);
+            Error(warning);
         for (int i = 0; i < Samples.Count(); ++i) {
             const TSampleRec* sample = Samples[i];
             for (const QString& reason : SampleNeverFoundReasons(Engine, *sample, Table))
-                PrintError(reason);
+                Error(reason);
             try {
                 if (TAudioSequence* sequence = BuildSampleSequence(Engine, *sample, Table)) {
                     SampleOf[sequence] = sample;
                     if (const QString warning = SampleSequenceWarningText(*sample, *sequence); !warning.isEmpty())
-                        PrintError(warning);
+                        Error(warning);
                 }
             } catch (const std::exception& e) {
-                PrintError(FormatMessageText("WrongSampleInd", {sample->Number + 1, sample->Path}) + ": "
+                Error(FormatMessageText("WrongSampleInd", {sample->Number + 1, sample->Path}) + ": "
                            + SampleSequenceErrorText(e));
             }
         }
@@ -314,12 +341,12 @@ public:
             } else
                 source = std::make_shared<TAudioFileSource>(FileName.toStdString());
         } catch (const std::exception& e) {
-            PrintError("cannot read \"" + FileName + "\": " + QString::fromUtf8(e.what()));
+            Error("cannot read \"" + FileName + "\": " + QString::fromUtf8(e.what()));
             return false;
         }
         if (source->FrameRate() != Engine.FrameRate) {
             WaitingInput = nullptr;
-            PrintError("\"" + FileName + "\" is sampled at " + QString::number(source->FrameRate())
+            Error("\"" + FileName + "\" is sampled at " + QString::number(source->FrameRate())
                        + " Hz; the engine runs at " + QString::number(Engine.FrameRate) + " Hz");
             return false;
         }
@@ -339,12 +366,12 @@ public:
         Engine.OnInputEnd = [&](TAudioDetector&) { ended = true; };
         Engine.OnSequenceFound = [&](TAudioSequence& Sequence) {
             const double seconds = double(Engine.StreamFrames()) / Engine.FrameRate;
-            PrintLine(LinePrefix + QString::number(seconds, 'f', 3) + "\t" + DetectionText(Sequence));
+            Line(LinePrefix + QString::number(seconds, 'f', 3) + "\t" + DetectionText(Sequence));
         };
         Engine.ErrorText.clear();
         if (!Engine.Start()) {
             WaitingInput = nullptr;
-            PrintError("cannot scan \"" + FileName + "\": " + QString::fromStdString(Engine.ErrorText));
+            Error("cannot scan \"" + FileName + "\": " + QString::fromStdString(Engine.ErrorText));
             return false;
         }
         while (!ended && !Interrupted)
@@ -353,7 +380,7 @@ public:
         WaitingInput = nullptr;
         Queue.Drain();
         if (!Engine.ErrorText.empty()) {
-            PrintError("cannot read \"" + FileName + "\" to its end: " + QString::fromStdString(Engine.ErrorText));
+            Error("cannot read \"" + FileName + "\" to its end: " + QString::fromStdString(Engine.ErrorText));
             return false;
         }
         return !Interrupted;
@@ -363,14 +390,14 @@ public:
     {
         Engine.DeviceIndex = Options.Device;
         Engine.OnSequenceFound = [&](TAudioSequence& Sequence) {
-            PrintLine(FormatLiveTime(Engine.StreamTime()) + "\t" + DetectionText(Sequence));
+            Line(FormatLiveTime(Engine.StreamTime()) + "\t" + DetectionText(Sequence));
         };
         Engine.OnCaptureLost = [](TAudioDetector& Sender) {
             PrintError("capture lost (" + QString::fromStdString(Sender.ErrorText) + "); trying to reopen it");
         };
         Engine.OnCaptureRestored = [](TAudioDetector&) { PrintError("capture is back"); };
         if (!Engine.Start()) {
-            PrintError("cannot open capture device " + QString::number(Options.Device) + ": "
+            Error("cannot open capture device " + QString::number(Options.Device) + ": "
                        + QString::fromStdString(Engine.ErrorText));
             return false;
         }
@@ -395,6 +422,80 @@ private:
         std::shared_ptr<TPcmSource> Source;
     };
 };
+
+int JobCount(const TScanOptions& Options)
+{
+    if (Options.Jobs > 0)
+        return Options.Jobs;
+    return std::max(1, int(std::thread::hardware_concurrency()));
+}
+
+// Scans the files on Jobs threads at once, each with an engine of its own (First, prepared,
+// is one of them). Each file's lines and errors are kept and printed together, in the order
+// of the files, on this thread, once that file is done. False when a file could not be scanned.
+bool ScanAtOnce(TScanner& First, int Jobs)
+{
+    struct TFileOutput {
+        std::vector<std::pair<bool, QString>> Lines;  // (error, text)
+        bool Ok = false;
+        bool Done = false;
+    };
+    const QStringList Files = First.Options.AudioFiles;
+    std::vector<TFileOutput> Outputs(size_t(Files.size()));
+    std::mutex Lock;
+    std::condition_variable Changed;
+    int Running = Jobs;
+    std::atomic<qsizetype> Next{0};
+
+    const auto Work = [&](TScanner& Scanner) {
+        for (qsizetype I = Next++; I < Files.size() && !Interrupted; I = Next++) {
+            TFileOutput Output;
+            Scanner.Line = [&Output](const QString& Text) { Output.Lines.emplace_back(false, Text); };
+            Scanner.Error = [&Output](const QString& Text) { Output.Lines.emplace_back(true, Text); };
+            Scanner.LinePrefix = OneField(Files[I]) + "\t";
+            Output.Ok = Scanner.ScanFile(Files[I]);
+            Output.Done = true;
+            std::lock_guard Guard(Lock);
+            Outputs[size_t(I)] = std::move(Output);
+            Changed.notify_all();
+        }
+        std::lock_guard Guard(Lock);
+        --Running;
+        Changed.notify_all();
+    };
+    std::vector<std::thread> Workers;
+    Workers.emplace_back([&] { Work(First); });
+    for (int J = 1; J < Jobs; ++J)
+        Workers.emplace_back([&] {
+            // Built from the same files as the first: what they had to say, it has said.
+            TScanner Scanner;
+            Scanner.Options = First.Options;
+            Scanner.Error = [](const QString&) {};
+            if (Scanner.Prepare())
+                Work(Scanner);
+            else {
+                std::lock_guard Guard(Lock);
+                --Running;
+                Changed.notify_all();
+            }
+        });
+
+    bool Ok = true;
+    for (size_t I = 0; I < Outputs.size(); ++I) {
+        std::unique_lock Guard(Lock);
+        Changed.wait(Guard, [&] { return Outputs[I].Done || Running == 0; });
+        if (!Outputs[I].Done)
+            break;  // interrupted before this file was scanned
+        const TFileOutput Output = std::move(Outputs[I]);
+        Guard.unlock();
+        for (const auto& [IsError, Text] : Output.Lines)
+            IsError ? PrintError(Text) : PrintLine(Text);
+        Ok = Output.Ok && Ok;
+    }
+    for (std::thread& Worker : Workers)
+        Worker.join();
+    return Ok;
+}
 
 }  // namespace
 
@@ -422,6 +523,9 @@ int main(int argc, char* argv[])
     auto exitCode = [](bool ok) { return Interrupted ? 128 + int(Interrupted) : ok ? 0 : 1; };
     if (scanner.Options.Live)
         return exitCode(scanner.ScanLive());
+    const int jobs = int(std::min<qsizetype>(JobCount(scanner.Options), scanner.Options.AudioFiles.size()));
+    if (jobs > 1)
+        return exitCode(ScanAtOnce(scanner, jobs));
     bool ok = true;
     const bool named = scanner.Options.AudioFiles.size() > 1;
     for (const QString& file : scanner.Options.AudioFiles) {
