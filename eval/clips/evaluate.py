@@ -346,10 +346,29 @@ def scan(scanner, samples, audio=None, pieces=None):
     return hits
 
 
+def breakdown(results, jingles, chain_names):
+    """One row per jingle: for each chain, one mark per level (+ found, . missed)."""
+    for method in ("robust", "spectral"):
+        cells = results[method]["cells"]
+        print("%s: found per jingle, levels %s dB in each chain" % (method, "/".join(map(str, LEVELS))))
+        print("  jingle  " + "  ".join("%-8s" % c for c in chain_names) + "  found")
+        for j in range(jingles):
+            marks = ["".join("+" if cells.get((j, lv, c)) else "." for lv in LEVELS) for c in chain_names]
+            got = sum(1 for c in chain_names for lv in LEVELS if cells.get((j, lv, c)))
+            print("  %6d  " % j + "  ".join("%-8s" % m for m in marks) + "  %d/%d" % (got, len(LEVELS) * len(chain_names)))
+        per_level = ["%+d dB %d/%d" % (lv, sum(1 for (j, l, c), f in cells.items() if l == lv and f),
+                                        sum(1 for (j, l, c) in cells if l == lv)) for lv in LEVELS]
+        print("  per level: " + ", ".join(per_level))
+        if results[method]["taken"]:
+            print("  decoys taken: " + "; ".join(results[method]["taken"]))
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build"))
     ap.add_argument("--hours", type=float, default=5.0)
+    ap.add_argument("--breakdown", action="store_true",
+                    help="print, per matcher, which plays were found (jingle x level x chain) and the decoys taken")
     args = ap.parse_args()
     scanner = os.path.join(args.build, "bin", "ondrix-scan")
     if not os.path.exists(scanner):
@@ -375,7 +394,7 @@ def main():
     open(samples, "w").write("\r\n".join(lines) + "\r\n")
     shutil.copy(os.path.join(ROOT, "resources", "Ini_Def", "Freq.ini"), path("Freq.ini"))
 
-    results = {m: dict(hits=0, total=0, per_chain={}, decoys=0, false_a=0, late=[], false_b=0)
+    results = {m: dict(hits=0, total=0, per_chain={}, decoys=0, false_a=0, late=[], false_b=0, cells={}, taken=[])
                for m in ("robust", "spectral")}
     jingle_rows = [r for r in truth if r[0] == "jingle"]
     decoy_rows = [r for r in truth if r[0].startswith("decoy")]
@@ -390,6 +409,7 @@ def main():
             for kind, j, level, start, end in jingle_rows:
                 j, start, end = int(j), float(start), float(end)
                 match = [k for k, (t, n) in enumerate(mine) if n == j and end - 0.5 <= t <= end + 0.5 and k not in used]
+                r["cells"][(j, int(level), chain)] = bool(match)
                 if match:
                     used.add(match[0])
                     got += 1
@@ -400,17 +420,22 @@ def main():
             for k, (t, n) in enumerate(mine):
                 if k in used:
                     continue
-                if any(int(j) == n and float(s) - 0.5 <= t <= float(e) + 1.0 for _, j, _, s, e in decoy_rows):
+                decoy = [kind for kind, j, _, s, e in decoy_rows if int(j) == n and float(s) - 0.5 <= t <= float(e) + 1.0]
+                if decoy:
                     r["decoys"] += 1
+                    r["taken"].append("jingle %d %s (%s)" % (n, decoy[0], chain))
                 else:
                     r["false_a"] += 1
 
+    # --hours 0 leaves the long programme out (quicker, while trying a change on programme A).
     pieces, seconds = programme_b_command(args.hours, music, speech)
-    found = scan(scanner, samples, pieces=pieces)
+    found = scan(scanner, samples, pieces=pieces) if pieces else []
     for method, base in (("robust", 0), ("spectral", 100)):
         results[method]["false_b"] = sum(1 for _, n in found if base <= n < base + len(jingles))
 
-    hours_b = seconds / 3600
+    hours_b = max(seconds / 3600, 1e-9)
+    if args.breakdown:
+        breakdown(results, len(jingles), list(programmes))
     for method in ("robust", "spectral"):
         r = results[method]
         late = r["late"]

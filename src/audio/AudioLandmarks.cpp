@@ -372,7 +372,21 @@ void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick)
         Slot.Best = Start;
         Slot.BestVotes = Cell.Votes;
     }
-    if (!Print.Agreed(Cell.Votes, Cell.Segments))
+    // A landmark's frames may fall one frame earlier or later live than in the clip (where
+    // the block edges cut a note differently, or a codec smears it), so the votes of the
+    // starts a frame (two ticks of the same phase) either side count together. Most cells
+    // hold a vote or two by chance: the neighbours are only looked at for a cell that could
+    // make the clip with them.
+    if (Cell.Votes * 3 < Print.MinVotes)
+        return;
+    int32_t Votes = Cell.Votes;
+    uint32_t Covered = Cell.Segments;
+    for (const int32_t Near : {Start - TLandmarkPrint::Phases, Start + TLandmarkPrint::Phases})
+        if (const TCell* Other = CellOf(Slot, Near)) {
+            Votes += Other->Votes;
+            Covered |= Other->Segments;
+        }
+    if (!Print.Agreed(Votes, Covered))
         return;
     // The occurrence reported last still collects votes; it is not found twice.
     if (Slot.LastFired != INT32_MIN && std::abs(int64_t(Start) - Slot.LastFired) < Print.Ticks)

@@ -157,6 +157,46 @@ TEST_F(LandmarkClip, FoundAtEveryLevelThroughEveryChainUnderAMusicBed)
     }
 }
 
+TEST_F(LandmarkClip, ShortClipsAndClipsAtTheStreamsStartAreFound)
+{
+    // A second of distinct notes is the least a station's jingle offers; a clip may also be
+    // the very first thing a stream carries, before the peak picker has heard anything.
+    struct TCase {
+        const char* Name;
+        double StartSeconds;
+        double LevelDb;
+        bool Bed;
+        TChain Chain;
+    };
+    const TCase Cases[] = {
+        {"short clip at the stream's first frame", 0.0, 0, false, TChain::None},
+        {"short clip 12 dB down under a bed", 2.0, -12, true, TChain::None},
+        {"short clip 12 dB down under a bed through MP3", 2.0, -12, true, TChain::Mp3},
+        {"short clip 6 dB up under a bed through 48 kHz", 2.0, 6, true, TChain::Resample48k},
+    };
+    const testkit::Pcm Clip = testkit::playPhrase(Phrase(11, 6, 0.17));
+    ASSERT_LT(Clip.frames(), size_t(1.1 * Rate));
+    Watch(Clip);
+    const testkit::Pcm Bed = testkit::playPhrase(testkit::makePhrase(23, 40, 0.25), 0.3, 0.5);
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        testkit::Pcm Air;
+        if (C.Bed) {
+            Air = Bed;
+            testkit::gain(Air, C.LevelDb - 10);
+        } else {
+            Air.appendSilence(C.StartSeconds + 3.0);
+        }
+        testkit::Pcm Loud = Clip;
+        testkit::gain(Loud, C.LevelDb);
+        testkit::mixAt(Air, Loud, C.StartSeconds);
+        const auto Found = Scan(ThroughChain(Air, C.Chain, Dir));
+        ASSERT_EQ(Found[0].size(), 1u);
+        const double End = C.StartSeconds + double(Clip.frames()) / Rate;
+        EXPECT_NEAR(double(EndOf(Found[0][0])) / Rate, End + 0.5 * Block / Rate, 0.1);
+    }
+}
+
 TEST_F(LandmarkClip, LookAlikesAreNotTheClip)
 {
     const std::vector<testkit::Note> Jingle = Phrase(3);
