@@ -347,6 +347,38 @@ TEST_F(ScanFixture, FilesScannedAtOnceGiveTheOutputOfOneAtATime)
     }
 }
 
+// The workers of -j start from the clip prints the first scanner built, landmark prints
+// shared between the threads: each file still gets exactly what a scan of its own gives.
+TEST_F(ScanFixture, RobustClipsScannedAtOnceGiveTheOutputOfOneAtATime)
+{
+    const testkit::Pcm phrase = testkit::playPhrase(testkit::makePhrase(4, 8, 0.25));
+    testkit::writeWav(dir.file("phrase.wav"), phrase);
+    TSampleList list;
+    testkit::AddSample(list, TSampleType::File, 0, "Phrase")->Path = QString::fromStdString(dir.file("phrase.wav"));
+    TSampleRec* left = testkit::AddSample(list, TSampleType::File, 1, "Phrase left");
+    left->Path = QString::fromStdString(dir.file("phrase.wav"));
+    left->SignalMode = TSignalMode::Left;
+    ASSERT_TRUE(list.SaveToFile(samplesFile));
+    QStringList files;
+    for (int i = 0; i < 3; ++i) {
+        testkit::Pcm programme = testkit::makeProgramme(15.0, unsigned(20 + i));
+        testkit::mixAt(programme, phrase, 2.0 + 0.7 * i);
+        testkit::mixAt(programme, phrase, 9.3);
+        const std::string file = dir.file("robust-" + std::to_string(i) + ".wav");
+        testkit::writeWav(file, programme);
+        files << QString::fromStdString(file);
+    }
+    const QStringList args{"--samples", samplesFile, "--freq", freqFile};
+    const ScanResult one = runScan(args + QStringList{"-j", "1"} + files);
+    EXPECT_EQ(one.exitCode, 0) << one.err.toStdString();
+    for (const QString& file : files)
+        EXPECT_TRUE(one.out.contains(file + "\t")) << one.out.toStdString();
+    const ScanResult many = runScan(args + QStringList{"-j", "3"} + files);
+    EXPECT_EQ(many.exitCode, 0);
+    EXPECT_EQ(many.out, one.out);
+    EXPECT_EQ(many.err, one.err);
+}
+
 // A jingle on air starts wherever it starts, not on a block boundary of the scan: found once
 // in every file, whatever its offset to the blocks.
 TEST_F(ScanFixture, JingleIsFoundWhereverItStarts)

@@ -20,6 +20,7 @@
 
 #include "audio/AudioDetector.h"
 #include "audio/AudioIOStream.h"
+#include "audio/ClipPrintCache.h"
 #include "core/Common_Settings.h"
 #include "core/SampleSequence.h"
 #include "lang/Lang.h"
@@ -463,6 +464,9 @@ bool ScanAtOnce(TScanner& First, int Jobs)
         --Running;
         Changed.notify_all();
     };
+    // The clip prints the first scanner built, taken before any worker runs: each worker's
+    // engine starts from them (read-only, shared) instead of decoding every clip again.
+    const TClipPrintCache Prints = First.Engine.ClipPrints();
     std::vector<std::thread> Workers;
     Workers.emplace_back([&] { Work(First); });
     for (int J = 1; J < Jobs; ++J)
@@ -470,6 +474,7 @@ bool ScanAtOnce(TScanner& First, int Jobs)
             // Built from the same files as the first: what they had to say, it has said.
             TScanner Scanner;
             Scanner.Options = First.Options;
+            Scanner.Engine.ClipPrints() = Prints;
             Scanner.Error = [](const QString&) {};
             if (Scanner.Prepare())
                 Work(Scanner);
