@@ -5,6 +5,6 @@
 set -e
 cd "$(dirname "$0")/.."
 [ -d build ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build --target ondrix-scan bench_compare
+cmake --build build -j2 --target ondrix-scan bench_compare
 # The programs' warnings (clips hard to tell apart, tool banners) go to bench_compare.log.
 exec nice -n 10 build/bin/bench_compare --benchmark_counters_tabular=true "$@" 2>build/bench_compare.log
