@@ -94,8 +94,10 @@ private:
                                        : ::pread(Fd, Chunk.data(), ChunkSize, off_t(Position));
             if (Got < 0 && errno == EINTR)
                 continue;
+            if (Got < 0)
+                Failure = errno;
             if (Got <= 0)
-                break;  // end of the file, or an error the decoder reports as a short read
+                break;  // the end of the file, or a failure the reader reports after the decoder
             if (Direct) {
                 Done += Got;
                 Position += Got;
@@ -107,6 +109,12 @@ private:
         return Done;
     }
 
+public:
+    // The errno of the first read that failed, 0 while none has: the decoder takes a failed
+    // read for the end of the file, which must not pass for a complete scan.
+    int Failure = 0;
+
+private:
     int Fd;
     std::vector<uint8_t> Chunk;
     sf_count_t ChunkStart = 0;  // file offset of Chunk[0]
@@ -257,6 +265,8 @@ int32_t TcbAudioFileReader::Read(void* Buffer, int32_t Size)
     const sf_count_t Got = Decode(Target, Frames);
     if (sf_error(FFile) != SF_ERR_NO_ERROR)
         RaiseDecoderError(AudioReadCode::Aborted);
+    if (FChunks && FChunks->Failure != 0)
+        CheckResult(SF_ERR_SYSTEM, "System error : " + std::string(std::strerror(FChunks->Failure)) + ".");
     if (Got <= 0) {
         // End of the stream: the frames decoded so far are the stream's true length.
         FDuration = TimeOfFrame(FFrame);
