@@ -254,6 +254,25 @@ std::shared_ptr<TLandmarkPrint> BuildLandmarkPrint(TAudioFFT& Analyser, const in
 
 // ---- Live matching ----
 
+namespace {
+// A copy of a clip played faster or slower is not the clip. Its notes sound as the clip's do,
+// so the votes of each stretch agree on one start, but the start drifts along the clip: by
+// 0.087 ticks per tick of the clip at 92 % tempo. The clip's parts each find the start most
+// agreed on, and a line through them must not drift by more than MaxOwnDrift.
+constexpr int32_t TempoParts = 4;
+constexpr double MaxOwnDrift = 0.045;
+// A part tells its start with at least this many votes.
+constexpr int32_t MinPartVotes = 3;
+// Votes within this many ticks of one start agree on it (a frame either side, as the cells'
+// neighbours do).
+constexpr int32_t Agreement = TLandmarkPrint::Phases;
+// How far from the start found the votes of a drifting copy may lie (up to 12 % drift).
+int32_t DriftReach(const TLandmarkPrint& Print)
+{
+    return int32_t(std::ceil(0.12 * Print.Ticks)) + 2 * Agreement;
+}
+}  // namespace
+
 TLandmarkMatcher::TLandmarkMatcher() = default;
 TLandmarkMatcher::~TLandmarkMatcher() = default;
 
@@ -315,6 +334,12 @@ void TLandmarkMatcher::Rebuild(TAudioSequenceList& Sequences)
         // reach of a landmark beyond its anchor.
         const auto Span = uint32_t(Slot.Print->Ticks + (DtMax + 4) * TLandmarkPrint::Phases);
         Slot.Cells.assign(std::bit_ceil(Span), TCell{});
+        // A start whose clip ended more than a block ago is no longer reported; the votes
+        // that may still count for the tempo of one that can be lie within DriftReach of it.
+        const TLandmarkPrint& Print = *Slot.Print;
+        const int32_t Step = std::max(1, Print.FFTCount / 2 / TLandmarkPrint::Phases);
+        Slot.HeardFor = int32_t((std::max<int64_t>(0, Print.Length + Step - Print.FFTCount) + Step - 1) / Step) + 1
+                        + DriftReach(Print);
         Slots.push_back(std::move(Slot));
     }
     ActiveSlots.clear();
@@ -365,6 +390,13 @@ void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick)
         Cell = TCell{Start, 0, 0};
     ++Cell.Votes;
     Cell.Segments |= 1u << Print.SegmentOf(Tick);
+    // Votes are forgotten once their start can no longer matter: when a new one comes (the
+    // first one heard is the first to go, so the rest are looked at only then).
+    if (!Slot.Heard.empty()) {
+        const int64_t Oldest = (Block - 2) * TLandmarkPrint::Phases - Slot.HeardFor;
+        if (Slot.Heard.front().Start < Oldest)
+            std::erase_if(Slot.Heard, [Oldest](const TVote& V) { return V.Start < Oldest; });
+    }
     Slot.Heard.push_back({Start, Tick});
     if (!Slot.Active) {
         Slot.Active = true;
@@ -397,24 +429,6 @@ void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick)
         Slot.Armed = Start;
 }
 
-namespace {
-// A copy of a clip played faster or slower is not the clip. Its notes sound as the clip's do,
-// so the votes of each stretch agree on one start, but the start drifts along the clip: by
-// 0.087 ticks per tick of the clip at 92 % tempo. The clip's parts each find the start most
-// agreed on, and a line through them must not drift by more than MaxOwnDrift.
-constexpr int32_t TempoParts = 4;
-constexpr double MaxOwnDrift = 0.045;
-// A part tells its start with at least this many votes.
-constexpr int32_t MinPartVotes = 3;
-// Votes within this many ticks of one start agree on it (a frame either side, as the cells'
-// neighbours do).
-constexpr int32_t Agreement = TLandmarkPrint::Phases;
-// How far from the start found the votes of a drifting copy may lie (up to 12 % drift).
-int32_t DriftReach(const TLandmarkPrint& Print)
-{
-    return int32_t(std::ceil(0.12 * Print.Ticks)) + 2 * Agreement;
-}
-}  // namespace
 
 bool TLandmarkMatcher::AtOwnTempo(const TSlot& Slot, int32_t Start)
 {
@@ -491,11 +505,6 @@ void TLandmarkMatcher::Settle(TSlot& Slot, TDateTime Now)
             Slot.Armed = Start;
         }
     }
-    // A start whose clip ended more than a block ago is no longer reported; the votes that
-    // may still count for the tempo of one that can be lie within DriftReach of it.
-    const int64_t FirstLive = ((Block - 2) * Hop + Print.FFTCount - Print.Length - Step) / Step - 1;
-    const int64_t Oldest = FirstLive - DriftReach(Print);
-    std::erase_if(Slot.Heard, [Oldest](const TVote& V) { return V.Start < Oldest; });
     // Progress and Elapsed follow the start most agreed on until its clip has ended.
     if (Slot.BestVotes > 0 && Block > DueBlock(Print, Slot.Best) + 1) {
         Slot.Best = INT32_MIN;

@@ -172,6 +172,7 @@ private:
         uint32_t Resets = 0;
         std::vector<TCell> Cells;  // a ring over the starts that may still be voted for
         std::vector<TVote> Heard;  // the votes of the starts that may still be reported
+        int32_t HeardFor = 0;      // ticks a vote is kept after its start (past the due block)
         int32_t Armed = INT32_MIN;  // a start with enough votes, waiting for the clip's end
         int32_t LastFired = INT32_MIN;
         int32_t Best = INT32_MIN;  // the start with the most votes, for Progress
