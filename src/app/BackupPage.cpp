@@ -6,10 +6,8 @@
 
 #include <QAction>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStyle>
 
 namespace {
 
@@ -37,11 +35,9 @@ TBackupPage::TBackupPage(TOndrix& Window, TConfigBackupBinding& Backup)
         Reset->setEnabled(true);
         connect(Reset, &QPushButton::clicked, this, [this] { FBackup.Button_Config_ResetClick(); });
     }
-    if (auto* Edit = Window.findChild<QLineEdit*>(QStringLiteral("Edit_Config_BackupFolder"))) {
-        // An empty setting is the default folder.
-        Edit->setPlaceholderText(QStringLiteral("Backup/"));
-        FFolderDialog = Edit->addAction(Window.style()->standardIcon(QStyle::SP_DirOpenIcon), QLineEdit::TrailingPosition);
-        FFolderDialog->setObjectName(QStringLiteral("Edit_Config_BackupFolder_Dialog"));
+    FFolderDialog = Window.findChild<QAction*>(QStringLiteral("Edit_Config_BackupFolder_Dialog"));
+    if (FFolderDialog) {
+        FFolderDialog->setEnabled(true);
         connect(FFolderDialog, &QAction::triggered, this, &TBackupPage::Edit_Config_BackupFolderBeforeDialog);
     }
 }
@@ -53,8 +49,7 @@ TBackupPage::~TBackupPage()
 
 void TBackupPage::Edit_Config_BackupFolderBeforeDialog()
 {
-    const QString Chosen = QFileDialog::getExistingDirectory(
-        &FWindow, QString::fromUtf8("Выберите каталог для архивирования данных и конфигурации"), FBackup.BackupFolderDialogStart());
+    const QString Chosen = QFileDialog::getExistingDirectory(&FWindow, FFolderDialog->text(), FBackup.BackupFolderDialogStart());
     FBackup.BackupFolderChosen(Chosen);
 }
 

@@ -29,6 +29,7 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTimeEdit>
 #include <QToolBar>
@@ -430,7 +431,16 @@ QWidget* TOndrix::CreateConfigPanel()
 
     auto* Folder = Named(new QGroupBox(U("Папка для хранения архивов")), "Group_Config_Folder");
     auto* FolderLayout = new QHBoxLayout(Folder);
-    FolderLayout->addWidget(Edit(Widget, "Edit_Config_BackupFolder"), 1);
+    QLineEdit* FolderEdit = Edit(Widget, "Edit_Config_BackupFolder");
+    // An empty setting is the default folder.
+    FolderEdit->setPlaceholderText(QStringLiteral("Backup/"));
+    // The chooser's button; its text is also the chooser's caption, so the language file
+    // translates both. It acts once configuration archives can be made.
+    QAction* Chooser = FolderEdit->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon), QLineEdit::TrailingPosition);
+    Chooser->setObjectName(QStringLiteral("Edit_Config_BackupFolder_Dialog"));
+    Chooser->setText(U("Выберите каталог для архивирования данных и конфигурации"));
+    Chooser->setEnabled(false);
+    FolderLayout->addWidget(FolderEdit, 1);
     FolderLayout->addWidget(Named(new QPushButton(U("Открыть в проводнике")), "Button_Config_ShowBackupFolder"));
     Layout->addWidget(Folder);
 

@@ -17,6 +17,7 @@ void TToneAnalysis::Use(const TAudioFFT* Analyser, int32_t FrameRate)
     FFrameRate = FrameRate;
     FToneCount = 0;
     FBandCount = 0;
+    FResolvedCount = 0;
     FBinHz = 0;
     FScale = 0;
     for (size_t Mode = 0; Mode < FSpectra.size(); ++Mode) {
@@ -170,6 +171,175 @@ double TToneAnalysis::BandPower(TSignalMode Mode, int32_t Lo, int32_t Hi)
     return Power;
 }
 
+void TToneAnalysis::MakeKernel(int32_t N)
+{
+    if (FKernelN == N)
+        return;
+    FKernelN = N;
+    FKernel.resize(size_t(2 * KernelReach * KernelSteps + 1));
+    const double Pi = std::acos(-1.0);
+    // The unwindowed transform of e^(2 pi i U n / N), n = 0 .. N - 1, at bin K, for D = U - K:
+    // a Dirichlet kernel turning by pi (N - 1) / N per bin. The Hann window's bin is the
+    // three-term convolution of these, as in ComputePowers.
+    const auto Dirichlet = [N, Pi](double D) {
+        const double Below = std::sin(Pi * D / N);
+        if (std::abs(Below) < 1e-12)
+            return std::complex<double>(N, 0);
+        const double Turn = Pi * D * (N - 1) / N;
+        return std::complex<double>(std::cos(Turn), std::sin(Turn)) * (std::sin(Pi * D) / Below);
+    };
+    for (int32_t Step = -KernelReach * KernelSteps; Step <= KernelReach * KernelSteps; ++Step) {
+        const double D = double(Step) / KernelSteps;
+        FKernel[size_t(Step + KernelReach * KernelSteps)] = 0.5 * Dirichlet(D) - 0.25 * (Dirichlet(D + 1) + Dirichlet(D - 1));
+    }
+}
+
+namespace {
+
+// The bins each side of a tone's own that a resolved tone is fitted to, and how far from it
+// the partial beside it may lie.
+constexpr int32_t ResolveHalf = 4;
+// Two sines closer than this (bins) are one partial to the fit.
+constexpr double ResolveApart = 0.5;
+// The two sines explain the bins when they leave at most this share unexplained, and at
+// most this part of what the best single sine leaves.
+constexpr double ResolveResidual = 0.03;
+constexpr double ResolveGain = 0.25;
+// Both sines matter: neither more than this times the other's power. A partial far weaker
+// than the tone hardly moves its peak, and a tone far weaker than the partial is no tone
+// of a set (nor is a lone sine split in two).
+constexpr double ResolveBalance = 16;  // 12 dB
+
+}  // namespace
+
+TResolvedTone TToneAnalysis::ResolveTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
+{
+    const auto& X = FSpectra[size_t(Mode)];
+    const int32_t Bins = int32_t(X.size());
+    const int32_t Centre = int32_t(std::lround(Frequency / FBinHz));
+    if (Centre - ResolveHalf < 1 || Centre + ResolveHalf > Bins - 2)
+        return {};
+    MakeKernel(2 * (Bins - 1));
+    constexpr size_t Count = 2 * ResolveHalf + 1;
+    std::array<std::complex<double>, Count> H;
+    double Total = 0;
+    for (size_t I = 0; I < Count; ++I) {
+        const size_t K = size_t(Centre - ResolveHalf) + I;
+        H[I] = 0.5 * X[K] - 0.25 * (X[K - 1] + X[K + 1]);
+        Total += std::norm(H[I]);
+    }
+    if (Total <= 0)
+        return {};
+
+    // Positions are in steps of 1 / KernelSteps bin from the centre bin. The response of the
+    // bins to a sine at a position, and what it explains of them alone.
+    using TColumn = std::array<std::complex<double>, Count>;
+    const auto Column = [this](int32_t At, TColumn& Into) {
+        for (size_t I = 0; I < Count; ++I)
+            Into[I] = Kernel(At - (int32_t(I) - ResolveHalf) * KernelSteps);
+    };
+    const auto Dot = [](const TColumn& A, const auto& B) {
+        std::complex<double> Sum = 0;
+        for (size_t I = 0; I < Count; ++I)
+            Sum += std::conj(A[I]) * B[I];
+        return Sum;
+    };
+    // What two sines at P and Q explain of the bins (least squares), with their amplitudes.
+    struct TFit {
+        double Explained = -1;
+        std::complex<double> AtP, AtQ;
+    };
+    const auto Fit = [&](int32_t P, int32_t Q) {
+        TColumn A, B;
+        Column(P, A);
+        Column(Q, B);
+        const std::complex<double> OnA = Dot(A, H), OnB = Dot(B, H), AB = Dot(A, B);
+        const double AA = Dot(A, A).real(), BB = Dot(B, B).real();
+        const double Det = AA * BB - std::norm(AB);
+        TFit Result;
+        if (Det <= 1e-9 * AA * BB)
+            return Result;
+        Result.Explained = (BB * std::norm(OnA) + AA * std::norm(OnB) - 2 * (std::conj(OnA) * AB * OnB).real()) / Det;
+        Result.AtP = (BB * OnA - AB * OnB) / Det;
+        Result.AtQ = (AA * OnB - std::conj(AB) * OnA) / Det;
+        return Result;
+    };
+    const int32_t Steps = KernelSteps;
+    const int32_t Apart = int32_t(ResolveApart * Steps);
+    const auto StepsAt = [&](double Hz) { return (Hz / FBinHz - Centre) * Steps; };
+    const int32_t TolLo = int32_t(std::ceil(StepsAt(double(Frequency) - Tolerance)));
+    const int32_t TolHi = int32_t(std::floor(StepsAt(double(Frequency) + Tolerance)));
+    const int32_t Reach = ResolveHalf * Steps;
+    // The best position from Lo to Hi by Step for one sine while the other stays put.
+    const auto Best = [&](int32_t Lo, int32_t Hi, int32_t Step, int32_t Other, int32_t& At) {
+        double Most = -1;
+        for (int32_t Each = Lo; Each <= Hi; Each += Step) {
+            if (std::abs(Each - Other) < Apart)
+                continue;
+            if (const double Explained = Fit(Each, Other).Explained; Explained > Most) {
+                Most = Explained;
+                At = Each;
+            }
+        }
+        return Most >= 0;
+    };
+    // The tone from its nominal frequency, the partial anywhere beside it; each refined in
+    // turn, coarsely then finely.
+    int32_t Tone = std::clamp(int32_t(std::lround(StepsAt(Frequency))), TolLo, TolHi);
+    int32_t Other = Tone;
+    if (!Best(-Reach, Reach, 4, Tone, Other) || !Best(TolLo, TolHi, 4, Other, Tone))
+        return {};
+    for (int Round = 0; Round < 2; ++Round) {
+        Best(std::max(-Reach, Other - 4), std::min(Reach, Other + 4), 1, Tone, Other);
+        Best(std::max(TolLo, Tone - 4), std::min(TolHi, Tone + 4), 1, Other, Tone);
+    }
+    TFit Two = Fit(Tone, Other);
+    // Both within the tolerance: the tone is the one nearer its frequency.
+    const int32_t Nominal = int32_t(std::lround(StepsAt(Frequency)));
+    if (Other >= TolLo && Other <= TolHi && std::abs(Other - Nominal) < std::abs(Tone - Nominal)) {
+        std::swap(Tone, Other);
+        std::swap(Two.AtP, Two.AtQ);
+    }
+    // The best single sine anywhere about the tone.
+    double One = 0;
+    for (int32_t Each = -Reach; Each <= Reach; Each += 2) {
+        TColumn A;
+        Column(Each, A);
+        One = std::max(One, std::norm(Dot(A, H)) / Dot(A, A).real());
+    }
+    const double Left = std::max(Total - Two.Explained, 0.0);
+    if (Two.Explained < 0 || Left > ResolveResidual * Total || Left > ResolveGain * (Total - One))
+        return {};
+    TColumn A;
+    Column(Tone, A);
+    const double ToneEnergy = std::norm(Two.AtP) * Dot(A, A).real();
+    TResolvedTone Result;
+    const double TonePower = std::norm(Two.AtP), BesidePower = std::norm(Two.AtQ);
+    Result.Resolved = ToneEnergy > 0 && TonePower <= ResolveBalance * BesidePower && BesidePower <= ResolveBalance * TonePower;
+    // A real sine of amplitude A is two complex ones of amplitude A / 2.
+    Result.Tone.Power = 4 * std::norm(Two.AtP);
+    Result.Tone.Frequency = (Centre + double(Tone) / Steps) * FBinHz;
+    Result.Tone.Spread = ToneEnergy > 0 ? Left / ToneEnergy : 1;
+    Result.BesidePower = 4 * std::norm(Two.AtQ);
+    Result.BesideFrequency = (Centre + double(Other) / Steps) * FBinHz;
+    return Result;
+}
+
+TResolvedTone TToneAnalysis::Resolve(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
+{
+    for (size_t I = 0; I < FResolvedCount; ++I) {
+        const TResolvedEntry& Entry = FResolved[I];
+        if (Entry.Mode == Mode && Entry.Frequency == Frequency && Entry.Tolerance == Tolerance)
+            return Entry.Tone;
+    }
+    if (!Measurable(Mode))
+        return {};
+    const TResolvedTone Tone = ResolveTone(Mode, Frequency, Tolerance);
+    if (FResolvedCount < FResolved.size())
+        FResolved[FResolvedCount++] = {Mode, Frequency, Tolerance, Tone};
+    return Tone;
+}
+
 // ---- Tone sets of slices ----
 
 namespace {
@@ -242,8 +412,10 @@ constexpr double SameSenderSkew = 0.005;
 // A set's tones off their frequencies by at most this share lie close to them.
 constexpr double CloseToFrequency = 0.01;
 
-// Two blocks hold the same tones when each tone's frequency moved by at most this share.
+// Two blocks hold the same tones when each tone's frequency moved by at most this share, or
+// this part of a bin: what a block measures of a low tone cut off inside it.
 constexpr double SameFrequency = 0.005;
+constexpr double SameFrequencyBins = 0.25;
 
 // A held tone set is let go once its weaker tone has fallen this far below the strongest it
 // was while held, or its share of the band below this part of the least share it needs.
@@ -299,6 +471,11 @@ constexpr double HarmonicFit = 0.0015;
 constexpr double HarmonicShare = 0.63;
 const double MinHarmonics = DbToPower(-8.0);
 const double HarmonicContrast = DbToPower(12.0);
+// A harmonic below the band is the voice's when its measured frequency lies within this
+// share of its multiple of the fundamental, or this many Hz: what the interpolation between
+// bins can tell apart at the low frequencies, where a bin is 21.5 Hz wide.
+constexpr double LowerHarmonicFit = 0.01;
+constexpr double LowerHarmonicFitHz = 1.5;
 
 // Whether the measured tones of Measure are harmonics of one fundamental whose lower
 // harmonics carry the sound below the band (Below, from Lo down): one voice (or an
@@ -325,7 +502,12 @@ bool HarmonicsOfOneVoice(TToneAnalysis& Analysis, TSignalMode Mode, const TToneS
             const double At = Each * Fundamental;
             if (At < FundamentalsFrom || At > Lo)
                 continue;
-            On += Analysis.Tone(Mode, int32_t(std::lround(At)), std::max(11, int32_t(At * 0.015))).Power;
+            // The voice's own lower harmonic lies where the tones say its fundamental is; a
+            // partial a little off it belongs to another voice (or the same voice at another
+            // pitch), and says nothing about the tones.
+            const TToneLevel Lower = Analysis.Tone(Mode, int32_t(std::lround(At)), std::max(11, int32_t(At * 0.015)));
+            if (std::abs(Lower.Frequency - At) <= std::max(LowerHarmonicFit * At, LowerHarmonicFitHz))
+                On += Lower.Power;
             if (At + Fundamental / 2 < Lo)
                 Between += Analysis.Tone(Mode, int32_t(std::lround(At + Fundamental / 2)), 5).Power;
         }
@@ -343,27 +525,70 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
     // block shares, turn them away before anything of the slice's own is worked out.
     TToneSetMeasure Result;
     const TToneSetLimits& Limits = LimitsFor(SenseOf(Slice));
-    double SetPower = 0, Strongest = 0;
-    for (TFreqData& Peak : Slice.Peaks) {
-        if (Peak.Frequency <= 0 || Peak.Kind != fkPresent)
-            continue;
-        const TToneLevel Level = Analysis.Tone(Mode, Peak.Frequency, ToneTolerance(Peak));
-        Peak.Measured = TruncToInt32(std::sqrt(Level.Power));
-        SetPower += Level.Power;
-        Result.Weakest = Result.Tones == 0 ? Level.Power : std::min(Result.Weakest, Level.Power);
-        Strongest = std::max(Strongest, Level.Power);
-        if (Result.Tones < Result.Frequencies.size())
-            Result.Frequencies[Result.Tones] = Level.Frequency;
-        ++Result.Tones;
-    }
+    // A tone whose lobe is not a single sine's (spread wide, or its peak off the tolerance)
+    // may be merged with a steady partial of the bed beside it, closer than the window tells
+    // apart: once the quick rules let the set through, such a tone is resolved from that
+    // partial, and the partial is no part of the band the set has to fill.
+    bool Resolving = false, Resolved = false;
+    const auto LevelOf = [&](const TFreqData& Peak, double& Beside) {
+        const int32_t Tolerance = ToneTolerance(Peak);
+        const TToneLevel Level = Analysis.Tone(Mode, Peak.Frequency, Tolerance);
+        if (!Resolving)
+            return Level;
+        const TResolvedTone Apart = Analysis.Resolve(Mode, Peak.Frequency, Tolerance);
+        if (!Apart.Resolved)
+            return Level;
+        Resolved = true;
+        Beside += Apart.BesidePower;
+        return Apart.Tone;
+    };
+    double SetPower = 0, Strongest = 0, Beside = 0;
+    const auto Gather = [&] {
+        SetPower = Strongest = Beside = 0;
+        Result.Tones = 0;
+        for (TFreqData& Peak : Slice.Peaks) {
+            if (Peak.Frequency <= 0 || Peak.Kind != fkPresent)
+                continue;
+            const TToneLevel Level = LevelOf(Peak, Beside);
+            Peak.Measured = TruncToInt32(std::sqrt(Level.Power));
+            SetPower += Level.Power;
+            Result.Weakest = Result.Tones == 0 ? Level.Power : std::min(Result.Weakest, Level.Power);
+            Strongest = std::max(Strongest, Level.Power);
+            if (Result.Tones < Result.Frequencies.size())
+                Result.Frequencies[Result.Tones] = Level.Frequency;
+            ++Result.Tones;
+        }
+    };
+    Gather();
     if (Result.Tones == 0 || Result.Weakest < Limits.MinPower)
         return Result;
     int32_t Lo = 0, Hi = 0;
     ToneBand(Slice, Lo, Hi);
     const double Band = Analysis.BandPower(Mode, Lo, Hi);
+    // The rivals and the band below are measured lobe by lobe, whatever lies beside each
+    // frequency included: they are held against the set's weaker tone measured alike.
+    const double Against = Result.Weakest;
     Result.Share = Band > 0 ? std::min(SetPower / Band, 1.0) : 0;
     if (Result.Share < Limits.LooseShare)
         return Result;
+    // One merged tone is enough to look at all of them: a partial beside a tone pulls its
+    // peak towards itself, and the other tone may hide one that only leans its peak over.
+    for (const TFreqData& Peak : Slice.Peaks)
+        if (Peak.Frequency > 0 && Peak.Kind == fkPresent) {
+            const int32_t Tolerance = ToneTolerance(Peak);
+            const TToneLevel Level = Analysis.Tone(Mode, Peak.Frequency, Tolerance);
+            Resolving = Resolving || Level.Spread > AloneSpread
+                        || std::abs(Level.Frequency - Peak.Frequency) > SameFrequency * Peak.Frequency;
+        }
+    if (Resolving)
+        Gather();
+    if (Resolved) {
+        if (Result.Weakest < Limits.MinPower)
+            return Result;
+        Result.Share = std::min(SetPower / std::max(Band - Beside, SetPower), 1.0);
+        if (Result.Share < Limits.LooseShare)
+            return Result;
+    }
     if (Result.Tones == 2 && Strongest > Limits.MaxTwist * Result.Weakest)
         return Result;
 
@@ -374,9 +599,9 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
     for (const TFreqData& Peak : Slice.Peaks) {
         if (Peak.Frequency <= 0 || Peak.Kind != fkPresent)
             continue;
-        const int32_t Tolerance = ToneTolerance(Peak);
-        const TToneLevel Level = Analysis.Tone(Mode, Peak.Frequency, Tolerance);
-        if (std::abs(Level.Frequency - Peak.Frequency) > Tolerance)
+        double Unused = 0;
+        const TToneLevel Level = LevelOf(Peak, Unused);
+        if (std::abs(Level.Frequency - Peak.Frequency) > ToneTolerance(Peak))
             return Result;
         const double Deviation = Level.Frequency / Peak.Frequency - 1;
         LeastDeviation = std::min(LeastDeviation, Deviation);
@@ -391,9 +616,9 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
     // below, as worked out next) may sound over a louder bed; unless its tones are
     // harmonics of the sound below the band: then it is a voice.
     const double Below = Analysis.BandPower(Mode, FundamentalsFrom, Lo);
-    const bool QuietBelow = Below <= Limits.MaxBelow * Result.Weakest;
+    const bool QuietBelow = Below <= Limits.MaxBelow * Against;
     if (!QuietBelow
-        && (Below > Limits.MaxBelowAlone * Result.Weakest || Result.Share < AloneShare || WorstSpread > AloneSpread))
+        && (Below > Limits.MaxBelowAlone * Against || Result.Share < AloneShare || WorstSpread > AloneSpread))
         return Result;
     double Rival = 0;
     const double SetDeviation = (LeastDeviation + MostDeviation) / 2;
@@ -413,15 +638,16 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
                                 && (std::abs(SetDeviation) > CloseToFrequency
                                     || std::abs(OtherDeviation - SetDeviation) <= SameSenderSkew);
         Rival = std::max(Rival, Other.Power);
-        if (Other.Power > (SameSender ? Limits.CleanRival : Limits.LooseRival) * Result.Weakest)
+        if (Other.Power > (SameSender ? Limits.CleanRival : Limits.LooseRival) * Against)
             return Result;
     }
-    if (!QuietBelow && Rival > AloneRival * Result.Weakest)
+    if (!QuietBelow && Rival > AloneRival * Against)
         return Result;
     if (Result.Tones >= 2 && Result.Tones <= Result.Frequencies.size()
         && HarmonicsOfOneVoice(Analysis, Mode, Result, Lo, Below))
         return Result;
-    const bool Clean = Result.Share >= Limits.CleanShare && WorstSpread <= Limits.CleanSpread
+    // A set told apart from the bed is held only when the next block confirms it.
+    const bool Clean = !Resolved && Result.Share >= Limits.CleanShare && WorstSpread <= Limits.CleanSpread
                        && Rival <= Limits.CleanRival * Result.Weakest;
     Result.Grade = Clean ? TToneSetMeasure::Clean : TToneSetMeasure::Loose;
     return Result;
@@ -495,7 +721,8 @@ void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
         const size_t Tones = std::min(Measure.Tones, Measure.Frequencies.size());
         bool Steady = Loose == FCurrent;
         for (size_t I = 0; I < Tones && Steady; ++I)
-            Steady = std::abs(Measure.Frequencies[I] - FLooseFrequencies[I]) <= SameFrequency * Measure.Frequencies[I];
+            Steady = std::abs(Measure.Frequencies[I] - FLooseFrequencies[I])
+                     <= std::max(SameFrequency * Measure.Frequencies[I], SameFrequencyBins * Analysis.BinHz());
         Present = Steady;
         FLoose = FCurrent;
         FLooseFrequencies = Measure.Frequencies;

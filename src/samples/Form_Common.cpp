@@ -1,6 +1,8 @@
 #include "samples/Form_Common.h"
 
+#include <QAbstractButton>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QWidget>
 
@@ -22,4 +24,19 @@ QPoint PlaceOverWindow(const QWidget* Owner, QSize Size, const QScreen* Fallback
     Left = std::max(Left, Work.left() + 10);
     Top = std::max(Top, Work.top() + 10);
     return {Left, Top};
+}
+
+bool ClickForDialogKey(const QKeyEvent* Event, QAbstractButton* Ok, QAbstractButton* Cancel)
+{
+    switch (Event->key()) {
+    case Qt::Key_Escape:
+        Cancel->click();
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        Ok->click();
+        return true;
+    default:
+        return false;
+    }
 }

@@ -104,17 +104,8 @@ bool TFrequencyProp::Execute(TFrequencyRec& Rec)
 
 void TFrequencyProp::keyPressEvent(QKeyEvent* Event)
 {
-    switch (Event->key()) {
-    case Qt::Key_Escape:
-        CancelBut->click();
-        return;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        OkBut->click();
-        return;
-    default:
+    if (!ClickForDialogKey(Event, OkBut, CancelBut))
         QDialog::keyPressEvent(Event);
-    }
 }
 
 void TFrequencyProp::showEvent(QShowEvent* Event)

@@ -583,17 +583,8 @@ void TSamplePropertyForm::CancelButClick()
 
 void TSamplePropertyForm::keyPressEvent(QKeyEvent* Event)
 {
-    switch (Event->key()) {
-    case Qt::Key_Escape:
-        CancelBut->click();
-        return;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        OkBut->click();
-        return;
-    default:
+    if (!ClickForDialogKey(Event, OkBut, CancelBut))
         QDialog::keyPressEvent(Event);
-    }
 }
 
 void TSamplePropertyForm::showEvent(QShowEvent* Event)

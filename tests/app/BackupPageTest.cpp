@@ -12,10 +12,13 @@
 #include "helpers/QtWait.h"
 #include "helpers/TestFiles.h"
 #include "lang/Lang.h"
+#include "lang/Language_Forms.h"
+#include "lang/Language_Functions.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -58,6 +61,8 @@ struct BackupPageFixture : ::testing::Test {
 
     void TearDown() override
     {
+        Language::ResetLanguages();
+        ResetMessageTable();
         Page.reset();
         Binding.reset();
         Controller.reset();
@@ -116,6 +121,38 @@ TEST_F(BackupPageFixture, TheButtonsAreOnAndTheFolderHasAChooser)
     const QString Shots = qEnvironmentVariable("ONDRIX_SCREENSHOTS");
     if (!Shots.isEmpty())
         Window->grab().save(Shots + "/config-page.png");
+}
+
+// The folder chooser speaks the window's language: its caption is the chooser button's text,
+// which the language file translates with the rest of the window.
+TEST_F(BackupPageFixture, TheFolderChooserIsCaptionedInTheWindowsLanguage)
+{
+    QAction* Chooser = Page->FolderDialogAction();
+    ASSERT_NE(Chooser, nullptr);
+    EXPECT_TRUE(Chooser->isEnabled());
+    const auto CaptionOfChooser = [&] {
+        QString Caption;
+        auto* Poll = new QTimer;
+        Poll->setInterval(10);
+        QObject::connect(Poll, &QTimer::timeout, [&Caption, Poll] {
+            auto* Dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!Dialog || !Dialog->isVisible())
+                return;
+            Caption = Dialog->windowTitle();
+            Poll->stop();
+            Poll->deleteLater();
+            Dialog->reject();
+        });
+        Poll->start();
+        Chooser->trigger();
+        return Caption;
+    };
+    EXPECT_EQ(CaptionOfChooser(), QString::fromUtf8("Выберите каталог для архивирования данных и конфигурации"));
+    Language::SetChosenFile(QStringLiteral(ONDRIX_BIN_DIR "/Language/OndrixEnglish.lng"));
+    ApplyLanguageToWindow(Window.get());
+    EXPECT_EQ(CaptionOfChooser(), "Choose the folder for archives of data and configuration");
+    // A cancelled chooser leaves the folder as it was.
+    EXPECT_EQ(Folders->BackupFolder, Folders->DataFolder + "Backup/");
 }
 
 TEST_F(BackupPageFixture, SaveArchivesAndSaysWhere)

@@ -323,6 +323,8 @@ QStringList CutTexts(QWidget* Root)
             continue;
         if (!qobject_cast<QLabel*>(Widget) && !qobject_cast<QAbstractButton*>(Widget) && !qobject_cast<QGroupBox*>(Widget))
             continue;
+        if (qobject_cast<QLineEdit*>(Widget->parentWidget()))
+            continue;  // an edit's own side button (a chooser's icon), sized by the edit
         const QSize Needed = Widget->minimumSizeHint();
         if (Widget->width() < Needed.width() || Widget->height() < Needed.height())
             Cut << QStringLiteral("%1 %2x%3 < %4x%5")

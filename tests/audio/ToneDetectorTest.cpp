@@ -114,6 +114,46 @@ TEST(ToneAnalysis, AGlidingOrCutToneSpreadsBeyondItsLobe)
     }
 }
 
+// A tone with a steady partial beside it, closer than the window's lobe: told apart with
+// each one's power and frequency; a lone sine, or a tone with a partial far weaker or far
+// louder than itself, is left as it is measured.
+TEST(ToneAnalysis, ResolvesAToneFromAPartialBesideIt)
+{
+    struct TCase {
+        const char* Name;
+        std::vector<TSine> Sines;
+        int32_t Frequency, Tolerance;
+        bool Resolved;
+        double ToneHz, ToneAmplitude, BesideHz, BesideAmplitude;
+    };
+    const TCase Cases[] = {
+        {"E6 18 Hz below 1336 Hz, 4 dB louder", {{1336, 0.1}, {1318.5, 0.158}}, 1336, 20, true, 1336, 0.1, 1318.5, 0.158},
+        {"E5 38 Hz below 697 Hz", {{697, 0.1}, {659.3, 0.1}}, 697, 13, true, 697, 0.1, 659.3, 0.1},
+        {"a partial above, the tone 1 % high", {{1221, 0.05}, {1250, 0.08}}, 1209, 20, true, 1221, 0.05, 1250, 0.08},
+        {"a lone sine", {{1336, 0.1}}, 1336, 20, false, 0, 0, 0, 0},
+        {"a lone sine 1.5 % high", {{707.5, 0.1}}, 697, 13, false, 0, 0, 0, 0},
+        {"a partial 20 dB under the tone", {{1336, 0.1}, {1318.5, 0.01}}, 1336, 20, false, 0, 0, 0, 0},
+        {"a tone 20 dB under the partial", {{1336, 0.01}, {1318.5, 0.1}}, 1336, 20, false, 0, 0, 0, 0},
+    };
+    for (const TCase& C : Cases) {
+        const testkit::Pcm Pcm = Block(C.Sines);
+        TAudioFFT FFT;
+        FFT.SetChannels({TSignalMode::Left});
+        FFT.Process(Pcm.samples.data(), int32_t(Pcm.samples.size() * 2));
+        TToneAnalysis Analysis;
+        Analysis.Use(&FFT, Rate);
+        const TResolvedTone Tone = Analysis.Resolve(TSignalMode::Left, C.Frequency, C.Tolerance);
+        ASSERT_EQ(Tone.Resolved, C.Resolved) << C.Name;
+        if (!C.Resolved)
+            continue;
+        EXPECT_NEAR(Tone.Tone.Frequency, C.ToneHz, 1.0) << C.Name;
+        EXPECT_NEAR(Tone.BesideFrequency, C.BesideHz, 1.0) << C.Name;
+        EXPECT_NEAR(std::sqrt(Tone.Tone.Power) / 32767, C.ToneAmplitude, 0.1 * C.ToneAmplitude) << C.Name;
+        EXPECT_NEAR(std::sqrt(Tone.BesidePower) / 32767, C.BesideAmplitude, 0.1 * C.BesideAmplitude) << C.Name;
+        EXPECT_LT(Tone.Tone.Spread, 0.01) << C.Name;
+    }
+}
+
 TEST(ToneAnalysis, NothingToMeasureWithoutTheChannelsSpectrum)
 {
     const testkit::Pcm Pcm = Block({{697, 0.3}});

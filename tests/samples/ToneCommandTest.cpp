@@ -82,7 +82,7 @@ std::vector<double> FoundAt(const TSampleRec& Sample, const testkit::Pcm& Sent)
     return FoundAt(std::vector<TSampleRec>{Sample}, Sent).front();
 }
 
-enum class TBed { None, Speech, Music, Note };
+enum class TBed { None, Speech, Music, Note, Chord, Vowel };
 
 struct TSent {
     std::string Symbols;
@@ -90,7 +90,9 @@ struct TSent {
     double LevelDb = -20, TwistDb = 0, Error = 0;
     TBed Bed = TBed::None;
     double BedDb = 0;   // the bed's RMS against the tones'
-    double NoteHz = 0;  // TBed::Note: the bed is one steady sine
+    double NoteHz = 0;  // TBed::Note: the bed is one steady sine; Vowel: its fundamental
+    double OtherHz = 0; // TBed::Chord: the bed is NoteHz and OtherHz, OtherHz OtherDb louder
+    double OtherDb = 0;
 };
 
 testkit::Pcm Send(const TSent& Sent)
@@ -105,6 +107,21 @@ testkit::Pcm Send(const TSent& Sent)
         testkit::Pcm Note;
         Note.appendTones(4.0, {Sent.NoteHz}, 0.1);
         testkit::addBed(Pcm, Note, Sent.BedDb);
+    } else if (Sent.Bed == TBed::Chord) {
+        testkit::Pcm Chord;
+        const double Other = 0.1 * std::pow(10.0, Sent.OtherDb / 20);
+        Chord.append(4.0, [&](int, size_t N) {
+            const double T = double(N) / Rate;
+            return int16_t(std::lround(32767 * (0.1 * std::sin(2 * std::acos(-1.0) * Sent.NoteHz * T)
+                                                + Other * std::sin(2 * std::acos(-1.0) * Sent.OtherHz * T + 1.0))));
+        });
+        testkit::addBed(Pcm, Chord, Sent.BedDb);
+    } else if (Sent.Bed == TBed::Vowel) {
+        // A held vowel whose lower harmonics carry its sound below the band of the tones.
+        std::vector<double> Amplitudes(16, 0.005);
+        for (size_t K = 0; K < 4; ++K)
+            Amplitudes[K] = 0.08;
+        testkit::addBed(Pcm, testkit::makeVowel(Sent.NoteHz, Amplitudes, 4.0), Sent.BedDb);
     }
     return Pcm;
 }
@@ -157,6 +174,14 @@ TEST(ToneCommand, GeneratedTonesAreFoundExactlyAsOftenAsSent)
         {"a bed's note beside another key's tone", "*", 5, {"*", 100, 100, -20, 0, 0, TBed::Note, -12, 1318.5}, 1},
         // Two keys at once: the tone of "0" exactly, 9 dB under the tones of "*".
         {"another key's tone held under the set", "*", 5, {"*", 100, 100, -20, 0, 0, TBed::Note, -12, 1336}, 0},
+        // A bed as loud as the tones whose notes E5 and E6 lie 38 and 18 Hz below the tones of
+        // "2", E6 4 dB louder than E5: within a bin or two of each, merged into their lobes.
+        {"a bed's notes beside both tones", "2", 5, {"2", 100, 100, -20, 0, 0, TBed::Chord, 3, 659.3, 1318.5, 4}, 1},
+        {"two presses under the same bed", "22", 5, {"22", 100, 100, -20, 0, 0, TBed::Chord, 0, 659.3, 1318.5, 4}, 1},
+        // A voice at 113 Hz as loud as the tones of "4" (770 and 1209 Hz, the 7th and 11th
+        // harmonics of 110 Hz): its own harmonics lie 3 % off the tones.
+        {"a voice near a fundamental of the tones", "4", 5, {"4", 100, 100, -20, 0, 0, TBed::Vowel, 0, 113}, 1},
+        {"a voice at a fundamental of the tones, 10 dB under", "4", 5, {"4", 100, 100, -20, 0, 0, TBed::Vowel, -10, 110}, 1},
     };
     for (const TCase& C : Cases) {
         const std::vector<double> Found = FoundAt(Command(C.Command, C.Speed), Send(C.Sent));
