@@ -567,9 +567,10 @@ private:
     std::vector<std::string> FDeviceNames;
     int32_t FLeftVolume = 0, FRightVolume = 0;
     double FLeftVolumedB = -91.0, FRightVolumedB = -91.0;
-    // The last captured buffer, and the block it forms with the next one.
-    std::vector<uint8_t> PreviousBuffer;
+    // The block of the last two captured buffers, and the size of the last one (0: none yet,
+    // the next buffer is kept for the block after it).
     std::vector<uint8_t> PairedBlock;
+    uint16_t PreviousSize = 0;
     // The tone measures of the live block, shared by the tone-set sequences.
     TToneAnalysis LiveTones;
     // The channels whose magnitude spectra spectral peaks read, and the band (Hz) all their

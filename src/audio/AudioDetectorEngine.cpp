@@ -155,7 +155,7 @@ bool TAudioDetector::OpenCapture()
     Capture->SetWaveDevice(DeviceIndex);
     Capture->SetBufferSize(uint16_t((FFTCount % 65536) * 2));
     Capture->SetFrameRate(FrameRate);
-    PreviousBuffer.clear();
+    PreviousSize = 0;
     FLandmarks->ResetStream();
     FStreamStart = LocalNow();
     FStreamFrames = 0;
@@ -182,15 +182,20 @@ void TAudioDetector::BufferReceived(const uint8_t* Data, uint16_t Size)
 {
     FStreamFrames += Size / 4;
     // The first buffer after a start is kept, not analysed; a buffer of another size than the
-    // one before it cannot form a block with it and starts the pairing over.
-    if (PreviousBuffer.empty() || PreviousBuffer.size() != Size) {
-        PreviousBuffer.assign(Data, Data + Size);
+    // one before it cannot form a block with it and starts the pairing over. The last buffer
+    // waits in the second half of the block, and moves to the first when the next one comes.
+    if (Size == 0) {
+        PreviousSize = 0;
         return;
     }
-    PairedBlock.resize(size_t(Size) * 2);
-    std::memcpy(PairedBlock.data(), PreviousBuffer.data(), Size);
+    if (PreviousSize != Size) {
+        PairedBlock.resize(size_t(Size) * 2);
+        std::memcpy(PairedBlock.data() + Size, Data, Size);
+        PreviousSize = Size;
+        return;
+    }
+    std::memcpy(PairedBlock.data(), PairedBlock.data() + Size, Size);
     std::memcpy(PairedBlock.data() + Size, Data, Size);
-    std::memcpy(PreviousBuffer.data(), Data, Size);
     ProcessBuffer(PairedBlock.data(), uint16_t(size_t(Size) * 2));
 }
 
@@ -244,7 +249,7 @@ void TAudioDetector::AudioDropped(uint32_t Frames)
     FDroppedFrames += Frames;
     // The buffer before the loss and the one after it are not one stretch of sound: the
     // pairing starts over, and the landmark matcher forgets the blocks before.
-    PreviousBuffer.clear();
+    PreviousSize = 0;
     FLandmarks->ResetStream();
     if (OnAudioDropped)
         OnAudioDropped(*this, Frames);
@@ -262,7 +267,7 @@ void TAudioDetector::CaptureEnded(bool Lost)
     if (Lost || !Capture->ErrorText().empty())
         ErrorText = Capture->ErrorText();
     ReleaseCapture();
-    PreviousBuffer.clear();
+    PreviousSize = 0;
     if (!Lost) {
         if (OnInputEnd)
             OnInputEnd(*this);
