@@ -37,7 +37,7 @@ void TAudioDetector::UpdateChannels()
     TSignalModes channels, spectra, waves, magnitudes;
     // The band every spectral peak reads, in Hz; empty (Lo above Hi) while none does.
     int32_t bandLo = INT32_MAX, bandHi = INT32_MIN;
-    for (const TAudioSequence& sequence : Sequences) {
+    for (TAudioSequence& sequence : Sequences) {
         channels.Include(sequence.Channel);
         // Spectral sequences read the analyser's transforms: tone sets the complex spectrum,
         // the others the magnitudes of the bands of their peaks. Landmark clips read the
@@ -49,6 +49,8 @@ void TAudioDetector::UpdateChannels()
         if (sequence.Kind != skSpectral || sequence.Method == mmToneSet)
             continue;
         magnitudes.Include(sequence.Channel);
+        if (ValidFFTCount(FFTCount))
+            sequence.Prepare(size_t(FFTCount / 2), FrameRate);
         for (const TAudioSample& slice : sequence.Samples)
             for (const TFreqData& peak : slice.Peaks) {
                 if (peak.Frequency <= 0)
