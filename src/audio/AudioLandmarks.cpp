@@ -442,8 +442,11 @@ bool TLandmarkMatcher::AtOwnTempo(const TSlot& Slot, int32_t Start)
             ++Histogram[size_t(Part) * Width + size_t(V.Start - Start + Reach)];
         }
     // Per part: the start its votes agree on most (the mean of the votes within Agreement of
-    // it), as a line through the parts' middles weighted by their votes.
-    double SumW = 0, SumX = 0, SumY = 0, SumXX = 0, SumXY = 0;
+    // it), weighted by those votes, at the part's middle.
+    struct TPoint {
+        double X, Y, W;
+    };
+    std::array<TPoint, TempoParts> Points{};
     int32_t Parts = 0;
     for (int32_t Part = 0; Part < TempoParts; ++Part) {
         const int32_t* Row = Histogram.data() + size_t(Part) * Width;
@@ -462,19 +465,36 @@ bool TLandmarkMatcher::AtOwnTempo(const TSlot& Slot, int32_t Start)
         double Sum = 0;
         for (int32_t I = std::max(0, Centre - Agreement); I <= std::min(int32_t(Width) - 1, Centre + Agreement); ++I)
             Sum += double(I) * Row[I];
-        const double X = (Part + 0.5) * Print.Ticks / TempoParts, Y = Sum / Most, W = Most;
-        SumW += W;
-        SumX += W * X;
-        SumY += W * Y;
-        SumXX += W * X * X;
-        SumXY += W * X * Y;
-        ++Parts;
+        Points[size_t(Parts++)] = {(Part + 0.5) * Print.Ticks / TempoParts, Sum / Most, double(Most)};
     }
     if (Parts < 2)
         return true;
-    const double Spread = SumXX - SumX * SumX / SumW;
-    const double Drift = Spread > 0 ? (SumXY - SumX * SumY / SumW) / Spread : 0;
-    return std::abs(Drift) <= MaxOwnDrift;
+    // The drift of the line through the parts, leaving out part Skip (-1: none).
+    const auto DriftOf = [&](int32_t Skip) {
+        double SumW = 0, SumX = 0, SumY = 0, SumXX = 0, SumXY = 0;
+        for (int32_t P = 0; P < Parts; ++P) {
+            if (P == Skip)
+                continue;
+            const TPoint& Q = Points[size_t(P)];
+            SumW += Q.W;
+            SumX += Q.W * Q.X;
+            SumY += Q.W * Q.Y;
+            SumXX += Q.W * Q.X * Q.X;
+            SumXY += Q.W * Q.X * Q.Y;
+        }
+        const double Spread = SumXX - SumX * SumX / SumW;
+        return Spread > 0 ? (SumXY - SumX * SumY / SumW) / Spread : 0.0;
+    };
+    if (std::abs(DriftOf(-1)) <= MaxOwnDrift)
+        return true;
+    // A part whose votes another alignment took over (an echo, a bed repeating a note) does
+    // not make the clip a copy when the three others agree without drift; a copy at another
+    // tempo drifts along any three of its parts.
+    if (Parts == TempoParts)
+        for (int32_t Skip = 0; Skip < Parts; ++Skip)
+            if (std::abs(DriftOf(Skip)) <= MaxOwnDrift)
+                return true;
+    return false;
 }
 
 void TLandmarkMatcher::Settle(TSlot& Slot, TDateTime Now)
