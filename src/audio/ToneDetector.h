@@ -102,7 +102,10 @@ public:
     double BinHz() const { return FBinHz; }
 
 private:
+    // A tone measured in the block; a slot filled in an earlier block (another generation)
+    // is empty.
     struct TToneEntry {
+        uint32_t Generation = 0;
         TSignalMode Mode;
         int32_t Frequency, Tolerance;
         TToneLevel Level;
@@ -143,8 +146,13 @@ private:
     int32_t FFrameRate = 0;
     double FBinHz = 0;
     double FScale = 0;
-    std::array<TToneEntry, 48> FTones{};
+    // The tones measured in the block, each in the first free slot from where its frequency
+    // hashes to; at most MaxTones of them, so a search always meets a free slot.
+    static constexpr size_t ToneSlots = 64;
+    static constexpr size_t MaxTones = 48;
+    std::array<TToneEntry, ToneSlots> FTones{};
     size_t FToneCount = 0;
+    uint32_t FGeneration = 1;
     std::array<TBandEntry, 8> FBands{};
     size_t FBandCount = 0;
     struct TResolvedEntry {
@@ -156,5 +164,6 @@ private:
     size_t FResolvedCount = 0;
     // The kernel for blocks of FKernelN frames.
     std::vector<std::complex<double>> FKernel;
+    std::vector<double> FKernelNorm;
     int32_t FKernelN = 0;
 };
