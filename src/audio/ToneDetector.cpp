@@ -347,7 +347,7 @@ TResolvedTone TToneAnalysis::ResolveTone(TSignalMode Mode, int32_t Frequency, in
     // about where it was found.
     int32_t Tone = std::clamp(int32_t(std::lround(StepsAt(Frequency))), TolLo, TolHi);
     int32_t Other = Tone;
-    if (!Best(-Reach, Reach, Steps / 2, Tone, Other) || !Best(TolLo, TolHi, Steps / 4, Other, Tone))
+    if (!Best(-Reach, Reach, Steps, Tone, Other) || !Best(TolLo, TolHi, Steps / 4, Other, Tone))
         return {};
     Best(std::max(-Reach, Other - Steps / 8), std::min(Reach, Other + Steps / 8), Steps / 8, Tone, Other);
     Best(std::max(TolLo, Tone - Steps / 8), std::min(TolHi, Tone + Steps / 8), Steps / 8, Other, Tone);
@@ -631,6 +631,9 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
             if (Result.Tones < Result.Frequencies.size())
                 Result.Frequencies[Result.Tones] = Level.Frequency;
             ++Result.Tones;
+            // A tone below the floor ends the set at once (the rest is not measured).
+            if (Level.Power < Limits.MinPower)
+                return;
         }
     };
     Gather();
