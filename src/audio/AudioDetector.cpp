@@ -80,6 +80,11 @@ int32_t BandLevel(int32_t Lo, int32_t Hi, TFreqKind Kind, const TSpectrumData& S
     return Kind == fkPresent ? *std::max_element(Begin, End) : *std::min_element(Begin, End);
 }
 
+TPeakBand PeakBand(const TFreqData& Peak)
+{
+    return {SaturatedInt32(int64_t(Peak.Frequency) - Peak.Tolerance), SaturatedInt32(int64_t(Peak.Frequency) + Peak.Tolerance)};
+}
+
 // ---- Slices ----
 
 void TAudioSample::Reset()
@@ -102,9 +107,8 @@ namespace {
 // The band level a peak measures in a spectrum.
 int32_t MeasurePeak(const TFreqData& Peak, const TSpectrumData& Spectrum, int32_t FrameRate)
 {
-    const int32_t Lo = SaturatedInt32(int64_t(Peak.Frequency) - Peak.Tolerance);
-    const int32_t Hi = SaturatedInt32(int64_t(Peak.Frequency) + Peak.Tolerance);
-    return BandLevel(Lo, Hi, Peak.Kind, Spectrum, FrameRate);
+    const TPeakBand Band = PeakBand(Peak);
+    return BandLevel(Band.Lo, Band.Hi, Peak.Kind, Spectrum, FrameRate);
 }
 
 // A fit above every real one: a slice without presence peaks fits every block alike.

@@ -168,6 +168,14 @@ public:
 // the band, fkAbsent the smallest; an empty band or any other kind gives 0.
 int32_t BandLevel(int32_t Lo, int32_t Hi, TFreqKind Kind, const TSpectrumData& Spectrum, int32_t FrameRate);
 
+// The band a peak measures, in Hz: Frequency - Tolerance to Frequency + Tolerance, saturated
+// at the 32-bit range.
+struct TPeakBand {
+    int32_t Lo = 0;
+    int32_t Hi = 0;
+};
+TPeakBand PeakBand(const TFreqData& Peak);
+
 // One time slice of a spectral sequence.
 class TAudioSample {
 public:
@@ -461,7 +469,9 @@ public:
     // Stops the capture at once and releases it.
     void Stop();
     // The live analyser's channels become the union of every sequence's Channel; it computes
-    // the spectra of the channels of spectral sequences only.
+    // the spectra of the channels of spectral sequences only, the magnitudes only in the band
+    // their peaks read, and the signals of landmark clips' channels only. Called again
+    // whenever the list or a peak changes.
     void UpdateChannels();
     void ResetSequences();
     // Volumes 0 and -91.0 dB.
@@ -516,6 +526,11 @@ private:
     std::vector<uint8_t> PairedBlock;
     // The tone measures of the live block, shared by the tone-set sequences.
     TToneAnalysis LiveTones;
+    // The channels whose magnitude spectra spectral peaks read, and the band (Hz) all their
+    // peaks together read; Lo above Hi when there is none.
+    TSignalModes FMagnitudeModes;
+    int32_t FMagnitudeLo = INT32_MAX;
+    int32_t FMagnitudeHi = INT32_MIN;
     TDateTime FStreamStart = 0;
     uint64_t FStreamFrames = 0;
     uint64_t FAnalysisErrors = 0;

@@ -34,16 +34,36 @@ const std::vector<std::string>& TAudioDetector::DeviceNames()
 
 void TAudioDetector::UpdateChannels()
 {
-    TSignalModes channels, spectra;
+    TSignalModes channels, spectra, waves, magnitudes;
+    // The band every spectral peak reads, in Hz; empty (Lo above Hi) while none does.
+    int32_t bandLo = INT32_MAX, bandHi = INT32_MIN;
     for (const TAudioSequence& sequence : Sequences) {
         channels.Include(sequence.Channel);
-        // Only spectral sequences read the analyser's spectra; the others need its signals
-        // (landmark clips) or its peaks (level detectors).
+        // Spectral sequences read the analyser's transforms: tone sets the complex spectrum,
+        // the others the magnitudes of the bands of their peaks. Landmark clips read the
+        // signals; level detectors only the peaks, which every analysed block has.
         if (sequence.Kind == skSpectral)
             spectra.Include(sequence.Channel);
+        if (sequence.Kind == skLandmark)
+            waves.Include(sequence.Channel);
+        if (sequence.Kind != skSpectral || sequence.Method == mmToneSet)
+            continue;
+        magnitudes.Include(sequence.Channel);
+        for (const TAudioSample& slice : sequence.Samples)
+            for (const TFreqData& peak : slice.Peaks) {
+                if (peak.Frequency <= 0)
+                    continue;  // never measured
+                const TPeakBand band = PeakBand(peak);
+                bandLo = std::min(bandLo, band.Lo);
+                bandHi = std::max(bandHi, band.Hi);
+            }
     }
     LiveFFT.SetChannels(channels);
     LiveFFT.SetSpectra(spectra);
+    LiveFFT.SetWaves(waves);
+    FMagnitudeModes = magnitudes;
+    FMagnitudeLo = bandLo;
+    FMagnitudeHi = bandHi;
 }
 
 void TAudioDetector::ResetSequences()
@@ -178,6 +198,13 @@ void TAudioDetector::ProcessBuffer(const uint8_t* Data, uint16_t Size)
         if (OnBufferFilled)
             OnBufferFilled(*this, Data, Size);
         ResetVolumes();
+        // The bins of the band the spectral peaks read, at this block's size: the magnitudes
+        // of the others are never computed.
+        const auto bins = static_cast<int32_t>(Size / 8);
+        if (FMagnitudeLo <= FMagnitudeHi)
+            LiveFFT.SetMagnitudes(FMagnitudeModes, BinOf(FMagnitudeLo, bins, FrameRate), BinOf(FMagnitudeHi, bins, FrameRate));
+        else
+            LiveFFT.SetMagnitudes(FMagnitudeModes, 0, 0);
         LiveFFT.Process(Data, Size);
         FLeftVolume = LiveFFT.LeftPeak();
         FRightVolume = LiveFFT.RightPeak();

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 // One channel signal of one block, one element per stereo frame.
@@ -113,6 +114,24 @@ public:
     // signal or the peaks saves the transform. Takes effect at the next Process.
     void SetSpectra(TSignalModes Modes) { FSpectraWanted = Modes; }
     TSignalModes Spectra() const { return FSpectraWanted; }
+    // The channels whose signals Process fills, of those in Channels; all four after
+    // construction. A reader of the transform or of the peaks alone needs no signal: the
+    // transform takes its input straight from the PCM. Takes effect at the next Process.
+    void SetWaves(TSignalModes Modes) { FWavesWanted = Modes; }
+    TSignalModes Waves() const { return FWavesWanted; }
+    // The magnitude spectra Process computes, of the channels it transforms, and their bins
+    // FirstBin up to, not including, LastBin (limited to the bins a block has); the other
+    // bins of such a spectrum read 0, and the spectrum of a transformed channel left out here
+    // is empty (its complex spectrum is still kept). Every channel and every bin after
+    // construction. A reader of a few bands, or of the complex spectrum only, saves the
+    // square roots of the rest. Takes effect at the next Process.
+    void SetMagnitudes(TSignalModes Modes, int32_t FirstBin, int32_t LastBin)
+    {
+        FMagnitudesWanted = Modes;
+        FFirstBin = FirstBin;
+        FLastBin = LastBin;
+    }
+    TSignalModes Magnitudes() const { return FMagnitudesWanted; }
 
     // Analyses ByteCount bytes of little-endian 16-bit stereo frames, left sample first.
     // A trailing partial frame is ignored; a null Buffer, a count below 4 or an empty
@@ -163,6 +182,9 @@ public:
 private:
     struct TTransform;  // FFTW plan and its aligned work arrays for one size
     static constexpr size_t Index(TSignalMode Mode) { return static_cast<size_t>(Mode); }
+    // The transform's work arrays for N points, made when the size changes; nullptr for a
+    // size too short or too long to transform.
+    TTransform* TransformOf(size_t N);
     // Forward transform of Wave, Hann-windowed or not, into the output array Output, which it
     // returns (the N div 2 + 1 complex bins); nullptr for a wave too short or too long to
     // transform.
@@ -170,6 +192,17 @@ private:
     // The magnitude spectrum of Wave, transformed into the output array Output; false when
     // there was nothing to transform.
     bool Magnitudes(const TWaveData& Wave, TSpectrumData& Spectrum, size_t Output);
+    // Of a block of Frames frames: fills the signals wanted, and transforms the channels
+    // wanted straight from the PCM into their magnitude spectra.
+    void Analyse(const uint8_t* Bytes, size_t Frames);
+
+    int32_t FFirstBin = 0;
+    int32_t FLastBin = INT32_MAX;
+    TSignalModes FWavesWanted = TSignalModes::FromMask(0x0F);
+    TSignalModes FMagnitudesWanted = TSignalModes::FromMask(0x0F);
+    // Of each spectrum: the bins computed into it at the last block; every other bin of it
+    // holds 0.
+    std::array<std::pair<int32_t, int32_t>, 4> FComputedBins{};
 
     int32_t FRightPeak = 0;
     int32_t FLeftPeak = 0;

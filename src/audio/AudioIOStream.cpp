@@ -51,10 +51,28 @@ void TRawPcmSource::Cancel()
 
 size_t TRawPcmSource::Read(uint8_t* Buffer, size_t Size)
 {
-    // A pipe hands over what it has; keep reading until the buffer is full or the stream ends.
-    // Each read waits for data or for Cancel, whichever comes first.
+    // Keep taking what the stream has until the buffer is full or the stream ends.
     size_t done = 0;
     while (done < Size) {
+        if (StagedBegin == StagedEnd && !Refill())
+            break;
+        const size_t n = std::min(Size - done, StagedEnd - StagedBegin);
+        std::memcpy(Buffer + done, Staged.data() + StagedBegin, n);
+        StagedBegin += n;
+        done += n;
+    }
+    return done;
+}
+
+bool TRawPcmSource::Refill()
+{
+    // 256 KB: four times what a pipe holds by default, so a fast writer is emptied in one go.
+    constexpr size_t Capacity = 256 * 1024;
+    if (Staged.size() != Capacity)
+        Staged.resize(Capacity);
+    StagedBegin = StagedEnd = 0;
+    // Each read waits for data or for Cancel, whichever comes first.
+    for (;;) {
         pollfd Waits[2] = {{Fd, POLLIN, 0}, {CancelEvent, POLLIN, 0}};
         if (::poll(Waits, 2, -1) < 0) {
             if (errno == EINTR)
@@ -62,18 +80,16 @@ size_t TRawPcmSource::Read(uint8_t* Buffer, size_t Size)
             throw std::runtime_error("Cannot read \"" + FileName + "\": " + std::strerror(errno));
         }
         if (Waits[1].revents != 0)
-            break;
-        const ssize_t n = ::read(Fd, Buffer + done, Size - done);
-        if (n == 0)
-            break;
+            return false;
+        const ssize_t n = ::read(Fd, Staged.data(), Capacity);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             throw std::runtime_error("Cannot read \"" + FileName + "\": " + std::strerror(errno));
         }
-        done += size_t(n);
+        StagedEnd = size_t(n);
+        return n > 0;
     }
-    return done;
 }
 
 // ---------------------------------------------------------------------------------------------

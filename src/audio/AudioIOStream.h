@@ -62,6 +62,14 @@ private:
     int CancelEvent = -1;  // readable once Cancel was called
     int FFrameRate;
     int FChannels;
+    // What one read of the stream brought and the callers have not taken yet: a pipe hands over
+    // up to its whole capacity at once, where a caller asks for one capture buffer at a time.
+    std::vector<uint8_t> Staged;
+    size_t StagedBegin = 0;
+    size_t StagedEnd = 0;
+
+    // Waits for the stream and reads what it has into Staged; false at its end or on Cancel.
+    bool Refill();
 };
 
 class TcbAudioFileReader;

@@ -6,7 +6,7 @@
 // recording thread) never call into the engine; they post a task here and the main thread
 // runs it. The queue does not run anything by itself; its owner drains it:
 //
-//  - A Qt program sets OnWake to post a queued call onto its event loop that calls Drain(),
+//  - A Qt program sets OnWake to wake its event loop, which then calls Drain(),
 //    and after each Drain() arms a single-shot timer for NextDue() when a delayed task waits.
 //  - Tools and tests call WaitAndDrain() (or Drain()) in their own loop.
 //

@@ -2,8 +2,13 @@
 
 #include "audio/MainThreadQueue.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 
 TQueuePump::TQueuePump(TMainThreadQueue& TheQueue, QObject* Parent)
     : QObject(Parent)
@@ -11,10 +16,24 @@ TQueuePump::TQueuePump(TMainThreadQueue& TheQueue, QObject* Parent)
 {
     DueTimer.setSingleShot(true);
     connect(&DueTimer, &QTimer::timeout, this, &TQueuePump::Drain);
-    // Called on the posting thread: a queued call is safe from any thread.
+    WakeCounter = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (WakeCounter >= 0) {
+        WakeWatch = std::make_unique<QSocketNotifier>(WakeCounter, QSocketNotifier::Read);
+        connect(WakeWatch.get(), &QSocketNotifier::activated, this, [this] {
+            uint64_t Count = 0;
+            while (read(WakeCounter, &Count, sizeof Count) < 0 && errno == EINTR) {
+            }
+            Drain();
+        });
+    }
+    // Called on the posting thread: counting up and a queued call are both safe from any thread.
     Queue.OnWake = [this] {
-        if (!DrainQueued.exchange(true))
-            QMetaObject::invokeMethod(this, &TQueuePump::Drain, Qt::QueuedConnection);
+        if (DrainQueued.exchange(true))
+            return;
+        const uint64_t One = 1;
+        if (WakeCounter >= 0 && write(WakeCounter, &One, sizeof One) == sizeof One)
+            return;
+        QMetaObject::invokeMethod(this, &TQueuePump::Drain, Qt::QueuedConnection);
     };
     // Tasks posted before the pump existed.
     if (Queue.Pending() > 0)
@@ -24,6 +43,9 @@ TQueuePump::TQueuePump(TMainThreadQueue& TheQueue, QObject* Parent)
 TQueuePump::~TQueuePump()
 {
     Queue.OnWake = nullptr;
+    WakeWatch.reset();
+    if (WakeCounter >= 0)
+        close(WakeCounter);
 }
 
 void TQueuePump::Drain()

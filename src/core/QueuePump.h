@@ -1,13 +1,20 @@
 #pragma once
 // Runs the engine's main-thread queue from the Qt event loop: a post from the capture thread
-// wakes the loop with one queued call that drains the queue, and a delayed task (the engine's
-// capture retry) is run by a single-shot timer when it becomes due. Create it on the main
-// thread before any capture starts; it must outlive every post.
+// wakes the loop through an event counter the loop watches (a queued call where none can be
+// made), which drains the queue, and a delayed task (the engine's capture retry) is run by a
+// single-shot timer when it becomes due. Create it on the main thread before any capture
+// starts; it must outlive every post.
+//
+// The counter rather than a posted event: a posted event wakes the whole GUI event loop, which
+// then also goes through the window system's queue, every capture buffer, a dozen times a
+// second for weeks, with the window hidden or not.
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <atomic>
+#include <memory>
 
 class TMainThreadQueue;
 
@@ -24,6 +31,9 @@ public:
 private:
     TMainThreadQueue& Queue;
     QTimer DueTimer;
+    // The event counter a post counts up on (-1 without one) and its watch on the main thread.
+    int WakeCounter = -1;
+    std::unique_ptr<QSocketNotifier> WakeWatch;
     // A queued drain is on its way; further posts need not send another.
     std::atomic<bool> DrainQueued{false};
 };

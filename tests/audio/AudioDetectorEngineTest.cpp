@@ -11,6 +11,7 @@
 #include "audio/AudioDetector.h"
 #include "audio/AudioIOStream.h"
 #include "audio/FakeWaveIn.h"
+#include "helpers/Broadcast.h"
 #include "helpers/TestFiles.h"
 #include "helpers/Sequences.h"
 
@@ -229,6 +230,91 @@ TEST_F(EngineFixture, ChannelsAreTheUnionOfTheSequences)
     engine.Sequences.Clear();
     engine.UpdateChannels();
     EXPECT_TRUE(engine.LiveFFT.Channels().Empty());
+}
+
+// The live analyser computes what the list reads and nothing more: transforms for spectral
+// sequences, magnitudes only for those matched by their peaks, signals only for landmark
+// clips; level detectors need the peaks alone.
+TEST_F(EngineFixture, AnalyserComputesWhatTheListReads)
+{
+    struct TSeq {
+        TSequenceKind Kind;
+        TMatchMethod Method;
+        TSignalMode Channel;
+    };
+    struct TCase {
+        const char* Name;
+        std::vector<TSeq> List;
+        TSignalModes Spectra, Magnitudes, Waves;
+    };
+    const TCase Cases[] = {
+        {"levels only", {{skSilence, mmSpectral, TSignalMode::Left}, {skSignal, mmSpectral, TSignalMode::Left}}, {}, {}, {}},
+        {"level beside Add clips",
+         {{skSpectral, mmSpectral, TSignalMode::Add}, {skSilence, mmSpectral, TSignalMode::Left}},
+         {TSignalMode::Add}, {TSignalMode::Add}, {}},
+        {"tone command", {{skSpectral, mmToneSet, TSignalMode::Right}}, {TSignalMode::Right}, {}, {}},
+        {"landmark clip beside a tone command",
+         {{skLandmark, mmSpectral, TSignalMode::Dec}, {skSpectral, mmToneSet, TSignalMode::Left}},
+         {TSignalMode::Left}, {}, {TSignalMode::Dec}},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        engine.Sequences.Clear();
+        for (const TSeq& S : C.List) {
+            TAudioSequence& Sequence = engine.Sequences.AddNew();
+            Sequence.Kind = S.Kind;
+            Sequence.Method = S.Method;
+            Sequence.Channel = S.Channel;
+        }
+        engine.UpdateChannels();
+        EXPECT_EQ(engine.LiveFFT.Spectra(), C.Spectra);
+        EXPECT_EQ(engine.LiveFFT.Waves(), C.Waves);
+        std::vector<int16_t> Block(4096, 1000);
+        engine.ProcessBuffer(reinterpret_cast<const uint8_t*>(Block.data()), uint16_t(Block.size() * 2));
+        EXPECT_EQ(engine.LiveFFT.Magnitudes(), C.Magnitudes);
+        EXPECT_GT(engine.LeftVolumedB(), -91.0);
+    }
+}
+
+// Spectral peaks measure through the engine what they measure in the block's whole spectrum,
+// also at the edges of the band the list reads and after the list changed.
+TEST_F(EngineFixture, PeaksMeasureTheWholeSpectrumsLevels)
+{
+    testkit::Pcm pcm = testkit::makeProgramme(0.2);
+    const std::vector<int16_t> Block(pcm.samples.begin(), pcm.samples.begin() + 2 * 2048);
+    TAudioFFT Full;
+    Full.SetChannels({TSignalMode::Add});
+    Full.Process(Block.data(), int32_t(Block.size() * 2));
+
+    // Band edges of several widths; the lowest and highest peak bound the band read.
+    const std::vector<std::vector<std::pair<int32_t, int32_t>>> Lists = {
+        {{1000, 50}, {4000, 50}, {15000, 50}},
+        {{300, 0}, {301, 7}, {2000, 400}},
+        {{9000, 1}},
+        {{50, 50}, {20000, 3000}},
+    };
+    for (const auto& Peaks : Lists) {
+        SCOPED_TRACE(Peaks.front().first);
+        engine.Sequences.Clear();
+        TAudioSequence& Sequence = engine.Sequences.AddNew();
+        Sequence.Channel = TSignalMode::Add;
+        TAudioSample& Slice = Sequence.Samples.AddNew();
+        Slice.MinGap = 0;
+        for (const auto& [Frequency, Tolerance] : Peaks) {
+            testkit::AddPeak(Slice, Frequency, Tolerance, 1, 0, fkPresent);
+            testkit::AddPeak(Slice, Frequency, Tolerance, 1000000, 0, fkAbsent);
+        }
+        engine.UpdateChannels();
+        engine.ProcessBuffer(reinterpret_cast<const uint8_t*>(Block.data()), uint16_t(Block.size() * 2));
+        for (const TFreqData& Peak : Slice.Peaks) {
+            const int32_t Expected = BandLevel(Peak.Frequency - Peak.Tolerance, Peak.Frequency + Peak.Tolerance, Peak.Kind,
+                                               Full.SpectrumAdd(), engine.FrameRate);
+            EXPECT_EQ(Peak.Measured, Expected) << Peak.Frequency << " Hz, kind " << int(Peak.Kind);
+            if (Peak.Tolerance >= 50 && Peak.Kind == fkPresent) {
+                EXPECT_GT(Expected, 0) << Peak.Frequency << " Hz";
+            }
+        }
+    }
 }
 
 TEST_F(EngineFixture, UnusableInputLeavesTheEngineInactiveWithItsText)

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -360,6 +361,91 @@ TEST(AudioFFT, AnalysersOfDifferentSizesDoNotDisturbEachOther)
     EXPECT_NEAR(File.SpectrumLeft()[300], 7000, 1);
 }
 
+
+// What a reader asks of the analyser decides what it computes, and what it computes equals
+// what the full analysis gives: the signals wanted, the magnitudes of the bins wanted (the
+// others 0), the complex spectrum of every transformed channel.
+TEST(AudioFFT, PartialAnalysisEqualsTheFullOneWhereItIsRead)
+{
+    struct TCase {
+        const char* Name;
+        TSignalModes Waves, Magnitudes;
+        int32_t FirstBin, LastBin;
+    };
+    const TCase Cases[] = {
+        {"everything", AllModes, AllModes, 0, INT32_MAX},
+        {"no signals", {}, AllModes, 0, INT32_MAX},
+        {"one band", {TSignalMode::Add}, AllModes, 46, 697},
+        {"band beyond the spectrum", {}, {TSignalMode::Left}, 1000, 5000},
+        {"band before the spectrum", {}, {TSignalMode::Left}, -20, 3},
+        {"reversed band", {}, {TSignalMode::Left}, 600, 100},
+        {"no magnitudes", {TSignalMode::Dec}, {}, 0, INT32_MAX},
+    };
+    std::mt19937 Random(11);
+    std::uniform_int_distribution<int> Sample(-20000, 20000);
+    TFrames Frames;
+    for (int I = 0; I < 2048; ++I)
+        Frames.Add(int16_t(Sample(Random)), int16_t(Sample(Random)));
+
+    TAudioFFT Full;
+    Full.SetChannels(AllModes);
+    Full.Process(Frames.Data(), Frames.Bytes());
+    // One analyser for every case: a band read before must not leave stale bins behind.
+    TAudioFFT Part;
+    Part.SetChannels(AllModes);
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        Part.SetWaves(C.Waves);
+        Part.SetMagnitudes(C.Magnitudes, C.FirstBin, C.LastBin);
+        Part.Process(Frames.Data(), Frames.Bytes());
+        EXPECT_EQ(Part.LeftPeak(), Full.LeftPeak());
+        EXPECT_EQ(Part.RightPeak(), Full.RightPeak());
+        for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
+            SCOPED_TRACE(int(Mode));
+            if (C.Waves.Contains(Mode))
+                EXPECT_EQ(Part.WaveOf(Mode), Full.WaveOf(Mode));
+            else
+                EXPECT_TRUE(Part.WaveOf(Mode).empty());
+            const auto Complex = Part.ComplexSpectrumOf(Mode);
+            const auto FullComplex = Full.ComplexSpectrumOf(Mode);
+            ASSERT_EQ(Complex.size(), 1025u);
+            EXPECT_TRUE(std::equal(Complex.begin(), Complex.end(), FullComplex.begin()));
+            const TSpectrumData& Spectrum = Part.SpectrumOf(Mode);
+            if (!C.Magnitudes.Contains(Mode)) {
+                EXPECT_TRUE(Spectrum.empty());
+                continue;
+            }
+            ASSERT_EQ(Spectrum.size(), 1024u);
+            for (int32_t K = 0; K < 1024; ++K) {
+                const bool Wanted = K >= C.FirstBin && K < C.LastBin;
+                ASSERT_EQ(Spectrum[size_t(K)], Wanted ? Full.SpectrumOf(Mode)[size_t(K)] : 0) << "bin " << K;
+            }
+        }
+    }
+}
+
+// A channel transformed for its complex spectrum alone still has it after a block of
+// another size, and a channel not transformed has none.
+TEST(AudioFFT, ComplexSpectrumOnlyForTransformedChannels)
+{
+    TAudioFFT FFT;
+    FFT.SetChannels({TSignalMode::Left, TSignalMode::Right});
+    FFT.SetSpectra({TSignalMode::Right});
+    FFT.SetMagnitudes({}, 0, 0);
+    FFT.SetWaves({});
+    for (size_t N : {2048u, 1024u}) {
+        SCOPED_TRACE(N);
+        const TFrames Frames = SineFrames(N, 30, 0, 9000);
+        FFT.Process(Frames.Data(), Frames.Bytes());
+        EXPECT_TRUE(FFT.ComplexSpectrumOf(TSignalMode::Left).empty());
+        const auto Right = FFT.ComplexSpectrumOf(TSignalMode::Right);
+        ASSERT_EQ(Right.size(), N / 2 + 1);
+        EXPECT_NEAR(std::abs(Right[30]) / double(N / 2), 9000, 1);
+        EXPECT_TRUE(FFT.SpectrumRight().empty());
+        EXPECT_TRUE(FFT.WaveRight().empty());
+        EXPECT_EQ(FFT.RightPeak(), 9000);
+    }
+}
 
 // Analysers on several threads at once (an offline scan beside live analysis): each makes
 // its first transform of a new size concurrently and still reads its own tone.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <thread>
+#include <vector>
 
 #include "audio/AudioIO.h"
 #include "audio/AudioIOStream.h"
@@ -357,6 +358,51 @@ TEST_F(StreamFixture, RealTimePacingDeliversTheSameData)
     ASSERT_TRUE(in.Start()) << in.ErrorText();
     runToEnd();
     EXPECT_EQ(received, pcm);
+}
+
+// A stream is taken in large reads and handed out in the callers' sizes: whatever pieces the
+// writer sends and whatever sizes are asked for, the bytes come out whole and in order, and
+// the end of the stream ends the last read short.
+TEST(RawPcmSource, HandsOutTheStreamWholeInAnySizes)
+{
+    struct Case {
+        const char* name;
+        std::vector<size_t> writes;  // the writer's pieces, repeated to the end
+        size_t readSize;
+    };
+    const Case cases[] = {
+        {"buffers from single bytes", {1, 3, 4093}, 4096},
+        {"small reads from large writes", {70000}, 1000},
+        {"reads larger than the pipe", {65536, 1}, 300000},
+        {"reads of odd sizes", {4096}, 4097},
+    };
+    const auto pcm = countingPcm(600000);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        std::thread writer([&] {
+            size_t at = 0;
+            for (size_t piece = 0; at < pcm.size(); ++piece) {
+                const size_t n = std::min(c.writes[piece % c.writes.size()], pcm.size() - at);
+                ASSERT_EQ(::write(fds[1], pcm.data() + at, n), ssize_t(n));
+                at += n;
+            }
+            ::close(fds[1]);
+        });
+        TRawPcmSource source("/proc/self/fd/" + std::to_string(fds[0]));
+        std::vector<uint8_t> got, buffer(c.readSize);
+        size_t last = 0;
+        do {
+            last = source.Read(buffer.data(), buffer.size());
+            got.insert(got.end(), buffer.begin(), buffer.begin() + ptrdiff_t(last));
+        } while (last == buffer.size());
+        writer.join();
+        ::close(fds[0]);
+        EXPECT_EQ(got.size(), pcm.size());
+        EXPECT_TRUE(got == pcm);
+        EXPECT_EQ(last, pcm.size() % c.readSize);
+    }
 }
 
 TEST_F(StreamFixture, StopDoesNotWaitForASilentWriter)
