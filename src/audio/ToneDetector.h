@@ -19,6 +19,12 @@
 // slice's Sense (50 neutral) moves every threshold: above 50 it accepts weaker, less clean
 // tone sets, below 50 it asks for stronger, cleaner ones.
 //
+// A bed's note a semitone or less from a tone merges with it in the window's lobe, pulling
+// its peak off and widening it. A set with such a tone has each tone fitted as two steady
+// sines to the complex bins about it (TToneAnalysis::Resolve): the tone's own power and
+// frequency go into the rules and the partial is no part of the band; the set is then held
+// only when the next block confirms it.
+//
 // Everything is measured relative to the block itself, so a tone set is heard at any level
 // above the floor and under a programme bed, while speech and music, whose energy spreads
 // over many harmonics, are not taken for it.
