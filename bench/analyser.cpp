@@ -91,9 +91,10 @@ void BM_ProcessFourModes(benchmark::State& State)
 }
 BENCHMARK(BM_ProcessFourModes);
 
-// 100 clip sequences of 20 slices with 6 present peaks each, taken from the block's own
-// spectrum so that every slice matches: each step evaluates every sequence's awaited slice,
-// every 20th step finds them all and the next one re-arms them, like clips that keep playing.
+// Arg clip sequences (100, and the 500 of a large list) of 20 slices with 6 present peaks
+// each, taken from the block's own spectrum so that every slice matches: each step evaluates
+// every sequence's awaited slice, every 20th step finds them all and the next one re-arms
+// them, like clips that keep playing. ns_per_sequence is the cost of one sequence's step.
 void BM_StepSequencePass(benchmark::State& State)
 {
     const std::vector<int16_t> Block = ProgrammeBlock();
@@ -106,7 +107,7 @@ void BM_StepSequencePass(benchmark::State& State)
     std::mt19937 Random(3);
     std::uniform_int_distribution<int32_t> Bin(BinOf(1000, Len, FrameRate), BinOf(15000, Len, FrameRate));
     TAudioSequenceList Sequences;
-    for (int S = 0; S < 100; ++S) {
+    for (int S = 0; S < State.range(0); ++S) {
         TAudioSequence& Sequence = Sequences.AddNew();
         Sequence.Number = S;
         for (int I = 0; I < 20; ++I) {
@@ -122,6 +123,8 @@ void BM_StepSequencePass(benchmark::State& State)
         }
     }
 
+    for (TAudioSequence& Sequence : Sequences)
+        Sequence.Prepare(Spectrum.size(), FrameRate);
     TStepInput Input{.Analyser = &FFT, .FrameRate = FrameRate, .LeftVolumedB = -12, .RightVolumedB = -14, .Now = 46000.5};
     int64_t Found = 0;
     const int64_t Before = Allocations.load();
@@ -132,7 +135,10 @@ void BM_StepSequencePass(benchmark::State& State)
     }
     ReportAllocations(State, Before);
     State.counters["found/iter"] = benchmark::Counter(double(Found), benchmark::Counter::kAvgIterations);
+    // Seconds per iteration / (sequences * 1e-9): nanoseconds per sequence.
+    State.counters["ns_per_sequence"] = benchmark::Counter(
+        double(State.range(0)) * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_StepSequencePass);
+BENCHMARK(BM_StepSequencePass)->Arg(100)->Arg(500);
 
 }  // namespace

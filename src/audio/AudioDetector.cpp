@@ -19,19 +19,6 @@ int32_t SaturatedInt32(int64_t Value)
 
 const TSpectrumData NoSpectrum;
 
-// Whether a measured peak satisfies its slice; the thresholds are formed in floating point
-// and truncated. Kinds other than present and absent neither satisfy nor fail.
-bool PeakSatisfied(const TFreqData& Peak)
-{
-    switch (Peak.Kind) {
-    case fkPresent:
-        return Peak.Measured >= TruncToInt32((1.0 - Peak.Sense / 100.0) * Peak.RefLevel);
-    case fkAbsent:
-        return Peak.Measured <= TruncToInt32((1.0 + Peak.Sense / 100.0) * Peak.RefLevel);
-    }
-    return true;
-}
-
 }  // namespace
 
 double MillisecondsBetween(TDateTime Start, TDateTime Now)
@@ -54,12 +41,14 @@ bool ValidFFTCount(int32_t Count)
 
 void TFreqDataList::SortAscending()
 {
+    Changed();
     std::sort(FItems.begin(), FItems.end(),
               [](const auto& A, const auto& B) { return A->RefLevel < B->RefLevel; });
 }
 
 void TFreqDataList::SortDescending()
 {
+    Changed();
     std::sort(FItems.begin(), FItems.end(),
               [](const auto& A, const auto& B) { return A->RefLevel > B->RefLevel; });
 }
@@ -91,8 +80,9 @@ void TAudioSample::Reset()
 {
     FMatchStart = 0;
     FMatched = false;
-    for (TFreqData& Peak : Peaks)
-        Peak.Measured = 0;
+    // Measured is the peaks' output, not part of what the checks are made from.
+    for (const auto& Peak : Peaks.FItems)
+        Peak->Measured = 0;
 }
 
 int32_t TAudioSample::Elapsed(TDateTime Now) const
@@ -103,13 +93,6 @@ int32_t TAudioSample::Elapsed(TDateTime Now) const
 }
 
 namespace {
-
-// The band level a peak measures in a spectrum.
-int32_t MeasurePeak(const TFreqData& Peak, const TSpectrumData& Spectrum, int32_t FrameRate)
-{
-    const TPeakBand Band = PeakBand(Peak);
-    return BandLevel(Band.Lo, Band.Hi, Peak.Kind, Spectrum, FrameRate);
-}
 
 // A fit above every real one: a slice without presence peaks fits every block alike.
 constexpr double NoPresencePeaks = 1e9;
@@ -123,18 +106,70 @@ constexpr double ClearlyBetter = 1.25;
 
 }  // namespace
 
+const std::vector<TAudioSample::TPeakCheck>& TAudioSample::ChecksFor(size_t Len, int32_t FrameRate) const
+{
+    if (FChecksOf == Peaks.Changes() && FChecksLen == Len && FChecksRate == FrameRate)
+        return FChecks;
+    FChecks.clear();
+    FChecks.reserve(size_t(Peaks.Count()));
+    int32_t Strongest = 0;
+    for (const auto& Peak : Peaks.FItems)
+        if (Peak->Frequency > 0 && Peak->Kind == fkPresent)
+            Strongest = std::max(Strongest, Peak->RefLevel);
+    const auto Bins = static_cast<int32_t>(std::min<size_t>(Len, std::numeric_limits<int32_t>::max()));
+    for (const auto& Peak : Peaks.FItems) {
+        if (Peak->Frequency <= 0)
+            continue;  // never measured
+        TPeakCheck Check;
+        Check.Kind = Peak->Kind;
+        Check.Peak = Peak.get();
+        // The band as BandLevel reads it; a kind other than present and absent reads nothing
+        // and neither satisfies nor fails.
+        if (Peak->Kind == fkPresent || Peak->Kind == fkAbsent) {
+            const TPeakBand Band = PeakBand(*Peak);
+            Check.First = std::max(BinOf(Band.Lo, Bins, FrameRate), 0);
+            Check.Last = std::max(std::min(BinOf(Band.Hi, Bins, FrameRate), Bins), Check.First);
+        }
+        // The thresholds are formed in floating point and truncated.
+        if (Peak->Kind == fkPresent)
+            Check.Threshold = TruncToInt32((1.0 - Peak->Sense / 100.0) * Peak->RefLevel);
+        else if (Peak->Kind == fkAbsent)
+            Check.Threshold = TruncToInt32((1.0 + Peak->Sense / 100.0) * Peak->RefLevel);
+        Check.Places = Peak->Kind == fkPresent && Strongest > 0 && int64_t(Peak->RefLevel) * FaintPeakRatio >= Strongest;
+        FChecks.push_back(Check);
+    }
+    FChecksLen = Len;
+    FChecksRate = FrameRate;
+    FChecksOf = Peaks.Changes();
+    return FChecks;
+}
+
+namespace {
+
+// The band level of a check in a spectrum: the largest magnitude of its bins (present), the
+// smallest (absent); 0 for an empty band.
+inline int32_t Measure(const int32_t* Spectrum, int32_t First, int32_t Last, TFreqKind Kind)
+{
+    if (Last <= First)
+        return 0;
+    int32_t Level = Spectrum[First];
+    if (Kind == fkPresent)
+        for (int32_t K = First + 1; K < Last; ++K)
+            Level = std::max(Level, Spectrum[K]);
+    else
+        for (int32_t K = First + 1; K < Last; ++K)
+            Level = std::min(Level, Spectrum[K]);
+    return Level;
+}
+
+}  // namespace
+
 double TAudioSample::FitOf(const TSpectrumData& Spectrum, int32_t FrameRate) const
 {
-    int32_t Strongest = 0;
-    for (const TFreqData& Peak : Peaks)
-        if (Peak.Frequency > 0 && Peak.Kind == fkPresent)
-            Strongest = std::max(Strongest, Peak.RefLevel);
-    if (Strongest <= 0)
-        return NoPresencePeaks;
     double Fit = NoPresencePeaks;
-    for (const TFreqData& Peak : Peaks)
-        if (Peak.Frequency > 0 && Peak.Kind == fkPresent && int64_t(Peak.RefLevel) * FaintPeakRatio >= Strongest)
-            Fit = std::min(Fit, double(MeasurePeak(Peak, Spectrum, FrameRate)) / Peak.RefLevel);
+    for (const TPeakCheck& Check : ChecksFor(Spectrum.size(), FrameRate))
+        if (Check.Places)
+            Fit = std::min(Fit, double(Measure(Spectrum.data(), Check.First, Check.Last, fkPresent)) / Check.Peak->RefLevel);
     return Fit;
 }
 
@@ -142,11 +177,13 @@ bool TAudioSample::Evaluate(const TSpectrumData& Spectrum, int32_t FrameRate, TD
 {
     bool Satisfied = true;
     // Every peak is measured, also after one has failed: Measured shows the whole slice.
-    for (TFreqData& Peak : Peaks) {
-        if (Peak.Frequency <= 0)
-            continue;
-        Peak.Measured = MeasurePeak(Peak, Spectrum, FrameRate);
-        Satisfied = PeakSatisfied(Peak) && Satisfied;
+    for (const TPeakCheck& Check : ChecksFor(Spectrum.size(), FrameRate)) {
+        const int32_t Level = Measure(Spectrum.data(), Check.First, Check.Last, Check.Kind);
+        Check.Peak->Measured = Level;
+        if (Check.Kind == fkPresent)
+            Satisfied = Level >= Check.Threshold && Satisfied;
+        else if (Check.Kind == fkAbsent)
+            Satisfied = Level <= Check.Threshold && Satisfied;
     }
     FMatched = Satisfied;
     if (!Satisfied)
@@ -276,6 +313,12 @@ void TAudioSequence::Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDa
         return;  // placed on the next block
     }
     Advance();
+}
+
+void TAudioSequence::Prepare(size_t Bins, int32_t FrameRate)
+{
+    for (const TAudioSample& Slice : Samples)
+        Slice.ChecksFor(Bins, FrameRate);
 }
 
 void TAudioSequence::Advance()

@@ -156,11 +156,35 @@ struct TFreqData {
     int32_t Sense = 0;      // percent: how far the measurement may fall short of (or exceed) RefLevel
 };
 
+// A slice's peaks. Every way of changing the list or of reaching one of its peaks for writing
+// counts as a change (Changes), after which the matcher makes its checks of the peaks afresh.
 class TFreqDataList : public TOwningList<TFreqData> {
+    using Base = TOwningList<TFreqData>;
+
 public:
     // By RefLevel; the order of equal levels is not defined.
     void SortAscending();
     void SortDescending();
+
+    TFreqData& Items(int32_t Index) { return Changed(), Base::Items(Index); }
+    const TFreqData& Items(int32_t Index) const { return Base::Items(Index); }
+    TFreqData& AddNew() { return Changed(), Base::AddNew(); }
+    TFreqData& Add(std::unique_ptr<TFreqData> Item) { return Changed(), Base::Add(std::move(Item)); }
+    void Delete(int32_t Index) { Changed(), Base::Delete(Index); }
+    std::unique_ptr<TFreqData> Extract(int32_t Index) { return Changed(), Base::Extract(Index); }
+    void Clear() { Changed(), Base::Clear(); }
+    TFreqData* Last() { return Changed(), Base::Last(); }
+    const TFreqData* Last() const { return Base::Last(); }
+    iterator begin() { return Changed(), Base::begin(); }
+    iterator end() { return Base::end(); }
+    const_iterator begin() const { return Base::begin(); }
+    const_iterator end() const { return Base::end(); }
+    uint64_t Changes() const { return FChanges; }
+
+private:
+    friend class TAudioSample;
+    void Changed() { ++FChanges; }
+    uint64_t FChanges = 0;
 };
 
 // The band level of a spectrum between Lo and Hi Hz: bins BinOf(Lo) up to, not including,
@@ -218,10 +242,28 @@ public:
 
 private:
     friend class TAudioSequence;
+    // One peak as the matcher tests it: its band as bins of the spectrum, the level it must
+    // reach (present) or stay under (absent), computed once from the peak.
+    struct TPeakCheck {
+        int32_t First = 0;  // bins First..Last-1; empty for a kind that measures nothing
+        int32_t Last = 0;
+        int32_t Threshold = 0;
+        TFreqKind Kind = fkPresent;
+        bool Places = false;  // a presence peak FitOf reads
+        TFreqData* Peak = nullptr;
+    };
+    // The checks of the peaks with a frequency, for spectra of Len bins at FrameRate; made
+    // afresh when these or the peaks changed.
+    const std::vector<TPeakCheck>& ChecksFor(size_t Len, int32_t FrameRate) const;
+
     TDateTime FMatchStart = 0;
     bool FMatched = false;
     // FitOf at MatchStart, against which the next block is compared.
     double FMatchFit = 0;
+    mutable std::vector<TPeakCheck> FChecks;
+    mutable size_t FChecksLen = 0;
+    mutable int32_t FChecksRate = 0;
+    mutable uint64_t FChecksOf = UINT64_MAX;  // Peaks.Changes() they were made at
 };
 
 class TAudioSampleList : private TOwningList<TAudioSample> {
@@ -295,6 +337,10 @@ public:
     // above 0) that matched is placed on the better of its block and the next one; when its
     // own block is the better, the next slice is tried on that next block in the same step.
     void Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now);
+    // Works out once, for spectra of Bins bins at FrameRate, what Match needs of every
+    // slice's peaks (their bins and thresholds), so that matching allocates nothing. Match
+    // does it itself for a slice whose peaks or spectra changed since.
+    void Prepare(size_t Bins, int32_t FrameRate);
     // One step of a tone-set sequence (audio/ToneDetector.h) against the block Analysis
     // measures: the awaited slice matches in the block that holds its tone set, and the
     // sequence starts over when the gap after the slice matched last grew beyond its MaxGap.
@@ -521,9 +567,10 @@ private:
     std::vector<std::string> FDeviceNames;
     int32_t FLeftVolume = 0, FRightVolume = 0;
     double FLeftVolumedB = -91.0, FRightVolumedB = -91.0;
-    // The last captured buffer, and the block it forms with the next one.
-    std::vector<uint8_t> PreviousBuffer;
+    // The block of the last two captured buffers, and the size of the last one (0: none yet,
+    // the next buffer is kept for the block after it).
     std::vector<uint8_t> PairedBlock;
+    uint16_t PreviousSize = 0;
     // The tone measures of the live block, shared by the tone-set sequences.
     TToneAnalysis LiveTones;
     // The channels whose magnitude spectra spectral peaks read, and the band (Hz) all their

@@ -37,7 +37,7 @@ void TAudioDetector::UpdateChannels()
     TSignalModes channels, spectra, waves, magnitudes;
     // The band every spectral peak reads, in Hz; empty (Lo above Hi) while none does.
     int32_t bandLo = INT32_MAX, bandHi = INT32_MIN;
-    for (const TAudioSequence& sequence : Sequences) {
+    for (TAudioSequence& sequence : Sequences) {
         channels.Include(sequence.Channel);
         // Spectral sequences read the analyser's transforms: tone sets the complex spectrum,
         // the others the magnitudes of the bands of their peaks. Landmark clips read the
@@ -49,6 +49,8 @@ void TAudioDetector::UpdateChannels()
         if (sequence.Kind != skSpectral || sequence.Method == mmToneSet)
             continue;
         magnitudes.Include(sequence.Channel);
+        if (ValidFFTCount(FFTCount))
+            sequence.Prepare(size_t(FFTCount / 2), FrameRate);
         for (const TAudioSample& slice : sequence.Samples)
             for (const TFreqData& peak : slice.Peaks) {
                 if (peak.Frequency <= 0)
@@ -153,7 +155,7 @@ bool TAudioDetector::OpenCapture()
     Capture->SetWaveDevice(DeviceIndex);
     Capture->SetBufferSize(uint16_t((FFTCount % 65536) * 2));
     Capture->SetFrameRate(FrameRate);
-    PreviousBuffer.clear();
+    PreviousSize = 0;
     FLandmarks->ResetStream();
     FStreamStart = LocalNow();
     FStreamFrames = 0;
@@ -180,15 +182,20 @@ void TAudioDetector::BufferReceived(const uint8_t* Data, uint16_t Size)
 {
     FStreamFrames += Size / 4;
     // The first buffer after a start is kept, not analysed; a buffer of another size than the
-    // one before it cannot form a block with it and starts the pairing over.
-    if (PreviousBuffer.empty() || PreviousBuffer.size() != Size) {
-        PreviousBuffer.assign(Data, Data + Size);
+    // one before it cannot form a block with it and starts the pairing over. The last buffer
+    // waits in the second half of the block, and moves to the first when the next one comes.
+    if (Size == 0) {
+        PreviousSize = 0;
         return;
     }
-    PairedBlock.resize(size_t(Size) * 2);
-    std::memcpy(PairedBlock.data(), PreviousBuffer.data(), Size);
+    if (PreviousSize != Size) {
+        PairedBlock.resize(size_t(Size) * 2);
+        std::memcpy(PairedBlock.data() + Size, Data, Size);
+        PreviousSize = Size;
+        return;
+    }
+    std::memcpy(PairedBlock.data(), PairedBlock.data() + Size, Size);
     std::memcpy(PairedBlock.data() + Size, Data, Size);
-    std::memcpy(PreviousBuffer.data(), Data, Size);
     ProcessBuffer(PairedBlock.data(), uint16_t(size_t(Size) * 2));
 }
 
@@ -242,7 +249,7 @@ void TAudioDetector::AudioDropped(uint32_t Frames)
     FDroppedFrames += Frames;
     // The buffer before the loss and the one after it are not one stretch of sound: the
     // pairing starts over, and the landmark matcher forgets the blocks before.
-    PreviousBuffer.clear();
+    PreviousSize = 0;
     FLandmarks->ResetStream();
     if (OnAudioDropped)
         OnAudioDropped(*this, Frames);
@@ -260,7 +267,7 @@ void TAudioDetector::CaptureEnded(bool Lost)
     if (Lost || !Capture->ErrorText().empty())
         ErrorText = Capture->ErrorText();
     ReleaseCapture();
-    PreviousBuffer.clear();
+    PreviousSize = 0;
     if (!Lost) {
         if (OnInputEnd)
             OnInputEnd(*this);

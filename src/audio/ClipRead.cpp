@@ -4,6 +4,7 @@
 
 #include <soxr.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -44,10 +45,18 @@ std::vector<int16_t> ReadClipStereo(const std::string& FileName, int32_t FrameRa
     for (;;) {
         const int32_t Got = Reader.Read(Chunk.data(), ChunkBytes);
         const size_t Frames = Got > 0 ? size_t(Got) / Format.BlockAlign : 0;
-        for (size_t F = 0; F < Frames; ++F) {
-            const int16_t* Frame = Chunk.data() + F * Channels;
-            Stereo.push_back(Frame[0]);
-            Stereo.push_back(Channels > 1 ? Frame[1] : Frame[0]);
+        // The first two channels of each frame, a mono one twice.
+        const size_t First = Stereo.size();
+        Stereo.resize(First + 2 * Frames);
+        int16_t* Out = Stereo.data() + First;
+        if (Channels == 2) {
+            std::copy_n(Chunk.data(), 2 * Frames, Out);
+        } else {
+            const size_t Second = Channels > 1 ? 1 : 0;
+            for (size_t F = 0; F < Frames; ++F) {
+                Out[2 * F] = Chunk[F * Channels];
+                Out[2 * F + 1] = Chunk[F * Channels + Second];
+            }
         }
         if (Frames < ChunkFrames)
             break;

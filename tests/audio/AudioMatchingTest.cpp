@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <utility>
 #include <map>
 #include <string>
 #include <vector>
@@ -130,6 +132,57 @@ TEST(AudioSample, EveryPeakIsMeasuredEvenAfterOneFailed)
 
     Slice.Peaks.Delete(0);
     EXPECT_TRUE(Slice.Evaluate(Spectrum, Rate, T0));
+}
+
+// A slice keeps what it works out from its peaks between blocks; any change of a peak, of
+// the list or of the spectrum's size is seen by the next evaluation, as if it were the first.
+TEST(AudioSample, ChangesOfThePeaksAreSeenByTheNextEvaluation)
+{
+    struct TCase {
+        const char* Name;
+        std::function<void(TAudioSample&)> Change;
+        bool Before, After;
+        int32_t MeasuredAfter;  // of the first peak
+    };
+    // Bins 44..47 (1000 +- 50 Hz in 1024 bins) read 300, every other bin 10.
+    const auto Spectrum = [](size_t Bins) {
+        TSpectrumData Result(Bins, 10);
+        for (size_t K = Bins * 44 / 1024; K < Bins * 48 / 1024; ++K)
+            Result[K] = 300;
+        return Result;
+    };
+    const TCase Cases[] = {
+        {"sense through Items", [](TAudioSample& S) { S.Peaks.Items(0).Sense = 50; }, false, true, 300},
+        {"reference through iteration", [](TAudioSample& S) { for (TFreqData& P : S.Peaks) P.RefLevel = 300; }, false, true, 300},
+        {"frequency through Last", [](TAudioSample& S) { S.Peaks.Last()->Frequency = 3000; }, false, false, 10},
+        {"kind", [](TAudioSample& S) { S.Peaks.Items(0).Kind = fkAbsent; }, false, true, 300},
+        {"tolerance", [](TAudioSample& S) { S.Peaks.Items(0).Tolerance = 0; }, false, false, 0},
+        {"peak deleted", [](TAudioSample& S) { S.Peaks.Delete(0); }, false, true, 0},
+        {"peak added", [](TAudioSample& S) { AddPeak(S, 1000, 50, 301, 0, fkAbsent); }, false, false, 300},
+        {"peaks cleared", [](TAudioSample& S) { S.Peaks.Clear(); }, false, true, 0},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TAudioSample Slice;
+        AddPeak(Slice, 1000, 50, 400, 10);  // needs 360, reads 300
+        const TSpectrumData Bins = Spectrum(1024);
+        EXPECT_EQ(Slice.Evaluate(Bins, Rate, T0), C.Before);
+        EXPECT_EQ(std::as_const(Slice).Peaks.Items(0).Measured, 300);
+        C.Change(Slice);
+        EXPECT_EQ(Slice.Evaluate(Bins, Rate, T0), C.After);
+        if (std::as_const(Slice).Peaks.Count() > 0) {
+            EXPECT_EQ(std::as_const(Slice).Peaks.Items(0).Measured, C.MeasuredAfter);
+        }
+    }
+
+    // The same peak over a spectrum of another size or rate reads other bins.
+    TAudioSample Slice;
+    AddPeak(Slice, 1000, 50, 300, 0);
+    EXPECT_TRUE(Slice.Evaluate(Spectrum(1024), Rate, T0));
+    EXPECT_FALSE(Slice.Evaluate(Spectrum(1024), Rate / 2, T0));
+    EXPECT_TRUE(Slice.Evaluate(Spectrum(2048), Rate, T0));
+    EXPECT_FALSE(Slice.Evaluate(TSpectrumData(40, 500), Rate, T0));
+    EXPECT_EQ(std::as_const(Slice).Peaks.Items(0).Measured, 0);
 }
 
 TEST(AudioSample, MatchStartIsTheFirstMatchAndIsClearedByAMiss)

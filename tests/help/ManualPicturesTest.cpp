@@ -23,11 +23,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
-#include <QPushButton>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -179,6 +182,13 @@ TEST_P(ManualPictures, WindowsAsTheOperatorSeesThem)
         QTimer::singleShot(0, &Window, [this, Name = QString(Picture)] {
             auto* Form = qobject_cast<TSamplePropertyForm*>(QApplication::activeModalWidget());
             ASSERT_NE(Form, nullptr);
+            // A station's clip folder in the picture instead of the test's temporary one; the
+            // length and strength shown are the real clip's.
+            if (auto* File = Form->findChild<QLineEdit*>("Filename"); File && !File->text().isEmpty()) {
+                const QSignalBlocker Quiet(File);
+                File->setText("/srv/radio/jingles/" + QFileInfo(File->text()).fileName());
+                File->setCursorPosition(0);
+            }
             Save(Form, Name);
             Form->reject();
         });
