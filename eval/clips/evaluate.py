@@ -8,8 +8,8 @@ Builds, under eval/out/clips/ (git-ignored):
     spoken station name), each mastered to -1 dBFS, and three decoys of each: another phrase of
     the same instrument, the jingle at 92 % tempo, the jingle one semitone higher;
   - programme A: every jingle at -12, -6, 0 and +6 dB against its file level, each over a bed of
-    music or speech 10 dB below it, and every decoy once; scanned as it is, through an MP3
-    128 kbit/s chain and through a 48 kHz resample chain;
+    music or speech 10 dB below it (RMS where the jingle plays), and every decoy once; scanned
+    as it is, through an MP3 128 kbit/s chain and through a 48 kHz resample chain;
   - programme B: at least 5 hours of music and speech without jingles (the music in several
     variants: as it is, faster, lower, quieter), streamed to the scanner.
 Then runs ondrix-scan once per programme with every jingle twice in the sample list (once per
@@ -40,6 +40,7 @@ LEVELS = [-12, -6, 0, 6]
 SLOT = 20.0          # seconds of programme per inserted jingle or decoy
 INSERT_AT = 7.0      # where in its slot a jingle starts
 BLOCK = 2048 / RATE  # one analysis block
+MIN_BED_DB = -35     # the quietest stretch of music or speech taken for a bed (RMS, dBFS)
 
 
 def run(args, **kw):
@@ -74,11 +75,12 @@ def duration(name):
     return float(subprocess.run(["soxi", "-D", name], check=True, capture_output=True, text=True).stdout)
 
 
-def rms_db(name):
-    out = subprocess.run(["sox", name, "-n", "stats"], check=True, capture_output=True, text=True).stderr
+def rms_db(name, start=0.0, seconds=None):
+    trim = ["trim", str(start), str(seconds)] if seconds else []
+    out = subprocess.run(["sox", name, "-n", *trim, "stats"], check=True, capture_output=True, text=True).stderr
     for line in out.splitlines():
         if line.startswith("RMS lev dB"):
-            return float(line.split()[3])
+            return float(line.split()[3])  # "-inf" for digital silence
     raise RuntimeError("no RMS for " + name)
 
 
@@ -256,7 +258,14 @@ def programme_a(jingles, decoys, beds):
         clip_db = rms_db(clip) + level
         bed_cut = path("A", "bedcut.wav")
         sox(bed, bed_cut, "trim", start, SLOT)
-        bed_gain = clip_db - 10 - rms_db(bed_cut)
+        # The bed is set 10 dB below the clip where the clip plays. A stretch of (near)
+        # silence there would be raised to a full-scale roar: another stretch is taken (drawn
+        # apart, so that every other slot keeps its bed).
+        retry = random.Random(1000 + k)
+        while (bed_db := rms_db(bed_cut, INSERT_AT, duration(clip))) < MIN_BED_DB:
+            bed = retry.choice(beds)
+            sox(bed, bed_cut, "trim", retry.uniform(0, max(0.0, duration(bed) - SLOT)), SLOT)
+        bed_gain = clip_db - 10 - bed_db
         slot = path("A", "slot%03d.wav" % k)
         # Both inputs at their own level (sox would otherwise halve each); what goes above
         # full scale is clipped, as a chain without a limiter would.

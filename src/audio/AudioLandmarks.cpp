@@ -164,18 +164,18 @@ void TLandmarkPicker::Frame(const std::vector<float>& Spectrum, std::vector<TLan
 
 void TLandmarkPrint::SetSense(int32_t Sense)
 {
-    // At the neutral 50 a fifth of the clip's landmarks must agree on one start; 30 asks
-    // for more than a quarter, 70 for an eighth. Chance agreement in programme stays far
-    // below MinVotesFloor votes on one start.
+    // At the neutral 50 an eighth of the clip's landmarks must agree on one start; 30 asks
+    // for a sixth, 70 for a thirteenth. Chance agreement in programme stays far below
+    // MinVotesFloor votes on one start.
     constexpr int32_t MinVotesFloor = 12;
-    const double Share = std::clamp((100.0 - std::clamp(Sense, 0, 100)) / 250.0, 0.04, 0.4);
+    const double Share = std::clamp((100.0 - std::clamp(Sense, 0, 100)) / 400.0, 0.04, 0.4);
     MinVotes = std::max(MinVotesFloor, int32_t(std::ceil(Share * PerPhase())));
-    // The votes must come from all over the clip: from three in five of the parts that carry
-    // landmarks, among them its first and its last quarter. The clip at another tempo (whose
-    // landmarks agree on one start only over a short stretch) or a clip's first part alone
-    // is not the clip.
+    // The votes must come from all over the clip: from two in five of the parts that carry
+    // landmarks, among them its first and its last quarter. A clip's first part alone is not
+    // the clip; nor is the clip at another tempo, whose votes agree on one start only over a
+    // short stretch (and which the matcher tells by the drift of its start along the clip).
     const int32_t WithLandmarks = std::popcount(SegmentsWithLandmarks);
-    MinSegments = (WithLandmarks * 3 + 4) / 5;
+    MinSegments = (WithLandmarks * 2 + 4) / 5;
     constexpr uint32_t Quarter = (1u << (Segments / 4)) - 1;
     EdgeSegments[0] = SegmentsWithLandmarks & Quarter;
     // The clip's last parts that hold landmarks: a clip whose tail holds few (a note dying
@@ -254,6 +254,25 @@ std::shared_ptr<TLandmarkPrint> BuildLandmarkPrint(TAudioFFT& Analyser, const in
 
 // ---- Live matching ----
 
+namespace {
+// A copy of a clip played faster or slower is not the clip. Its notes sound as the clip's do,
+// so the votes of each stretch agree on one start, but the start drifts along the clip: by
+// 0.087 ticks per tick of the clip at 92 % tempo. The clip's parts each find the start most
+// agreed on, and a line through them must not drift by more than MaxOwnDrift.
+constexpr int32_t TempoParts = 4;
+constexpr double MaxOwnDrift = 0.045;
+// A part tells its start with at least this many votes.
+constexpr int32_t MinPartVotes = 3;
+// Votes within this many ticks of one start agree on it (a frame either side, as the cells'
+// neighbours do).
+constexpr int32_t Agreement = TLandmarkPrint::Phases;
+// How far from the start found the votes of a drifting copy may lie (up to 12 % drift).
+int32_t DriftReach(const TLandmarkPrint& Print)
+{
+    return int32_t(std::ceil(0.12 * Print.Ticks)) + 2 * Agreement;
+}
+}  // namespace
+
 TLandmarkMatcher::TLandmarkMatcher() = default;
 TLandmarkMatcher::~TLandmarkMatcher() = default;
 
@@ -285,6 +304,7 @@ bool TLandmarkMatcher::SlotsMatch(const TAudioSequenceList& Sequences) const
 void TLandmarkMatcher::ClearSlot(TSlot& Slot)
 {
     std::fill(Slot.Cells.begin(), Slot.Cells.end(), TCell{});
+    Slot.Heard.clear();
     Slot.Armed = INT32_MIN;
     Slot.Best = INT32_MIN;
     Slot.BestVotes = 0;
@@ -314,6 +334,12 @@ void TLandmarkMatcher::Rebuild(TAudioSequenceList& Sequences)
         // reach of a landmark beyond its anchor.
         const auto Span = uint32_t(Slot.Print->Ticks + (DtMax + 4) * TLandmarkPrint::Phases);
         Slot.Cells.assign(std::bit_ceil(Span), TCell{});
+        // A start whose clip ended more than a block ago is no longer reported; the votes
+        // that may still count for the tempo of one that can be lie within DriftReach of it.
+        const TLandmarkPrint& Print = *Slot.Print;
+        const int32_t Step = std::max(1, Print.FFTCount / 2 / TLandmarkPrint::Phases);
+        Slot.HeardFor = int32_t((std::max<int64_t>(0, Print.Length + Step - Print.FFTCount) + Step - 1) / Step) + 1
+                        + DriftReach(Print);
         Slots.push_back(std::move(Slot));
     }
     ActiveSlots.clear();
@@ -364,6 +390,14 @@ void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick)
         Cell = TCell{Start, 0, 0};
     ++Cell.Votes;
     Cell.Segments |= 1u << Print.SegmentOf(Tick);
+    // Votes are forgotten once their start can no longer matter: when a new one comes (the
+    // first one heard is the first to go, so the rest are looked at only then).
+    if (!Slot.Heard.empty()) {
+        const int64_t Oldest = (Block - 2) * TLandmarkPrint::Phases - Slot.HeardFor;
+        if (Slot.Heard.front().Start < Oldest)
+            std::erase_if(Slot.Heard, [Oldest](const TVote& V) { return V.Start < Oldest; });
+    }
+    Slot.Heard.push_back({Start, Tick});
     if (!Slot.Active) {
         Slot.Active = true;
         ActiveSlots.push_back(SlotIndex);
@@ -395,6 +429,54 @@ void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick)
         Slot.Armed = Start;
 }
 
+
+bool TLandmarkMatcher::AtOwnTempo(const TSlot& Slot, int32_t Start)
+{
+    const TLandmarkPrint& Print = *Slot.Print;
+    const int32_t Reach = DriftReach(Print);
+    const auto Width = size_t(2 * Reach + 1);
+    Histogram.assign(Width * TempoParts, 0);
+    for (const TVote& V : Slot.Heard)
+        if (std::abs(V.Start - Start) <= Reach) {
+            const int32_t Part = std::clamp(V.Tick * TempoParts / std::max(1, Print.Ticks), 0, TempoParts - 1);
+            ++Histogram[size_t(Part) * Width + size_t(V.Start - Start + Reach)];
+        }
+    // Per part: the start its votes agree on most (the mean of the votes within Agreement of
+    // it), as a line through the parts' middles weighted by their votes.
+    double SumW = 0, SumX = 0, SumY = 0, SumXX = 0, SumXY = 0;
+    int32_t Parts = 0;
+    for (int32_t Part = 0; Part < TempoParts; ++Part) {
+        const int32_t* Row = Histogram.data() + size_t(Part) * Width;
+        int32_t Most = 0, Window = 0, Centre = 0;
+        for (int32_t I = 0; I < int32_t(Width); ++I) {
+            Window += Row[I];
+            if (I >= 2 * Agreement + 1)
+                Window -= Row[I - 2 * Agreement - 1];
+            if (Window > Most) {
+                Most = Window;
+                Centre = I - Agreement;
+            }
+        }
+        if (Most < MinPartVotes)
+            continue;
+        double Sum = 0;
+        for (int32_t I = std::max(0, Centre - Agreement); I <= std::min(int32_t(Width) - 1, Centre + Agreement); ++I)
+            Sum += double(I) * Row[I];
+        const double X = (Part + 0.5) * Print.Ticks / TempoParts, Y = Sum / Most, W = Most;
+        SumW += W;
+        SumX += W * X;
+        SumY += W * Y;
+        SumXX += W * X * X;
+        SumXY += W * X * Y;
+        ++Parts;
+    }
+    if (Parts < 2)
+        return true;
+    const double Spread = SumXX - SumX * SumX / SumW;
+    const double Drift = Spread > 0 ? (SumXY - SumX * SumY / SumW) / Spread : 0;
+    return std::abs(Drift) <= MaxOwnDrift;
+}
+
 void TLandmarkMatcher::Settle(TSlot& Slot, TDateTime Now)
 {
     const TLandmarkPrint& Print = *Slot.Print;
@@ -417,7 +499,7 @@ void TLandmarkMatcher::Settle(TSlot& Slot, TDateTime Now)
             Slot.LastFired = Start;
             // A clip whose threshold was reached after its end (possible only with votes
             // from far behind) is no longer reported: it would be late.
-            if (Block <= Due + 1)
+            if (Block <= Due + 1 && AtOwnTempo(Slot, Start))
                 Sequence.FLandmarkDue = true;
         } else {
             Slot.Armed = Start;

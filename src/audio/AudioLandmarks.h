@@ -11,8 +11,8 @@
 // Every clip's landmarks live in one hash index shared by all clips of the engine, so the
 // cost per block does not grow with the number of clips. A live landmark votes for every
 // clip landmark of the same hash, at the clip start it implies. A clip is found when enough
-// of its landmarks agree on one start, spread over its whole length; it is reported in the
-// block in which it ends, never before.
+// of its landmarks agree on one start, spread over its whole length, at the clip's own tempo;
+// it is reported in the block in which it ends, never before.
 //
 // Everything here runs on the main thread inside the engine's block processing.
 
@@ -161,11 +161,18 @@ private:
         int32_t Votes = 0;
         uint32_t Segments = 0;
     };
+    // One vote: the clip start it is for and the clip landmark's tick that gave it.
+    struct TVote {
+        int32_t Start;
+        int32_t Tick;
+    };
     struct TSlot {
         TAudioSequence* Sequence = nullptr;
         std::shared_ptr<const TLandmarkPrint> Print;
         uint32_t Resets = 0;
         std::vector<TCell> Cells;  // a ring over the starts that may still be voted for
+        std::vector<TVote> Heard;  // the votes of the starts that may still be reported
+        int32_t HeardFor = 0;      // ticks a vote is kept after its start (past the due block)
         int32_t Armed = INT32_MIN;  // a start with enough votes, waiting for the clip's end
         int32_t LastFired = INT32_MIN;
         int32_t Best = INT32_MIN;  // the start with the most votes, for Progress
@@ -185,6 +192,8 @@ private:
     // The first block whose end lies past the end of a clip that starts at Start.
     int64_t DueBlock(const TLandmarkPrint& Print, int32_t Start) const;
     void Settle(TSlot& Slot, TDateTime Now);
+    // Whether the votes heard around Start tell the clip at its own tempo.
+    bool AtOwnTempo(const TSlot& Slot, int32_t Start);
 
     std::vector<TSlot> Slots;
     std::vector<uint32_t> ActiveSlots;
@@ -197,6 +206,7 @@ private:
     TAudioFFT Windowed;
     std::vector<float> Spectrum;
     std::vector<TLandmark> Fresh;
+    std::vector<int32_t> Histogram;  // AtOwnTempo's votes per start
     int64_t Block = -1;  // the block being processed, counted from the stream's start
     int32_t BlockFrames = 0;
 };

@@ -16,6 +16,11 @@ void TToneAnalysis::Use(const TAudioFFT* Analyser, int32_t FrameRate)
     FBlock = Block;
     FFrameRate = FrameRate;
     FToneCount = 0;
+    if (++FGeneration == 0) {
+        // Once in four billion blocks: no slot may look filled in this generation.
+        FTones.fill({});
+        FGeneration = 1;
+    }
     FBandCount = 0;
     FResolvedCount = 0;
     FBinHz = 0;
@@ -23,6 +28,8 @@ void TToneAnalysis::Use(const TAudioFFT* Analyser, int32_t FrameRate)
     for (size_t Mode = 0; Mode < FSpectra.size(); ++Mode) {
         FSpectra[Mode] = Analyser ? Analyser->ComplexSpectrumOf(TSignalMode(Mode)) : std::span<const std::complex<double>>();
         FPowersDone[Mode] = 0;
+        if (!FSpectra[Mode].empty())
+            MakeKernel(2 * (int32_t(FSpectra[Mode].size()) - 1));
     }
 }
 
@@ -97,10 +104,10 @@ TToneLevel TToneAnalysis::MeasureTone(TSignalMode Mode, int32_t Frequency, int32
     // fits the Hann window's lobe closely.
     double Offset = 0;
     if (Below > 0 && PeakPower > 0 && Above > 0) {
-        const double LogBelow = std::log(Below), LogPeak = std::log(PeakPower), LogAbove = std::log(Above);
-        const double Curve = LogBelow - 2 * LogPeak + LogAbove;
+        // (Two logarithms of ratios instead of three of the powers.)
+        const double Curve = std::log(Below / PeakPower * (Above / PeakPower));
         if (Curve < 0)
-            Offset = std::clamp(0.5 * (LogBelow - LogAbove) / Curve, -0.5, 0.5);
+            Offset = std::clamp(0.5 * std::log(Below / Above) / Curve, -0.5, 0.5);
     }
     Level.Power = Below + PeakPower + Above;
     Level.Frequency = (Peak + Offset) * FBinHz;
@@ -143,16 +150,22 @@ bool TToneAnalysis::Measurable(TSignalMode Mode)
 
 TToneLevel TToneAnalysis::Tone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
 {
-    for (size_t I = 0; I < FToneCount; ++I) {
-        const TToneEntry& Entry = FTones[I];
-        if (Entry.Mode == Mode && Entry.Frequency == Frequency && Entry.Tolerance == Tolerance)
+    // Every slice of the block asks for the same few tones, over and over.
+    size_t Slot = ((uint32_t(Frequency) * 2654435761u) ^ (uint32_t(Tolerance) * 40503u) ^ uint32_t(Mode)) >> 26;
+    for (;; Slot = (Slot + 1) % ToneSlots) {
+        const TToneEntry& Entry = FTones[Slot];
+        if (Entry.Generation != FGeneration)
+            break;
+        if (Entry.Frequency == Frequency && Entry.Tolerance == Tolerance && Entry.Mode == Mode)
             return Entry.Level;
     }
     if (!Measurable(Mode))
         return {};
     const TToneLevel Level = MeasureTone(Mode, Frequency, Tolerance);
-    if (FToneCount < FTones.size())
-        FTones[FToneCount++] = {Mode, Frequency, Tolerance, Level};
+    if (FToneCount < MaxTones) {
+        FTones[Slot] = {FGeneration, Mode, Frequency, Tolerance, Level};
+        ++FToneCount;
+    }
     return Level;
 }
 
@@ -170,6 +183,24 @@ double TToneAnalysis::BandPower(TSignalMode Mode, int32_t Lo, int32_t Hi)
         FBands[FBandCount++] = {Mode, Lo, Hi, Power};
     return Power;
 }
+
+namespace {
+
+// The bins each side of a tone's own that a resolved tone is fitted to, and how far from it
+// the partial beside it may lie.
+constexpr int32_t ResolveHalf = 4;
+// Two sines closer than this (bins) are one partial to the fit.
+constexpr double ResolveApart = 0.5;
+// The two sines explain the bins when they leave at most this share unexplained, and at
+// most this part of what the best single sine leaves.
+constexpr double ResolveResidual = 0.03;
+constexpr double ResolveGain = 0.25;
+// Both sines matter: neither more than this times the other's power. A partial far weaker
+// than the tone hardly moves its peak, and a tone far weaker than the partial is no tone
+// of a set (nor is a lone sine split in two).
+constexpr double ResolveBalance = 16;  // 12 dB
+
+}  // namespace
 
 void TToneAnalysis::MakeKernel(int32_t N)
 {
@@ -192,23 +223,53 @@ void TToneAnalysis::MakeKernel(int32_t N)
         const double D = double(Step) / KernelSteps;
         FKernel[size_t(Step + KernelReach * KernelSteps)] = 0.5 * Dirichlet(D) - 0.25 * (Dirichlet(D + 1) + Dirichlet(D - 1));
     }
+    // The power each position puts into the bins a resolved tone is fitted to.
+    FKernelNorm.resize(size_t(2 * ResolveHalf * KernelSteps + 1));
+    for (int32_t At = -ResolveHalf * KernelSteps; At <= ResolveHalf * KernelSteps; ++At) {
+        double Norm = 0;
+        for (int32_t I = -ResolveHalf; I <= ResolveHalf; ++I)
+            Norm += std::norm(Kernel(At - I * KernelSteps));
+        FKernelNorm[size_t(At + ResolveHalf * KernelSteps)] = Norm;
+    }
 }
+
 
 namespace {
 
-// The bins each side of a tone's own that a resolved tone is fitted to, and how far from it
-// the partial beside it may lie.
-constexpr int32_t ResolveHalf = 4;
-// Two sines closer than this (bins) are one partial to the fit.
-constexpr double ResolveApart = 0.5;
-// The two sines explain the bins when they leave at most this share unexplained, and at
-// most this part of what the best single sine leaves.
-constexpr double ResolveResidual = 0.03;
-constexpr double ResolveGain = 0.25;
-// Both sines matter: neither more than this times the other's power. A partial far weaker
-// than the tone hardly moves its peak, and a tone far weaker than the partial is no tone
-// of a set (nor is a lone sine split in two).
-constexpr double ResolveBalance = 16;  // 12 dB
+constexpr size_t ResolveBins = 2 * ResolveHalf + 1;
+
+// The response of the bins about a tone to a complex sine at one position, with its power
+// and its projection on the bins measured.
+struct TSineColumn {
+    std::array<double, ResolveBins> Re, Im;
+    double Norm = 0;         // sum of |column|^2
+    double OnRe = 0, OnIm = 0;  // the projection: sum of conj(column) * bin
+};
+
+// What the sines of columns A and B explain together of the bins (least squares), or -1 when
+// they are too alike to tell apart; their amplitudes into AtA and AtB.
+double ExplainedByTwo(const TSineColumn& A, const TSineColumn& B, std::complex<double>* AtA = nullptr,
+                      std::complex<double>* AtB = nullptr)
+{
+    double CrossRe = 0, CrossIm = 0;  // sum of conj(A) * B
+    for (size_t I = 0; I < ResolveBins; ++I) {
+        CrossRe += A.Re[I] * B.Re[I] + A.Im[I] * B.Im[I];
+        CrossIm += A.Re[I] * B.Im[I] - A.Im[I] * B.Re[I];
+    }
+    const double Det = A.Norm * B.Norm - (CrossRe * CrossRe + CrossIm * CrossIm);
+    if (Det <= 1e-9 * A.Norm * B.Norm)
+        return -1;
+    // Re(conj(OnA) * Cross * OnB)
+    const double XRe = A.OnRe * CrossRe + A.OnIm * CrossIm, XIm = A.OnRe * CrossIm - A.OnIm * CrossRe;
+    const double Mixed = XRe * B.OnRe - XIm * B.OnIm;
+    const double OnA = A.OnRe * A.OnRe + A.OnIm * A.OnIm, OnB = B.OnRe * B.OnRe + B.OnIm * B.OnIm;
+    if (AtA && AtB) {
+        const std::complex<double> PA(A.OnRe, A.OnIm), PB(B.OnRe, B.OnIm), Cross(CrossRe, CrossIm);
+        *AtA = (B.Norm * PA - Cross * PB) / Det;
+        *AtB = (A.Norm * PB - std::conj(Cross) * PA) / Det;
+    }
+    return (B.Norm * OnA + A.Norm * OnB - 2 * Mixed) / Det;
+}
 
 }  // namespace
 
@@ -220,49 +281,30 @@ TResolvedTone TToneAnalysis::ResolveTone(TSignalMode Mode, int32_t Frequency, in
     if (Centre - ResolveHalf < 1 || Centre + ResolveHalf > Bins - 2)
         return {};
     MakeKernel(2 * (Bins - 1));
-    constexpr size_t Count = 2 * ResolveHalf + 1;
-    std::array<std::complex<double>, Count> H;
+    std::array<double, ResolveBins> HRe, HIm;
     double Total = 0;
-    for (size_t I = 0; I < Count; ++I) {
+    for (size_t I = 0; I < ResolveBins; ++I) {
         const size_t K = size_t(Centre - ResolveHalf) + I;
-        H[I] = 0.5 * X[K] - 0.25 * (X[K - 1] + X[K + 1]);
-        Total += std::norm(H[I]);
+        const std::complex<double> H = 0.5 * X[K] - 0.25 * (X[K - 1] + X[K + 1]);
+        HRe[I] = H.real();
+        HIm[I] = H.imag();
+        Total += std::norm(H);
     }
     if (Total <= 0)
         return {};
 
-    // Positions are in steps of 1 / KernelSteps bin from the centre bin. The response of the
-    // bins to a sine at a position, and what it explains of them alone.
-    using TColumn = std::array<std::complex<double>, Count>;
-    const auto Column = [this](int32_t At, TColumn& Into) {
-        for (size_t I = 0; I < Count; ++I)
-            Into[I] = Kernel(At - (int32_t(I) - ResolveHalf) * KernelSteps);
-    };
-    const auto Dot = [](const TColumn& A, const auto& B) {
-        std::complex<double> Sum = 0;
-        for (size_t I = 0; I < Count; ++I)
-            Sum += std::conj(A[I]) * B[I];
-        return Sum;
-    };
-    // What two sines at P and Q explain of the bins (least squares), with their amplitudes.
-    struct TFit {
-        double Explained = -1;
-        std::complex<double> AtP, AtQ;
-    };
-    const auto Fit = [&](int32_t P, int32_t Q) {
-        TColumn A, B;
-        Column(P, A);
-        Column(Q, B);
-        const std::complex<double> OnA = Dot(A, H), OnB = Dot(B, H), AB = Dot(A, B);
-        const double AA = Dot(A, A).real(), BB = Dot(B, B).real();
-        const double Det = AA * BB - std::norm(AB);
-        TFit Result;
-        if (Det <= 1e-9 * AA * BB)
-            return Result;
-        Result.Explained = (BB * std::norm(OnA) + AA * std::norm(OnB) - 2 * (std::conj(OnA) * AB * OnB).real()) / Det;
-        Result.AtP = (BB * OnA - AB * OnB) / Det;
-        Result.AtQ = (AA * OnB - std::conj(AB) * OnA) / Det;
-        return Result;
+    // Positions are in steps of 1 / KernelSteps bin from the centre bin.
+    const auto Column = [&](int32_t At, TSineColumn& Into) {
+        Into.Norm = FKernelNorm[size_t(At + ResolveHalf * KernelSteps)];
+        Into.OnRe = Into.OnIm = 0;
+        const std::complex<double>* K = &FKernel[size_t(At + (ResolveHalf + KernelReach) * KernelSteps)];
+        for (size_t I = 0; I < ResolveBins; ++I, K -= KernelSteps) {
+            const double Re = K->real(), Im = K->imag();
+            Into.Re[I] = Re;
+            Into.Im[I] = Im;
+            Into.OnRe += Re * HRe[I] + Im * HIm[I];
+            Into.OnIm += Re * HIm[I] - Im * HRe[I];
+        }
     };
     const int32_t Steps = KernelSteps;
     const int32_t Apart = int32_t(ResolveApart * Steps);
@@ -270,57 +312,89 @@ TResolvedTone TToneAnalysis::ResolveTone(TSignalMode Mode, int32_t Frequency, in
     const int32_t TolLo = int32_t(std::ceil(StepsAt(double(Frequency) - Tolerance)));
     const int32_t TolHi = int32_t(std::floor(StepsAt(double(Frequency) + Tolerance)));
     const int32_t Reach = ResolveHalf * Steps;
-    // The best position from Lo to Hi by Step for one sine while the other stays put.
+    if (TolHi < TolLo)
+        return {};
+    // The best position from Lo to Hi for one sine while the other (Fixed) stays put: a look
+    // every Step, then about the best at half the step, down to single steps. Each look is a
+    // few dozen multiplications.
+    TSineColumn Fixed, Moving;
+    const auto Explains = [&](int32_t At, int32_t Other) {
+        if (std::abs(At - Other) < Apart)
+            return -1.0;
+        Column(At, Moving);
+        return ExplainedByTwo(Fixed, Moving);
+    };
     const auto Best = [&](int32_t Lo, int32_t Hi, int32_t Step, int32_t Other, int32_t& At) {
+        Column(Other, Fixed);
         double Most = -1;
-        for (int32_t Each = Lo; Each <= Hi; Each += Step) {
-            if (std::abs(Each - Other) < Apart)
-                continue;
-            if (const double Explained = Fit(Each, Other).Explained; Explained > Most) {
+        for (int32_t Each = Lo; Each <= Hi; Each += Step)
+            if (const double Explained = Explains(Each, Other); Explained > Most) {
                 Most = Explained;
                 At = Each;
             }
+        for (Step /= 2; Step >= 1 && Most >= 0; Step /= 2) {
+            const int32_t From = At;
+            for (const int32_t Each : {From - Step, From + Step})
+                if (Each >= Lo && Each <= Hi)
+                    if (const double Explained = Explains(Each, Other); Explained > Most) {
+                        Most = Explained;
+                        At = Each;
+                    }
         }
         return Most >= 0;
     };
-    // The tone from its nominal frequency, the partial anywhere beside it; each refined in
-    // turn, coarsely then finely.
+    // The tone from its nominal frequency, the partial anywhere beside it; then each again
+    // about where it was found.
     int32_t Tone = std::clamp(int32_t(std::lround(StepsAt(Frequency))), TolLo, TolHi);
     int32_t Other = Tone;
-    if (!Best(-Reach, Reach, 4, Tone, Other) || !Best(TolLo, TolHi, 4, Other, Tone))
+    if (!Best(-Reach, Reach, Steps, Tone, Other) || !Best(TolLo, TolHi, Steps / 4, Other, Tone))
         return {};
-    for (int Round = 0; Round < 2; ++Round) {
-        Best(std::max(-Reach, Other - 4), std::min(Reach, Other + 4), 1, Tone, Other);
-        Best(std::max(TolLo, Tone - 4), std::min(TolHi, Tone + 4), 1, Other, Tone);
-    }
-    TFit Two = Fit(Tone, Other);
+    Best(std::max(-Reach, Other - Steps / 8), std::min(Reach, Other + Steps / 8), Steps / 8, Tone, Other);
+    Best(std::max(TolLo, Tone - Steps / 8), std::min(TolHi, Tone + Steps / 8), Steps / 8, Other, Tone);
+    TSineColumn A, B;
+    Column(Tone, A);
+    Column(Other, B);
+    std::complex<double> AtTone, AtOther;
+    const double Explained = ExplainedByTwo(A, B, &AtTone, &AtOther);
     // Both within the tolerance: the tone is the one nearer its frequency.
     const int32_t Nominal = int32_t(std::lround(StepsAt(Frequency)));
     if (Other >= TolLo && Other <= TolHi && std::abs(Other - Nominal) < std::abs(Tone - Nominal)) {
         std::swap(Tone, Other);
-        std::swap(Two.AtP, Two.AtQ);
+        std::swap(AtTone, AtOther);
+        std::swap(A, B);
     }
-    // The best single sine anywhere about the tone.
-    double One = 0;
-    for (int32_t Each = -Reach; Each <= Reach; Each += 2) {
-        TColumn A;
-        Column(Each, A);
-        One = std::max(One, std::norm(Dot(A, H)) / Dot(A, A).real());
+    // The best single sine about the tone: from the better of the two alone, finer and finer.
+    const auto ExplainsAlone = [&](int32_t At) {
+        Column(At, Moving);
+        return (Moving.OnRe * Moving.OnRe + Moving.OnIm * Moving.OnIm) / Moving.Norm;
+    };
+    double One = ExplainsAlone(Tone);
+    int32_t OneAt = Tone;
+    if (const double Single = ExplainsAlone(Other); Single > One) {
+        One = Single;
+        OneAt = Other;
     }
-    const double Left = std::max(Total - Two.Explained, 0.0);
-    if (Two.Explained < 0 || Left > ResolveResidual * Total || Left > ResolveGain * (Total - One))
+    for (int32_t Step = Steps / 4; Step >= 1; Step /= 2) {
+        const int32_t From = OneAt;
+        for (const int32_t Each : {From - Step, From + Step})
+            if (Each >= -Reach && Each <= Reach)
+                if (const double Single = ExplainsAlone(Each); Single > One) {
+                    One = Single;
+                    OneAt = Each;
+                }
+    }
+    const double Left = std::max(Total - Explained, 0.0);
+    if (Explained < 0 || Left > ResolveResidual * Total || Left > ResolveGain * (Total - One))
         return {};
-    TColumn A;
-    Column(Tone, A);
-    const double ToneEnergy = std::norm(Two.AtP) * Dot(A, A).real();
+    const double ToneEnergy = std::norm(AtTone) * A.Norm;
     TResolvedTone Result;
-    const double TonePower = std::norm(Two.AtP), BesidePower = std::norm(Two.AtQ);
+    const double TonePower = std::norm(AtTone), BesidePower = std::norm(AtOther);
     Result.Resolved = ToneEnergy > 0 && TonePower <= ResolveBalance * BesidePower && BesidePower <= ResolveBalance * TonePower;
     // A real sine of amplitude A is two complex ones of amplitude A / 2.
-    Result.Tone.Power = 4 * std::norm(Two.AtP);
+    Result.Tone.Power = 4 * TonePower;
     Result.Tone.Frequency = (Centre + double(Tone) / Steps) * FBinHz;
     Result.Tone.Spread = ToneEnergy > 0 ? Left / ToneEnergy : 1;
-    Result.BesidePower = 4 * std::norm(Two.AtQ);
+    Result.BesidePower = 4 * BesidePower;
     Result.BesideFrequency = (Centre + double(Other) / Steps) * FBinHz;
     return Result;
 }
@@ -382,15 +456,17 @@ struct TToneSetLimits {
 };
 
 // The limits of each Sense, worked out once: Sense outside 0..100 acts as its end.
+// (Made when the program starts: every step of every slice looks its limits up.)
+const std::array<TToneSetLimits, 101> AllLimits = [] {
+    std::array<TToneSetLimits, 101> Table{};
+    for (int32_t Each = 0; Each <= 100; ++Each)
+        Table[size_t(Each)] = TToneSetLimits(Each);
+    return Table;
+}();
+
 const TToneSetLimits& LimitsFor(int32_t Sense)
 {
-    static const std::array<TToneSetLimits, 101> Limits = [] {
-        std::array<TToneSetLimits, 101> Table{};
-        for (int32_t Each = 0; Each <= 100; ++Each)
-            Table[size_t(Each)] = TToneSetLimits(Each);
-        return Table;
-    }();
-    return Limits[size_t(std::clamp(Sense, 0, 100))];
+    return AllLimits[size_t(std::clamp(Sense, 0, 100))];
 }
 
 // Where a voice's or an instrument's fundamentals and strongest harmonics lie: from this up
@@ -525,10 +601,8 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
     // block shares, turn them away before anything of the slice's own is worked out.
     TToneSetMeasure Result;
     const TToneSetLimits& Limits = LimitsFor(SenseOf(Slice));
-    // A tone whose lobe is not a single sine's (spread wide, or its peak off the tolerance)
-    // may be merged with a steady partial of the bed beside it, closer than the window tells
-    // apart: once the quick rules let the set through, such a tone is resolved from that
-    // partial, and the partial is no part of the band the set has to fill.
+    // The set's tones, lobe by lobe or (Resolving) each told apart from a steady partial
+    // beside it, whose power is then no part of the band the set has to fill.
     bool Resolving = false, Resolved = false;
     const auto LevelOf = [&](const TFreqData& Peak, double& Beside) {
         const int32_t Tolerance = ToneTolerance(Peak);
@@ -557,6 +631,9 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
             if (Result.Tones < Result.Frequencies.size())
                 Result.Frequencies[Result.Tones] = Level.Frequency;
             ++Result.Tones;
+            // A tone below the floor ends the set at once (the rest is not measured).
+            if (Level.Power < Limits.MinPower)
+                return;
         }
     };
     Gather();
@@ -565,91 +642,107 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
     int32_t Lo = 0, Hi = 0;
     ToneBand(Slice, Lo, Hi);
     const double Band = Analysis.BandPower(Mode, Lo, Hi);
-    // The rivals and the band below are measured lobe by lobe, whatever lies beside each
-    // frequency included: they are held against the set's weaker tone measured alike.
-    const double Against = Result.Weakest;
     Result.Share = Band > 0 ? std::min(SetPower / Band, 1.0) : 0;
     if (Result.Share < Limits.LooseShare)
         return Result;
-    // One merged tone is enough to look at all of them: a partial beside a tone pulls its
-    // peak towards itself, and the other tone may hide one that only leans its peak over.
-    for (const TFreqData& Peak : Slice.Peaks)
-        if (Peak.Frequency > 0 && Peak.Kind == fkPresent) {
-            const int32_t Tolerance = ToneTolerance(Peak);
-            const TToneLevel Level = Analysis.Tone(Mode, Peak.Frequency, Tolerance);
-            Resolving = Resolving || Level.Spread > AloneSpread
-                        || std::abs(Level.Frequency - Peak.Frequency) > SameFrequency * Peak.Frequency;
+    // The rivals and the band below are measured lobe by lobe, whatever lies beside each
+    // frequency included: they are held against the set's weaker tone measured alike. What
+    // no resolving changes comes first: most blocks of speech and music that get this far
+    // end here, before anything costly is worked out.
+    const double Against = Result.Weakest;
+    const double Below = Analysis.BandPower(Mode, FundamentalsFrom, Lo);
+    if (Below > Limits.MaxBelowAlone * Against)
+        return Result;
+    for (TFreqData& Peak : Slice.Peaks)
+        if (Peak.Frequency > 0 && Peak.Kind == fkAbsent) {
+            const double Power = Analysis.Tone(Mode, Peak.Frequency, ToneTolerance(Peak)).Power;
+            Peak.Measured = TruncToInt32(std::sqrt(Power));
+            if (Power > Limits.LooseRival * Against)
+                return Result;
         }
-    if (Resolving)
-        Gather();
-    if (Resolved) {
+
+    // The rules on the set's tones as gathered; Result keeps the measures, the grade is returned.
+    const auto Judge = [&]() -> TToneSetMeasure::TGrade {
         if (Result.Weakest < Limits.MinPower)
-            return Result;
+            return TToneSetMeasure::Absent;
         Result.Share = std::min(SetPower / std::max(Band - Beside, SetPower), 1.0);
         if (Result.Share < Limits.LooseShare)
-            return Result;
+            return TToneSetMeasure::Absent;
+        if (Result.Tones == 2 && Strongest > Limits.MaxTwist * Result.Weakest)
+            return TToneSetMeasure::Absent;
+        // Each tone within its tolerance, and all of them off alike: a sender's tones come
+        // from one clock.
+        double WorstSpread = 0;
+        double LeastDeviation = 1, MostDeviation = -1;
+        for (const TFreqData& Peak : Slice.Peaks) {
+            if (Peak.Frequency <= 0 || Peak.Kind != fkPresent)
+                continue;
+            double Unused = 0;
+            const TToneLevel Level = LevelOf(Peak, Unused);
+            if (std::abs(Level.Frequency - Peak.Frequency) > ToneTolerance(Peak))
+                return TToneSetMeasure::Absent;
+            const double Deviation = Level.Frequency / Peak.Frequency - 1;
+            LeastDeviation = std::min(LeastDeviation, Deviation);
+            MostDeviation = std::max(MostDeviation, Deviation);
+            WorstSpread = std::max(WorstSpread, Level.Spread);
+        }
+        if (MostDeviation - LeastDeviation > MaxSkew)
+            return TToneSetMeasure::Absent;
+        // Speech and music reach the band of the tones with harmonics, and carry most of
+        // their energy in the fundamentals and lower harmonics below it; a sender's tones
+        // have nothing there. A set of steady tones alone in its band (every other tone of
+        // the table far below, as worked out next) may sound over a louder bed; unless its
+        // tones are harmonics of the sound below the band: then it is a voice.
+        const bool QuietBelow = Below <= Limits.MaxBelow * Against;
+        if (!QuietBelow && (Result.Share < AloneShare || WorstSpread > AloneSpread))
+            return TToneSetMeasure::Absent;
+        double Rival = 0;
+        const double SetDeviation = (LeastDeviation + MostDeviation) / 2;
+        for (const TFreqData& Peak : Slice.Peaks) {
+            if (Peak.Frequency <= 0 || Peak.Kind != fkAbsent)
+                continue;
+            const TToneLevel Other = Analysis.Tone(Mode, Peak.Frequency, ToneTolerance(Peak));
+            // A steady tone at a rival's frequency is taken for another key of the same
+            // sender and kept well below the set; unless the set's tones lie close to their
+            // frequencies and the rival is off its own otherwise: then it is a note of a
+            // programme bed tuned its own way, which only has to stay below the set, as a
+            // bed's passing harmonics do. (The notes of a chord lie up to 1.8 % from the
+            // table's tones: a chord taken for a set seldom lies close to them.)
+            const double OtherDeviation = Other.Frequency / Peak.Frequency - 1;
+            const bool SameSender = Other.Spread <= SteadySpread
+                                    && (std::abs(SetDeviation) > CloseToFrequency
+                                        || std::abs(OtherDeviation - SetDeviation) <= SameSenderSkew);
+            Rival = std::max(Rival, Other.Power);
+            if (SameSender && Other.Power > Limits.CleanRival * Against)
+                return TToneSetMeasure::Absent;
+        }
+        if (!QuietBelow && Rival > AloneRival * Against)
+            return TToneSetMeasure::Absent;
+        if (Result.Tones >= 2 && Result.Tones <= Result.Frequencies.size()
+            && HarmonicsOfOneVoice(Analysis, Mode, Result, Lo, Below))
+            return TToneSetMeasure::Absent;
+        // A set told apart from the bed is held only when the next block confirms it.
+        const bool Clean = !Resolved && Result.Share >= Limits.CleanShare && WorstSpread <= Limits.CleanSpread
+                           && Rival <= Limits.CleanRival * Against;
+        return Clean ? TToneSetMeasure::Clean : TToneSetMeasure::Loose;
+    };
+    // A tone may be merged with a steady partial of the bed beside it, closer than the
+    // window tells apart (a wide lobe, a peak pulled off its frequency). One merged tone is
+    // enough to look at all of them: the partial beside one pulls its peak over, beside the
+    // other it may only lean it.
+    for (const TFreqData& Peak : Slice.Peaks)
+        if (Peak.Frequency > 0 && Peak.Kind == fkPresent) {
+            const TToneLevel Level = Analysis.Tone(Mode, Peak.Frequency, ToneTolerance(Peak));
+            Resolving = Resolving || Level.Spread > Limits.CleanSpread
+                        || std::abs(Level.Frequency - Peak.Frequency) > SameFrequency * Peak.Frequency;
+        }
+    if (Resolving) {
+        const TToneSetMeasure Merged = Result;
+        Gather();
+        if (!Resolved)
+            Result = Merged;
     }
-    if (Result.Tones == 2 && Strongest > Limits.MaxTwist * Result.Weakest)
-        return Result;
-
-    // Each tone within its tolerance, and all of them off alike: a sender's tones come from
-    // one clock.
-    double WorstSpread = 0;
-    double LeastDeviation = 1, MostDeviation = -1;
-    for (const TFreqData& Peak : Slice.Peaks) {
-        if (Peak.Frequency <= 0 || Peak.Kind != fkPresent)
-            continue;
-        double Unused = 0;
-        const TToneLevel Level = LevelOf(Peak, Unused);
-        if (std::abs(Level.Frequency - Peak.Frequency) > ToneTolerance(Peak))
-            return Result;
-        const double Deviation = Level.Frequency / Peak.Frequency - 1;
-        LeastDeviation = std::min(LeastDeviation, Deviation);
-        MostDeviation = std::max(MostDeviation, Deviation);
-        WorstSpread = std::max(WorstSpread, Level.Spread);
-    }
-    if (MostDeviation - LeastDeviation > MaxSkew)
-        return Result;
-    // Speech and music reach the band of the tones with harmonics, and carry most of their
-    // energy in the fundamentals and lower harmonics below it; a sender's tones have nothing
-    // there. A set of steady tones alone in its band (every other tone of the table far
-    // below, as worked out next) may sound over a louder bed; unless its tones are
-    // harmonics of the sound below the band: then it is a voice.
-    const double Below = Analysis.BandPower(Mode, FundamentalsFrom, Lo);
-    const bool QuietBelow = Below <= Limits.MaxBelow * Against;
-    if (!QuietBelow
-        && (Below > Limits.MaxBelowAlone * Against || Result.Share < AloneShare || WorstSpread > AloneSpread))
-        return Result;
-    double Rival = 0;
-    const double SetDeviation = (LeastDeviation + MostDeviation) / 2;
-    for (TFreqData& Peak : Slice.Peaks) {
-        if (Peak.Frequency <= 0 || Peak.Kind != fkAbsent)
-            continue;
-        const TToneLevel Other = Analysis.Tone(Mode, Peak.Frequency, ToneTolerance(Peak));
-        Peak.Measured = TruncToInt32(std::sqrt(Other.Power));
-        // A steady tone at a rival's frequency is taken for another key of the same sender
-        // and kept well below the set; unless the set's tones lie close to their frequencies
-        // and the rival is off its own otherwise: then it is a note of a programme bed tuned
-        // its own way, which only has to stay below the set, as a bed's passing harmonics
-        // do. (The notes of a chord lie up to 1.8 % from the table's tones: a chord taken
-        // for a set seldom lies close to them.)
-        const double OtherDeviation = Other.Frequency / Peak.Frequency - 1;
-        const bool SameSender = Other.Spread <= SteadySpread
-                                && (std::abs(SetDeviation) > CloseToFrequency
-                                    || std::abs(OtherDeviation - SetDeviation) <= SameSenderSkew);
-        Rival = std::max(Rival, Other.Power);
-        if (Other.Power > (SameSender ? Limits.CleanRival : Limits.LooseRival) * Against)
-            return Result;
-    }
-    if (!QuietBelow && Rival > AloneRival * Against)
-        return Result;
-    if (Result.Tones >= 2 && Result.Tones <= Result.Frequencies.size()
-        && HarmonicsOfOneVoice(Analysis, Mode, Result, Lo, Below))
-        return Result;
-    // A set told apart from the bed is held only when the next block confirms it.
-    const bool Clean = !Resolved && Result.Share >= Limits.CleanShare && WorstSpread <= Limits.CleanSpread
-                       && Rival <= Limits.CleanRival * Result.Weakest;
-    Result.Grade = Clean ? TToneSetMeasure::Clean : TToneSetMeasure::Loose;
+    Result.Grade = Judge();
     return Result;
 }
 

@@ -19,6 +19,12 @@
 // slice's Sense (50 neutral) moves every threshold: above 50 it accepts weaker, less clean
 // tone sets, below 50 it asks for stronger, cleaner ones.
 //
+// A bed's note a semitone or less from a tone merges with it in the window's lobe, pulling
+// its peak off and widening it. A set with such a tone has each tone fitted as two steady
+// sines to the complex bins about it (TToneAnalysis::Resolve): the tone's own power and
+// frequency go into the rules and the partial is no part of the band; the set is then held
+// only when the next block confirms it.
+//
 // Everything is measured relative to the block itself, so a tone set is heard at any level
 // above the floor and under a programme bed, while speech and music, whose energy spreads
 // over many harmonics, are not taken for it.
@@ -102,7 +108,10 @@ public:
     double BinHz() const { return FBinHz; }
 
 private:
+    // A tone measured in the block; a slot filled in an earlier block (another generation)
+    // is empty.
     struct TToneEntry {
+        uint32_t Generation = 0;
         TSignalMode Mode;
         int32_t Frequency, Tolerance;
         TToneLevel Level;
@@ -143,8 +152,13 @@ private:
     int32_t FFrameRate = 0;
     double FBinHz = 0;
     double FScale = 0;
-    std::array<TToneEntry, 48> FTones{};
+    // The tones measured in the block, each in the first free slot from where its frequency
+    // hashes to; at most MaxTones of them, so a search always meets a free slot.
+    static constexpr size_t ToneSlots = 64;
+    static constexpr size_t MaxTones = 48;
+    std::array<TToneEntry, ToneSlots> FTones{};
     size_t FToneCount = 0;
+    uint32_t FGeneration = 1;
     std::array<TBandEntry, 8> FBands{};
     size_t FBandCount = 0;
     struct TResolvedEntry {
@@ -156,5 +170,6 @@ private:
     size_t FResolvedCount = 0;
     // The kernel for blocks of FKernelN frames.
     std::vector<std::complex<double>> FKernel;
+    std::vector<double> FKernelNorm;
     int32_t FKernelN = 0;
 };

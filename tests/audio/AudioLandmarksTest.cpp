@@ -160,19 +160,25 @@ TEST_F(LandmarkClip, FoundAtEveryLevelThroughEveryChainUnderAMusicBed)
 TEST_F(LandmarkClip, ShortClipsAndClipsAtTheStreamsStartAreFound)
 {
     // A second of distinct notes is the least a station's jingle offers; a clip may also be
-    // the very first thing a stream carries, before the peak picker has heard anything.
+    // the very first thing a stream carries, before the peak picker has heard anything, alone
+    // or over a bed that starts with the stream too. A clip whose beginning the stream missed
+    // (capture started while it played) has not been heard whole and is not reported.
     struct TCase {
         const char* Name;
-        double StartSeconds;
+        double StartSeconds;  // before 0: the stream starts this far into the clip
         double LevelDb;
         bool Bed;
         TChain Chain;
     };
     const TCase Cases[] = {
         {"short clip at the stream's first frame", 0.0, 0, false, TChain::None},
+        {"short clip at the stream's first frame under a bed", 0.0, 0, true, TChain::None},
+        {"short clip at the stream's first frame 12 dB down under a bed", 0.0, -12, true, TChain::None},
         {"short clip 12 dB down under a bed", 2.0, -12, true, TChain::None},
         {"short clip 12 dB down under a bed through MP3", 2.0, -12, true, TChain::Mp3},
         {"short clip 6 dB up under a bed through 48 kHz", 2.0, 6, true, TChain::Resample48k},
+        {"the stream starts a quarter into the clip", -0.25, 0, false, TChain::None},
+        {"the stream starts a quarter into the clip under a bed", -0.25, 0, true, TChain::None},
     };
     const testkit::Pcm Clip = testkit::playPhrase(Phrase(11, 6, 0.17));
     ASSERT_LT(Clip.frames(), size_t(1.1 * Rate));
@@ -189,8 +195,14 @@ TEST_F(LandmarkClip, ShortClipsAndClipsAtTheStreamsStartAreFound)
         }
         testkit::Pcm Loud = Clip;
         testkit::gain(Loud, C.LevelDb);
-        testkit::mixAt(Air, Loud, C.StartSeconds);
+        if (C.StartSeconds < 0)
+            Loud.samples.erase(Loud.samples.begin(), Loud.samples.begin() + Loud.channels * std::ptrdiff_t(-C.StartSeconds * Rate));
+        testkit::mixAt(Air, Loud, std::max(0.0, C.StartSeconds));
         const auto Found = Scan(ThroughChain(Air, C.Chain, Dir));
+        if (C.StartSeconds < 0) {
+            EXPECT_TRUE(Found[0].empty());
+            continue;
+        }
         ASSERT_EQ(Found[0].size(), 1u);
         const double End = C.StartSeconds + double(Clip.frames()) / Rate;
         EXPECT_NEAR(double(EndOf(Found[0][0])) / Rate, End + 0.5 * Block / Rate, 0.1);
@@ -209,6 +221,7 @@ TEST_F(LandmarkClip, LookAlikesAreNotTheClip)
     const TCase Cases[] = {
         {"another phrase of the same instrument", testkit::playPhrase(Phrase(4))},
         {"the clip at 92 % tempo", testkit::playPhrase(Jingle, 0.3, 1.0, 0.92)},
+        {"the clip at 108 % tempo", testkit::playPhrase(Jingle, 0.3, 1.0, 1.08)},
         {"the clip one semitone higher", testkit::playPhrase(Jingle, 0.3, std::pow(2.0, 1.0 / 12))},
         {"the first two thirds of the clip", testkit::playPhrase(FirstPart)},
         {"the clip backwards", [&] {
