@@ -106,10 +106,8 @@ constexpr double ClearlyBetter = 1.25;
 
 }  // namespace
 
-const std::vector<TAudioSample::TPeakCheck>& TAudioSample::ChecksFor(size_t Len, int32_t FrameRate) const
+const std::vector<TAudioSample::TPeakCheck>& TAudioSample::MakeChecks(size_t Len, int32_t FrameRate) const
 {
-    if (FChecksOf == Peaks.Changes() && FChecksLen == Len && FChecksRate == FrameRate)
-        return FChecks;
     FChecks.clear();
     FChecks.reserve(size_t(Peaks.Count()));
     int32_t Strongest = 0;

@@ -254,7 +254,13 @@ private:
     };
     // The checks of the peaks with a frequency, for spectra of Len bins at FrameRate; made
     // afresh when these or the peaks changed.
-    const std::vector<TPeakCheck>& ChecksFor(size_t Len, int32_t FrameRate) const;
+    const std::vector<TPeakCheck>& ChecksFor(size_t Len, int32_t FrameRate) const
+    {
+        if (FChecksOf == Peaks.Changes() && FChecksLen == Len && FChecksRate == FrameRate)
+            return FChecks;
+        return MakeChecks(Len, FrameRate);
+    }
+    const std::vector<TPeakCheck>& MakeChecks(size_t Len, int32_t FrameRate) const;
 
     TDateTime FMatchStart = 0;
     bool FMatched = false;
