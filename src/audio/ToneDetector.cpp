@@ -21,8 +21,8 @@ void TToneAnalysis::Use(const TAudioFFT* Analyser, int32_t FrameRate)
         FTones.fill({});
         FGeneration = 1;
     }
-    FBandCount = 0;
-    FResolvedCount = 0;
+    FBands.Clear();
+    FResolved.Clear();
     FBinHz = 0;
     FScale = 0;
     for (size_t Mode = 0; Mode < FSpectra.size(); ++Mode) {
@@ -171,17 +171,7 @@ TToneLevel TToneAnalysis::Tone(TSignalMode Mode, int32_t Frequency, int32_t Tole
 
 double TToneAnalysis::BandPower(TSignalMode Mode, int32_t Lo, int32_t Hi)
 {
-    for (size_t I = 0; I < FBandCount; ++I) {
-        const TBandEntry& Entry = FBands[I];
-        if (Entry.Mode == Mode && Entry.Lo == Lo && Entry.Hi == Hi)
-            return Entry.Power;
-    }
-    if (!Measurable(Mode))
-        return 0;
-    const double Power = MeasureBand(Mode, Lo, Hi);
-    if (FBandCount < FBands.size())
-        FBands[FBandCount++] = {Mode, Lo, Hi, Power};
-    return Power;
+    return FBands.Get({Mode, Lo, Hi}, [&] { return Measurable(Mode) ? MeasureBand(Mode, Lo, Hi) : 0.0; });
 }
 
 namespace {
@@ -401,17 +391,8 @@ TResolvedTone TToneAnalysis::ResolveTone(TSignalMode Mode, int32_t Frequency, in
 
 TResolvedTone TToneAnalysis::Resolve(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
 {
-    for (size_t I = 0; I < FResolvedCount; ++I) {
-        const TResolvedEntry& Entry = FResolved[I];
-        if (Entry.Mode == Mode && Entry.Frequency == Frequency && Entry.Tolerance == Tolerance)
-            return Entry.Tone;
-    }
-    if (!Measurable(Mode))
-        return {};
-    const TResolvedTone Tone = ResolveTone(Mode, Frequency, Tolerance);
-    if (FResolvedCount < FResolved.size())
-        FResolved[FResolvedCount++] = {Mode, Frequency, Tolerance, Tone};
-    return Tone;
+    return FResolved.Get({Mode, Frequency, Tolerance},
+                         [&] { return Measurable(Mode) ? ResolveTone(Mode, Frequency, Tolerance) : TResolvedTone(); });
 }
 
 // ---- Tone sets of slices ----

@@ -33,6 +33,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // A tone further off its frequency than this share is never taken for it, whatever the
@@ -116,10 +117,37 @@ private:
         int32_t Frequency, Tolerance;
         TToneLevel Level;
     };
-    struct TBandEntry {
+    // A few measures of the block, kept in the order they were first asked for (at most Size;
+    // any more are measured each time), forgotten with the block.
+    template <class TKey, class TValue, size_t Size>
+    class TBlockMemo {
+    public:
+        void Clear() { FCount = 0; }
+        template <class TMeasure>
+        TValue Get(const TKey& Key, TMeasure&& Measure)
+        {
+            for (size_t I = 0; I < FCount; ++I)
+                if (FEntries[I].first == Key)
+                    return FEntries[I].second;
+            const TValue Value = Measure();
+            if (FCount < Size)
+                FEntries[FCount++] = {Key, Value};
+            return Value;
+        }
+
+    private:
+        std::array<std::pair<TKey, TValue>, Size> FEntries{};
+        size_t FCount = 0;
+    };
+    struct TBandKey {
         TSignalMode Mode;
         int32_t Lo, Hi;
-        double Power;
+        bool operator==(const TBandKey&) const = default;
+    };
+    struct TToneKey {
+        TSignalMode Mode;
+        int32_t Frequency, Tolerance;
+        bool operator==(const TToneKey&) const = default;
     };
     // Power of bin K of the Hann-windowed spectrum, scaled so that a sine's lobe sums to its
     // amplitude squared; 0 for bin 0, the Nyquist bin and bins the spectrum does not have.
@@ -159,15 +187,8 @@ private:
     std::array<TToneEntry, ToneSlots> FTones{};
     size_t FToneCount = 0;
     uint32_t FGeneration = 1;
-    std::array<TBandEntry, 8> FBands{};
-    size_t FBandCount = 0;
-    struct TResolvedEntry {
-        TSignalMode Mode;
-        int32_t Frequency, Tolerance;
-        TResolvedTone Tone;
-    };
-    std::array<TResolvedEntry, 16> FResolved{};
-    size_t FResolvedCount = 0;
+    TBlockMemo<TBandKey, double, 8> FBands;
+    TBlockMemo<TToneKey, TResolvedTone, 16> FResolved;
     // The kernel for blocks of FKernelN frames.
     std::vector<std::complex<double>> FKernel;
     std::vector<double> FKernelNorm;
