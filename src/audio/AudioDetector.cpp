@@ -53,20 +53,50 @@ void TFreqDataList::SortDescending()
               [](const auto& A, const auto& B) { return A->RefLevel > B->RefLevel; });
 }
 
+namespace {
+
+// Bins First..Last-1 of the band Lo..Hi Hz in a spectrum of Len bins: the bin holding Hi is
+// not part of the band, nor is any bin the spectrum does not have. Empty: Last = First.
+struct TBins {
+    int32_t First = 0;
+    int32_t Last = 0;
+};
+
+TBins BandBins(int32_t Lo, int32_t Hi, int32_t Len, int32_t FrameRate)
+{
+    const int32_t First = std::max(BinOf(Lo, Len, FrameRate), 0);
+    return {First, std::max(std::min(BinOf(Hi, Len, FrameRate), Len), First)};
+}
+
+// A spectrum's bin count as the bin arithmetic takes it.
+int32_t BinCount(size_t Len)
+{
+    return static_cast<int32_t>(std::min<size_t>(Len, std::numeric_limits<int32_t>::max()));
+}
+
+// The band level of Bins in a spectrum: the largest magnitude (present), the smallest
+// (absent); 0 for an empty band.
+inline int32_t LevelOfBins(const int32_t* Spectrum, TBins Bins, TFreqKind Kind)
+{
+    if (Bins.Last <= Bins.First)
+        return 0;
+    int32_t Level = Spectrum[Bins.First];
+    if (Kind == fkPresent)
+        for (int32_t K = Bins.First + 1; K < Bins.Last; ++K)
+            Level = std::max(Level, Spectrum[K]);
+    else
+        for (int32_t K = Bins.First + 1; K < Bins.Last; ++K)
+            Level = std::min(Level, Spectrum[K]);
+    return Level;
+}
+
+}  // namespace
+
 int32_t BandLevel(int32_t Lo, int32_t Hi, TFreqKind Kind, const TSpectrumData& Spectrum, int32_t FrameRate)
 {
     if (Kind != fkPresent && Kind != fkAbsent)
         return 0;
-    const auto Len = static_cast<int32_t>(std::min<size_t>(Spectrum.size(), std::numeric_limits<int32_t>::max()));
-    // Bins First..Last-1; the bin holding Hi is not part of the band, nor is any bin the
-    // spectrum does not have.
-    const int32_t First = std::max(BinOf(Lo, Len, FrameRate), 0);
-    const int32_t Last = std::min(BinOf(Hi, Len, FrameRate), Len);
-    if (Last <= First)
-        return 0;
-    const auto Begin = Spectrum.begin() + First;
-    const auto End = Spectrum.begin() + Last;
-    return Kind == fkPresent ? *std::max_element(Begin, End) : *std::min_element(Begin, End);
+    return LevelOfBins(Spectrum.data(), BandBins(Lo, Hi, BinCount(Spectrum.size()), FrameRate), Kind);
 }
 
 TPeakBand PeakBand(const TFreqData& Peak)
@@ -114,7 +144,7 @@ const std::vector<TAudioSample::TPeakCheck>& TAudioSample::MakeChecks(size_t Len
     for (const auto& Peak : Peaks.FItems)
         if (Peak->Frequency > 0 && Peak->Kind == fkPresent)
             Strongest = std::max(Strongest, Peak->RefLevel);
-    const auto Bins = static_cast<int32_t>(std::min<size_t>(Len, std::numeric_limits<int32_t>::max()));
+    const int32_t Bins = BinCount(Len);
     for (const auto& Peak : Peaks.FItems) {
         if (Peak->Frequency <= 0)
             continue;  // never measured
@@ -125,8 +155,9 @@ const std::vector<TAudioSample::TPeakCheck>& TAudioSample::MakeChecks(size_t Len
         // and neither satisfies nor fails.
         if (Peak->Kind == fkPresent || Peak->Kind == fkAbsent) {
             const TPeakBand Band = PeakBand(*Peak);
-            Check.First = std::max(BinOf(Band.Lo, Bins, FrameRate), 0);
-            Check.Last = std::max(std::min(BinOf(Band.Hi, Bins, FrameRate), Bins), Check.First);
+            const TBins Read = BandBins(Band.Lo, Band.Hi, Bins, FrameRate);
+            Check.First = Read.First;
+            Check.Last = Read.Last;
         }
         // The thresholds are formed in floating point and truncated.
         if (Peak->Kind == fkPresent)
@@ -142,32 +173,12 @@ const std::vector<TAudioSample::TPeakCheck>& TAudioSample::MakeChecks(size_t Len
     return FChecks;
 }
 
-namespace {
-
-// The band level of a check in a spectrum: the largest magnitude of its bins (present), the
-// smallest (absent); 0 for an empty band.
-inline int32_t Measure(const int32_t* Spectrum, int32_t First, int32_t Last, TFreqKind Kind)
-{
-    if (Last <= First)
-        return 0;
-    int32_t Level = Spectrum[First];
-    if (Kind == fkPresent)
-        for (int32_t K = First + 1; K < Last; ++K)
-            Level = std::max(Level, Spectrum[K]);
-    else
-        for (int32_t K = First + 1; K < Last; ++K)
-            Level = std::min(Level, Spectrum[K]);
-    return Level;
-}
-
-}  // namespace
-
 double TAudioSample::FitOf(const TSpectrumData& Spectrum, int32_t FrameRate) const
 {
     double Fit = NoPresencePeaks;
     for (const TPeakCheck& Check : ChecksFor(Spectrum.size(), FrameRate))
         if (Check.Places)
-            Fit = std::min(Fit, double(Measure(Spectrum.data(), Check.First, Check.Last, fkPresent)) / Check.Peak->RefLevel);
+            Fit = std::min(Fit, double(LevelOfBins(Spectrum.data(), {Check.First, Check.Last}, fkPresent)) / Check.Peak->RefLevel);
     return Fit;
 }
 
@@ -176,7 +187,7 @@ bool TAudioSample::Evaluate(const TSpectrumData& Spectrum, int32_t FrameRate, TD
     bool Satisfied = true;
     // Every peak is measured, also after one has failed: Measured shows the whole slice.
     for (const TPeakCheck& Check : ChecksFor(Spectrum.size(), FrameRate)) {
-        const int32_t Level = Measure(Spectrum.data(), Check.First, Check.Last, Check.Kind);
+        const int32_t Level = LevelOfBins(Spectrum.data(), {Check.First, Check.Last}, Check.Kind);
         Check.Peak->Measured = Level;
         if (Check.Kind == fkPresent)
             Satisfied = Level >= Check.Threshold && Satisfied;
