@@ -51,6 +51,13 @@ uint32_t HashOf(int32_t Bin, int32_t Df, int32_t Dt)
 }
 constexpr uint32_t HashBits = 20;
 
+// The tick at which a landmark anchored at Tick has been heard whole: that of its second peak.
+// A landmark belongs to the part of the clip in which it is completed.
+int32_t HeardTick(uint32_t Hash, int32_t Tick)
+{
+    return Tick + int32_t(Hash & 0x1Fu) * TLandmarkPrint::Phases;
+}
+
 }  // namespace
 
 // ---- Peaks and landmarks ----
@@ -176,16 +183,27 @@ void TLandmarkPrint::SetSense(int32_t Sense)
     // short stretch (and which the matcher tells by the drift of its start along the clip).
     const int32_t WithLandmarks = std::popcount(SegmentsWithLandmarks);
     MinSegments = (WithLandmarks * 2 + 4) / 5;
+    // The clip's first part is its first quarter. Its last part is its last quarter, and
+    // also the parts over which its last quarter of landmarks lies: a clip whose tail holds
+    // few landmarks (a note dying away, a short spoken tag mixed under a chord) loses them
+    // under a bed or through a codec, and is heard to its end by the last stretch that
+    // carries many. A partial copy that stops before that stretch is still refused.
+    std::array<int32_t, Segments> Count{};
+    for (const TEntry& E : Landmarks)
+        ++Count[size_t(SegmentOf(HeardTick(E.Hash, E.Tick)))];
+    const auto QuarterOfLandmarks = int32_t((Landmarks.size() + 3) / 4);
     constexpr uint32_t Quarter = (1u << (Segments / 4)) - 1;
     EdgeSegments[0] = SegmentsWithLandmarks & Quarter;
-    // The clip's last parts that hold landmarks: a clip whose tail holds few (a note dying
-    // away, a last word) is recognised by the last ones it has.
     EdgeSegments[1] = 0;
     for (int32_t Segment = Segments - 1, Taken = 0; Segment >= Segments / 2 && Taken < Segments / 4; --Segment)
         if (SegmentsWithLandmarks & (1u << Segment)) {
             EdgeSegments[1] |= 1u << Segment;
             ++Taken;
         }
+    for (int32_t Segment = Segments - 1, Seen = 0; Segment >= 0 && Seen < QuarterOfLandmarks; --Segment) {
+        Seen += Count[size_t(Segment)];
+        EdgeSegments[1] |= SegmentsWithLandmarks & (1u << Segment);
+    }
 }
 
 TLandmarkStrength LandmarkStrength(const TLandmarkPrint& Print)
@@ -247,7 +265,7 @@ std::shared_ptr<TLandmarkPrint> BuildLandmarkPrint(TAudioFFT& Analyser, const in
     }
     Print->Ticks = LastTick + 1;
     for (const TLandmarkPrint::TEntry& E : Print->Landmarks)
-        Print->SegmentsWithLandmarks |= 1u << Print->SegmentOf(E.Tick);
+        Print->SegmentsWithLandmarks |= 1u << Print->SegmentOf(HeardTick(E.Hash, E.Tick));
     Print->SetSense(50);
     return Print;
 }
@@ -381,7 +399,7 @@ int64_t TLandmarkMatcher::DueBlock(const TLandmarkPrint& Print, int32_t Start) c
     return Past <= 0 ? 0 : (Past + Hop - 1) / Hop;
 }
 
-void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick)
+void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick, int32_t Heard)
 {
     TSlot& Slot = Slots[SlotIndex];
     const TLandmarkPrint& Print = *Slot.Print;
@@ -389,7 +407,7 @@ void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick)
     if (Cell.Start != Start)
         Cell = TCell{Start, 0, 0};
     ++Cell.Votes;
-    Cell.Segments |= 1u << Print.SegmentOf(Tick);
+    Cell.Segments |= 1u << Print.SegmentOf(Heard);
     // Votes are forgotten once their start can no longer matter: when a new one comes (the
     // first one heard is the first to go, so the rest are looked at only then).
     if (!Slot.Heard.empty()) {
@@ -577,7 +595,7 @@ void TLandmarkMatcher::Process(const TAudioFFT& Analyser, TAudioSequenceList& Se
                 const TSlot& Slot = Slots[Entry.Slot];
                 if (size_t(Slot.Sequence->Channel) != Mode || Slot.Print->FFTCount != Frames)
                     continue;
-                Vote(Entry.Slot, int32_t(Anchor - Entry.Tick), Entry.Tick);
+                Vote(Entry.Slot, int32_t(Anchor - Entry.Tick), Entry.Tick, HeardTick(L.Hash, Entry.Tick));
             }
         }
     }
