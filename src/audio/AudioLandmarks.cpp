@@ -97,7 +97,9 @@ void TLandmarkPicker::Frame(const std::vector<float>& Spectrum, std::vector<TLan
         Onset[size_t(I)] = L - LastLevel[size_t(I)] + OnsetPole * Onset[size_t(I)];
         LastLevel[size_t(I)] = L;
     }
-    // Local maxima above the threshold, strongest first, among the loud bins of the frame.
+    // Local maxima above the threshold among the loud bins of the frame, the loudest first:
+    // what a bed or a clipping chain adds to a sound (its detail, intermodulation) rises as
+    // much as the sound's own partials but stays fainter than them.
     const float Loudest = *std::max_element(LastLevel.begin(), LastLevel.end());
     const float Quietest = Loudest - RelativeDb;
     Maxima.clear();
@@ -107,7 +109,7 @@ void TLandmarkPicker::Frame(const std::vector<float>& Spectrum, std::vector<TLan
             Maxima.push_back(I);
     }
     const auto Stronger = [this](int32_t A, int32_t B) {
-        return Onset[size_t(A)] != Onset[size_t(B)] ? Onset[size_t(A)] > Onset[size_t(B)] : A < B;
+        return LastLevel[size_t(A)] != LastLevel[size_t(B)] ? LastLevel[size_t(A)] > LastLevel[size_t(B)] : A < B;
     };
     // Only the strongest few are usually looked at: they are ordered first, the rest only
     // when masking leaves too few.
@@ -178,11 +180,12 @@ void TLandmarkPrint::SetSense(int32_t Sense)
     const double Share = std::clamp((100.0 - std::clamp(Sense, 0, 100)) / 400.0, 0.04, 0.4);
     MinVotes = std::max(MinVotesFloor, int32_t(std::ceil(Share * PerPhase())));
     // The votes must come from all over the clip: from two in five of the parts that carry
-    // landmarks, among them its first and its last quarter. A clip's first part alone is not
+    // landmarks (at least three: two bursts of notes agree on a start by chance in music),
+    // among them its first and its last part. A clip's first part alone is not
     // the clip; nor is the clip at another tempo, whose votes agree on one start only over a
     // short stretch (and which the matcher tells by the drift of its start along the clip).
     const int32_t WithLandmarks = std::popcount(SegmentsWithLandmarks);
-    MinSegments = (WithLandmarks * 2 + 4) / 5;
+    MinSegments = std::min(WithLandmarks, std::max(3, (WithLandmarks * 2 + 4) / 5));
     // The clip's first part is its first quarter. Its last part is its last quarter, and
     // also the parts over which its last quarter of landmarks lies: a clip whose tail holds
     // few landmarks (a note dying away, a short spoken tag mixed under a chord) loses them

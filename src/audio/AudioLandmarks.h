@@ -5,7 +5,7 @@
 // dB through a Hann window, each bin's slow level is taken off (a high-pass over time, so a
 // clip reads the same at any level and a held note fades out of the picture), and a bin is
 // a peak when it is a local maximum above a threshold that the peaks before it raised and
-// that decays frame by frame. Two peaks a short time apart form a landmark: the first one's
+// that decays frame by frame; of a frame's peaks the loudest few are kept. Two peaks a short time apart form a landmark: the first one's
 // bin, the bin difference and the frame difference, hashed into 20 bits.
 //
 // Every clip's landmarks live in one hash index shared by all clips of the engine, so the
