@@ -151,6 +151,7 @@ struct TFreqData {
     int32_t Tolerance = 0;  // Hz, half-width of the band searched around Frequency
     int32_t Frequency = 0;  // Hz, centre of the band; a peak at 0 or below is skipped
     int32_t Measured = 0;   // band level found at the last evaluation (spectrum units); 0 after reset
+                            // (tone-set slices leave it 0)
     int32_t RefLevel = 0;   // reference level: the level in the clip, 2500 for command tones
     TFreqKind Kind = fkPresent;
     int32_t Sense = 0;      // percent: how far the measurement may fall short of (or exceed) RefLevel

@@ -684,12 +684,6 @@ void TToneSet::Assign(const TAudioSample& Slice)
     Hash = Sum;
 }
 
-bool TToneSet::SameMeasure(const TToneSet& Other) const
-{
-    return Hash == Other.Hash && Present == Other.Present && Sense == Other.Sense && Lo == Other.Lo && Hi == Other.Hi
-           && Tones == Other.Tones;
-}
-
 bool TToneSet::SameTones(const TToneSet& Other) const
 {
     const auto Own = Tones.begin() + std::ptrdiff_t(Present);

@@ -90,8 +90,6 @@ struct TToneSet {
     // Reads the tone set of Slice's peaks (presence peaks its tones, absence peaks the table's
     // other tones; peaks of another kind only widen the band).
     void Assign(const TAudioSample& Slice);
-    // Whether Other asks for the same tones with the same limits: its measure is this one's.
-    bool SameMeasure(const TToneSet& Other) const;
     // Whether Other's own tones are these, in the same order.
     bool SameTones(const TToneSet& Other) const;
 };
@@ -107,7 +105,8 @@ struct TToneSetMeasure {
     size_t Tones = 0;    // the slice's tones
     double Weakest = 0;  // power of the weakest tone
     double Share = 0;    // the set's share of the band's power
-    // The frequencies measured of the first tones, in the slice's order.
+    // The frequencies measured of the first tones, in the slice's order; worked out once the
+    // set has passed the rules on its tones' powers (0 when it failed one).
     std::array<double, 5> Frequencies{};
 };
 
@@ -278,7 +277,7 @@ private:
     // to block.
     struct TSetEntry {
         uint32_t Generation = 0;
-        TSignalMode Mode;
+        TSignalMode Mode = TSignalMode::Left;
         uint64_t Hash = 0;
         size_t Present = 0;
         int32_t Sense = 0, Lo = 0, Hi = 0;

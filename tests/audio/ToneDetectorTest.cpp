@@ -130,6 +130,8 @@ TEST(ToneAnalysis, ResolvesAToneFromAPartialBesideIt)
         {"E6 18 Hz below 1336 Hz, 4 dB louder", {{1336, 0.1}, {1318.5, 0.158}}, 1336, 20, true, 1336, 0.1, 1318.5, 0.158},
         {"E5 38 Hz below 697 Hz", {{697, 0.1}, {659.3, 0.1}}, 697, 13, true, 697, 0.1, 659.3, 0.1},
         {"a partial above, the tone 1 % high", {{1221, 0.05}, {1250, 0.08}}, 1209, 20, true, 1221, 0.05, 1250, 0.08},
+        // 2 % of 4100 Hz reaches past the bins fitted about the tone.
+        {"the widest tolerance at 4100 Hz", {{4100, 0.1}, {4125, 0.1}}, 4100, 82, true, 4100, 0.1, 4125, 0.1},
         {"a lone sine", {{1336, 0.1}}, 1336, 20, false, 0, 0, 0, 0},
         {"a lone sine 1.5 % high", {{707.5, 0.1}}, 697, 13, false, 0, 0, 0, 0},
         {"a partial 20 dB under the tone", {{1336, 0.1}, {1318.5, 0.01}}, 1336, 20, false, 0, 0, 0, 0},
