@@ -481,6 +481,10 @@ public:
     // LandmarkStrength says how weak.
     std::unique_ptr<TAudioSequence> BuildLandmarksFromFile(const std::string& FileName, int32_t Sense,
                                                            TSignalMode Channel);
+    // Frames of the clip FileName as the fingerprint builders hear it (resampled to FrameRate):
+    // what the last build read of the same version of the file, or read anew. Raises
+    // EAudioReadError when the file cannot be read.
+    int64_t ClipFrames(const std::string& FileName);
 
     TSequenceEvent OnSequenceFound;
     TBufferEvent OnBufferFilled;
@@ -563,6 +567,8 @@ private:
     std::unique_ptr<TAudioSequence> BuildSpectralSequence(const std::string& FileName, int32_t MaxPeaks, int32_t Sense,
                                                           bool UseAbsence, TSignalMode Channel);
     std::unique_ptr<TAudioSequence> BuildLandmarkSequence(const std::string& FileName, int32_t Sense, TSignalMode Channel);
+    // The clip as ReadClipStereo gives it at FrameRate; its length is kept for ClipFrames.
+    std::vector<int16_t> ReadClip(const std::string& FileName);
 
     TMainThreadQueue& Queue;
     std::unique_ptr<TLandmarkMatcher> FLandmarks;
