@@ -560,6 +560,9 @@ private:
     bool OpenCapture();
     void ReleaseCapture();
     void BufferReceived(const uint8_t* Data, uint16_t Size);
+    // ProcessBuffer; Continued: the block begins with the second half of the block before
+    // (ProcessContinued of the analyser).
+    void AnalyseBlock(const uint8_t* Data, uint16_t Size, bool Continued);
     void CaptureEnded(bool Lost);
     void ScheduleRetry();
     void RetryCapture();
@@ -579,9 +582,12 @@ private:
     std::vector<std::string> FDeviceNames;
     int32_t FLeftVolume = 0, FRightVolume = 0;
     double FLeftVolumedB = -91.0, FRightVolumedB = -91.0;
-    // The block of the last two captured buffers, and the size of the last one (0: none yet,
-    // the next buffer is kept for the block after it).
+    // The captured buffers one after another, room for BlockRingHalves of them, the last one
+    // at LastHalf, and the size of the last one (0: none yet, the next buffer is kept for the
+    // block after it). A block is the last two.
+    static constexpr size_t BlockRingHalves = 16;
     std::vector<uint8_t> PairedBlock;
+    size_t LastHalf = 0;
     uint16_t PreviousSize = 0;
     // The tone measures of the live block, shared by the tone-set sequences.
     TToneAnalysis LiveTones;
