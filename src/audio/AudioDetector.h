@@ -379,6 +379,14 @@ private:
     // their frequencies then.
     int32_t FLoose = -1;
     std::array<double, 5> FLooseFrequencies{};
+    // Tone sets: what the detector reads of each slice's peaks, worked out again when the
+    // slice's peaks changed since (Of: their Changes() then).
+    struct TToneSetOf {
+        TToneSet Set;
+        uint64_t Of = UINT64_MAX;
+    };
+    std::vector<TToneSetOf> FToneSets;
+    const TToneSet& ToneSetOf(int32_t Index);
     TDateTime FStartTime = 0;
     // Landmark clips: the matcher found the clip ending in this block; its progress; and a
     // count of resets, by which the matcher sees that it must forget its votes.

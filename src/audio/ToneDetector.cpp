@@ -19,50 +19,51 @@ void TToneAnalysis::Use(const TAudioFFT* Analyser, int32_t FrameRate)
     if (++FGeneration == 0) {
         // Once in four billion blocks: no slot may look filled in this generation.
         FTones.fill({});
+        FSets.fill({});
+        for (std::vector<uint32_t>& Of : FPowerOf)
+            std::fill(Of.begin(), Of.end(), 0);
         FGeneration = 1;
     }
+    FSetCount = 0;
+    FSetTones.clear();
     FBands.Clear();
     FResolved.Clear();
     FBinHz = 0;
     FScale = 0;
     for (size_t Mode = 0; Mode < FSpectra.size(); ++Mode) {
         FSpectra[Mode] = Analyser ? Analyser->ComplexSpectrumOf(TSignalMode(Mode)) : std::span<const std::complex<double>>();
-        FPowersDone[Mode] = 0;
+        FPowersSummed[Mode] = 0;
         if (!FSpectra[Mode].empty())
             MakeKernel(2 * (int32_t(FSpectra[Mode].size()) - 1));
     }
 }
 
-void TToneAnalysis::ComputePowers(size_t Mode, int32_t UpTo)
+double TToneAnalysis::ComputePower(size_t Mode, int32_t K)
 {
     const auto& X = FSpectra[Mode];
-    std::vector<double>& Powers = FPowers[Mode];
-    std::vector<double>& Sums = FPowerSums[Mode];
-    if (Powers.size() != X.size()) {
+    if (FPowers[Mode].size() != X.size()) {
         // Only when the block size changes; the arrays keep their storage from block to block.
-        Powers.assign(X.size(), 0.0);
-        Sums.assign(X.size(), 0.0);
+        FPowers[Mode].assign(X.size(), 0.0);
+        FPowerSums[Mode].assign(X.size(), 0.0);
+        FPowerOf[Mode].assign(X.size(), 0);
     }
-    // Bins 1 .. N/2 - 1 have both neighbours; the Hann window is the three-term convolution
-    // 0.5 X[k] - 0.25 (X[k-1] + X[k+1]) of the unwindowed transform. Bin 0 and the Nyquist
-    // bin count as 0.
-    const int32_t Last = std::min(UpTo, int32_t(X.size()) - 2);
-    for (int32_t K = FPowersDone[Mode] + 1; K <= Last; ++K) {
-        const std::complex<double> H = 0.5 * X[size_t(K)] - 0.25 * (X[size_t(K) - 1] + X[size_t(K) + 1]);
-        Powers[size_t(K)] = std::norm(H) * FScale;
-        Sums[size_t(K)] = Sums[size_t(K) - 1] + Powers[size_t(K)];
-    }
-    FPowersDone[Mode] = std::max(FPowersDone[Mode], Last);
+    // The Hann window is the three-term convolution 0.5 X[k] - 0.25 (X[k-1] + X[k+1]) of the
+    // unwindowed transform.
+    const std::complex<double> H = 0.5 * X[size_t(K)] - 0.25 * (X[size_t(K) - 1] + X[size_t(K) + 1]);
+    FPowerOf[Mode][size_t(K)] = FGeneration;
+    return FPowers[Mode][size_t(K)] = std::norm(H) * FScale;
 }
 
-double TToneAnalysis::BinPower(TSignalMode Mode, int32_t K)
+void TToneAnalysis::SumPowers(size_t Mode, int32_t UpTo)
 {
-    const auto Index = size_t(Mode);
-    if (K < 1 || size_t(K) + 1 >= FSpectra[Index].size())
-        return 0;
-    if (K > FPowersDone[Index])
-        ComputePowers(Index, K);
-    return FPowers[Index][size_t(K)];
+    // Bins 1 .. N/2 - 1 have both neighbours; bin 0 and the Nyquist bin count as 0.
+    const int32_t Last = std::min(UpTo, int32_t(FSpectra[Mode].size()) - 2);
+    for (int32_t K = FPowersSummed[Mode] + 1; K <= Last; ++K) {
+        const double Power = BinPower(TSignalMode(Mode), K);
+        std::vector<double>& Sums = FPowerSums[Mode];
+        Sums[size_t(K)] = Sums[size_t(K) - 1] + Power;
+    }
+    FPowersSummed[Mode] = std::max(FPowersSummed[Mode], Last);
 }
 
 int32_t TToneAnalysis::BinsOf(TSignalMode Mode) const
@@ -70,18 +71,20 @@ int32_t TToneAnalysis::BinsOf(TSignalMode Mode) const
     return size_t(Mode) < FSpectra.size() ? int32_t(FSpectra[size_t(Mode)].size()) : 0;
 }
 
-TToneLevel TToneAnalysis::MeasureTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
+void TToneAnalysis::MeasureTone(TToneEntry& Entry)
 {
+    const TSignalMode Mode = Entry.Mode;
     const int32_t Bins = BinsOf(Mode);
+    Entry.Detailed = true;
     if (Bins < 3 || FBinHz <= 0)
-        return {};
+        return;
     // The bins whose centres lie within the tolerance and half a bin: the tone's strongest bin
     // is one of them, while the lobe of a tone further off only reaches in with its flank.
     const auto BinAt = [this](double Hz) { return Hz / FBinHz; };
-    const int32_t First = std::max(1, int32_t(std::ceil(BinAt(double(Frequency) - Tolerance) - 0.5)));
-    const int32_t Last = std::min(Bins - 2, int32_t(std::floor(BinAt(double(Frequency) + Tolerance) + 0.5)));
+    const int32_t First = std::max(1, int32_t(std::ceil(BinAt(double(Entry.Frequency) - Entry.Tolerance) - 0.5)));
+    const int32_t Last = std::min(Bins - 2, int32_t(std::floor(BinAt(double(Entry.Frequency) + Entry.Tolerance) + 0.5)));
     if (Last < First)
-        return {};
+        return;
     int32_t Peak = First;
     double PeakPower = BinPower(Mode, First);
     for (int32_t K = First + 1; K <= Last; ++K)
@@ -91,15 +94,28 @@ TToneLevel TToneAnalysis::MeasureTone(TSignalMode Mode, int32_t Frequency, int32
         }
     const double Below = BinPower(Mode, Peak - 1);
     const double Above = BinPower(Mode, Peak + 1);
-    TToneLevel Level;
+    TToneLevel& Level = Entry.Level;
     if (Below > PeakPower || Above > PeakPower) {
         // Rising beyond the edge: only the flank of a tone outside the tolerance reaches in.
         // It is the power of that bin, at the frequency of the louder bin beyond.
         Level.Power = PeakPower;
         Level.Frequency = (Below > PeakPower ? Peak - 1 : Peak + 1) * FBinHz;
         Level.Spread = 1;
-        return Level;
+        return;
     }
+    Level.Power = Below + PeakPower + Above;
+    // Where the peak lies and how far the tone spreads are worked out when first asked for:
+    // most tones of most blocks are turned away on their power alone.
+    Entry.Peak = Peak;
+    Entry.Detailed = false;
+}
+
+void TToneAnalysis::DetailTone(TToneEntry& Entry)
+{
+    const TSignalMode Mode = Entry.Mode;
+    const int32_t Peak = Entry.Peak;
+    const double PeakPower = BinPower(Mode, Peak), Below = BinPower(Mode, Peak - 1), Above = BinPower(Mode, Peak + 1);
+    TToneLevel& Level = Entry.Level;
     // The peak between bins: a parabola through the logarithms of the three powers, which
     // fits the Hann window's lobe closely.
     double Offset = 0;
@@ -109,14 +125,13 @@ TToneLevel TToneAnalysis::MeasureTone(TSignalMode Mode, int32_t Frequency, int32
         if (Curve < 0)
             Offset = std::clamp(0.5 * std::log(Below / Above) / Curve, -0.5, 0.5);
     }
-    Level.Power = Below + PeakPower + Above;
     Level.Frequency = (Peak + Offset) * FBinHz;
     if (Level.Power > 0) {
         const double Beside = BinPower(Mode, Peak - 3) + BinPower(Mode, Peak - 2) + BinPower(Mode, Peak + 2)
                                + BinPower(Mode, Peak + 3);
         Level.Spread = Beside / Level.Power;
     }
-    return Level;
+    Entry.Detailed = true;
 }
 
 double TToneAnalysis::MeasureBand(TSignalMode Mode, int32_t Lo, int32_t Hi)
@@ -128,7 +143,7 @@ double TToneAnalysis::MeasureBand(TSignalMode Mode, int32_t Lo, int32_t Hi)
     const int32_t Last = std::min(Bins - 2, int32_t(std::floor(Hi / FBinHz)));
     if (Last < First)
         return 0;
-    BinPower(Mode, Last);  // the sums up to Last
+    SumPowers(size_t(Mode), Last);
     const auto& Sums = FPowerSums[size_t(Mode)];
     return Sums[size_t(Last)] - Sums[size_t(First) - 1];
 }
@@ -148,25 +163,42 @@ bool TToneAnalysis::Measurable(TSignalMode Mode)
     return true;
 }
 
-TToneLevel TToneAnalysis::Tone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
+TToneAnalysis::TToneEntry* TToneAnalysis::FindTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
 {
     // Every slice of the block asks for the same few tones, over and over.
     size_t Slot = ((uint32_t(Frequency) * 2654435761u) ^ (uint32_t(Tolerance) * 40503u) ^ uint32_t(Mode)) >> 26;
     for (;; Slot = (Slot + 1) % ToneSlots) {
-        const TToneEntry& Entry = FTones[Slot];
+        TToneEntry& Entry = FTones[Slot];
         if (Entry.Generation != FGeneration)
             break;
         if (Entry.Frequency == Frequency && Entry.Tolerance == Tolerance && Entry.Mode == Mode)
-            return Entry.Level;
+            return &Entry;
     }
     if (!Measurable(Mode))
-        return {};
-    const TToneLevel Level = MeasureTone(Mode, Frequency, Tolerance);
-    if (FToneCount < MaxTones) {
-        FTones[Slot] = {FGeneration, Mode, Frequency, Tolerance, Level};
+        return nullptr;
+    // (Beyond MaxTones a tone is measured afresh each time it is asked for.)
+    TToneEntry& Entry = FToneCount < MaxTones ? FTones[Slot] : FSpareTone;
+    if (FToneCount < MaxTones)
         ++FToneCount;
-    }
-    return Level;
+    Entry = {FGeneration, Mode, Frequency, Tolerance, 0, true, {}};
+    MeasureTone(Entry);
+    return &Entry;
+}
+
+TToneLevel TToneAnalysis::Tone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
+{
+    TToneEntry* Entry = FindTone(Mode, Frequency, Tolerance);
+    if (!Entry)
+        return {};
+    if (!Entry->Detailed)
+        DetailTone(*Entry);
+    return Entry->Level;
+}
+
+double TToneAnalysis::TonePower(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
+{
+    const TToneEntry* Entry = FindTone(Mode, Frequency, Tolerance);
+    return Entry ? Entry->Level.Power : 0;
 }
 
 double TToneAnalysis::BandPower(TSignalMode Mode, int32_t Lo, int32_t Hi)
@@ -201,7 +233,7 @@ void TToneAnalysis::MakeKernel(int32_t N)
     const double Pi = std::acos(-1.0);
     // The unwindowed transform of e^(2 pi i U n / N), n = 0 .. N - 1, at bin K, for D = U - K:
     // a Dirichlet kernel turning by pi (N - 1) / N per bin. The Hann window's bin is the
-    // three-term convolution of these, as in ComputePowers.
+    // three-term convolution of these, as in ComputePower.
     const auto Dirichlet = [N, Pi](double D) {
         const double Below = std::sin(Pi * D / N);
         if (std::abs(Below) < 1e-12)
@@ -395,6 +427,29 @@ TResolvedTone TToneAnalysis::Resolve(TSignalMode Mode, int32_t Frequency, int32_
                          [&] { return Measurable(Mode) ? ResolveTone(Mode, Frequency, Tolerance) : TResolvedTone(); });
 }
 
+TToneSetMeasure TToneAnalysis::ToneSet(TSignalMode Mode, const TToneSet& Set)
+{
+    // The slices of every command sample over one table ask for the same few sets.
+    size_t Slot = size_t((Set.Hash ^ (uint64_t(Mode) * 0x9E3779B97F4A7C15u)) >> 58);
+    for (;; Slot = (Slot + 1) % SetSlots) {
+        const TSetEntry& Entry = FSets[Slot];
+        if (Entry.Generation != FGeneration)
+            break;
+        if (Entry.Hash == Set.Hash && Entry.Mode == Mode && Entry.Present == Set.Present && Entry.Sense == Set.Sense
+            && Entry.Lo == Set.Lo && Entry.Hi == Set.Hi && Entry.Count == Set.Tones.size()
+            && std::equal(Set.Tones.begin(), Set.Tones.end(), FSetTones.begin() + std::ptrdiff_t(Entry.Offset)))
+            return Entry.Measure;
+    }
+    const TToneSetMeasure Measure = MeasureToneSet(Set, Mode, *this);
+    if (FSetCount < MaxSets) {
+        FSets[Slot] = {FGeneration, Mode, Set.Hash, Set.Present, Set.Sense, Set.Lo, Set.Hi, FSetTones.size(),
+                       Set.Tones.size(), Measure};
+        FSetTones.insert(FSetTones.end(), Set.Tones.begin(), Set.Tones.end());
+        ++FSetCount;
+    }
+    return Measure;
+}
+
 // ---- Tone sets of slices ----
 
 namespace {
@@ -566,7 +621,7 @@ bool HarmonicsOfOneVoice(TToneAnalysis& Analysis, TSignalMode Mode, const TToneS
             if (std::abs(Lower.Frequency - At) <= std::max(LowerHarmonicFit * At, LowerHarmonicFitHz))
                 On += Lower.Power;
             if (At + Fundamental / 2 < Lo)
-                Between += Analysis.Tone(Mode, int32_t(std::lround(At + Fundamental / 2)), 5).Power;
+                Between += Analysis.TonePower(Mode, int32_t(std::lround(At + Fundamental / 2)), 5);
         }
         if (On >= HarmonicShare * Below && On >= MinHarmonics * Measure.Weakest && On >= HarmonicContrast * Between)
             return true;
@@ -576,21 +631,90 @@ bool HarmonicsOfOneVoice(TToneAnalysis& Analysis, TSignalMode Mode, const TToneS
 
 }  // namespace
 
-TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnalysis& Analysis)
+void TToneSet::Assign(const TAudioSample& Slice)
+{
+    // (Read through a constant list: reading the peaks is no change of them.)
+    const TFreqDataList& Peaks = Slice.Peaks;
+    Tones.clear();
+    for (const TFreqData& Peak : Peaks)
+        if (Peak.Frequency > 0 && Peak.Kind == fkPresent)
+            Tones.push_back({Peak.Frequency, Peak.Tolerance, ToneTolerance(Peak)});
+    Present = Tones.size();
+    for (const TFreqData& Peak : Peaks)
+        if (Peak.Frequency > 0 && Peak.Kind == fkAbsent)
+            Tones.push_back({Peak.Frequency, Peak.Tolerance, ToneTolerance(Peak)});
+    Sense = std::clamp(SenseOf(Slice), 0, 100);
+    ToneBand(Slice, Lo, Hi);
+    // FNV-1a over every field the measure depends on.
+    uint64_t Sum = 14695981039346656037u;
+    const auto Mix = [&Sum](int64_t Value) {
+        Sum = (Sum ^ uint64_t(Value)) * 1099511628211u;
+    };
+    Mix(int64_t(Present));
+    Mix(Sense);
+    Mix(Lo);
+    Mix(Hi);
+    for (const TTone& Tone : Tones) {
+        Mix(Tone.Frequency);
+        Mix(Tone.Tolerance);
+        Mix(Tone.Within);
+    }
+    Hash = Sum;
+}
+
+bool TToneSet::SameMeasure(const TToneSet& Other) const
+{
+    return Hash == Other.Hash && Present == Other.Present && Sense == Other.Sense && Lo == Other.Lo && Hi == Other.Hi
+           && Tones == Other.Tones;
+}
+
+bool TToneSet::SameTones(const TToneSet& Other) const
+{
+    const auto Own = Tones.begin() + std::ptrdiff_t(Present);
+    return Present == Other.Present && std::equal(Tones.begin(), Own, Other.Tones.begin());
+}
+
+namespace {
+
+// False when the block cannot hold Set (MeasureToneSet would grade it Absent) on the
+// powers of its tones alone: one below the floor, or one of the table's other tones too
+// close to the weaker. Most sets of most blocks end here, for a few comparisons each.
+bool MayHoldToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnalysis& Analysis)
+{
+    if (Set.Present == 0)
+        return false;
+    const TToneSetLimits& Limits = LimitsFor(Set.Sense);
+    double Weakest = 0;
+    for (size_t I = 0; I < Set.Present; ++I) {
+        const double Power = Analysis.TonePower(Mode, Set.Tones[I].Frequency, Set.Tones[I].Within);
+        if (Power < Limits.MinPower)
+            return false;
+        Weakest = I == 0 ? Power : std::min(Weakest, Power);
+    }
+    for (size_t I = Set.Present; I < Set.Tones.size(); ++I)
+        if (Analysis.TonePower(Mode, Set.Tones[I].Frequency, Set.Tones[I].Within) > Limits.LooseRival * Weakest)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnalysis& Analysis)
 {
     // Most blocks hold no tone set: the floor and the share, from measures every slice of the
-    // block shares, turn them away before anything of the slice's own is worked out.
+    // block shares, turn them away before anything of the set's own is worked out.
     TToneSetMeasure Result;
-    const TToneSetLimits& Limits = LimitsFor(SenseOf(Slice));
+    const TToneSetLimits& Limits = LimitsFor(Set.Sense);
+    const auto Own = std::span(Set.Tones).first(Set.Present);
+    const auto Others = std::span(Set.Tones).subspan(Set.Present);
     // The set's tones, lobe by lobe or (Resolving) each told apart from a steady partial
     // beside it, whose power is then no part of the band the set has to fill.
     bool Resolving = false, Resolved = false;
-    const auto LevelOf = [&](const TFreqData& Peak, double& Beside) {
-        const int32_t Tolerance = ToneTolerance(Peak);
-        const TToneLevel Level = Analysis.Tone(Mode, Peak.Frequency, Tolerance);
+    const auto LevelOf = [&](const TToneSet::TTone& Tone, double& Beside) {
+        const TToneLevel Level = Analysis.Tone(Mode, Tone.Frequency, Tone.Within);
         if (!Resolving)
             return Level;
-        const TResolvedTone Apart = Analysis.Resolve(Mode, Peak.Frequency, Tolerance);
+        const TResolvedTone Apart = Analysis.Resolve(Mode, Tone.Frequency, Tone.Within);
         if (!Apart.Resolved)
             return Level;
         Resolved = true;
@@ -601,11 +725,11 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
     const auto Gather = [&] {
         SetPower = Strongest = Beside = 0;
         Result.Tones = 0;
-        for (TFreqData& Peak : Slice.Peaks) {
-            if (Peak.Frequency <= 0 || Peak.Kind != fkPresent)
-                continue;
-            const TToneLevel Level = LevelOf(Peak, Beside);
-            Peak.Measured = TruncToInt32(std::sqrt(Level.Power));
+        for (const TToneSet::TTone& Tone : Own) {
+            // (Lobe by lobe only the power is asked for: the frequencies follow once the set
+            // has passed the rules on powers.)
+            const TToneLevel Level = Resolving ? LevelOf(Tone, Beside)
+                                               : TToneLevel{Analysis.TonePower(Mode, Tone.Frequency, Tone.Within)};
             SetPower += Level.Power;
             Result.Weakest = Result.Tones == 0 ? Level.Power : std::min(Result.Weakest, Level.Power);
             Strongest = std::max(Strongest, Level.Power);
@@ -620,9 +744,8 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
     Gather();
     if (Result.Tones == 0 || Result.Weakest < Limits.MinPower)
         return Result;
-    int32_t Lo = 0, Hi = 0;
-    ToneBand(Slice, Lo, Hi);
-    const double Band = Analysis.BandPower(Mode, Lo, Hi);
+    const int32_t Lo = Set.Lo;
+    const double Band = Analysis.BandPower(Mode, Lo, Set.Hi);
     Result.Share = Band > 0 ? std::min(SetPower / Band, 1.0) : 0;
     if (Result.Share < Limits.LooseShare)
         return Result;
@@ -634,13 +757,9 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
     const double Below = Analysis.BandPower(Mode, FundamentalsFrom, Lo);
     if (Below > Limits.MaxBelowAlone * Against)
         return Result;
-    for (TFreqData& Peak : Slice.Peaks)
-        if (Peak.Frequency > 0 && Peak.Kind == fkAbsent) {
-            const double Power = Analysis.Tone(Mode, Peak.Frequency, ToneTolerance(Peak)).Power;
-            Peak.Measured = TruncToInt32(std::sqrt(Power));
-            if (Power > Limits.LooseRival * Against)
-                return Result;
-        }
+    for (const TToneSet::TTone& Tone : Others)
+        if (Analysis.TonePower(Mode, Tone.Frequency, Tone.Within) > Limits.LooseRival * Against)
+            return Result;
 
     // The rules on the set's tones as gathered; Result keeps the measures, the grade is returned.
     const auto Judge = [&]() -> TToneSetMeasure::TGrade {
@@ -655,14 +774,12 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
         // from one clock.
         double WorstSpread = 0;
         double LeastDeviation = 1, MostDeviation = -1;
-        for (const TFreqData& Peak : Slice.Peaks) {
-            if (Peak.Frequency <= 0 || Peak.Kind != fkPresent)
-                continue;
+        for (const TToneSet::TTone& Tone : Own) {
             double Unused = 0;
-            const TToneLevel Level = LevelOf(Peak, Unused);
-            if (std::abs(Level.Frequency - Peak.Frequency) > ToneTolerance(Peak))
+            const TToneLevel Level = LevelOf(Tone, Unused);
+            if (std::abs(Level.Frequency - Tone.Frequency) > Tone.Within)
                 return TToneSetMeasure::Absent;
-            const double Deviation = Level.Frequency / Peak.Frequency - 1;
+            const double Deviation = Level.Frequency / Tone.Frequency - 1;
             LeastDeviation = std::min(LeastDeviation, Deviation);
             MostDeviation = std::max(MostDeviation, Deviation);
             WorstSpread = std::max(WorstSpread, Level.Spread);
@@ -679,17 +796,15 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
             return TToneSetMeasure::Absent;
         double Rival = 0;
         const double SetDeviation = (LeastDeviation + MostDeviation) / 2;
-        for (const TFreqData& Peak : Slice.Peaks) {
-            if (Peak.Frequency <= 0 || Peak.Kind != fkAbsent)
-                continue;
-            const TToneLevel Other = Analysis.Tone(Mode, Peak.Frequency, ToneTolerance(Peak));
+        for (const TToneSet::TTone& Tone : Others) {
+            const TToneLevel Other = Analysis.Tone(Mode, Tone.Frequency, Tone.Within);
             // A steady tone at a rival's frequency is taken for another key of the same
             // sender and kept well below the set; unless the set's tones lie close to their
             // frequencies and the rival is off its own otherwise: then it is a note of a
             // programme bed tuned its own way, which only has to stay below the set, as a
             // bed's passing harmonics do. (The notes of a chord lie up to 1.8 % from the
             // table's tones: a chord taken for a set seldom lies close to them.)
-            const double OtherDeviation = Other.Frequency / Peak.Frequency - 1;
+            const double OtherDeviation = Other.Frequency / Tone.Frequency - 1;
             const bool SameSender = Other.Spread <= SteadySpread
                                     && (std::abs(SetDeviation) > CloseToFrequency
                                         || std::abs(OtherDeviation - SetDeviation) <= SameSenderSkew);
@@ -711,12 +826,14 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
     // window tells apart (a wide lobe, a peak pulled off its frequency). One merged tone is
     // enough to look at all of them: the partial beside one pulls its peak over, beside the
     // other it may only lean it.
-    for (const TFreqData& Peak : Slice.Peaks)
-        if (Peak.Frequency > 0 && Peak.Kind == fkPresent) {
-            const TToneLevel Level = Analysis.Tone(Mode, Peak.Frequency, ToneTolerance(Peak));
-            Resolving = Resolving || Level.Spread > Limits.CleanSpread
-                        || std::abs(Level.Frequency - Peak.Frequency) > SameFrequency * Peak.Frequency;
-        }
+    for (size_t I = 0; I < Own.size(); ++I) {
+        const TToneSet::TTone& Tone = Own[I];
+        const TToneLevel Level = Analysis.Tone(Mode, Tone.Frequency, Tone.Within);
+        if (I < Result.Frequencies.size())
+            Result.Frequencies[I] = Level.Frequency;
+        Resolving = Resolving || Level.Spread > Limits.CleanSpread
+                    || std::abs(Level.Frequency - Tone.Frequency) > SameFrequency * Tone.Frequency;
+    }
     if (Resolving) {
         const TToneSetMeasure Merged = Result;
         Gather();
@@ -727,30 +844,16 @@ TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnaly
     return Result;
 }
 
-namespace {
-
-// Whether two slices ask for the same tones.
-bool SameTones(const TAudioSample& A, const TAudioSample& B)
+const TToneSet& TAudioSequence::ToneSetOf(int32_t Index)
 {
-    if (&A == &B)
-        return true;
-    const auto Present = [](const TFreqData& Peak) { return Peak.Frequency > 0 && Peak.Kind == fkPresent; };
-    auto I = A.Peaks.begin(), J = B.Peaks.begin();
-    while (true) {
-        while (I != A.Peaks.end() && !Present(*I))
-            ++I;
-        while (J != B.Peaks.end() && !Present(*J))
-            ++J;
-        if (I == A.Peaks.end() || J == B.Peaks.end())
-            return I == A.Peaks.end() && J == B.Peaks.end();
-        if (I->Frequency != J->Frequency || I->Tolerance != J->Tolerance)
-            return false;
-        ++I;
-        ++J;
+    TToneSetOf& Entry = FToneSets[size_t(Index)];
+    const TAudioSample& Slice = Samples[Index];
+    if (Entry.Of != Slice.Peaks.Changes()) {
+        Entry.Set.Assign(Slice);
+        Entry.Of = Slice.Peaks.Changes();
     }
+    return Entry.Set;
 }
-
-}  // namespace
 
 void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
 {
@@ -760,6 +863,8 @@ void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
         FCurrent = 0;
     if (FCurrent < 0)
         return;
+    if (FToneSets.size() != size_t(Samples.Count()))
+        FToneSets.resize(size_t(Samples.Count()));
     // What the block before found of the slice awaited then; only the very next block may
     // confirm it.
     const int32_t Loose = FLoose;
@@ -767,11 +872,10 @@ void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
 
     // One press is one symbol: the set matched last is held until it has clearly ended.
     if (FHeld >= 0) {
-        TAudioSample& Held = Samples[FHeld];
+        const TToneSet& Held = ToneSetOf(FHeld);
         // (A set below the floor has no share worked out: it has ended anyway.)
-        const TToneSetMeasure Still = MeasureToneSet(Held, Channel, Analysis);
-        if (Still.Weakest < ReleaseFall * FHeldPower
-            || Still.Share < ReleaseShare * LimitsFor(SenseOf(Held)).LooseShare)
+        const TToneSetMeasure Still = Analysis.ToneSet(Channel, Held);
+        if (Still.Weakest < ReleaseFall * FHeldPower || Still.Share < ReleaseShare * LimitsFor(Held.Sense).LooseShare)
             FHeld = -1;
         else
             FHeldPower = std::max(FHeldPower, Still.Weakest);
@@ -786,10 +890,12 @@ void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
         }
     }
 
-    TAudioSample& Slice = Samples[FCurrent];
-    if (FHeld >= 0 && SameTones(Samples[FHeld], Slice))
+    const TToneSet& Awaited = ToneSetOf(FCurrent);
+    if (FHeld >= 0 && ToneSetOf(FHeld).SameTones(Awaited))
         return;  // the same tones still sounding are the same press
-    const TToneSetMeasure Measure = MeasureToneSet(Slice, Channel, Analysis);
+    if (!MayHoldToneSet(Awaited, Channel, Analysis))
+        return;
+    const TToneSetMeasure Measure = Analysis.ToneSet(Channel, Awaited);
     bool Present = Measure.Grade == TToneSetMeasure::Clean;
     if (Measure.Grade == TToneSetMeasure::Loose) {
         const size_t Tones = std::min(Measure.Tones, Measure.Frequencies.size());
@@ -804,6 +910,7 @@ void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
     if (!Present)
         return;
     FLoose = -1;
+    TAudioSample& Slice = Samples[FCurrent];
     Slice.FMatched = true;
     Slice.FMatchStart = Now;
     FHeld = FCurrent;

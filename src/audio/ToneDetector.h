@@ -66,6 +66,34 @@ struct TResolvedTone {
 class TAudioSample;
 class TToneAnalysis;
 
+// The tones one slice asks for, as the detector reads them from its peaks: everything the
+// measure of its tone set depends on besides the block. Worked out once per slice (again
+// when its peaks change), so that the slices of many command samples that ask for the same
+// tones with the same limits share one measure per block.
+struct TToneSet {
+    struct TTone {
+        int32_t Frequency = 0;  // Hz
+        int32_t Tolerance = 0;  // Hz, as the peak gives it
+        int32_t Within = 0;     // Hz: the tolerance the tone is searched and accepted within
+        bool operator==(const TTone&) const = default;
+    };
+    // The set's own tones (the slice's presence peaks with a frequency), then every other
+    // tone of the table (its absence peaks with a frequency), each in the slice's order.
+    std::vector<TTone> Tones;
+    size_t Present = 0;
+    int32_t Sense = 50;      // of the slice's first presence peak, within 0 .. 100
+    int32_t Lo = 0, Hi = 0;  // Hz: the band the table's tones live in
+    uint64_t Hash = 0;       // of all the above
+
+    // Reads the tone set of Slice's peaks (presence peaks its tones, absence peaks the table's
+    // other tones; peaks of another kind only widen the band).
+    void Assign(const TAudioSample& Slice);
+    // Whether Other asks for the same tones with the same limits: its measure is this one's.
+    bool SameMeasure(const TToneSet& Other) const;
+    // Whether Other's own tones are these, in the same order.
+    bool SameTones(const TToneSet& Other) const;
+};
+
 // How a block holds a slice's tone set.
 struct TToneSetMeasure {
     enum TGrade : uint8_t {
@@ -81,11 +109,10 @@ struct TToneSetMeasure {
     std::array<double, 5> Frequencies{};
 };
 
-// Measures the tone set of Slice (its presence peaks; its absence peaks are the table's
-// other tones) in the block Analysis measures, in the channel Mode. Quick rules first: once
-// one fails, the rest is not measured. Measured of each peak measured becomes its tone's
-// amplitude.
-TToneSetMeasure MeasureToneSet(TAudioSample& Slice, TSignalMode Mode, TToneAnalysis& Analysis);
+// Measures the tone set Set in the block Analysis measures, in the channel Mode. Quick rules
+// first: once one fails, the rest is not measured. (TToneAnalysis::ToneSet keeps the measure
+// for the block.)
+TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnalysis& Analysis);
 
 // The measures of one analysed block that tone-set slices use, made on request from the
 // analyser's complex spectrum and kept for the block: every sequence watching the same
@@ -98,12 +125,17 @@ public:
 
     // The strongest tone within Tolerance Hz of Frequency in the channel Mode.
     TToneLevel Tone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
+    // Tone(Mode, Frequency, Tolerance).Power, without working out the rest.
+    double TonePower(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
     // The power of the band from Lo to Hi Hz (the sum of every component's amplitude squared).
     double BandPower(TSignalMode Mode, int32_t Lo, int32_t Hi);
     // The tone within Tolerance Hz of Frequency and the strongest partial within a few bins
     // beside it, fitted as two steady sines to the complex bins about the tone. Costs some
     // microseconds: asked only of a tone whose lobe is not a single sine's.
     TResolvedTone Resolve(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
+    // The measure of Set in the channel Mode (MeasureToneSet), worked out once in the block
+    // for every slice that asks for the same set.
+    TToneSetMeasure ToneSet(TSignalMode Mode, const TToneSet& Set);
 
     // Hz per bin of the current block; 0 without a block.
     double BinHz() const { return FBinHz; }
@@ -113,8 +145,12 @@ private:
     // is empty.
     struct TToneEntry {
         uint32_t Generation = 0;
-        TSignalMode Mode;
-        int32_t Frequency, Tolerance;
+        TSignalMode Mode = TSignalMode::Left;
+        int32_t Frequency = 0, Tolerance = 0;
+        // The strongest bin within the tolerance, and whether Level's frequency and spread
+        // are worked out (its power always is).
+        int32_t Peak = 0;
+        bool Detailed = true;
         TToneLevel Level;
     };
     // A few measures of the block, kept in the order they were first asked for (at most Size;
@@ -151,14 +187,29 @@ private:
     };
     // Power of bin K of the Hann-windowed spectrum, scaled so that a sine's lobe sums to its
     // amplitude squared; 0 for bin 0, the Nyquist bin and bins the spectrum does not have.
-    double BinPower(TSignalMode Mode, int32_t K);
-    // Works out the powers of Mode's bins and their running sums up to bin UpTo.
-    void ComputePowers(size_t Mode, int32_t UpTo);
+    // Worked out once in the block, when first asked for.
+    double BinPower(TSignalMode Mode, int32_t K)
+    {
+        const auto Index = size_t(Mode);
+        if (K < 1 || size_t(K) + 1 >= FSpectra[Index].size())
+            return 0;
+        if (size_t(K) < FPowerOf[Index].size() && FPowerOf[Index][size_t(K)] == FGeneration)
+            return FPowers[Index][size_t(K)];
+        return ComputePower(Index, K);
+    }
+    double ComputePower(size_t Mode, int32_t K);
+    // Works out the running sums of Mode's bin powers up to bin UpTo.
+    void SumPowers(size_t Mode, int32_t UpTo);
     // Whether the block has a spectrum of Mode; sets the bin geometry from it.
     bool Measurable(TSignalMode Mode);
     // Bins of the complex spectrum of Mode in the block: N / 2 + 1, or 0 without one.
     int32_t BinsOf(TSignalMode Mode) const;
-    TToneLevel MeasureTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
+    // The entry of a tone in the block, its power measured; nullptr without a spectrum.
+    TToneEntry* FindTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
+    // The power of Entry's tone, and its frequency and spread where that costs nothing more.
+    void MeasureTone(TToneEntry& Entry);
+    // The frequency and spread of Entry's tone.
+    void DetailTone(TToneEntry& Entry);
     TResolvedTone ResolveTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
     // The Hann window's response at bin K to a complex sine at fractional bin U, for
     // D = U - K in steps of 1 / KernelSteps bin from -KernelReach to KernelReach.
@@ -171,11 +222,13 @@ private:
     const TAudioFFT* FAnalyser = nullptr;
     // The complex spectrum of each mode in the block; empty for a mode not analysed.
     std::array<std::span<const std::complex<double>>, 4> FSpectra{};
-    // Per mode: the powers of the bins worked out so far in the block (1 .. FPowersDone) and
-    // their running sums, which give a band's power at once.
+    // Per mode: the powers of the bins worked out in the block (those whose FPowerOf is the
+    // block's generation), and their running sums (1 .. FPowersSummed), which give a band's
+    // power at once.
     std::array<std::vector<double>, 4> FPowers;
+    std::array<std::vector<uint32_t>, 4> FPowerOf;
     std::array<std::vector<double>, 4> FPowerSums;
-    std::array<int32_t, 4> FPowersDone{};
+    std::array<int32_t, 4> FPowersSummed{};
     uint64_t FBlock = 0;
     int32_t FFrameRate = 0;
     double FBinHz = 0;
@@ -186,9 +239,28 @@ private:
     static constexpr size_t MaxTones = 48;
     std::array<TToneEntry, ToneSlots> FTones{};
     size_t FToneCount = 0;
+    TToneEntry FSpareTone;
     uint32_t FGeneration = 1;
     TBlockMemo<TBandKey, double, 8> FBands;
     TBlockMemo<TToneKey, TResolvedTone, 16> FResolved;
+    // The tone sets measured in the block, each in the first free slot from where its hash
+    // points (at most MaxSets of them; any more are measured each time they are asked for).
+    // A set's tones are kept in FSetTones from Offset on, which keeps its storage from block
+    // to block.
+    struct TSetEntry {
+        uint32_t Generation = 0;
+        TSignalMode Mode;
+        uint64_t Hash = 0;
+        size_t Present = 0;
+        int32_t Sense = 0, Lo = 0, Hi = 0;
+        size_t Offset = 0, Count = 0;
+        TToneSetMeasure Measure;
+    };
+    static constexpr size_t SetSlots = 64;
+    static constexpr size_t MaxSets = 48;
+    std::array<TSetEntry, SetSlots> FSets{};
+    size_t FSetCount = 0;
+    std::vector<TToneSet::TTone> FSetTones;
     // The kernel for blocks of FKernelN frames.
     std::vector<std::complex<double>> FKernel;
     std::vector<double> FKernelNorm;

@@ -2,6 +2,13 @@
 
 #include "audio/MainThreadQueue.h"
 
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QThread>
+
+#include <glib-unix.h>
+#include <glib.h>
+
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -17,14 +24,25 @@ TQueuePump::TQueuePump(TMainThreadQueue& TheQueue, QObject* Parent)
     DueTimer.setSingleShot(true);
     connect(&DueTimer, &QTimer::timeout, this, &TQueuePump::Drain);
     WakeCounter = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (WakeCounter >= 0) {
+    const auto* Dispatcher = QAbstractEventDispatcher::instance();
+    // Qt runs the main thread's glib loop on glib's default context.
+    const bool GlibLoop = Dispatcher && Dispatcher->inherits("QEventDispatcherGlib") && QCoreApplication::instance()
+                          && QThread::currentThread() == QCoreApplication::instance()->thread();
+    if (WakeCounter >= 0 && GlibLoop) {
+        GSource* Source = g_unix_fd_source_new(WakeCounter, G_IO_IN);
+        const GUnixFDSourceFunc Callback = [](int, GIOCondition, gpointer Pump) -> gboolean {
+            static_cast<TQueuePump*>(Pump)->Woken();
+            return G_SOURCE_CONTINUE;
+        };
+        g_source_set_callback(Source, reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(Callback)), this, nullptr);
+        // A task may run a nested event loop (a modal dialog); the queue must keep draining in it,
+        // as Qt's own sources do.
+        g_source_set_can_recurse(Source, TRUE);
+        WakeSource = g_source_attach(Source, nullptr);
+        g_source_unref(Source);
+    } else if (WakeCounter >= 0) {
         WakeWatch = std::make_unique<QSocketNotifier>(WakeCounter, QSocketNotifier::Read);
-        connect(WakeWatch.get(), &QSocketNotifier::activated, this, [this] {
-            uint64_t Count = 0;
-            while (read(WakeCounter, &Count, sizeof Count) < 0 && errno == EINTR) {
-            }
-            Drain();
-        });
+        connect(WakeWatch.get(), &QSocketNotifier::activated, this, &TQueuePump::Woken);
     }
     // Called on the posting thread: counting up and a queued call are both safe from any thread.
     Queue.OnWake = [this] {
@@ -43,9 +61,19 @@ TQueuePump::TQueuePump(TMainThreadQueue& TheQueue, QObject* Parent)
 TQueuePump::~TQueuePump()
 {
     Queue.OnWake = nullptr;
+    if (WakeSource != 0)
+        g_source_remove(WakeSource);
     WakeWatch.reset();
     if (WakeCounter >= 0)
         close(WakeCounter);
+}
+
+void TQueuePump::Woken()
+{
+    uint64_t Count = 0;
+    while (read(WakeCounter, &Count, sizeof Count) < 0 && errno == EINTR) {
+    }
+    Drain();
 }
 
 void TQueuePump::Drain()

@@ -7,7 +7,10 @@
 //
 // The counter rather than a posted event: a posted event wakes the whole GUI event loop, which
 // then also goes through the window system's queue, every capture buffer, a dozen times a
-// second for weeks, with the window hidden or not.
+// second for weeks, with the window hidden or not. Where the loop is glib's (Qt's usual one
+// on Linux), the counter is watched by a glib source of its own, whose callback drains the
+// queue directly: a socket notifier would send an event through the application's event
+// delivery (its filters, the widget checks of a GUI program) on every wake.
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -31,8 +34,13 @@ public:
 private:
     TMainThreadQueue& Queue;
     QTimer DueTimer;
-    // The event counter a post counts up on (-1 without one) and its watch on the main thread.
+    // Reads the event counter back to zero and drains; called by either watch.
+    void Woken();
+
+    // The event counter a post counts up on (-1 without one) and its watch on the main thread:
+    // a glib source where the loop is glib's (its id, 0 without one), a socket notifier otherwise.
     int WakeCounter = -1;
+    unsigned WakeSource = 0;
     std::unique_ptr<QSocketNotifier> WakeWatch;
     // A queued drain is on its way; further posts need not send another.
     std::atomic<bool> DrainQueued{false};

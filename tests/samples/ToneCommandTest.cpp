@@ -45,9 +45,15 @@ TSampleRec Command(const std::string& Symbols, int Speed = 5, TDetectMethod Meth
     return Sample;
 }
 
-// The stream times (ms) of the blocks in which each sample's sequence was found over Pcm,
-// preceded by 0.2 s and followed by 0.5 s of silence.
-std::vector<std::vector<double>> FoundAt(const std::vector<TSampleRec>& Samples, const testkit::Pcm& Sent)
+struct TWatched {
+    TSampleRec Sample;
+    const TFrequencyRecArr* Table = &DefaultTable();
+};
+
+// The stream times (ms) of the blocks in which each sample's sequence, built over its table,
+// was found over Pcm, preceded by 0.2 s and followed by 0.5 s of silence. The sequences are
+// stepped together and share the block's tone measures, as the engine steps them.
+std::vector<std::vector<double>> FoundAt(const std::vector<TWatched>& Samples, const testkit::Pcm& Sent)
 {
     testkit::Pcm Pcm;
     Pcm.appendSilence(0.2);
@@ -55,8 +61,8 @@ std::vector<std::vector<double>> FoundAt(const std::vector<TSampleRec>& Samples,
     Pcm.appendSilence(0.5);
 
     TAudioSequenceList Sequences;
-    for (const TSampleRec& Sample : Samples)
-        if (!BuildCommandSequence(Sample, DefaultTable(), Sequences.AddNew()))
+    for (const TWatched& Watched : Samples)
+        if (!BuildCommandSequence(Watched.Sample, *Watched.Table, Sequences.AddNew()))
             throw std::runtime_error("the command could not be built");
     TSignalModes Channels;
     for (const TAudioSequence& Sequence : Sequences)
@@ -75,6 +81,14 @@ std::vector<std::vector<double>> FoundAt(const std::vector<TSampleRec>& Samples,
                 Found[size_t(I)].push_back(Ms - 200.0);
     }
     return Found;
+}
+
+std::vector<std::vector<double>> FoundAt(const std::vector<TSampleRec>& Samples, const testkit::Pcm& Sent)
+{
+    std::vector<TWatched> Watched;
+    for (const TSampleRec& Sample : Samples)
+        Watched.push_back({Sample});
+    return FoundAt(Watched, Sent);
 }
 
 std::vector<double> FoundAt(const TSampleRec& Sample, const testkit::Pcm& Sent)
@@ -186,6 +200,37 @@ TEST(ToneCommand, GeneratedTonesAreFoundExactlyAsOftenAsSent)
     for (const TCase& C : Cases) {
         const std::vector<double> Found = FoundAt(Command(C.Command, C.Speed), Send(C.Sent));
         EXPECT_EQ(Found.size(), C.Found) << C.Name;
+    }
+}
+
+// Samples watching the same tones share what a block holds of them only where they ask for
+// it alike: with another Sense or FreqDelta each keeps its own verdict, and samples asking
+// alike each fire.
+TEST(ToneCommand, SamplesOverTheSameTonesKeepTheirOwnLimits)
+{
+    TFrequencyRecArr Narrow = DefaultTable();
+    for (TFrequencyRec& Rec : Narrow)
+        for (qint32& Delta : Rec.FreqDelta)
+            Delta = 8;
+    struct TSample { int Sense; bool NarrowTable; size_t Found; };
+    struct TShared { const char* Name; std::string Command; TSent Sent; std::vector<TSample> Samples; };
+    const TShared Cases[] = {
+        {"-52 dBFS per tone", "5", {"5", 100, 100, -52},
+         {{50, false, 0}, {100, false, 1}, {100, false, 1}, {100, true, 1}, {0, false, 0}}},
+        {"-35 dBFS per tone", "5", {"5", 100, 100, -35}, {{0, false, 0}, {50, false, 1}, {50, true, 1}, {50, false, 1}}},
+        {"1.5 % high", "1A", {"1A", 100, 100, -20, 0, 0.015},
+         {{50, false, 1}, {50, true, 0}, {50, false, 1}, {100, true, 0}}},
+        {"exact tones", "1A", {"1A", 100, 100, -20}, {{50, true, 1}, {50, false, 1}, {0, true, 1}}},
+        {"high tone 8.5 dB louder", "2", {"2", 100, 100, -20, 8.5}, {{100, false, 1}, {50, false, 0}, {100, false, 1}}},
+    };
+    for (const TShared& C : Cases) {
+        std::vector<TWatched> Samples;
+        for (const TSample& Each : C.Samples)
+            Samples.push_back({Command(C.Command, 5, TDetectMethod::Robust, Each.Sense), Each.NarrowTable ? &Narrow : &DefaultTable()});
+        const auto Found = FoundAt(Samples, Send(C.Sent));
+        for (size_t I = 0; I < C.Samples.size(); ++I)
+            EXPECT_EQ(Found[I].size(), C.Samples[I].Found)
+                << C.Name << ": Sense " << C.Samples[I].Sense << (C.Samples[I].NarrowTable ? ", FreqDelta 8" : "");
     }
 }
 
