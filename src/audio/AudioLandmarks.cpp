@@ -51,6 +51,13 @@ uint32_t HashOf(int32_t Bin, int32_t Df, int32_t Dt)
 }
 constexpr uint32_t HashBits = 20;
 
+// The tick at which a landmark anchored at Tick has been heard whole: that of its second peak.
+// A landmark belongs to the part of the clip in which it is completed.
+int32_t HeardTick(uint32_t Hash, int32_t Tick)
+{
+    return Tick + int32_t(Hash & 0x1Fu) * TLandmarkPrint::Phases;
+}
+
 }  // namespace
 
 // ---- Peaks and landmarks ----
@@ -90,7 +97,9 @@ void TLandmarkPicker::Frame(const std::vector<float>& Spectrum, std::vector<TLan
         Onset[size_t(I)] = L - LastLevel[size_t(I)] + OnsetPole * Onset[size_t(I)];
         LastLevel[size_t(I)] = L;
     }
-    // Local maxima above the threshold, strongest first, among the loud bins of the frame.
+    // Local maxima above the threshold among the loud bins of the frame, the loudest first:
+    // what a bed or a clipping chain adds to a sound (its detail, intermodulation) rises as
+    // much as the sound's own partials but stays fainter than them.
     const float Loudest = *std::max_element(LastLevel.begin(), LastLevel.end());
     const float Quietest = Loudest - RelativeDb;
     Maxima.clear();
@@ -100,7 +109,7 @@ void TLandmarkPicker::Frame(const std::vector<float>& Spectrum, std::vector<TLan
             Maxima.push_back(I);
     }
     const auto Stronger = [this](int32_t A, int32_t B) {
-        return Onset[size_t(A)] != Onset[size_t(B)] ? Onset[size_t(A)] > Onset[size_t(B)] : A < B;
+        return LastLevel[size_t(A)] != LastLevel[size_t(B)] ? LastLevel[size_t(A)] > LastLevel[size_t(B)] : A < B;
     };
     // Only the strongest few are usually looked at: they are ordered first, the rest only
     // when masking leaves too few.
@@ -171,21 +180,33 @@ void TLandmarkPrint::SetSense(int32_t Sense)
     const double Share = std::clamp((100.0 - std::clamp(Sense, 0, 100)) / 400.0, 0.04, 0.4);
     MinVotes = std::max(MinVotesFloor, int32_t(std::ceil(Share * PerPhase())));
     // The votes must come from all over the clip: from two in five of the parts that carry
-    // landmarks, among them its first and its last quarter. A clip's first part alone is not
+    // landmarks (at least three: two bursts of notes agree on a start by chance in music),
+    // among them its first and its last part. A clip's first part alone is not
     // the clip; nor is the clip at another tempo, whose votes agree on one start only over a
     // short stretch (and which the matcher tells by the drift of its start along the clip).
     const int32_t WithLandmarks = std::popcount(SegmentsWithLandmarks);
-    MinSegments = (WithLandmarks * 2 + 4) / 5;
+    MinSegments = std::min(WithLandmarks, std::max(3, (WithLandmarks * 2 + 4) / 5));
+    // The clip's first part is its first quarter. Its last part is its last quarter, and
+    // also the parts over which its last quarter of landmarks lies: a clip whose tail holds
+    // few landmarks (a note dying away, a short spoken tag mixed under a chord) loses them
+    // under a bed or through a codec, and is heard to its end by the last stretch that
+    // carries many. A partial copy that stops before that stretch is still refused.
+    std::array<int32_t, Segments> Count{};
+    for (const TEntry& E : Landmarks)
+        ++Count[size_t(SegmentOf(HeardTick(E.Hash, E.Tick)))];
+    const auto QuarterOfLandmarks = int32_t((Landmarks.size() + 3) / 4);
     constexpr uint32_t Quarter = (1u << (Segments / 4)) - 1;
     EdgeSegments[0] = SegmentsWithLandmarks & Quarter;
-    // The clip's last parts that hold landmarks: a clip whose tail holds few (a note dying
-    // away, a last word) is recognised by the last ones it has.
     EdgeSegments[1] = 0;
     for (int32_t Segment = Segments - 1, Taken = 0; Segment >= Segments / 2 && Taken < Segments / 4; --Segment)
         if (SegmentsWithLandmarks & (1u << Segment)) {
             EdgeSegments[1] |= 1u << Segment;
             ++Taken;
         }
+    for (int32_t Segment = Segments - 1, Seen = 0; Segment >= 0 && Seen < QuarterOfLandmarks; --Segment) {
+        Seen += Count[size_t(Segment)];
+        EdgeSegments[1] |= SegmentsWithLandmarks & (1u << Segment);
+    }
 }
 
 TLandmarkStrength LandmarkStrength(const TLandmarkPrint& Print)
@@ -247,7 +268,7 @@ std::shared_ptr<TLandmarkPrint> BuildLandmarkPrint(TAudioFFT& Analyser, const in
     }
     Print->Ticks = LastTick + 1;
     for (const TLandmarkPrint::TEntry& E : Print->Landmarks)
-        Print->SegmentsWithLandmarks |= 1u << Print->SegmentOf(E.Tick);
+        Print->SegmentsWithLandmarks |= 1u << Print->SegmentOf(HeardTick(E.Hash, E.Tick));
     Print->SetSense(50);
     return Print;
 }
@@ -381,7 +402,7 @@ int64_t TLandmarkMatcher::DueBlock(const TLandmarkPrint& Print, int32_t Start) c
     return Past <= 0 ? 0 : (Past + Hop - 1) / Hop;
 }
 
-void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick)
+void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick, int32_t Heard)
 {
     TSlot& Slot = Slots[SlotIndex];
     const TLandmarkPrint& Print = *Slot.Print;
@@ -389,7 +410,7 @@ void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick)
     if (Cell.Start != Start)
         Cell = TCell{Start, 0, 0};
     ++Cell.Votes;
-    Cell.Segments |= 1u << Print.SegmentOf(Tick);
+    Cell.Segments |= 1u << Print.SegmentOf(Heard);
     // Votes are forgotten once their start can no longer matter: when a new one comes (the
     // first one heard is the first to go, so the rest are looked at only then).
     if (!Slot.Heard.empty()) {
@@ -577,7 +598,7 @@ void TLandmarkMatcher::Process(const TAudioFFT& Analyser, TAudioSequenceList& Se
                 const TSlot& Slot = Slots[Entry.Slot];
                 if (size_t(Slot.Sequence->Channel) != Mode || Slot.Print->FFTCount != Frames)
                     continue;
-                Vote(Entry.Slot, int32_t(Anchor - Entry.Tick), Entry.Tick);
+                Vote(Entry.Slot, int32_t(Anchor - Entry.Tick), Entry.Tick, HeardTick(L.Hash, Entry.Tick));
             }
         }
     }

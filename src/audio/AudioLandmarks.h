@@ -5,7 +5,7 @@
 // dB through a Hann window, each bin's slow level is taken off (a high-pass over time, so a
 // clip reads the same at any level and a held note fades out of the picture), and a bin is
 // a peak when it is a local maximum above a threshold that the peaks before it raised and
-// that decays frame by frame. Two peaks a short time apart form a landmark: the first one's
+// that decays frame by frame; of a frame's peaks the loudest few are kept. Two peaks a short time apart form a landmark: the first one's
 // bin, the bin difference and the frame difference, hashed into 20 bits.
 //
 // Every clip's landmarks live in one hash index shared by all clips of the engine, so the
@@ -88,15 +88,16 @@ struct TLandmarkPrint {
         int32_t Tick;  // position of the anchor frame, in steps of Hop / Phases
     };
     std::vector<TEntry> Landmarks;
-    // Which segments hold landmarks (bit s for segment s).
+    // Which segments hold landmarks (bit s for segment s). A landmark lies in the segment
+    // in which it is completed (its second peak).
     uint32_t SegmentsWithLandmarks = 0;
 
     // Votes on one start needed to report the clip, and segments they must cover. Set from
     // the sample's sensitivity by SetSense.
     int32_t MinVotes = 0;
     int32_t MinSegments = 0;
-    // Segments of the clip's first and last quarter that hold landmarks; votes must come
-    // from at least one of each.
+    // Segments of the clip's first and last part that hold landmarks; votes must come from
+    // at least one of each (see SetSense).
     uint32_t EdgeSegments[2] = {0, 0};
 
     // Whether Votes on one start from the segments Covered (bit s for segment s) make the clip.
@@ -187,7 +188,8 @@ private:
     bool SlotsMatch(const TAudioSequenceList& Sequences) const;
     void Rebuild(TAudioSequenceList& Sequences);
     void ClearSlot(TSlot& Slot);
-    void Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick);
+    // A vote for a clip start by the clip landmark anchored at Tick and completed at Heard.
+    void Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick, int32_t Heard);
     const TCell* CellOf(const TSlot& Slot, int32_t Start) const;
     // The first block whose end lies past the end of a clip that starts at Start.
     int64_t DueBlock(const TLandmarkPrint& Print, int32_t Start) const;

@@ -209,6 +209,113 @@ TEST_F(LandmarkClip, ShortClipsAndClipsAtTheStreamsStartAreFound)
     }
 }
 
+// The clip's notes, with the notes [From, From + Count) played Delay seconds late (over the
+// notes after them): a stretch whose votes agree on another start than the rest's.
+testkit::Pcm PlayOutOfStep(const std::vector<testkit::Note>& Notes, int From, int Count, double Delay, double Tempo = 1.0)
+{
+    std::vector<testkit::Note> Rest = Notes;
+    std::vector<testkit::Note> Moved;
+    double At = 0;
+    for (int N = 0; N < From; ++N)
+        At += Notes[size_t(N)].seconds / Tempo;
+    for (int N = From; N < From + Count; ++N) {
+        Moved.push_back(Notes[size_t(N)]);
+        Rest[size_t(N)].hz = 0;  // silent in its place
+    }
+    testkit::Pcm Pcm = testkit::playPhrase(Rest, 0.3, 1.0, Tempo);
+    testkit::mixAt(Pcm, testkit::playPhrase(Moved, 0.3, 1.0, Tempo), At + Delay);
+    return Pcm;
+}
+
+TEST_F(LandmarkClip, OneQuarterOutOfStepIsTheClipACopyAtAnotherTempoIsNot)
+{
+    // One quarter of a clip may agree on another start than the rest (an echo or a bed note
+    // took its votes): three quarters in step make the clip. A copy at another tempo drifts
+    // along any three of its quarters, with or without such a quarter.
+    const std::vector<testkit::Note> Jingle = Phrase(3);
+    const testkit::Pcm Clip = testkit::playPhrase(Jingle);
+    struct TCase {
+        const char* Name;
+        testkit::Pcm Sound;
+        bool Found;
+    };
+    const TCase Cases[] = {
+        {"the third quarter 0.2 s late", PlayOutOfStep(Jingle, 6, 3, 0.2), true},
+        {"the clip at 108 % tempo", testkit::playPhrase(Jingle, 0.3, 1.0, 1.08), false},
+        {"at 108 % tempo, the third quarter 0.2 s late", PlayOutOfStep(Jingle, 6, 3, 0.2, 1.08), false},
+    };
+    const testkit::Pcm Noise = testkit::makePinkNoise(6.0, 0.1);
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        for (const int32_t Sense : {50, 70}) {
+            SCOPED_TRACE("sense " + std::to_string(Sense));
+            Engine.Sequences.Clear();
+            Watch(Clip, Sense);
+            testkit::Pcm Air;
+            Air.appendSilence(2.0);
+            testkit::mixAt(Air, C.Sound, 2.0);
+            Air.appendSilence(1.0);
+            testkit::addBed(Air, Noise, -30);
+            const auto Found = Scan(Air);
+            if (!C.Found) {
+                EXPECT_TRUE(Found[0].empty());
+                continue;
+            }
+            ASSERT_EQ(Found[0].size(), 1u);
+            const int64_t End = 2 * Rate + int64_t(Clip.frames());
+            EXPECT_GE(EndOf(Found[0][0]), End);
+            EXPECT_LE(EndOf(Found[0][0]), End + Block);
+        }
+    }
+}
+
+TEST(LandmarkPrint, AClipsLastPartIsWhereItsLastLandmarksLie)
+{
+    // A clip whose end is faint (a spoken tag under a chord dying away) holds few landmarks
+    // there, and a bed or a codec takes them: votes from the last stretch that carries a
+    // quarter of its landmarks count as heard to the end. Votes from its first part alone, or
+    // without its beginning, or from too few parts, are not the clip.
+    TLandmarkPrint Print;
+    Print.FrameRate = Rate;
+    Print.FFTCount = Block;
+    Print.Ticks = TLandmarkPrint::Segments * 10;
+    Print.Length = int64_t(Print.Ticks) * Half / TLandmarkPrint::Phases;
+    // Twenty landmarks in each of the first ten parts, none in the next two, one in each of the
+    // last four (all with one hash: completed where they are anchored).
+    for (int32_t Segment = 0; Segment < TLandmarkPrint::Segments; ++Segment) {
+        const int Count = Segment < 10 ? 20 : Segment < 12 ? 0 : 1;
+        for (int N = 0; N < Count; ++N)
+            Print.Landmarks.push_back({0, Segment * 10 + N % 10});
+        if (Count > 0)
+            Print.SegmentsWithLandmarks |= 1u << Segment;
+    }
+    Print.SetSense(50);
+    const auto Parts = [](std::initializer_list<int> Segments) {
+        uint32_t Mask = 0;
+        for (const int S : Segments)
+            Mask |= 1u << S;
+        return Mask;
+    };
+    struct TCase {
+        const char* Name;
+        int32_t Votes;
+        uint32_t Covered;
+        bool Agreed;
+    };
+    const TCase Cases[] = {
+        {"the busy stretch to its end, the faint tail lost", 30, Parts({0, 2, 4, 6, 8, 9}), true},
+        {"heard to the faint tail", 30, Parts({0, 3, 6, 12, 13, 14}), true},
+        {"its first part only", 30, Parts({0, 1, 2, 3, 4, 5}), false},
+        {"without its beginning", 30, Parts({5, 6, 7, 8, 9, 12}), false},
+        {"from too few parts", 60, Parts({0, 9}), false},
+        {"too few votes", 10, Parts({0, 2, 4, 6, 8, 9}), false},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        EXPECT_EQ(Print.Agreed(C.Votes, C.Covered), C.Agreed);
+    }
+}
+
 TEST_F(LandmarkClip, LookAlikesAreNotTheClip)
 {
     const std::vector<testkit::Note> Jingle = Phrase(3);
