@@ -7,13 +7,28 @@
 
 // ---- Measures of a block ----
 
-void TToneAnalysis::Use(const TAudioFFT* Analyser, int32_t FrameRate)
+namespace {
+
+// std::ceil and std::floor of X as an integer, for X within the int32 range: a tone's bins
+// are worked out for every tone of every block, and the library's calls cost more than this.
+int32_t CeilToInt32(double X)
 {
-    const uint64_t Block = Analyser ? Analyser->Serial() : 0;
-    if (Analyser == FAnalyser && Block == FBlock && FrameRate == FFrameRate)
-        return;
+    const auto I = int32_t(X);  // towards zero
+    return double(I) < X ? I + 1 : I;
+}
+
+int32_t FloorToInt32(double X)
+{
+    const auto I = int32_t(X);
+    return double(I) > X ? I - 1 : I;
+}
+
+}  // namespace
+
+void TToneAnalysis::Start(const TAudioFFT* Analyser, int32_t FrameRate)
+{
     FAnalyser = Analyser;
-    FBlock = Block;
+    FBlock = Analyser ? Analyser->Serial() : 0;
     FFrameRate = FrameRate;
     FToneCount = 0;
     if (++FGeneration == 0) {
@@ -71,8 +86,8 @@ void TToneAnalysis::MeasureTone(TToneEntry& Entry)
     // The bins whose centres lie within the tolerance and half a bin: the tone's strongest bin
     // is one of them, while the lobe of a tone further off only reaches in with its flank.
     const auto BinAt = [this](double Hz) { return Hz / FBinHz; };
-    const int32_t First = std::max(1, int32_t(std::ceil(BinAt(double(Entry.Frequency) - Entry.Tolerance) - 0.5)));
-    const int32_t Last = std::min(Bins - 2, int32_t(std::floor(BinAt(double(Entry.Frequency) + Entry.Tolerance) + 0.5)));
+    const int32_t First = std::max(1, CeilToInt32(BinAt(double(Entry.Frequency) - Entry.Tolerance) - 0.5));
+    const int32_t Last = std::min(Bins - 2, FloorToInt32(BinAt(double(Entry.Frequency) + Entry.Tolerance) + 0.5));
     if (Last < First)
         return;
     int32_t Peak = First;

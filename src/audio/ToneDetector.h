@@ -123,7 +123,12 @@ class TToneAnalysis {
 public:
     // Makes the measures refer to the last block Analyser analysed at FrameRate; forgets
     // the ones of an earlier block. Cheap when nothing changed.
-    void Use(const TAudioFFT* Analyser, int32_t FrameRate);
+    void Use(const TAudioFFT* Analyser, int32_t FrameRate)
+    {
+        // (Every sequence of the block asks; the first one starts the block.)
+        if (Analyser != FAnalyser || FrameRate != FFrameRate || (Analyser ? Analyser->Serial() : 0) != FBlock)
+            Start(Analyser, FrameRate);
+    }
 
     // The strongest tone within Tolerance Hz of Frequency in the channel Mode.
     TToneLevel Tone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
@@ -209,6 +214,8 @@ private:
         FPowerOf[Index][At] = FGeneration;
         return FPowers[Index][At] = std::norm(H) * FScale;
     }
+    // Makes the measures refer to the last block Analyser analysed at FrameRate.
+    void Start(const TAudioFFT* Analyser, int32_t FrameRate);
     // Works out the running sums of Mode's bin powers up to bin UpTo.
     void SumPowers(size_t Mode, int32_t UpTo);
     // Whether the block has a spectrum of Mode; sets the bin geometry from it.
