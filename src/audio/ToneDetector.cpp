@@ -7,13 +7,28 @@
 
 // ---- Measures of a block ----
 
-void TToneAnalysis::Use(const TAudioFFT* Analyser, int32_t FrameRate)
+namespace {
+
+// std::ceil and std::floor of X as an integer, for X within the int32 range: a tone's bins
+// are worked out for every tone of every block, and the library's calls cost more than this.
+int32_t CeilToInt32(double X)
 {
-    const uint64_t Block = Analyser ? Analyser->Serial() : 0;
-    if (Analyser == FAnalyser && Block == FBlock && FrameRate == FFrameRate)
-        return;
+    const auto I = int32_t(X);  // towards zero
+    return double(I) < X ? I + 1 : I;
+}
+
+int32_t FloorToInt32(double X)
+{
+    const auto I = int32_t(X);
+    return double(I) > X ? I - 1 : I;
+}
+
+}  // namespace
+
+void TToneAnalysis::Start(const TAudioFFT* Analyser, int32_t FrameRate)
+{
     FAnalyser = Analyser;
-    FBlock = Block;
+    FBlock = Analyser ? Analyser->Serial() : 0;
     FFrameRate = FrameRate;
     FToneCount = 0;
     if (++FGeneration == 0) {
@@ -33,25 +48,15 @@ void TToneAnalysis::Use(const TAudioFFT* Analyser, int32_t FrameRate)
     for (size_t Mode = 0; Mode < FSpectra.size(); ++Mode) {
         FSpectra[Mode] = Analyser ? Analyser->ComplexSpectrumOf(TSignalMode(Mode)) : std::span<const std::complex<double>>();
         FPowersSummed[Mode] = 0;
+        if (FPowers[Mode].size() != FSpectra[Mode].size()) {
+            // Only when the block size changes; the arrays keep their storage from block to block.
+            FPowers[Mode].assign(FSpectra[Mode].size(), 0.0);
+            FPowerSums[Mode].assign(FSpectra[Mode].size(), 0.0);
+            FPowerOf[Mode].assign(FSpectra[Mode].size(), 0);
+        }
         if (!FSpectra[Mode].empty())
             MakeKernel(2 * (int32_t(FSpectra[Mode].size()) - 1));
     }
-}
-
-double TToneAnalysis::ComputePower(size_t Mode, int32_t K)
-{
-    const auto& X = FSpectra[Mode];
-    if (FPowers[Mode].size() != X.size()) {
-        // Only when the block size changes; the arrays keep their storage from block to block.
-        FPowers[Mode].assign(X.size(), 0.0);
-        FPowerSums[Mode].assign(X.size(), 0.0);
-        FPowerOf[Mode].assign(X.size(), 0);
-    }
-    // The Hann window is the three-term convolution 0.5 X[k] - 0.25 (X[k-1] + X[k+1]) of the
-    // unwindowed transform.
-    const std::complex<double> H = 0.5 * X[size_t(K)] - 0.25 * (X[size_t(K) - 1] + X[size_t(K) + 1]);
-    FPowerOf[Mode][size_t(K)] = FGeneration;
-    return FPowers[Mode][size_t(K)] = std::norm(H) * FScale;
 }
 
 void TToneAnalysis::SumPowers(size_t Mode, int32_t UpTo)
@@ -81,8 +86,8 @@ void TToneAnalysis::MeasureTone(TToneEntry& Entry)
     // The bins whose centres lie within the tolerance and half a bin: the tone's strongest bin
     // is one of them, while the lobe of a tone further off only reaches in with its flank.
     const auto BinAt = [this](double Hz) { return Hz / FBinHz; };
-    const int32_t First = std::max(1, int32_t(std::ceil(BinAt(double(Entry.Frequency) - Entry.Tolerance) - 0.5)));
-    const int32_t Last = std::min(Bins - 2, int32_t(std::floor(BinAt(double(Entry.Frequency) + Entry.Tolerance) + 0.5)));
+    const int32_t First = std::max(1, CeilToInt32(BinAt(double(Entry.Frequency) - Entry.Tolerance) - 0.5));
+    const int32_t Last = std::min(Bins - 2, FloorToInt32(BinAt(double(Entry.Frequency) + Entry.Tolerance) + 0.5));
     if (Last < First)
         return;
     int32_t Peak = First;
@@ -163,10 +168,8 @@ bool TToneAnalysis::Measurable(TSignalMode Mode)
     return true;
 }
 
-TToneAnalysis::TToneEntry* TToneAnalysis::FindTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
+TToneAnalysis::TToneEntry* TToneAnalysis::FindToneFrom(size_t Slot, TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
 {
-    // Every slice of the block asks for the same few tones, over and over.
-    size_t Slot = ((uint32_t(Frequency) * 2654435761u) ^ (uint32_t(Tolerance) * 40503u) ^ uint32_t(Mode)) >> 26;
     for (;; Slot = (Slot + 1) % ToneSlots) {
         TToneEntry& Entry = FTones[Slot];
         if (Entry.Generation != FGeneration)
@@ -193,12 +196,6 @@ TToneLevel TToneAnalysis::Tone(TSignalMode Mode, int32_t Frequency, int32_t Tole
     if (!Entry->Detailed)
         DetailTone(*Entry);
     return Entry->Level;
-}
-
-double TToneAnalysis::TonePower(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
-{
-    const TToneEntry* Entry = FindTone(Mode, Frequency, Tolerance);
-    return Entry ? Entry->Level.Power : 0;
 }
 
 double TToneAnalysis::BandPower(TSignalMode Mode, int32_t Lo, int32_t Hi)
@@ -233,7 +230,7 @@ void TToneAnalysis::MakeKernel(int32_t N)
     const double Pi = std::acos(-1.0);
     // The unwindowed transform of e^(2 pi i U n / N), n = 0 .. N - 1, at bin K, for D = U - K:
     // a Dirichlet kernel turning by pi (N - 1) / N per bin. The Hann window's bin is the
-    // three-term convolution of these, as in ComputePower.
+    // three-term convolution of these, as in BinPower.
     const auto Dirichlet = [N, Pi](double D) {
         const double Below = std::sin(Pi * D / N);
         if (std::abs(Below) < 1e-12)
@@ -253,6 +250,8 @@ void TToneAnalysis::MakeKernel(int32_t N)
             Norm += std::norm(Kernel(At - I * KernelSteps));
         FKernelNorm[size_t(At + ResolveHalf * KernelSteps)] = Norm;
     }
+    FColumnOn.resize(FKernelNorm.size());
+    FColumnOf.assign(FKernelNorm.size(), 0);
 }
 
 
@@ -263,7 +262,9 @@ constexpr size_t ResolveBins = 2 * ResolveHalf + 1;
 // The response of the bins about a tone to a complex sine at one position, with its power
 // and its projection on the bins measured.
 struct TSineColumn {
-    std::array<double, ResolveBins> Re, Im;
+    // The response at the first bin; the next bin's lies Stride entries lower.
+    const std::complex<double>* First = nullptr;
+    ptrdiff_t Stride = 0;
     double Norm = 0;         // sum of |column|^2
     double OnRe = 0, OnIm = 0;  // the projection: sum of conj(column) * bin
 };
@@ -274,9 +275,12 @@ double ExplainedByTwo(const TSineColumn& A, const TSineColumn& B, std::complex<d
                       std::complex<double>* AtB = nullptr)
 {
     double CrossRe = 0, CrossIm = 0;  // sum of conj(A) * B
-    for (size_t I = 0; I < ResolveBins; ++I) {
-        CrossRe += A.Re[I] * B.Re[I] + A.Im[I] * B.Im[I];
-        CrossIm += A.Re[I] * B.Im[I] - A.Im[I] * B.Re[I];
+    const std::complex<double>* KA = A.First;
+    const std::complex<double>* KB = B.First;
+    for (size_t I = 0; I < ResolveBins; ++I, KA -= A.Stride, KB -= B.Stride) {
+        const double ARe = KA->real(), AIm = KA->imag(), BRe = KB->real(), BIm = KB->imag();
+        CrossRe += ARe * BRe + AIm * BIm;
+        CrossIm += ARe * BIm - AIm * BRe;
     }
     const double Det = A.Norm * B.Norm - (CrossRe * CrossRe + CrossIm * CrossIm);
     if (Det <= 1e-9 * A.Norm * B.Norm)
@@ -315,25 +319,41 @@ TResolvedTone TToneAnalysis::ResolveTone(TSignalMode Mode, int32_t Frequency, in
     if (Total <= 0)
         return {};
 
-    // Positions are in steps of 1 / KernelSteps bin from the centre bin.
+    // Positions are in steps of 1 / KernelSteps bin from the centre bin, from -Reach to Reach.
+    // The fit looks at many positions, some of them again: each one's projection on the
+    // bins is worked out once in the fit.
+    const int32_t Reach = ResolveHalf * KernelSteps;
+    if (++FColumnFit == 0) {
+        std::fill(FColumnOf.begin(), FColumnOf.end(), 0);
+        FColumnFit = 1;
+    }
     const auto Column = [&](int32_t At, TSineColumn& Into) {
-        Into.Norm = FKernelNorm[size_t(At + ResolveHalf * KernelSteps)];
+        const auto Slot = size_t(At + Reach);
+        Into.First = &FKernel[size_t(At + (ResolveHalf + KernelReach) * KernelSteps)];
+        Into.Stride = KernelSteps;
+        Into.Norm = FKernelNorm[Slot];
+        if (FColumnOf[Slot] == FColumnFit) {
+            Into.OnRe = FColumnOn[Slot].real();
+            Into.OnIm = FColumnOn[Slot].imag();
+            return;
+        }
         Into.OnRe = Into.OnIm = 0;
-        const std::complex<double>* K = &FKernel[size_t(At + (ResolveHalf + KernelReach) * KernelSteps)];
+        const std::complex<double>* K = Into.First;
         for (size_t I = 0; I < ResolveBins; ++I, K -= KernelSteps) {
             const double Re = K->real(), Im = K->imag();
-            Into.Re[I] = Re;
-            Into.Im[I] = Im;
             Into.OnRe += Re * HRe[I] + Im * HIm[I];
             Into.OnIm += Re * HIm[I] - Im * HRe[I];
         }
+        FColumnOf[Slot] = FColumnFit;
+        FColumnOn[Slot] = {Into.OnRe, Into.OnIm};
     };
     const int32_t Steps = KernelSteps;
     const int32_t Apart = int32_t(ResolveApart * Steps);
     const auto StepsAt = [&](double Hz) { return (Hz / FBinHz - Centre) * Steps; };
-    const int32_t TolLo = int32_t(std::ceil(StepsAt(double(Frequency) - Tolerance)));
-    const int32_t TolHi = int32_t(std::floor(StepsAt(double(Frequency) + Tolerance)));
-    const int32_t Reach = ResolveHalf * Steps;
+    // (A wide tolerance at a high frequency may reach beyond the bins fitted: the tone is
+    // looked for within them.)
+    const int32_t TolLo = std::max(-Reach, int32_t(std::ceil(StepsAt(double(Frequency) - Tolerance))));
+    const int32_t TolHi = std::min(Reach, int32_t(std::floor(StepsAt(double(Frequency) + Tolerance))));
     if (TolHi < TolLo)
         return {};
     // The best position from Lo to Hi for one sine while the other (Fixed) stays put: a look

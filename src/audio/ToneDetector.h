@@ -32,7 +32,9 @@
 #include "audio/AudioFFT.h"
 
 #include <array>
+#include <complex>
 #include <cstdint>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -121,12 +123,21 @@ class TToneAnalysis {
 public:
     // Makes the measures refer to the last block Analyser analysed at FrameRate; forgets
     // the ones of an earlier block. Cheap when nothing changed.
-    void Use(const TAudioFFT* Analyser, int32_t FrameRate);
+    void Use(const TAudioFFT* Analyser, int32_t FrameRate)
+    {
+        // (Every sequence of the block asks; the first one starts the block.)
+        if (Analyser != FAnalyser || FrameRate != FFrameRate || (Analyser ? Analyser->Serial() : 0) != FBlock)
+            Start(Analyser, FrameRate);
+    }
 
     // The strongest tone within Tolerance Hz of Frequency in the channel Mode.
     TToneLevel Tone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
     // Tone(Mode, Frequency, Tolerance).Power, without working out the rest.
-    double TonePower(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
+    double TonePower(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
+    {
+        const TToneEntry* Entry = FindTone(Mode, Frequency, Tolerance);
+        return Entry ? Entry->Level.Power : 0;
+    }
     // The power of the band from Lo to Hi Hz (the sum of every component's amplitude squared).
     double BandPower(TSignalMode Mode, int32_t Lo, int32_t Hi);
     // The tone within Tolerance Hz of Frequency and the strongest partial within a few bins
@@ -191,13 +202,20 @@ private:
     double BinPower(TSignalMode Mode, int32_t K)
     {
         const auto Index = size_t(Mode);
-        if (K < 1 || size_t(K) + 1 >= FSpectra[Index].size())
+        const auto& X = FSpectra[Index];
+        if (K < 1 || size_t(K) + 1 >= X.size())
             return 0;
-        if (size_t(K) < FPowerOf[Index].size() && FPowerOf[Index][size_t(K)] == FGeneration)
-            return FPowers[Index][size_t(K)];
-        return ComputePower(Index, K);
+        const auto At = size_t(K);
+        if (FPowerOf[Index][At] == FGeneration)
+            return FPowers[Index][At];
+        // The Hann window is the three-term convolution 0.5 X[k] - 0.25 (X[k-1] + X[k+1]) of
+        // the unwindowed transform.
+        const std::complex<double> H = 0.5 * X[At] - 0.25 * (X[At - 1] + X[At + 1]);
+        FPowerOf[Index][At] = FGeneration;
+        return FPowers[Index][At] = std::norm(H) * FScale;
     }
-    double ComputePower(size_t Mode, int32_t K);
+    // Makes the measures refer to the last block Analyser analysed at FrameRate.
+    void Start(const TAudioFFT* Analyser, int32_t FrameRate);
     // Works out the running sums of Mode's bin powers up to bin UpTo.
     void SumPowers(size_t Mode, int32_t UpTo);
     // Whether the block has a spectrum of Mode; sets the bin geometry from it.
@@ -205,7 +223,18 @@ private:
     // Bins of the complex spectrum of Mode in the block: N / 2 + 1, or 0 without one.
     int32_t BinsOf(TSignalMode Mode) const;
     // The entry of a tone in the block, its power measured; nullptr without a spectrum.
-    TToneEntry* FindTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
+    TToneEntry* FindTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
+    {
+        // Every slice of the block asks for the same few tones, over and over: most are
+        // found in the slot their key hashes to.
+        const size_t Slot = ((uint32_t(Frequency) * 2654435761u) ^ (uint32_t(Tolerance) * 40503u) ^ uint32_t(Mode)) >> 26;
+        TToneEntry& Entry = FTones[Slot];
+        if (Entry.Generation == FGeneration && Entry.Frequency == Frequency && Entry.Tolerance == Tolerance
+            && Entry.Mode == Mode)
+            return &Entry;
+        return FindToneFrom(Slot, Mode, Frequency, Tolerance);
+    }
+    TToneEntry* FindToneFrom(size_t Slot, TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
     // The power of Entry's tone, and its frequency and spread where that costs nothing more.
     void MeasureTone(TToneEntry& Entry);
     // The frequency and spread of Entry's tone.
@@ -264,5 +293,10 @@ private:
     // The kernel for blocks of FKernelN frames.
     std::vector<std::complex<double>> FKernel;
     std::vector<double> FKernelNorm;
+    // The projections of the bins fitted on the sine at each position, worked out in the fit
+    // FColumnOf says (FColumnFit the current one).
+    std::vector<std::complex<double>> FColumnOn;
+    std::vector<uint32_t> FColumnOf;
+    uint32_t FColumnFit = 0;
     int32_t FKernelN = 0;
 };
