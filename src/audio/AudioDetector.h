@@ -489,6 +489,10 @@ public:
     // LandmarkStrength says how weak.
     std::unique_ptr<TAudioSequence> BuildLandmarksFromFile(const std::string& FileName, int32_t Sense,
                                                            TSignalMode Channel);
+    // Frames of the clip FileName as the fingerprint builders hear it (resampled to FrameRate):
+    // what the last build read of the same version of the file, or read anew. Raises
+    // EAudioReadError when the file cannot be read.
+    int64_t ClipFrames(const std::string& FileName);
 
     TSequenceEvent OnSequenceFound;
     TBufferEvent OnBufferFilled;
@@ -564,6 +568,9 @@ private:
     bool OpenCapture();
     void ReleaseCapture();
     void BufferReceived(const uint8_t* Data, uint16_t Size);
+    // ProcessBuffer; Continued: the block begins with the second half of the block before
+    // (ProcessContinued of the analyser).
+    void AnalyseBlock(const uint8_t* Data, uint16_t Size, bool Continued);
     void CaptureEnded(bool Lost);
     void ScheduleRetry();
     void RetryCapture();
@@ -571,6 +578,8 @@ private:
     std::unique_ptr<TAudioSequence> BuildSpectralSequence(const std::string& FileName, int32_t MaxPeaks, int32_t Sense,
                                                           bool UseAbsence, TSignalMode Channel);
     std::unique_ptr<TAudioSequence> BuildLandmarkSequence(const std::string& FileName, int32_t Sense, TSignalMode Channel);
+    // The clip as ReadClipStereo gives it at FrameRate; its length is kept for ClipFrames.
+    std::vector<int16_t> ReadClip(const std::string& FileName);
 
     TMainThreadQueue& Queue;
     std::unique_ptr<TLandmarkMatcher> FLandmarks;
@@ -581,9 +590,12 @@ private:
     std::vector<std::string> FDeviceNames;
     int32_t FLeftVolume = 0, FRightVolume = 0;
     double FLeftVolumedB = -91.0, FRightVolumedB = -91.0;
-    // The block of the last two captured buffers, and the size of the last one (0: none yet,
-    // the next buffer is kept for the block after it).
+    // The captured buffers one after another, room for BlockRingHalves of them, the last one
+    // at LastHalf, and the size of the last one (0: none yet, the next buffer is kept for the
+    // block after it). A block is the last two.
+    static constexpr size_t BlockRingHalves = 16;
     std::vector<uint8_t> PairedBlock;
+    size_t LastHalf = 0;
     uint16_t PreviousSize = 0;
     // The tone measures of the live block, shared by the tone-set sequences.
     TToneAnalysis LiveTones;

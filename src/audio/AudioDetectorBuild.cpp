@@ -121,6 +121,22 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildLandmarksFromFile(const std
     return CachedPrint(*FClipPrints, Key, [&] { return BuildLandmarkSequence(FileName, Sense, Channel); });
 }
 
+std::vector<int16_t> TAudioDetector::ReadClip(const std::string& FileName)
+{
+    // The file is examined before it is read, as for the fingerprints.
+    const TFileStamp Stamp = TFileStamp::Of(FileName);
+    std::vector<int16_t> Clip = ReadClipStereo(FileName, FrameRate);
+    FClipPrints->StoreClipFrames(FileName, FrameRate, Stamp, int64_t(Clip.size() / 2));
+    return Clip;
+}
+
+int64_t TAudioDetector::ClipFrames(const std::string& FileName)
+{
+    if (const int64_t Frames = FClipPrints->ClipFrames(FileName, FrameRate, TFileStamp::Of(FileName)); Frames >= 0)
+        return Frames;
+    return int64_t(ReadClip(FileName).size() / 2);
+}
+
 std::unique_ptr<TAudioSequence> TAudioDetector::BuildSpectralSequence(const std::string& FileName, int32_t MaxPeaks,
                                                                    int32_t Sense, bool UseAbsence, TSignalMode Channel)
 {
@@ -135,7 +151,7 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildSpectralSequence(const std:
     // anything is allocated for it.
     if (!ValidFFTCount(FFTCount))
         CheckResult(AudioReadCode::InvalidBufferSize);
-    const std::vector<int16_t> Clip = ReadClipStereo(FileName, FrameRate);
+    const std::vector<int16_t> Clip = ReadClip(FileName);
     const auto Frames = size_t(FFTCount);
     const auto BlockMs = static_cast<int32_t>(int64_t(FFTCount) * 1000 / FrameRate);
     // Live blocks come every half block, the next slice's audio one block after this one's:
@@ -199,7 +215,7 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildLandmarkSequence(const std:
 {
     if (!ValidFFTCount(FFTCount))
         CheckResult(AudioReadCode::InvalidBufferSize);
-    const std::vector<int16_t> Clip = ReadClipStereo(FileName, FrameRate);
+    const std::vector<int16_t> Clip = ReadClip(FileName);
 
     auto Print = BuildLandmarkPrint(FileFFT, Clip.data(), Clip.size() / 2, Channel, FFTCount, FrameRate);
     Print->SetSense(Sense);

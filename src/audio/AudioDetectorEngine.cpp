@@ -182,24 +182,37 @@ void TAudioDetector::BufferReceived(const uint8_t* Data, uint16_t Size)
 {
     FStreamFrames += Size / 4;
     // The first buffer after a start is kept, not analysed; a buffer of another size than the
-    // one before it cannot form a block with it and starts the pairing over. The last buffer
-    // waits in the second half of the block, and moves to the first when the next one comes.
+    // one before it cannot form a block with it and starts the pairing over. The buffers are
+    // kept one after another, room for BlockRingHalves of them, and each block is the last
+    // two where they lie: the older one is not copied again, and the analyser takes over its
+    // work on it from the block before. When the room runs out the last buffer moves to the
+    // front.
     if (Size == 0) {
         PreviousSize = 0;
         return;
     }
     if (PreviousSize != Size) {
-        PairedBlock.resize(size_t(Size) * 2);
-        std::memcpy(PairedBlock.data() + Size, Data, Size);
+        PairedBlock.resize(size_t(Size) * BlockRingHalves);
+        std::memcpy(PairedBlock.data(), Data, Size);
+        LastHalf = 0;
         PreviousSize = Size;
         return;
     }
-    std::memcpy(PairedBlock.data(), PairedBlock.data() + Size, Size);
-    std::memcpy(PairedBlock.data() + Size, Data, Size);
-    ProcessBuffer(PairedBlock.data(), uint16_t(size_t(Size) * 2));
+    if (LastHalf + 1 == BlockRingHalves) {
+        std::memcpy(PairedBlock.data(), PairedBlock.data() + LastHalf * Size, Size);
+        LastHalf = 0;
+    }
+    ++LastHalf;
+    std::memcpy(PairedBlock.data() + LastHalf * Size, Data, Size);
+    AnalyseBlock(PairedBlock.data() + (LastHalf - 1) * Size, uint16_t(size_t(Size) * 2), true);
 }
 
 void TAudioDetector::ProcessBuffer(const uint8_t* Data, uint16_t Size)
+{
+    AnalyseBlock(Data, Size, false);
+}
+
+void TAudioDetector::AnalyseBlock(const uint8_t* Data, uint16_t Size, bool Continued)
 {
     try {
         if (OnBufferFilled)
@@ -212,7 +225,11 @@ void TAudioDetector::ProcessBuffer(const uint8_t* Data, uint16_t Size)
             LiveFFT.SetMagnitudes(FMagnitudeModes, BinOf(FMagnitudeLo, bins, FrameRate), BinOf(FMagnitudeHi, bins, FrameRate));
         else
             LiveFFT.SetMagnitudes(FMagnitudeModes, 0, 0);
-        LiveFFT.Process(Data, Size);
+        // The analyser itself makes sure it analysed the block before, whole.
+        if (Continued)
+            LiveFFT.ProcessContinued(Data, Size);
+        else
+            LiveFFT.Process(Data, Size);
         FLeftVolume = LiveFFT.LeftPeak();
         FRightVolume = LiveFFT.RightPeak();
         FLeftVolumedB = VolumeToDb(FLeftVolume);

@@ -90,6 +90,8 @@ struct TAudioFFT::TTransform {
         : N(Size)
         , Plan(TPlanCache::Instance().PlanFor(Size))
         , In(static_cast<double*>(fftw_malloc(sizeof(double) * size_t(Size))))
+        // 64 bytes: at least the alignment any of the transform's vector code asks for.
+        , RingsAligned(Size % 2 == 0 && size_t(Size / 2) * sizeof(double) % 64 == 0)
     {
         bool Allocated = Plan != nullptr && In != nullptr;
         for (fftw_complex*& Out : Outs) {
@@ -110,6 +112,20 @@ struct TAudioFFT::TTransform {
         fftw_free(In);
         for (fftw_complex* Out : Outs)
             fftw_free(Out);
+        for (double* Ring : Rings)
+            fftw_free(Ring);
+    }
+
+    // The ring of Mode, made on first use.
+    double* RingOf(TSignalMode Mode)
+    {
+        double*& Ring = Rings[Index(Mode)];
+        if (Ring == nullptr) {
+            Ring = static_cast<double*>(fftw_malloc(sizeof(double) * RingHalves * (size_t(N) / 2)));
+            if (Ring == nullptr)
+                throw std::runtime_error("no memory for a transform of " + std::to_string(N) + " points");
+        }
+        return Ring;
     }
 
     int N;
@@ -118,6 +134,18 @@ struct TAudioFFT::TTransform {
     std::array<fftw_complex*, Outputs> Outs{};
     // The Hann window of N points, made on first use.
     std::vector<double> Window;
+
+    // Each mode's transform input over a run of blocks that overlap by half: room for
+    // RingHalves halves, the block being the two from Slots[mode] on. A block that continues
+    // the last one finds its first half where that one's second half lies and converts only
+    // its own second half; when the room runs out, the last half moves to the front. Used
+    // where half a block keeps the alignment the shared plans were made with.
+    static constexpr size_t RingHalves = 8;
+    bool RingsAligned;
+    std::array<double*, 4> Rings{};
+    std::array<size_t, 4> Slots{};
+    // The modes whose ring holds the last block analysed.
+    TSignalModes Held;
 };
 
 TAudioFFT::TAudioFFT() = default;
@@ -248,23 +276,56 @@ ONDRIX_HOT_LOOP void StoreMagnitudes(const fftw_complex* Out, size_t Half, size_
 
 void TAudioFFT::Process(const void* Buffer, int32_t ByteCount)
 {
+    ProcessBlock(Buffer, ByteCount, false);
+}
+
+void TAudioFFT::ProcessContinued(const void* Buffer, int32_t ByteCount)
+{
+    ProcessBlock(Buffer, ByteCount, true);
+}
+
+void TAudioFFT::ProcessBlock(const void* Buffer, int32_t ByteCount, bool Continued)
+{
     if (FChannels.Empty() || Buffer == nullptr || ByteCount < 4) {
         Clear();
         return;
     }
-    ++FSerial;
-    FComplexModes = TSignalModes();
-
     const size_t Frames = size_t(ByteCount) / 4;
     const auto* Bytes = static_cast<const uint8_t*>(Buffer);
-    FindPeaks(Bytes, Frames, FLeftPeak, FRightPeak);
-    Analyse(Bytes, Frames);
+    // Only a block of the same size starting where the second half of the last one analysed
+    // whole lay, with nothing analysed or cleared since.
+    Continued = Continued && Frames % 2 == 0 && Bytes == FLastHalf && ByteCount == FLastByteCount && FSerial == FLastSerial;
+    ++FSerial;
+    FComplexModes = TSignalModes();
+    FLastHalf = nullptr;
+
+    // The block's peaks are those of its halves, the first one's known when it continues.
+    const size_t Half = Frames / 2;
+    int32_t FirstLeft = FLastHalfLeftPeak, FirstRight = FLastHalfRightPeak, SecondLeft = 0, SecondRight = 0;
+    if (!Continued)
+        FindPeaks(Bytes, Half, FirstLeft, FirstRight);
+    FindPeaks(Bytes + 4 * Half, Frames - Half, SecondLeft, SecondRight);
+    FLeftPeak = std::max(FirstLeft, SecondLeft);
+    FRightPeak = std::max(FirstRight, SecondRight);
+    Analyse(Bytes, Frames, Continued);
+
+    FLastHalf = Bytes + 4 * Half;
+    FLastByteCount = ByteCount;
+    FLastSerial = FSerial;
+    FLastHalfLeftPeak = SecondLeft;
+    FLastHalfRightPeak = SecondRight;
 }
 
-void TAudioFFT::Analyse(const uint8_t* Bytes, size_t Frames)
+void TAudioFFT::Analyse(const uint8_t* Bytes, size_t Frames, bool Continued)
 {
     // The arrays are resized, never cleared and refilled: every element a reader may see is
     // written below, or was zeroed when the spectrum's size or bins last changed.
+    TSignalModes Held;
+    if (FTransform) {
+        Held = FTransform->Held;
+        FTransform->Held = TSignalModes();  // until this block is through
+    }
+    TSignalModes Transformed;
     for (TSignalMode Mode : ModesInOrder) {
         TWaveData& Wave = FWaves[Index(Mode)];
         TSpectrumData& Spectrum = FSpectra[Index(Mode)];
@@ -284,9 +345,30 @@ void TAudioFFT::Analyse(const uint8_t* Bytes, size_t Frames)
             Spectrum.clear();
             continue;
         }
-        FillDoubles(Bytes, Frames, Mode, Work->In);
+        double* Input = Work->In;
+        if (Work->RingsAligned) {
+            double* Ring = Work->RingOf(Mode);
+            size_t& Slot = Work->Slots[Index(Mode)];
+            const size_t Half = Frames / 2;
+            if (Continued && Held.Contains(Mode)) {
+                if (Slot + 2 == TTransform::RingHalves) {
+                    std::memcpy(Ring, Ring + (Slot + 1) * Half, Half * sizeof(double));
+                    Slot = 0;
+                } else {
+                    ++Slot;
+                }
+                FillDoubles(Bytes + 4 * Half, Half, Mode, Ring + (Slot + 1) * Half);
+            } else {
+                Slot = 0;
+                FillDoubles(Bytes, Frames, Mode, Ring);
+            }
+            Input = Ring + Slot * Half;
+            Transformed.Include(Mode);
+        } else {
+            FillDoubles(Bytes, Frames, Mode, Input);
+        }
         fftw_complex* Out = Work->Outs[Index(Mode)];
-        fftw_execute_dft_r2c(Work->Plan, Work->In, Out);
+        fftw_execute_dft_r2c(Work->Plan, Input, Out);
         FComplexModes.Include(Mode);
         if (!FMagnitudesWanted.Contains(Mode)) {
             Spectrum.clear();
@@ -301,6 +383,8 @@ void TAudioFFT::Analyse(const uint8_t* Bytes, size_t Frames)
         }
         StoreMagnitudes(Out, size_t(Half), size_t(Bins.first), size_t(Bins.second), Spectrum.data());
     }
+    if (FTransform)
+        FTransform->Held = Transformed;
 }
 
 TSpectrumData TAudioFFT::ComputeSpectrum(const TWaveData& Wave)

@@ -137,6 +137,14 @@ public:
     // A trailing partial frame is ignored; a null Buffer, a count below 4 or an empty
     // channel set analyse nothing. Never reads past Buffer + ByteCount.
     void Process(const void* Buffer, int32_t ByteCount);
+    // The same for a block that begins with the second half of the block analysed last, as
+    // the engine forms its blocks (each captured buffer after the one before it): Buffer is
+    // where that second half lay, and the caller vouches that it still holds the same bytes.
+    // The arrays are those Process gives; the transforms' input and the peaks of the shared
+    // half are taken over instead of being worked out again. Where the last analysis was of
+    // another block (another place or size, or a Clear since), or a mode was not transformed
+    // in it, that part is worked out whole.
+    void ProcessContinued(const void* Buffer, int32_t ByteCount);
 
     // Empties all eight arrays and zeroes both peaks.
     void Clear();
@@ -193,8 +201,12 @@ private:
     // there was nothing to transform.
     bool Magnitudes(const TWaveData& Wave, TSpectrumData& Spectrum, size_t Output);
     // Of a block of Frames frames: fills the signals wanted, and transforms the channels
-    // wanted straight from the PCM into their magnitude spectra.
-    void Analyse(const uint8_t* Bytes, size_t Frames);
+    // wanted straight from the PCM into their magnitude spectra; Continued: the block's
+    // first half is the second half of the last block, whose work is taken over where the
+    // analyser still holds it.
+    void Analyse(const uint8_t* Bytes, size_t Frames, bool Continued);
+    // Process and ProcessContinued: Continued as Analyse takes it.
+    void ProcessBlock(const void* Buffer, int32_t ByteCount, bool Continued);
 
     int32_t FFirstBin = 0;
     int32_t FLastBin = INT32_MAX;
@@ -206,6 +218,14 @@ private:
 
     int32_t FRightPeak = 0;
     int32_t FLeftPeak = 0;
+    // Of the last block analysed whole (Serial then): where its second half lay, its size,
+    // and the peaks of that half. Nothing is taken over from a block whose analysis did not
+    // come to its end.
+    const uint8_t* FLastHalf = nullptr;
+    int32_t FLastByteCount = 0;
+    uint64_t FLastSerial = 0;
+    int32_t FLastHalfLeftPeak = 0;
+    int32_t FLastHalfRightPeak = 0;
     TSignalModes FChannels;
     TSignalModes FSpectraWanted = TSignalModes::FromMask(0x0F);
     // The modes whose complex spectrum of the last block is kept.

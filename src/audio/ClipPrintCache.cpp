@@ -68,3 +68,20 @@ void TClipPrintCache::Store(const TClipPrintKey& Key, const TFileStamp& Stamp, s
     }
     FEntries[Key] = TEntry{Stamp, std::move(Built), ++FUses};
 }
+
+int64_t TClipPrintCache::ClipFrames(const std::string& Path, int32_t FrameRate, const TFileStamp& Stamp) const
+{
+    const auto It = FClipFrames.find({Path, FrameRate});
+    if (It == FClipFrames.end() || !Stamp.Valid || !(It->second.first == Stamp))
+        return -1;
+    return It->second.second;
+}
+
+void TClipPrintCache::StoreClipFrames(const std::string& Path, int32_t FrameRate, const TFileStamp& Stamp, int64_t Frames)
+{
+    if (!Stamp.Valid || Capacity == 0)
+        return;
+    if (FClipFrames.size() >= Capacity && FClipFrames.find({Path, FrameRate}) == FClipFrames.end())
+        FClipFrames.clear();
+    FClipFrames[{Path, FrameRate}] = {Stamp, Frames};
+}

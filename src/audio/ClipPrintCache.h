@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
 
 // Which builder made a fingerprint.
 enum class TClipPrintKind : uint8_t { Spectral, Landmark };
@@ -65,7 +66,16 @@ public:
     std::shared_ptr<const TAudioSequence> Find(const TClipPrintKey& Key, const TFileStamp& Stamp);
     // Keeps Built for Key; a stamp that is not Valid keeps nothing.
     void Store(const TClipPrintKey& Key, const TFileStamp& Stamp, std::shared_ptr<const TAudioSequence> Built);
-    void Clear() { FEntries.clear(); }
+    // The frames of the clip at Path as the builders read it at FrameRate (ReadClipStereo),
+    // from the file as Stamp describes it; -1 when no build has read that version of it.
+    int64_t ClipFrames(const std::string& Path, int32_t FrameRate, const TFileStamp& Stamp) const;
+    // Keeps the frames a build read of the clip; a stamp that is not Valid keeps nothing.
+    void StoreClipFrames(const std::string& Path, int32_t FrameRate, const TFileStamp& Stamp, int64_t Frames);
+    void Clear()
+    {
+        FEntries.clear();
+        FClipFrames.clear();
+    }
     size_t Count() const { return FEntries.size(); }
     // Fingerprints built (Store) and found (Find) since the cache was made, for tests and
     // benchmarks.
@@ -79,6 +89,9 @@ private:
         uint64_t LastUse = 0;
     };
     std::map<TClipPrintKey, TEntry> FEntries;
+    // Frames of the clips read, by path and rate, with the stamp of the file they were read
+    // from; emptied when it would hold more than Capacity.
+    std::map<std::pair<std::string, int32_t>, std::pair<TFileStamp, int64_t>> FClipFrames;
     uint64_t FUses = 0;
     uint64_t FBuilds = 0;
     uint64_t FHits = 0;

@@ -9,6 +9,9 @@
 
 namespace {
 
+// Frames a stereo clip is decoded in at most at once: the reader's sizes are 32-bit.
+constexpr size_t MaxFramesPerRead = size_t(1) << 20;
+
 // Resamples interleaved 16-bit stereo from InRate to OutRate in one pass (the resampler's
 // delay is flushed, so the result covers the whole clip).
 std::vector<int16_t> Resample(const std::vector<int16_t>& Stereo, uint32_t InRate, uint32_t OutRate)
@@ -38,29 +41,43 @@ std::vector<int16_t> ReadClipStereo(const std::string& FileName, int32_t FrameRa
     if (Channels == 0 || Format.SamplesPerSec == 0 || FrameRate <= 0)
         CheckResult(AudioReadCode::IncompatibleFormat);
 
+    // The clip goes into one array sized from the frames the file declares, a stereo file's
+    // straight from the decoder: grown a chunk at a time it was copied over and over, and every
+    // larger copy was fresh memory the system had to hand out and clear page by page. MP3
+    // declares an estimate, so the array still grows when the stream runs longer; a cap keeps a
+    // damaged header from asking for memory the clip never fills.
     constexpr size_t ChunkFrames = 8192;
-    std::vector<int16_t> Chunk(ChunkFrames * Channels);
-    std::vector<int16_t> Stereo;
-    const auto ChunkBytes = static_cast<int32_t>(Chunk.size() * sizeof(int16_t));
+    constexpr int64_t MaxDeclaredFrames = int64_t(1) << 22;  // 95 s at 44.1 kHz
+    size_t Capacity = size_t(std::clamp<int64_t>(Reader.DeclaredFrames(), 0, MaxDeclaredFrames)) + 1;
+    std::vector<int16_t> Stereo(2 * Capacity);
+    std::vector<int16_t> Chunk;
+    size_t Frames = 0;
     for (;;) {
-        const int32_t Got = Reader.Read(Chunk.data(), ChunkBytes);
-        const size_t Frames = Got > 0 ? size_t(Got) / Format.BlockAlign : 0;
-        // The first two channels of each frame, a mono one twice.
-        const size_t First = Stereo.size();
-        Stereo.resize(First + 2 * Frames);
-        int16_t* Out = Stereo.data() + First;
+        if (Frames == Capacity) {
+            Capacity *= 2;
+            Stereo.resize(2 * Capacity);
+        }
+        int16_t* Out = Stereo.data() + 2 * Frames;
+        size_t Want, Got;
         if (Channels == 2) {
-            std::copy_n(Chunk.data(), 2 * Frames, Out);
+            Want = std::min(Capacity - Frames, MaxFramesPerRead);
+            Got = size_t(Reader.Read(Out, int32_t(Want * 4))) / 4;
         } else {
+            // The first two channels of each frame, a mono one twice.
+            Want = std::min(Capacity - Frames, ChunkFrames);
+            Chunk.resize(Want * Channels);
+            Got = size_t(Reader.Read(Chunk.data(), int32_t(Chunk.size() * sizeof(int16_t)))) / Format.BlockAlign;
             const size_t Second = Channels > 1 ? 1 : 0;
-            for (size_t F = 0; F < Frames; ++F) {
+            for (size_t F = 0; F < Got; ++F) {
                 Out[2 * F] = Chunk[F * Channels];
                 Out[2 * F + 1] = Chunk[F * Channels + Second];
             }
         }
-        if (Frames < ChunkFrames)
+        Frames += Got;
+        if (Got < Want)
             break;
     }
+    Stereo.resize(2 * Frames);
     if (Format.SamplesPerSec == uint32_t(FrameRate) || Stereo.empty())
         return Stereo;
     return Resample(Stereo, Format.SamplesPerSec, uint32_t(FrameRate));

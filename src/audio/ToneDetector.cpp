@@ -41,6 +41,8 @@ void TToneAnalysis::Start(const TAudioFFT* Analyser, int32_t FrameRate)
     }
     FSetCount = 0;
     FSetTones.clear();
+    if (FSetTones.capacity() == 0)
+        FSetTones.reserve(MaxSets * 16);  // room for the sets of a table of 16 tones
     FBands.Clear();
     FResolved.Clear();
     FBinHz = 0;
@@ -883,8 +885,12 @@ void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
         FCurrent = 0;
     if (FCurrent < 0)
         return;
-    if (FToneSets.size() != size_t(Samples.Count()))
+    if (FToneSets.size() != size_t(Samples.Count())) {
+        // Every slice's set is read at the first step, so that later steps allocate nothing.
         FToneSets.resize(size_t(Samples.Count()));
+        for (int32_t Index = 0; Index < Samples.Count(); ++Index)
+            ToneSetOf(Index);
+    }
     // What the block before found of the slice awaited then; only the very next block may
     // confirm it.
     const int32_t Loose = FLoose;

@@ -27,6 +27,9 @@ public:
     void Close();
     bool IsOpen() const { return FFile != nullptr; }
     const std::string& FileName() const { return FFileName; }
+    // The frames the open file declares (an estimate for MP3, whose stream's end tells the
+    // true count); 0 when it declares none.
+    int64_t DeclaredFrames() const { return FDeclaredFrames; }
 
     void SetPosition(int64_t Time) override;
     void SetLength(int64_t Span) override;
@@ -46,6 +49,7 @@ private:
     sf_private_tag* FFile = nullptr;
     std::unique_ptr<TFileChunks> FChunks;  // the file's bytes as the decoder reads them
     int64_t FFrame = 0;               // frame the next Read decodes first
+    int64_t FDeclaredFrames = 0;      // frames the file declares at Open
     bool FFloatSource = false;        // samples stored as floating point
     std::vector<int16_t> FAligned;    // bounce buffer for callers' odd addresses
     std::vector<float> FFloats;       // floating-point samples before scaling

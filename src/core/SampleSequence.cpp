@@ -5,7 +5,6 @@
 #include "audio/AudioDetector.h"
 #include "audio/AudioDetectorBuild.h"
 #include "audio/AudioLandmarks.h"
-#include "audio/ClipRead.h"
 #include "lang/Lang.h"
 #include "samples/Class_SampleRec.h"
 #include "util/KeyValueText.h"
@@ -102,7 +101,7 @@ QString SampleSequenceWarningText(const TSampleRec& Sample, const TAudioSequence
     return FormatMessageText("WeakSample", {Sample.Number + 1, Sample.Description, Strength.Percent});
 }
 
-QStringList SampleNeverFoundReasons(const TAudioDetector& Engine, const TSampleRec& Sample, const TFrequencyRecArr& Table)
+QStringList SampleNeverFoundReasons(TAudioDetector& Engine, const TSampleRec& Sample, const TFrequencyRecArr& Table)
 {
     QStringList Reasons;
     const QVariant Shown = qint64(Sample.Number) + 1;
@@ -124,14 +123,15 @@ QStringList SampleNeverFoundReasons(const TAudioDetector& Engine, const TSampleR
     case TSampleType::File: {
         if (Engine.FrameRate <= 0 || Engine.FFTCount <= 0)
             break;
-        // Frames of the clip as the engine hears it, resampled to its rate.
-        size_t Frames = 0;
+        // Frames of the clip as the engine hears it, resampled to its rate; a build has read
+        // them already, as a rule.
+        int64_t Frames = 0;
         try {
-            Frames = ReadClipStereo(Sample.Path.toStdString(), Engine.FrameRate).size() / 2;
+            Frames = Engine.ClipFrames(Sample.Path.toStdString());
         } catch (const std::exception&) {
             break;  // BuildSampleSequence says why
         }
-        if (Frames < size_t(Engine.FFTCount))
+        if (Frames < Engine.FFTCount)
             Reasons.append(FormatMessageText("NeverFoundShortClip", {Shown, Sample.Description,
                                                                      qint64(Engine.FFTCount) * 1000 / Engine.FrameRate}));
         break;

@@ -50,8 +50,9 @@ QString SampleSequenceWarningText(const TSampleRec& Sample, const TAudioSequence
 // identifier at all), identifiers of a command that the table lacks and that are skipped, a
 // clip shorter than one analysis block. One operator text each, naming the sample; empty when
 // nothing stands in its way. A clip that cannot be read is not listed here:
-// BuildSampleSequence reports it.
-QStringList SampleNeverFoundReasons(const TAudioDetector& Engine, const TSampleRec& Sample, const TFrequencyRecArr& Table);
+// BuildSampleSequence reports it. The clip's length is taken from the engine's build of it
+// when there was one (TAudioDetector::ClipFrames), so it is not read a second time.
+QStringList SampleNeverFoundReasons(TAudioDetector& Engine, const TSampleRec& Sample, const TFrequencyRecArr& Table);
 
 // A sequence that cannot be built for a reason of the sample itself (a command that cannot be
 // dialled).

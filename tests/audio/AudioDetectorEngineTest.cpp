@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 
+#include <algorithm>
 #include <cmath>
 
 #include "audio/AudioDetector.h"
@@ -146,6 +147,43 @@ TEST_F(EngineFixture, FailingBlocksAreCountedAndReportedOncePerRun)
         EXPECT_EQ(reports, 1);
         EXPECT_EQ(engine.AnalysisErrors(), 5u);  // blocks 1, 3, 5, 7, 9
     }
+}
+
+// Each block is analysed as the block it is, also where the block before it was skipped (its
+// handler failed before the analysis): the analyser takes over nothing of a block it did not
+// see.
+TEST_F(EngineFixture, EveryBlockIsAnalysedAsItselfAlsoAfterASkippedOne)
+{
+    // A tone whose loudness changes every 300 frames: the halves of a block differ.
+    testkit::Pcm pcm;
+    pcm.append(2048.0 * 12 / 44100, [](int channel, size_t i) {
+        const double amplitude = double((i / 300 * 7919 + size_t(channel) * 5000) % 20000);
+        return int16_t(std::lround(amplitude * std::sin(double(i) * 0.37)));
+    });
+    feed(pcm);
+    engine.Sequences.AddNew().Channel = TSignalMode::Add;  // transformed for its spectrum
+    std::vector<uint8_t> block;
+    int calls = 0, compared = 0;
+    engine.OnBufferFilled = [&](TAudioDetector&, const uint8_t* data, uint16_t size) {
+        block.assign(data, data + size);
+        if (++calls % 3 == 0)
+            throw std::runtime_error("handler failed");
+    };
+    engine.OnVolumeChange = [&](TAudioDetector& sender, int32_t, int32_t, double, double) {
+        TAudioFFT alone;
+        alone.SetChannels(sender.LiveFFT.Channels());
+        alone.Process(block.data(), int32_t(block.size()));
+        EXPECT_EQ(sender.LiveFFT.LeftPeak(), alone.LeftPeak());
+        EXPECT_EQ(sender.LiveFFT.RightPeak(), alone.RightPeak());
+        const auto live = sender.LiveFFT.ComplexSpectrumOf(TSignalMode::Add);
+        const auto own = alone.ComplexSpectrumOf(TSignalMode::Add);
+        ASSERT_EQ(live.size(), own.size());
+        EXPECT_TRUE(std::equal(live.begin(), live.end(), own.begin())) << "block " << calls;
+        ++compared;
+    };
+    ASSERT_TRUE(engine.Start());
+    runToEnd();
+    EXPECT_EQ(compared, 16);  // 23 blocks, every third one skipped
 }
 
 TEST_F(EngineFixture, FullScaleNegativeSampleReadsAboveZeroDb)

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -466,6 +467,85 @@ TEST(AudioFFT, AnalysersOnSeveralThreadsAtOnce)
         Thread.join();
     for (size_t T = 0; T < std::size(Sizes); ++T)
         EXPECT_NEAR(Read[T], 6000, 1) << "size " << Sizes[T];
+}
+
+// Blocks overlapping by half, as the engine forms them, analysed each as the continuation of
+// the one before give exactly what each block analysed alone gives: also where the work on
+// the shared half cannot be taken over (a block skipped, a Clear, a mode not transformed
+// before, another size, an odd frame count, half a block off the transform's alignment).
+TEST(AudioFFT, AContinuedBlockGivesWhatTheBlockAloneGives)
+{
+    // Noise with a full-scale sample now and then, so that peaks fall in either half.
+    std::mt19937 Random(23);
+    std::uniform_int_distribution<int> Sample(-12000, 12000);
+    std::vector<int16_t> Stream;
+    for (int I = 0; I < 2 * 40000; ++I)
+        Stream.push_back(int16_t(I % 1999 == 0 ? (I % 2 ? 32767 : -32768) : Sample(Random)));
+
+    struct TStep {
+        size_t Start;   // first frame of the block
+        size_t Frames;
+        std::function<void(TAudioFFT&)> Before;  // done to both analysers first
+    };
+    // Count blocks of Frames from block First on, each half a block after the one before.
+    auto Run = [](size_t Frames, size_t First, size_t Count) {
+        std::vector<TStep> Steps;
+        for (size_t B = First; B < First + Count; ++B)
+            Steps.push_back({B * (Frames / 2), Frames, nullptr});
+        return Steps;
+    };
+    auto Join = [](std::vector<TStep> A, const std::vector<TStep>& B) {
+        A.insert(A.end(), B.begin(), B.end());
+        return A;
+    };
+    auto First = [](std::vector<TStep> Steps, std::function<void(TAudioFFT&)> Before) {
+        Steps.front().Before = std::move(Before);
+        return Steps;
+    };
+    struct TCase {
+        const char* Name;
+        std::vector<TStep> Steps;
+    };
+    const TCase Cases[] = {
+        {"a run of blocks", Run(2048, 0, 20)},
+        {"a block skipped", Join(Run(2048, 0, 3), Run(2048, 4, 4))},
+        {"a Clear between", Join(Run(2048, 0, 3), First(Run(2048, 3, 3), [](TAudioFFT& F) { F.Clear(); }))},
+        {"a mode transformed from a block on",
+         Join(First(Run(2048, 0, 3), [](TAudioFFT& F) { F.SetSpectra({TSignalMode::Left, TSignalMode::Dec}); }),
+              First(Run(2048, 3, 4), [](TAudioFFT& F) { F.SetSpectra(AllModes); }))},
+        {"another size between", Join(Join(Run(2048, 0, 3), Run(1024, 6, 3)), Run(2048, 4, 3))},
+        {"an odd frame count", Run(2047, 0, 6)},
+        {"half a block off the alignment", Run(1000, 0, 12)},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TAudioFFT Continued, Alone;
+        for (TAudioFFT* F : {&Continued, &Alone})
+            F->SetChannels(AllModes);
+        for (size_t S = 0; S < C.Steps.size(); ++S) {
+            SCOPED_TRACE(testing::Message() << "block " << S);
+            const TStep& Step = C.Steps[S];
+            if (Step.Before) {
+                Step.Before(Continued);
+                Step.Before(Alone);
+            }
+            const int16_t* Block = Stream.data() + 2 * Step.Start;
+            const auto Bytes = static_cast<int32_t>(Step.Frames * 4);
+            Continued.ProcessContinued(Block, Bytes);
+            Alone.Process(Block, Bytes);
+            EXPECT_EQ(Continued.LeftPeak(), Alone.LeftPeak());
+            EXPECT_EQ(Continued.RightPeak(), Alone.RightPeak());
+            for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
+                SCOPED_TRACE(int(Mode));
+                EXPECT_EQ(Continued.WaveOf(Mode), Alone.WaveOf(Mode));
+                ASSERT_EQ(Continued.SpectrumOf(Mode), Alone.SpectrumOf(Mode));
+                const auto Complex = Continued.ComplexSpectrumOf(Mode);
+                const auto AloneComplex = Alone.ComplexSpectrumOf(Mode);
+                ASSERT_EQ(Complex.size(), AloneComplex.size());
+                ASSERT_TRUE(std::equal(Complex.begin(), Complex.end(), AloneComplex.begin()));
+            }
+        }
+    }
 }
 
 }  // namespace

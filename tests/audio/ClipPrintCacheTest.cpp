@@ -183,6 +183,35 @@ TEST_P(ClipPrintCacheTest, AClipThatCannotBeRecognisedIsRefusedEveryTime)
     EXPECT_EQ(Engine.ClipPrints().Count(), 0u);
 }
 
+TEST_P(ClipPrintCacheTest, AClipsLengthIsTakenFromItsBuildWhileTheFileStaysTheSame)
+{
+    const auto Kept = [&] { return Engine.ClipPrints().ClipFrames(File, Engine.FrameRate, TFileStamp::Of(File)); };
+    EXPECT_EQ(Kept(), -1);
+    Build(Engine, File, Params());
+    EXPECT_EQ(Kept(), 3 * 44100);
+    EXPECT_EQ(Engine.ClipFrames(File), 3 * 44100);
+    // Also a clip shorter than a block, which the landmark builder refuses (the spectral one
+    // gives no slice): its length was read all the same.
+    testkit::Pcm Blip;
+    Blip.appendTones(0.02, {5000});
+    testkit::writeWav(File, Blip);
+    EXPECT_EQ(Kept(), -1);
+    if (GetParam())
+        EXPECT_THROW(Build(Engine, File, Params()), EFingerprintError);
+    else
+        EXPECT_TRUE(Build(Engine, File, Params())->Samples.Empty());
+    EXPECT_EQ(Kept(), 882);
+    // Not built since it changed: read.
+    testkit::writeWav(File, testkit::makeClip(8, 2.5));
+    EXPECT_EQ(Engine.ClipFrames(File), 110250);
+    EXPECT_EQ(Kept(), 110250);
+    // At another rate the length of the resampled clip.
+    Engine.FrameRate = 22050;
+    EXPECT_EQ(Engine.ClipFrames(File), 55125);
+    std::filesystem::remove(File);
+    EXPECT_THROW(Engine.ClipFrames(File), EAudioReadError);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothMatchers, ClipPrintCacheTest, ::testing::Values(true, false),
                          [](const auto& Info) { return Info.param ? "Landmarks" : "Spectral"; });
 

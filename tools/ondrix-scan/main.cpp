@@ -304,17 +304,26 @@ public:
             Error(warning);
         for (int i = 0; i < Samples.Count(); ++i) {
             const TSampleRec* sample = Samples[i];
+            // Built before the reasons are looked for, which then take the clip's length from
+            // the build instead of reading the clip again; printed after them all the same.
+            TAudioSequence* sequence = nullptr;
+            QString failure;
+            try {
+                sequence = BuildSampleSequence(Engine, *sample, Table);
+            } catch (const std::exception& e) {
+                failure = FormatMessageText("WrongSampleInd", {sample->Number + 1, sample->Path}) + ": "
+                          + SampleSequenceErrorText(e);
+            }
             for (const QString& reason : SampleNeverFoundReasons(Engine, *sample, Table))
                 Error(reason);
-            try {
-                if (TAudioSequence* sequence = BuildSampleSequence(Engine, *sample, Table)) {
-                    SampleOf[sequence] = sample;
-                    if (const QString warning = SampleSequenceWarningText(*sample, *sequence); !warning.isEmpty())
-                        Error(warning);
-                }
-            } catch (const std::exception& e) {
-                Error(FormatMessageText("WrongSampleInd", {sample->Number + 1, sample->Path}) + ": "
-                           + SampleSequenceErrorText(e));
+            if (!failure.isEmpty()) {
+                Error(failure);
+                continue;
+            }
+            if (sequence) {
+                SampleOf[sequence] = sample;
+                if (const QString warning = SampleSequenceWarningText(*sample, *sequence); !warning.isEmpty())
+                    Error(warning);
             }
         }
         return true;
