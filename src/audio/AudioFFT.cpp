@@ -273,7 +273,8 @@ template <typename T>
     }
 }
 
-// One set of the loops, built for the processors Target names ("default": every x86-64 one).
+// One set of the loops. ONDRIX_LOOP_SET builds one in namespace Name with the function
+// Attributes given: none for every x86-64 processor, a target for the processors that have it.
 struct TLoops {
     void (*FillInts)(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, int32_t* Out);
     void (*FillDoubles)(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, double* Out);
