@@ -315,6 +315,24 @@ Pcm playPhrase(const std::vector<Note>& phrase, double amplitude, double pitch, 
     return pcm;
 }
 
+Pcm playSquareChords(const std::vector<Note>& phrase, double amplitude)
+{
+    Pcm pcm;
+    for (const Note& note : phrase) {
+        pcm.append(note.seconds, [&](int, size_t i) {
+            const double t = double(i) / pcm.rate;
+            const double envelope = std::min(1.0, t / 0.004) * std::clamp((note.seconds - t) / 0.02, 0.0, 1.0);
+            double v = 0;
+            for (int h = 1; h <= 9; h += 2) {
+                if (note.hz * 1.5 * h < pcm.rate / 2.0)
+                    v += (std::sin(TwoPi * note.hz * h * t) + 0.6 * std::sin(TwoPi * note.hz * 1.5 * h * t)) / h;
+            }
+            return static_cast<int16_t>(std::clamp(amplitude * 0.5 * envelope * v * 32767.0, -32768.0, 32767.0));
+        });
+    }
+    return pcm;
+}
+
 Pcm makePinkNoise(double seconds, double amplitude, unsigned seed)
 {
     // Paul Kellet's filter of white noise: within 0.05 dB of -3 dB per octave above 10 Hz.

@@ -66,6 +66,9 @@ std::vector<Note> makePhrase(unsigned seed, int count, double noteSeconds);
 // Plays a phrase on a plucked instrument (six harmonics, quick attack, decaying), at
 // `pitch` times its pitches and `tempo` times its speed (0.92: slower, every note longer).
 Pcm playPhrase(const std::vector<Note>& phrase, double amplitude = 0.3, double pitch = 1.0, double tempo = 1.0);
+// Plays a phrase as a synthesiser's jingle does: each note a chord of two square-like voices
+// a fifth apart (odd harmonics), held flat and cut off in 20 ms.
+Pcm playSquareChords(const std::vector<Note>& phrase, double amplitude = 0.3);
 // Pink noise (equal energy per octave) of about `amplitude` RMS as a fraction of full scale.
 Pcm makePinkNoise(double seconds, double amplitude, unsigned seed = 1);
 // Changes the level of every sample by `dB`, clipping at full scale.
