@@ -161,12 +161,19 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildSpectralSequence(const std:
 
     TSpectrumData S;
     std::vector<TFreqData> Presence, Absence, Selected;
+    // The frequency of each bin, worked out once for all the clip's blocks.
+    std::vector<int32_t> Frequencies;
     for (size_t First = 0; First + Frames <= Clip.size() / 2; First += Frames) {
         const int16_t* Block = Clip.data() + 2 * First;
         FileFFT.Process(Block, static_cast<int32_t>(Frames * 4));
         S = FileFFT.SpectrumOf(Channel);
         const auto Len = static_cast<int32_t>(S.size());
         SmoothInThrees(S);
+        if (Frequencies.size() != S.size()) {
+            Frequencies.resize(S.size());
+            for (int32_t I = 0; I < Len; ++I)
+                Frequencies[size_t(I)] = FreqOf(I, Len, FrameRate);
+        }
 
         Presence.clear();
         Absence.clear();
@@ -176,16 +183,20 @@ std::unique_ptr<TAudioSequence> TAudioDetector::BuildSpectralSequence(const std:
             const int32_t Level = S[size_t(I)];
             if (Level <= 0)
                 continue;  // among them every bin the smoothing cleared
+            const bool Present = double(Level) > PresenceThreshold;
+            const bool Absent = UseAbsence && double(Level) < AbsenceThreshold;
+            if (!Present && !Absent)
+                continue;
             TFreqData Peak;
-            Peak.Frequency = FreqOf(I, Len, FrameRate);
+            Peak.Frequency = Frequencies[size_t(I)];
             Peak.RefLevel = Level;
             Peak.Tolerance = PeakTolerance;
             Peak.Sense = Sense;
-            if (double(Level) > PresenceThreshold) {
+            if (Present) {
                 Peak.Kind = fkPresent;
                 Presence.push_back(Peak);
             }
-            if (UseAbsence && double(Level) < AbsenceThreshold) {
+            if (Absent) {
                 Peak.Kind = fkAbsent;
                 Absence.push_back(Peak);
             }

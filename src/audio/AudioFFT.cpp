@@ -3,6 +3,7 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <array>
@@ -168,7 +169,7 @@ namespace {
 
 // Little-endian 16-bit samples; frame I holds left at 4I, right at 4I + 2. On a
 // little-endian processor a plain (unaligned) load, which the loops below vectorise.
-inline int16_t SampleAt(const uint8_t* Bytes, size_t Offset)
+[[gnu::always_inline]] inline int16_t SampleAt(const uint8_t* Bytes, size_t Offset)
 {
     if constexpr (std::endian::native == std::endian::little) {
         int16_t Value;
@@ -183,7 +184,7 @@ inline int16_t SampleAt(const uint8_t* Bytes, size_t Offset)
 // double input (the same whole numbers). One simple loop per mode keeps each vectorisable.
 // Integer division truncates toward zero: Add of -3 and 0 is -1.
 template <typename T>
-inline void FillSignal(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, T* Out)
+[[gnu::always_inline]] inline void FillSignal(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, T* Out)
 {
     switch (Mode) {
     case TSignalMode::Add:
@@ -205,22 +206,21 @@ inline void FillSignal(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, T*
     }
 }
 
-// The loops every block runs are made twice, for the processors with AVX2 and for the rest,
-// and the one for this processor is chosen when the program loads. Only integer arithmetic,
-// exact conversions and square roots run in them (no fused multiply-add), so both give
-// the same numbers.
+// The loops every block runs (below) are written once and built twice: for the processors
+// with AVX2 and for every x86-64 one. The set for this processor is chosen when the program
+// loads; tests run both (TAudioFFT::UseGenericLoops). Only integer arithmetic, exact
+// conversions and square roots run in them (no fused multiply-add), so both give the same
+// numbers.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define ONDRIX_HOT_LOOP __attribute__((target_clones("avx2", "default")))
-#else
-#define ONDRIX_HOT_LOOP
+#define ONDRIX_WIDE_LOOPS 1
 #endif
 
-ONDRIX_HOT_LOOP void FillInts(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, int32_t* Out)
+[[gnu::always_inline]] inline void FillInts(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, int32_t* Out)
 {
     FillSignal(Bytes, Frames, Mode, Out);
 }
 
-ONDRIX_HOT_LOOP void FillDoubles(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, double* Out)
+[[gnu::always_inline]] inline void FillDoubles(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, double* Out)
 {
     FillSignal(Bytes, Frames, Mode, Out);
 }
@@ -229,7 +229,7 @@ ONDRIX_HOT_LOOP void FillDoubles(const uint8_t* Bytes, size_t Frames, TSignalMod
 // minus the smallest. The samples are taken as they lie, left and right alternating, 16 at a
 // time into a vector of 16-bit lanes (-32768 has no 16-bit absolute value): even lanes
 // gather the left channel, odd ones the right.
-ONDRIX_HOT_LOOP void FindPeaks(const uint8_t* Bytes, size_t Frames, int32_t& LeftPeak, int32_t& RightPeak)
+[[gnu::always_inline]] inline void FindPeaks(const uint8_t* Bytes, size_t Frames, int32_t& LeftPeak, int32_t& RightPeak)
 {
     constexpr size_t Lanes = 16;
     using TLanes = int16_t __attribute__((vector_size(Lanes * sizeof(int16_t))));
@@ -258,7 +258,8 @@ ONDRIX_HOT_LOOP void FindPeaks(const uint8_t* Bytes, size_t Frames, int32_t& Lef
 // largest sample; the cap only matters for a caller's own signal beyond the 16-bit range.
 // For the power-of-two sizes the engine uses, multiplying by 1 / Half is exact and so equal
 // to the division; other sizes divide.
-ONDRIX_HOT_LOOP void StoreMagnitudes(const fftw_complex* Out, size_t Half, size_t First, size_t Last, int32_t* Spectrum)
+[[gnu::always_inline]] inline void StoreMagnitudes(const fftw_complex* Out, size_t Half, size_t First, size_t Last,
+                                                   int32_t* Spectrum)
 {
     constexpr double Cap = std::numeric_limits<int32_t>::max();
     if (IsPowerOfTwo(Half)) {
@@ -272,7 +273,61 @@ ONDRIX_HOT_LOOP void StoreMagnitudes(const fftw_complex* Out, size_t Half, size_
     }
 }
 
+// One set of the loops. ONDRIX_LOOP_SET builds one in namespace Name with the function
+// Attributes given: none for every x86-64 processor, a target for the processors that have it.
+struct TLoops {
+    void (*FillInts)(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, int32_t* Out);
+    void (*FillDoubles)(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, double* Out);
+    void (*FindPeaks)(const uint8_t* Bytes, size_t Frames, int32_t& LeftPeak, int32_t& RightPeak);
+    void (*StoreMagnitudes)(const fftw_complex* Out, size_t Half, size_t First, size_t Last, int32_t* Spectrum);
+};
+
+#define ONDRIX_LOOP_SET(Name, Attributes)                                                                    \
+    namespace Name {                                                                                         \
+    Attributes void FillInts(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, int32_t* Out)            \
+    {                                                                                                        \
+        ::FillInts(Bytes, Frames, Mode, Out);                                                                \
+    }                                                                                                        \
+    Attributes void FillDoubles(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, double* Out)          \
+    {                                                                                                        \
+        ::FillDoubles(Bytes, Frames, Mode, Out);                                                             \
+    }                                                                                                        \
+    Attributes void FindPeaks(const uint8_t* Bytes, size_t Frames, int32_t& LeftPeak, int32_t& RightPeak)    \
+    {                                                                                                        \
+        ::FindPeaks(Bytes, Frames, LeftPeak, RightPeak);                                                     \
+    }                                                                                                        \
+    Attributes void StoreMagnitudes(const fftw_complex* Out, size_t Half, size_t First, size_t Last,         \
+                                    int32_t* Spectrum)                                                       \
+    {                                                                                                        \
+        ::StoreMagnitudes(Out, Half, First, Last, Spectrum);                                                 \
+    }                                                                                                        \
+    const TLoops Loops{&FillInts, &FillDoubles, &FindPeaks, &StoreMagnitudes};                               \
+    }
+
+ONDRIX_LOOP_SET(GenericLoops, )
+#ifdef ONDRIX_WIDE_LOOPS
+ONDRIX_LOOP_SET(WideLoops, [[gnu::target("avx2")]])
+#endif
+
+std::atomic<bool> GenericLoopsOnly{false};
+
+// The set of this processor, unless the generic one was asked for.
+const TLoops& Loops()
+{
+#ifdef ONDRIX_WIDE_LOOPS
+    static const bool Wide = __builtin_cpu_supports("avx2");
+    if (Wide && !GenericLoopsOnly.load(std::memory_order_relaxed))
+        return WideLoops::Loops;
+#endif
+    return GenericLoops::Loops;
+}
+
 }  // namespace
+
+void TAudioFFT::UseGenericLoops(bool Generic)
+{
+    GenericLoopsOnly.store(Generic, std::memory_order_relaxed);
+}
 
 void TAudioFFT::Process(const void* Buffer, int32_t ByteCount)
 {
@@ -303,8 +358,8 @@ void TAudioFFT::ProcessBlock(const void* Buffer, int32_t ByteCount, bool Continu
     const size_t Half = Frames / 2;
     int32_t FirstLeft = FLastHalfLeftPeak, FirstRight = FLastHalfRightPeak, SecondLeft = 0, SecondRight = 0;
     if (!Continued)
-        FindPeaks(Bytes, Half, FirstLeft, FirstRight);
-    FindPeaks(Bytes + 4 * Half, Frames - Half, SecondLeft, SecondRight);
+        Loops().FindPeaks(Bytes, Half, FirstLeft, FirstRight);
+    Loops().FindPeaks(Bytes + 4 * Half, Frames - Half, SecondLeft, SecondRight);
     FLeftPeak = std::max(FirstLeft, SecondLeft);
     FRightPeak = std::max(FirstRight, SecondRight);
     Analyse(Bytes, Frames, Continued);
@@ -336,7 +391,7 @@ void TAudioFFT::Analyse(const uint8_t* Bytes, size_t Frames, bool Continued)
         }
         if (FWavesWanted.Contains(Mode)) {
             Wave.resize(Frames);
-            FillInts(Bytes, Frames, Mode, Wave.data());
+            Loops().FillInts(Bytes, Frames, Mode, Wave.data());
         } else {
             Wave.clear();
         }
@@ -357,15 +412,15 @@ void TAudioFFT::Analyse(const uint8_t* Bytes, size_t Frames, bool Continued)
                 } else {
                     ++Slot;
                 }
-                FillDoubles(Bytes + 4 * Half, Half, Mode, Ring + (Slot + 1) * Half);
+                Loops().FillDoubles(Bytes + 4 * Half, Half, Mode, Ring + (Slot + 1) * Half);
             } else {
                 Slot = 0;
-                FillDoubles(Bytes, Frames, Mode, Ring);
+                Loops().FillDoubles(Bytes, Frames, Mode, Ring);
             }
             Input = Ring + Slot * Half;
             Transformed.Include(Mode);
         } else {
-            FillDoubles(Bytes, Frames, Mode, Input);
+            Loops().FillDoubles(Bytes, Frames, Mode, Input);
         }
         fftw_complex* Out = Work->Outs[Index(Mode)];
         fftw_execute_dft_r2c(Work->Plan, Input, Out);
@@ -381,7 +436,7 @@ void TAudioFFT::Analyse(const uint8_t* Bytes, size_t Frames, bool Continued)
             Spectrum.assign(size_t(Half), 0);
             FComputedBins[Index(Mode)] = Bins;
         }
-        StoreMagnitudes(Out, size_t(Half), size_t(Bins.first), size_t(Bins.second), Spectrum.data());
+        Loops().StoreMagnitudes(Out, size_t(Half), size_t(Bins.first), size_t(Bins.second), Spectrum.data());
     }
     if (FTransform)
         FTransform->Held = Transformed;
@@ -453,7 +508,7 @@ bool TAudioFFT::Magnitudes(const TWaveData& Wave, TSpectrumData& Spectrum, size_
     if (Out == nullptr)
         return false;
 
-    StoreMagnitudes(Out, Half, 0, Half, Spectrum.data());
+    Loops().StoreMagnitudes(Out, Half, 0, Half, Spectrum.data());
     return true;
 }
 

@@ -149,6 +149,11 @@ public:
     // Empties all eight arrays and zeroes both peaks.
     void Clear();
 
+    // The loops every block runs are built for this processor and for every x86-64 one, and
+    // must give the same arrays: with Generic, the analysers of this process run the latter,
+    // so that tests check both on a processor that has the former.
+    static void UseGenericLoops(bool Generic);
+
     // Magnitude spectrum of one signal of N values: N div 2 bins (DC up to, not including,
     // Nyquist), bin k = Trunc(|X[k]| / (N div 2)) of the unwindowed forward DFT X.
     // Throws std::runtime_error when there is no memory for a transform of that size
