@@ -407,6 +407,14 @@ void TToneAnalysis::MakeKernel(int32_t N)
             Norm += std::norm(Kernel(At - I * KernelSteps));
         FKernelNorm[size_t(At + ResolveHalf * KernelSteps)] = Norm;
     }
+    FColumns.clear();
+    FColumnsTurned.clear();
+    for (int32_t At = -ResolveHalf * KernelSteps; At <= ResolveHalf * KernelSteps; ++At)
+        for (int32_t I = 0; I < 2 * ResolveHalf + 1; ++I) {
+            const std::complex<double> Value = Kernel(At + (ResolveHalf - I) * KernelSteps);
+            FColumns.push_back(Value);
+            FColumnsTurned.emplace_back(Value.imag(), -Value.real());
+        }
     FColumnOn.resize(FKernelNorm.size());
     FColumnOf.assign(FKernelNorm.size(), 0);
 }
@@ -419,26 +427,44 @@ constexpr size_t ResolveBins = 2 * ResolveHalf + 1;
 // The response of the bins about a tone to a complex sine at one position, with its power
 // and its projection on the bins measured.
 struct TSineColumn {
-    // The response at the first bin; the next bin's lies Stride entries lower.
+    // The response at the bins, and each value turned as (im, -re).
     const std::complex<double>* First = nullptr;
-    ptrdiff_t Stride = 0;
+    const std::complex<double>* Turned = nullptr;
     double Norm = 0;         // sum of |column|^2
     double OnRe = 0, OnIm = 0;  // the projection: sum of conj(column) * bin
 };
+
+// A complex value's real and imaginary parts side by side, as std::complex lays them out.
+using TParts = double __attribute__((vector_size(2 * sizeof(double))));
+
+TParts PartsOf(const std::complex<double>& Value)
+{
+    TParts Parts;
+    std::memcpy(&Parts, &Value, sizeof Parts);
+    return Parts;
+}
+
+// The sum over the bins of conj(A) * B, given B turned: Re a * b + Im a * (im b, -re b) is
+// (Re a Re b + Im a Im b, Re a Im b - Im a Re b), worked out part by part as written so.
+TParts SumOfConjugateTimes(const std::complex<double>* A, const std::complex<double>* B,
+                           const std::complex<double>* BTurned)
+{
+    TParts Sum{0, 0};
+    for (size_t I = 0; I < ResolveBins; ++I) {
+        const TParts Of = PartsOf(A[I]);
+        Sum += Of[0] * PartsOf(B[I]) + Of[1] * PartsOf(BTurned[I]);
+    }
+    return Sum;
+}
 
 // What the sines of columns A and B explain together of the bins (least squares), or -1 when
 // they are too alike to tell apart; their amplitudes into AtA and AtB.
 double ExplainedByTwo(const TSineColumn& A, const TSineColumn& B, std::complex<double>* AtA = nullptr,
                       std::complex<double>* AtB = nullptr)
 {
-    double CrossRe = 0, CrossIm = 0;  // sum of conj(A) * B
-    const std::complex<double>* KA = A.First;
-    const std::complex<double>* KB = B.First;
-    for (size_t I = 0; I < ResolveBins; ++I, KA -= A.Stride, KB -= B.Stride) {
-        const double ARe = KA->real(), AIm = KA->imag(), BRe = KB->real(), BIm = KB->imag();
-        CrossRe += ARe * BRe + AIm * BIm;
-        CrossIm += ARe * BIm - AIm * BRe;
-    }
+    // sum of conj(A) * B
+    const TParts Crossed = SumOfConjugateTimes(A.First, B.First, B.Turned);
+    const double CrossRe = Crossed[0], CrossIm = Crossed[1];
     const double Det = A.Norm * B.Norm - (CrossRe * CrossRe + CrossIm * CrossIm);
     if (Det <= 1e-9 * A.Norm * B.Norm)
         return -1;
@@ -464,13 +490,14 @@ TResolvedTone TToneAnalysis::ResolveTone(TSignalMode Mode, int32_t Frequency, in
     if (Centre - ResolveHalf < 1 || Centre + ResolveHalf > Bins - 2)
         return {};
     MakeKernel(2 * (Bins - 1));
-    std::array<double, ResolveBins> HRe, HIm;
+    // The bins, and each turned as (im, -re).
+    std::array<std::complex<double>, ResolveBins> Hs, HsTurned;
     double Total = 0;
     for (size_t I = 0; I < ResolveBins; ++I) {
         const size_t K = size_t(Centre - ResolveHalf) + I;
         const std::complex<double> H = 0.5 * X[K] - 0.25 * (X[K - 1] + X[K + 1]);
-        HRe[I] = H.real();
-        HIm[I] = H.imag();
+        Hs[I] = H;
+        HsTurned[I] = {H.imag(), -H.real()};
         Total += std::norm(H);
     }
     if (Total <= 0)
@@ -486,21 +513,17 @@ TResolvedTone TToneAnalysis::ResolveTone(TSignalMode Mode, int32_t Frequency, in
     }
     const auto Column = [&](int32_t At, TSineColumn& Into) {
         const auto Slot = size_t(At + Reach);
-        Into.First = &FKernel[size_t(At + (ResolveHalf + KernelReach) * KernelSteps)];
-        Into.Stride = KernelSteps;
+        Into.First = &FColumns[Slot * ResolveBins];
+        Into.Turned = &FColumnsTurned[Slot * ResolveBins];
         Into.Norm = FKernelNorm[Slot];
         if (FColumnOf[Slot] == FColumnFit) {
             Into.OnRe = FColumnOn[Slot].real();
             Into.OnIm = FColumnOn[Slot].imag();
             return;
         }
-        Into.OnRe = Into.OnIm = 0;
-        const std::complex<double>* K = Into.First;
-        for (size_t I = 0; I < ResolveBins; ++I, K -= KernelSteps) {
-            const double Re = K->real(), Im = K->imag();
-            Into.OnRe += Re * HRe[I] + Im * HIm[I];
-            Into.OnIm += Re * HIm[I] - Im * HRe[I];
-        }
+        const TParts On = SumOfConjugateTimes(Into.First, Hs.data(), HsTurned.data());
+        Into.OnRe = On[0];
+        Into.OnIm = On[1];
         FColumnOf[Slot] = FColumnFit;
         FColumnOn[Slot] = {Into.OnRe, Into.OnIm};
     };

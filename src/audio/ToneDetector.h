@@ -368,6 +368,9 @@ private:
     // The kernel for blocks of FKernelN frames.
     std::vector<std::complex<double>> FKernel;
     std::vector<double> FKernelNorm;
+    // The kernel's response at the bins a resolved tone is fitted to, position by position
+    // (ResolveBins values each, from the first bin on), and each value turned as (im, -re).
+    std::vector<std::complex<double>> FColumns, FColumnsTurned;
     // The projections of the bins fitted on the sine at each position, worked out in the fit
     // FColumnOf says (FColumnFit the current one).
     std::vector<std::complex<double>> FColumnOn;
