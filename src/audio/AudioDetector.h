@@ -387,7 +387,8 @@ private:
         uint64_t Of = UINT64_MAX;
     };
     std::vector<TToneSetOf> FToneSets;
-    const TToneSet& ToneSetOf(int32_t Index);
+    // The tone set of slice Index, bound to Analysis for the sequence's Channel.
+    const TToneSet& ToneSetOf(int32_t Index, TToneAnalysis& Analysis);
     TDateTime FStartTime = 0;
     // Landmark clips: the matcher found the clip ending in this block; its progress; and a
     // count of resets, by which the matcher sees that it must forget its votes.
