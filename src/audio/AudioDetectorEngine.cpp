@@ -5,6 +5,7 @@
 #include "audio/AudioLandmarks.h"
 #include "audio/ClipPrintCache.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -153,7 +154,9 @@ bool TAudioDetector::OpenCapture()
     Capture->OnDropped = [this](TAudioIn&, uint32_t Frames) { AudioDropped(Frames); };
     Capture->DeviceFactory = CaptureDevice;
     Capture->SetWaveDevice(DeviceIndex);
-    Capture->SetBufferSize(uint16_t((FFTCount % 65536) * 2));
+    HalfBytes = uint16_t((FFTCount % 65536) * 2);
+    const int32_t Halves = std::clamp(CaptureHalves, 1, std::max(1, 65535 / HalfBytes));
+    Capture->SetBufferSize(uint16_t(HalfBytes * Halves));
     Capture->SetFrameRate(FrameRate);
     PreviousSize = 0;
     FLandmarks->ResetStream();
@@ -179,6 +182,19 @@ void TAudioDetector::ReleaseCapture()
 }
 
 void TAudioDetector::BufferReceived(const uint8_t* Data, uint16_t Size)
+{
+    if (Size <= HalfBytes || Size % HalfBytes != 0) {
+        HalfReceived(Data, Size);
+        return;
+    }
+    // A handler may stop (or restart) the engine in the middle; the rest of the buffer then
+    // belongs to no capture any more, as a buffer arriving after the stop would not.
+    const uint64_t Run = Generation;
+    for (uint16_t Offset = 0; Offset < Size && Generation == Run; Offset = uint16_t(Offset + HalfBytes))
+        HalfReceived(Data + Offset, HalfBytes);
+}
+
+void TAudioDetector::HalfReceived(const uint8_t* Data, uint16_t Size)
 {
     FStreamFrames += Size / 4;
     // The first buffer after a start is kept, not analysed; a buffer of another size than the

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "audio/AudioDetector.h"
 #include "audio/AudioIOStream.h"
@@ -257,6 +258,100 @@ TEST_F(EngineFixture, StopFromTheDetectionHandlerEndsDelivery)
     EXPECT_EQ(found.size(), 1u);
     EXPECT_FALSE(engine.Active());
     EXPECT_EQ(engine.LeftVolumedB(), -91.0);
+}
+
+// What one run of the engine over a stream showed: each block (its size and a checksum of
+// its bytes), the volumes and a spectral peak's measure after it, and the detections with
+// their stream frames.
+struct RunTrace {
+    std::vector<std::tuple<uint16_t, uint64_t, int32_t, int32_t, int32_t>> Blocks;
+    std::vector<std::pair<int32_t, uint64_t>> Found;
+    uint64_t StreamFrames = 0;
+    friend bool operator==(const RunTrace&, const RunTrace&) = default;
+};
+
+// Runs an engine with FFTCount and CaptureHalves over the PCM through a stream device whose
+// granule is half a block; a handler stops it at the StopAt-th detection (0: never).
+RunTrace RunHalves(const testkit::Pcm& Pcm, int32_t FFTCount, int32_t Halves, size_t StopAt = 0)
+{
+    TMainThreadQueue Queue;
+    TAudioDetector Engine{Queue};
+    Engine.FFTCount = FFTCount;
+    Engine.CaptureHalves = Halves;
+    const auto Samples = Pcm.samples;
+    const int Rate = Pcm.rate;
+    Engine.CaptureDevice = [Samples, Rate, FFTCount] {
+        return std::make_unique<TStreamWaveIn>([Samples, Rate] { return std::make_unique<MemorySource>(Samples, Rate); },
+                                               TPacing::AsFastAsTaken, uint32_t(FFTCount) * 2);
+    };
+    testkit::SetLevel(Engine.Sequences.AddNew(), skSilence, -50, 300).Number = 1;
+    testkit::SetLevel(Engine.Sequences.AddNew(), skSignal, -30, 100).Number = 2;
+    TAudioSequence& Spectral = Engine.Sequences.AddNew();
+    Spectral.Number = 3;
+    Spectral.Channel = TSignalMode::Add;
+    TAudioSample& Slice = Spectral.Samples.AddNew();
+    TFreqData& Peak = testkit::AddPeak(Slice, 1500, 400, 1000000, 0, fkPresent);  // never satisfied
+    Engine.UpdateChannels();
+    RunTrace Trace;
+    uint64_t Checksum = 0;
+    uint16_t Size = 0;
+    Engine.OnBufferFilled = [&](TAudioDetector&, const uint8_t* Data, uint16_t Bytes) {
+        Size = Bytes;
+        Checksum = 0;
+        for (uint16_t I = 0; I < Bytes; ++I)
+            Checksum = Checksum * 31 + Data[I];
+    };
+    Engine.OnVolumeChange = [&](TAudioDetector&, int32_t Left, int32_t Right, double, double) {
+        Trace.Blocks.emplace_back(Size, Checksum, Left, Right, 0);
+    };
+    bool Ended = false;
+    Engine.OnInputEnd = [&](TAudioDetector&) { Ended = true; };
+    Engine.OnSequenceFound = [&](TAudioSequence& Sequence) {
+        std::get<4>(Trace.Blocks.back()) = Peak.Measured;
+        Trace.Found.emplace_back(Sequence.Number, Engine.StreamFrames());
+        if (Trace.Found.size() == StopAt)
+            Engine.Stop();
+    };
+    EXPECT_TRUE(Engine.Start()) << Engine.ErrorText;
+    for (int I = 0; I < 100000 && !Ended && Engine.Active(); ++I)
+        Queue.WaitAndDrain(std::chrono::seconds(5));
+    for (int I = 0; I < 100; ++I)
+        Queue.Drain();
+    Trace.StreamFrames = Engine.StreamFrames();
+    return Trace;
+}
+
+// A recording read many halves of a block at a time is analysed exactly as one read half a
+// block at a time: the same blocks in the same order, the same volumes, measures and
+// detections at the same stream frames, the stream's last part in whole halves.
+TEST(EngineHalves, SeveralHalvesPerBufferGiveTheBlocksOfOneHalfEach)
+{
+    testkit::Pcm Pcm = testkit::makeProgramme(7.25, 5);  // no whole number of buffers at any size
+    testkit::silence(Pcm, 2.0, 1.0);
+    testkit::silence(Pcm, 4.5, 0.6);
+    struct Case {
+        int32_t FFTCount, Halves;
+    };
+    for (const Case C : {Case{2048, 2}, Case{2048, 15}, Case{1024, 7}, Case{8192, 15}}) {
+        SCOPED_TRACE(std::to_string(C.FFTCount) + " frames, " + std::to_string(C.Halves) + " halves");
+        const RunTrace One = RunHalves(Pcm, C.FFTCount, 1);
+        ASSERT_GE(One.Found.size(), 4u);
+        ASSERT_EQ(One.Blocks.size(), Pcm.frames() / size_t(C.FFTCount / 2) - 1);  // every whole half
+        EXPECT_TRUE(RunHalves(Pcm, C.FFTCount, C.Halves) == One);
+    }
+}
+
+// A handler that stops the engine in the middle of a buffer of many halves: no half after it
+// is analysed.
+TEST(EngineHalves, StopFromAHandlerEndsTheBufferBeingTaken)
+{
+    testkit::Pcm Pcm = testkit::makeProgramme(3.0, 5);
+    testkit::silence(Pcm, 1.0, 1.0);
+    const RunTrace One = RunHalves(Pcm, 2048, 1, 1);
+    const RunTrace Many = RunHalves(Pcm, 2048, 15, 1);
+    ASSERT_EQ(One.Found.size(), 1u);
+    EXPECT_TRUE(Many == One);
+    EXPECT_LT(Many.StreamFrames, uint64_t(Pcm.frames()) - 2048);  // stopped well before the end
 }
 
 TEST_F(EngineFixture, ChannelsAreTheUnionOfTheSequences)
