@@ -187,11 +187,27 @@ void TAudioDetector::BufferReceived(const uint8_t* Data, uint16_t Size)
         HalfReceived(Data, Size);
         return;
     }
-    // A handler may stop (or restart) the engine in the middle; the rest of the buffer then
-    // belongs to no capture any more, as a buffer arriving after the stop would not.
+    // Several halves: each is taken as if it had come alone. The first pairs with the half
+    // kept from the buffer before; the others pair with the half before them where they lie
+    // in this buffer, copied nowhere. The last is kept for the next buffer, since the capture
+    // fills this one again. A handler may stop (or restart) the engine in the middle: the
+    // rest of the buffer then belongs to no capture any more, as a later buffer would not.
     const uint64_t Run = Generation;
-    for (uint16_t Offset = 0; Offset < Size && Generation == Run; Offset = uint16_t(Offset + HalfBytes))
-        HalfReceived(Data + Offset, HalfBytes);
+    HalfReceived(Data, HalfBytes);
+    const uint8_t* Kept = PairedBlock.data() + LastHalf * HalfBytes;  // the first half's copy
+    for (uint16_t Offset = HalfBytes; Offset < Size && Generation == Run; Offset = uint16_t(Offset + HalfBytes)) {
+        FStreamFrames += HalfBytes / 4;
+        const uint8_t* Block = Data + Offset - HalfBytes;
+        if (Offset == HalfBytes)
+            LiveFFT.LastHalfMoved(Kept, Block);
+        AnalyseBlock(Block, uint16_t(HalfBytes * 2), true);
+    }
+    if (Generation != Run)
+        return;
+    const uint8_t* Last = Data + Size - HalfBytes;
+    std::memcpy(PairedBlock.data(), Last, HalfBytes);
+    LastHalf = 0;
+    LiveFFT.LastHalfMoved(Last, PairedBlock.data());
 }
 
 void TAudioDetector::HalfReceived(const uint8_t* Data, uint16_t Size)
@@ -208,6 +224,8 @@ void TAudioDetector::HalfReceived(const uint8_t* Data, uint16_t Size)
         return;
     }
     if (PreviousSize != Size) {
+        // The pairing starts over in the ring the last blocks lay in.
+        LiveFFT.StartOver();
         PairedBlock.resize(size_t(Size) * BlockRingHalves);
         std::memcpy(PairedBlock.data(), Data, Size);
         LastHalf = 0;
@@ -216,6 +234,7 @@ void TAudioDetector::HalfReceived(const uint8_t* Data, uint16_t Size)
     }
     if (LastHalf + 1 == BlockRingHalves) {
         std::memcpy(PairedBlock.data(), PairedBlock.data() + LastHalf * Size, Size);
+        LiveFFT.LastHalfMoved(PairedBlock.data() + LastHalf * Size, PairedBlock.data());
         LastHalf = 0;
     }
     ++LastHalf;

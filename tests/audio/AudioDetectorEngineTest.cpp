@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
+#include <functional>
+#include <random>
 #include <tuple>
 
 #include "audio/AudioDetector.h"
@@ -261,8 +264,8 @@ TEST_F(EngineFixture, StopFromTheDetectionHandlerEndsDelivery)
 }
 
 // What one run of the engine over a stream showed: each block (its size and a checksum of
-// its bytes), the volumes and a spectral peak's measure after it, and the detections with
-// their stream frames.
+// its bytes, transform and magnitudes), the volumes and a spectral peak's measure after it,
+// and the detections with their stream frames.
 struct RunTrace {
     std::vector<std::tuple<uint16_t, uint64_t, int32_t, int32_t, int32_t>> Blocks;
     std::vector<std::pair<int32_t, uint64_t>> Found;
@@ -301,8 +304,16 @@ RunTrace RunHalves(const testkit::Pcm& Pcm, int32_t FFTCount, int32_t Halves, si
         for (uint16_t I = 0; I < Bytes; ++I)
             Checksum = Checksum * 31 + Data[I];
     };
-    Engine.OnVolumeChange = [&](TAudioDetector&, int32_t Left, int32_t Right, double, double) {
-        Trace.Blocks.emplace_back(Size, Checksum, Left, Right, 0);
+    Engine.OnVolumeChange = [&](TAudioDetector& Sender, int32_t Left, int32_t Right, double, double) {
+        // The block's transform and magnitudes go into its checksum.
+        const auto Complex = Sender.LiveFFT.ComplexSpectrumOf(TSignalMode::Add);
+        const auto& Magnitudes = Sender.LiveFFT.SpectrumAdd();
+        uint64_t Spectra = Checksum;
+        for (const std::complex<double>& Bin : Complex)
+            Spectra = Spectra * 31 + std::hash<double>{}(Bin.real()) * 7 + std::hash<double>{}(Bin.imag());
+        for (const int32_t Magnitude : Magnitudes)
+            Spectra = Spectra * 31 + uint64_t(Magnitude);
+        Trace.Blocks.emplace_back(Size, Spectra, Left, Right, 0);
     };
     bool Ended = false;
     Engine.OnInputEnd = [&](TAudioDetector&) { Ended = true; };
@@ -588,4 +599,49 @@ TEST_F(RecoveryFixture, DroppedAudioCountsIntoTheStreamClockAndStartsThePairingO
     engine.Stop();
     ASSERT_TRUE(engine.Start());
     EXPECT_EQ(engine.DroppedFrames(), 0u);
+}
+
+// Buffers of several halves with a loss between them: every block is analysed as itself,
+// those that pair halves in place, across buffers and after the loss (where the half kept
+// from before the loss lies where the first half after it is kept).
+TEST_F(RecoveryFixture, BlocksOfBuffersOfSeveralHalvesAroundALossAreTheirOwn)
+{
+    engine.CaptureHalves = 3;
+    engine.Sequences.AddNew().Channel = TSignalMode::Add;  // transformed for its spectrum
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> sample(-20000, 20000);
+    auto giveBuffer = [&] {
+        TWaveHeader* header = dev.queued.front();
+        dev.queued.pop_front();
+        for (uint32_t i = 0; i < header->BufferLength; i += 2) {
+            const auto value = int16_t(sample(random));
+            std::memcpy(header->Data + i, &value, 2);
+        }
+        header->BytesRecorded = header->BufferLength;
+        dev.notify({TWaveInMessage::Data, header, 0});
+        queue.Drain();
+    };
+    std::vector<uint8_t> block;
+    int compared = 0;
+    engine.OnBufferFilled = [&](TAudioDetector&, const uint8_t* data, uint16_t size) { block.assign(data, data + size); };
+    engine.OnVolumeChange = [&](TAudioDetector& sender, int32_t, int32_t, double, double) {
+        TAudioFFT alone;
+        alone.SetChannels(sender.LiveFFT.Channels());
+        alone.Process(block.data(), int32_t(block.size()));
+        EXPECT_EQ(sender.LiveFFT.LeftPeak(), alone.LeftPeak());
+        const auto live = sender.LiveFFT.ComplexSpectrumOf(TSignalMode::Add);
+        const auto own = alone.ComplexSpectrumOf(TSignalMode::Add);
+        ASSERT_EQ(live.size(), own.size());
+        EXPECT_TRUE(std::equal(live.begin(), live.end(), own.begin())) << "block " << compared;
+        ++compared;
+    };
+    ASSERT_TRUE(engine.Start());
+    giveBuffer();
+    giveBuffer();
+    dev.notify({TWaveInMessage::Dropped, nullptr, 4096});
+    queue.Drain();
+    giveBuffer();
+    giveBuffer();
+    EXPECT_EQ(compared, 10);  // five blocks on either side of the loss
+    EXPECT_EQ(engine.StreamFrames(), 12u * 1024 + 1024);
 }
