@@ -387,7 +387,8 @@ private:
         uint64_t Of = UINT64_MAX;
     };
     std::vector<TToneSetOf> FToneSets;
-    const TToneSet& ToneSetOf(int32_t Index);
+    // The tone set of slice Index, bound to Analysis for the sequence's Channel.
+    const TToneSet& ToneSetOf(int32_t Index, TToneAnalysis& Analysis);
     TDateTime FStartTime = 0;
     // Landmark clips: the matcher found the clip ending in this block; its progress; and a
     // count of resets, by which the matcher sees that it must forget its votes.
@@ -522,6 +523,15 @@ public:
     // Makes the capture device at each start; empty: the audio server. The offline scanner
     // sets a stream device here.
     TWaveInDeviceFactory CaptureDevice;
+    // Halves of an analysis block per capture buffer (at the next start; as many as a
+    // buffer of at most 65535 bytes holds). Live capture keeps 1, so that each block is
+    // analysed as soon as its audio is in. A recording read as fast as it goes is better
+    // read several halves at a time: one hand-over (a read, a queued task) serves them all,
+    // and a large read goes straight from the file into the buffer. The halves are analysed
+    // one by one exactly as if each had come alone: blocks, times and volumes do not change.
+    // The device must then deliver a stream's last part in whole halves (TStreamWaveIn's
+    // granule), or the blocks of that part are lost.
+    int32_t CaptureHalves = 1;
     // ms between attempts to reopen a vanished capture.
     int32_t RetryInterval = 2000;
     // Text of the last capture failure; kept until the engine's user clears it.
@@ -568,7 +578,10 @@ public:
 private:
     bool OpenCapture();
     void ReleaseCapture();
+    // A captured buffer: taken half a block at a time (HalfReceived) when it holds several.
     void BufferReceived(const uint8_t* Data, uint16_t Size);
+    // One captured half: paired with the one before into a block and analysed.
+    void HalfReceived(const uint8_t* Data, uint16_t Size);
     // ProcessBuffer; Continued: the block begins with the second half of the block before
     // (ProcessContinued of the analyser).
     void AnalyseBlock(const uint8_t* Data, uint16_t Size, bool Continued);
@@ -598,6 +611,8 @@ private:
     std::vector<uint8_t> PairedBlock;
     size_t LastHalf = 0;
     uint16_t PreviousSize = 0;
+    // Bytes of half a block, as the capture was opened.
+    uint16_t HalfBytes = 0;
     // The tone measures of the live block, shared by the tone-set sequences.
     TToneAnalysis LiveTones;
     // The channels whose magnitude spectra spectral peaks read, and the band (Hz) all their

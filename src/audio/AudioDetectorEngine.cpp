@@ -5,6 +5,7 @@
 #include "audio/AudioLandmarks.h"
 #include "audio/ClipPrintCache.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -153,7 +154,9 @@ bool TAudioDetector::OpenCapture()
     Capture->OnDropped = [this](TAudioIn&, uint32_t Frames) { AudioDropped(Frames); };
     Capture->DeviceFactory = CaptureDevice;
     Capture->SetWaveDevice(DeviceIndex);
-    Capture->SetBufferSize(uint16_t((FFTCount % 65536) * 2));
+    HalfBytes = uint16_t((FFTCount % 65536) * 2);
+    const int32_t Halves = std::clamp(CaptureHalves, 1, std::max(1, 65535 / HalfBytes));
+    Capture->SetBufferSize(uint16_t(HalfBytes * Halves));
     Capture->SetFrameRate(FrameRate);
     PreviousSize = 0;
     FLandmarks->ResetStream();
@@ -180,6 +183,35 @@ void TAudioDetector::ReleaseCapture()
 
 void TAudioDetector::BufferReceived(const uint8_t* Data, uint16_t Size)
 {
+    if (Size <= HalfBytes || Size % HalfBytes != 0) {
+        HalfReceived(Data, Size);
+        return;
+    }
+    // Several halves: each is taken as if it had come alone. The first pairs with the half
+    // kept from the buffer before; the others pair with the half before them where they lie
+    // in this buffer, copied nowhere. The last is kept for the next buffer, since the capture
+    // fills this one again. A handler may stop (or restart) the engine in the middle: the
+    // rest of the buffer then belongs to no capture any more, as a later buffer would not.
+    const uint64_t Run = Generation;
+    HalfReceived(Data, HalfBytes);
+    const uint8_t* Kept = PairedBlock.data() + LastHalf * HalfBytes;  // the first half's copy
+    for (uint16_t Offset = HalfBytes; Offset < Size && Generation == Run; Offset = uint16_t(Offset + HalfBytes)) {
+        FStreamFrames += HalfBytes / 4;
+        const uint8_t* Block = Data + Offset - HalfBytes;
+        if (Offset == HalfBytes)
+            LiveFFT.LastHalfMoved(Kept, Block);
+        AnalyseBlock(Block, uint16_t(HalfBytes * 2), true);
+    }
+    if (Generation != Run)
+        return;
+    const uint8_t* Last = Data + Size - HalfBytes;
+    std::memcpy(PairedBlock.data(), Last, HalfBytes);
+    LastHalf = 0;
+    LiveFFT.LastHalfMoved(Last, PairedBlock.data());
+}
+
+void TAudioDetector::HalfReceived(const uint8_t* Data, uint16_t Size)
+{
     FStreamFrames += Size / 4;
     // The first buffer after a start is kept, not analysed; a buffer of another size than the
     // one before it cannot form a block with it and starts the pairing over. The buffers are
@@ -192,6 +224,8 @@ void TAudioDetector::BufferReceived(const uint8_t* Data, uint16_t Size)
         return;
     }
     if (PreviousSize != Size) {
+        // The pairing starts over in the ring the last blocks lay in.
+        LiveFFT.StartOver();
         PairedBlock.resize(size_t(Size) * BlockRingHalves);
         std::memcpy(PairedBlock.data(), Data, Size);
         LastHalf = 0;
@@ -200,6 +234,7 @@ void TAudioDetector::BufferReceived(const uint8_t* Data, uint16_t Size)
     }
     if (LastHalf + 1 == BlockRingHalves) {
         std::memcpy(PairedBlock.data(), PairedBlock.data() + LastHalf * Size, Size);
+        LiveFFT.LastHalfMoved(PairedBlock.data() + LastHalf * Size, PairedBlock.data());
         LastHalf = 0;
     }
     ++LastHalf;

@@ -1,5 +1,7 @@
 #include "audio/AudioFFT.h"
 
+#include "audio/FFTPlans.h"
+
 #include <fftw3.h>
 
 #include <algorithm>
@@ -9,8 +11,6 @@
 #include <array>
 #include <cmath>
 #include <limits>
-#include <map>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,48 +28,6 @@ bool IsPowerOfTwo(size_t N)
 {
     return N != 0 && (N & (N - 1)) == 0;
 }
-
-// One real-to-complex plan per transform size for the whole process. FFTW's planner is not
-// thread-safe (executing a plan is), so plans are made only here, under a lock, and kept.
-// Every analyser executes the shared plan on its own arrays.
-class TPlanCache {
-public:
-    static TPlanCache& Instance()
-    {
-        static TPlanCache Cache;
-        return Cache;
-    }
-
-    fftw_plan PlanFor(int N)
-    {
-        std::lock_guard<std::mutex> Guard(FLock);
-        auto It = FPlans.find(N);
-        if (It != FPlans.end())
-            return It->second;
-        // An estimated plan: made at once (a measured one can stall the first block for a
-        // tenth of a second and may differ between runs), and as fast here as a measured one.
-        const unsigned Flags = FFTW_ESTIMATE;
-        auto* In = static_cast<double*>(fftw_malloc(sizeof(double) * size_t(N)));
-        auto* Out = static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * (size_t(N) / 2 + 1)));
-        fftw_plan Plan = In && Out ? fftw_plan_dft_r2c_1d(N, In, Out, Flags) : nullptr;
-        fftw_free(In);
-        fftw_free(Out);
-        if (Plan != nullptr)
-            FPlans.emplace(N, Plan);
-        return Plan;
-    }
-
-    ~TPlanCache()
-    {
-        for (auto& [N, Plan] : FPlans)
-            fftw_destroy_plan(Plan);
-    }
-
-private:
-    TPlanCache() = default;
-    std::mutex FLock;
-    std::map<int, fftw_plan> FPlans;
-};
 
 // The order in which the modes are computed (it has no visible effect).
 constexpr TSignalMode ModesInOrder[] = {TSignalMode::Add, TSignalMode::Left, TSignalMode::Right, TSignalMode::Dec};
@@ -89,7 +47,7 @@ struct TAudioFFT::TTransform {
 
     explicit TTransform(int Size)
         : N(Size)
-        , Plan(TPlanCache::Instance().PlanFor(Size))
+        , Plan(SharedPlan(Size))
         , In(static_cast<double*>(fftw_malloc(sizeof(double) * size_t(Size))))
         // 64 bytes: at least the alignment any of the transform's vector code asks for.
         , RingsAligned(Size % 2 == 0 && size_t(Size / 2) * sizeof(double) % 64 == 0)

@@ -145,6 +145,17 @@ public:
     // another block (another place or size, or a Clear since), or a mode was not transformed
     // in it, that part is worked out whole.
     void ProcessContinued(const void* Buffer, int32_t ByteCount);
+    // The caller has copied the second half of the block analysed last from From to To:
+    // a block that continues from To (ProcessContinued) is taken as continuing that block.
+    // Where From is not where that half lay, nothing changes.
+    void LastHalfMoved(const void* From, const void* To)
+    {
+        if (FLastHalf != nullptr && FLastHalf == From)
+            FLastHalf = static_cast<const uint8_t*>(To);
+    }
+    // The next block continues none analysed before, wherever it lies: the caller reuses the
+    // memory the last block lay in for other audio.
+    void StartOver() { FLastHalf = nullptr; }
 
     // Empties all eight arrays and zeroes both peaks.
     void Clear();

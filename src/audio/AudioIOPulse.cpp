@@ -15,9 +15,9 @@
 // lock held, so the main thread never wakes only to wait for that lock.
 
 #include "audio/AudioIO.h"
+#include "audio/PulseLibrary.h"
 
 #include <poll.h>
-#include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <atomic>
@@ -39,36 +39,40 @@ class TPulseConnection {
 public:
     TPulseConnection()
     {
-        Loop = pa_mainloop_new();
+        if (!PulseLibraryLoaded()) {
+            Error = PulseLibraryMissing;
+            return;
+        }
+        Loop = Pulse().pa_mainloop_new();
         if (!Loop) {
             Error = PA_ERR_INTERNAL;
             return;
         }
-        pa_mainloop_set_poll_func(Loop, &TPulseConnection::PollEvents, this);
-        Context = pa_context_new(pa_mainloop_get_api(Loop), "Ondrix");
+        Pulse().pa_mainloop_set_poll_func(Loop, &TPulseConnection::PollEvents, this);
+        Context = Pulse().pa_context_new(Pulse().pa_mainloop_get_api(Loop), "Ondrix");
         if (!Context) {
             Error = PA_ERR_INTERNAL;
             return;
         }
-        pa_context_set_state_callback(Context, &TPulseConnection::ContextState, this);
+        Pulse().pa_context_set_state_callback(Context, &TPulseConnection::ContextState, this);
         // Never start a server of our own: capture uses the one the session runs.
-        if (pa_context_connect(Context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            Error = pa_context_errno(Context);
+        if (Pulse().pa_context_connect(Context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            Error = Pulse().pa_context_errno(Context);
             return;
         }
         Thread = std::thread([this] {
             Mutex.lock();
-            pa_mainloop_run(Loop, nullptr);
+            Pulse().pa_mainloop_run(Loop, nullptr);
             Mutex.unlock();
         });
         Started = true;
         Lock();
         for (;;) {
-            const pa_context_state_t state = pa_context_get_state(Context);
+            const pa_context_state_t state = Pulse().pa_context_get_state(Context);
             if (state == PA_CONTEXT_READY)
                 break;
             if (!PA_CONTEXT_IS_GOOD(state)) {
-                Error = pa_context_errno(Context);
+                Error = Pulse().pa_context_errno(Context);
                 if (Error == PA_OK)
                     Error = PA_ERR_CONNECTIONREFUSED;
                 break;
@@ -83,20 +87,20 @@ public:
         if (Context) {
             if (Started)
                 Lock();
-            pa_context_set_state_callback(Context, nullptr, nullptr);
-            pa_context_disconnect(Context);
-            pa_context_unref(Context);
+            Pulse().pa_context_set_state_callback(Context, nullptr, nullptr);
+            Pulse().pa_context_disconnect(Context);
+            Pulse().pa_context_unref(Context);
             if (Started)
                 Unlock();
         }
         if (Started) {
             Lock();
-            pa_mainloop_quit(Loop, 0);
+            Pulse().pa_mainloop_quit(Loop, 0);
             Unlock();
             Thread.join();
         }
         if (Loop)
-            pa_mainloop_free(Loop);
+            Pulse().pa_mainloop_free(Loop);
     }
 
     TPulseConnection(const TPulseConnection&) = delete;
@@ -131,11 +135,11 @@ public:
     {
         if (!Operation)
             return false;
-        while (pa_operation_get_state(Operation) == PA_OPERATION_RUNNING
-               && PA_CONTEXT_IS_GOOD(pa_context_get_state(Context)))
+        while (Pulse().pa_operation_get_state(Operation) == PA_OPERATION_RUNNING
+               && PA_CONTEXT_IS_GOOD(Pulse().pa_context_get_state(Context)))
             Wait();
-        const bool done = pa_operation_get_state(Operation) == PA_OPERATION_DONE;
-        pa_operation_unref(Operation);
+        const bool done = Pulse().pa_operation_get_state(Operation) == PA_OPERATION_DONE;
+        Pulse().pa_operation_unref(Operation);
         return done;
     }
 
@@ -159,7 +163,7 @@ public:
             else
                 l->Connection->Signal();
         };
-        return Complete(pa_context_get_source_info_list(Context, callback, &listing));
+        return Complete(Pulse().pa_context_get_source_info_list(Context, callback, &listing));
     }
 
     pa_mainloop* Loop = nullptr;
@@ -222,7 +226,7 @@ private:
     {
         auto* self = static_cast<TPulseConnection*>(User);
         if (self->OnState)
-            self->OnState(pa_context_get_state(Context));
+            self->OnState(Pulse().pa_context_get_state(Context));
         self->Signal();
     }
 
@@ -255,7 +259,7 @@ public:
         spec.format = Format.BitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
         spec.rate = Format.SamplesPerSec;
         spec.channels = uint8_t(Format.Channels);
-        if (!pa_sample_spec_valid(&spec))
+        if (!Pulse().pa_sample_spec_valid(&spec))
             return Fail(PA_ERR_INVALID);
 
         Connection->Lock();
@@ -263,7 +267,7 @@ public:
         if (Device >= 0) {
             std::vector<TPulseConnection::TSource> sources;
             if (!Connection->ListSources(sources)) {
-                const int code = pa_context_errno(Connection->Context);
+                const int code = Pulse().pa_context_errno(Connection->Context);
                 Connection->Unlock();
                 return Fail(code ? code : PA_ERR_CONNECTIONTERMINATED);
             }
@@ -274,17 +278,17 @@ public:
             sourceName = sources[size_t(Device)].Name;
         }
 
-        Stream = pa_stream_new(Connection->Context, "Ondrix capture", &spec, nullptr);
+        Stream = Pulse().pa_stream_new(Connection->Context, "Ondrix capture", &spec, nullptr);
         if (!Stream) {
-            const int code = pa_context_errno(Connection->Context);
+            const int code = Pulse().pa_context_errno(Connection->Context);
             Connection->Unlock();
             return Fail(code);
         }
-        pa_stream_set_state_callback(Stream, &TPulseWaveIn::StreamState, this);
-        pa_stream_set_read_callback(Stream, &TPulseWaveIn::StreamRead, this);
+        Pulse().pa_stream_set_state_callback(Stream, &TPulseWaveIn::StreamState, this);
+        Pulse().pa_stream_set_read_callback(Stream, &TPulseWaveIn::StreamRead, this);
         Connection->OnState = [this](pa_context_state_t State) {
             if (!PA_CONTEXT_IS_GOOD(State))
-                ReportLost(pa_context_errno(Connection->Context));
+                ReportLost(Pulse().pa_context_errno(Connection->Context));
         };
 
         // Fragments of about 25 ms: the server wakes us no more often than the engine needs.
@@ -293,17 +297,17 @@ public:
         attr.fragsize = std::max<uint32_t>(Format.BlockAlign, Format.AvgBytesPerSec / 40 / Format.BlockAlign * Format.BlockAlign);
         attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
         const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
-        if (pa_stream_connect_record(Stream, sourceName.empty() ? nullptr : sourceName.c_str(), &attr, flags) < 0) {
-            const int code = pa_context_errno(Connection->Context);
+        if (Pulse().pa_stream_connect_record(Stream, sourceName.empty() ? nullptr : sourceName.c_str(), &attr, flags) < 0) {
+            const int code = Pulse().pa_context_errno(Connection->Context);
             Connection->Unlock();
             return Fail(code);
         }
         for (;;) {
-            const pa_stream_state_t state = pa_stream_get_state(Stream);
+            const pa_stream_state_t state = Pulse().pa_stream_get_state(Stream);
             if (state == PA_STREAM_READY)
                 break;
             if (!PA_STREAM_IS_GOOD(state)) {
-                int code = pa_context_errno(Connection->Context);
+                int code = Pulse().pa_context_errno(Connection->Context);
                 Connection->Unlock();
                 return Fail(code ? code : PA_ERR_NOENTITY);
             }
@@ -330,8 +334,8 @@ public:
             return PA_ERR_BADSTATE;
         Connection->Lock();
         auto done = [](pa_stream*, int, void* User) { static_cast<TPulseConnection*>(User)->Signal(); };
-        const bool ok = Connection->Complete(pa_stream_cork(Stream, 0, done, Connection.get()));
-        const int code = ok ? 0 : pa_context_errno(Connection->Context);
+        const bool ok = Connection->Complete(Pulse().pa_stream_cork(Stream, 0, done, Connection.get()));
+        const int code = ok ? 0 : Pulse().pa_context_errno(Connection->Context);
         Connection->SetBatching(ok);
         Connection->Unlock();
         return ok ? 0 : (code ? code : PA_ERR_CONNECTIONTERMINATED);
@@ -365,10 +369,10 @@ public:
             Connection->OnState = nullptr;
             Connection->SetBatching(false);
             if (Stream) {
-                pa_stream_set_state_callback(Stream, nullptr, nullptr);
-                pa_stream_set_read_callback(Stream, nullptr, nullptr);
-                pa_stream_disconnect(Stream);
-                pa_stream_unref(Stream);
+                Pulse().pa_stream_set_state_callback(Stream, nullptr, nullptr);
+                Pulse().pa_stream_set_read_callback(Stream, nullptr, nullptr);
+                Pulse().pa_stream_disconnect(Stream);
+                Pulse().pa_stream_unref(Stream);
                 Stream = nullptr;
             }
             Connection->Unlock();
@@ -510,10 +514,10 @@ private:
         while (Length > 0) {
             const void* data = nullptr;
             size_t size = 0;
-            if (pa_stream_peek(Stream, &data, &size) < 0 || size == 0)
+            if (Pulse().pa_stream_peek(Stream, &data, &size) < 0 || size == 0)
                 return;
             self->Take(static_cast<const uint8_t*>(data), size);
-            pa_stream_drop(Stream);
+            Pulse().pa_stream_drop(Stream);
             Length -= std::min(Length, size);
         }
     }
@@ -521,9 +525,9 @@ private:
     static void StreamState(pa_stream* Stream, void* User)
     {
         auto* self = static_cast<TPulseWaveIn*>(User);
-        const pa_stream_state_t state = pa_stream_get_state(Stream);
+        const pa_stream_state_t state = Pulse().pa_stream_get_state(Stream);
         if (!PA_STREAM_IS_GOOD(state))
-            self->ReportLost(pa_context_errno(pa_stream_get_context(Stream)));
+            self->ReportLost(Pulse().pa_context_errno(Pulse().pa_stream_get_context(Stream)));
         self->Connection->Signal();
     }
 
@@ -575,7 +579,9 @@ std::vector<std::string> GetWaveInDevices()
 
 std::string WaveInErrorText(int Code)
 {
-    const char* text = pa_strerror(Code);
+    if (Code == PulseLibraryMissing)
+        return ("The audio server cannot be reached: " + PulseLibraryError()).substr(0, 255);
+    const char* text = PulseLibraryLoaded() ? Pulse().pa_strerror(Code) : nullptr;
     std::string result = text ? text : ("Unknown error " + std::to_string(Code));
     if (result.size() > 255)
         result.resize(255);

@@ -140,8 +140,8 @@ size_t TAudioFileSource::Read(uint8_t* Buffer, size_t Size)
 // ---------------------------------------------------------------------------------------------
 // TStreamWaveIn
 
-TStreamWaveIn::TStreamWaveIn(TPcmSourceFactory AOpenSource, TPacing APacing)
-    : OpenSource(std::move(AOpenSource)), Pacing(APacing)
+TStreamWaveIn::TStreamWaveIn(TPcmSourceFactory AOpenSource, TPacing APacing, uint32_t AGranule)
+    : OpenSource(std::move(AOpenSource)), Pacing(APacing), Granule(AGranule)
 {
 }
 
@@ -239,16 +239,24 @@ bool TStreamWaveIn::FillFront(std::unique_lock<std::mutex>& Guard)
     if (code != 0)
         LastError = error;
     if (code != 0 || got < header.BufferLength) {
+        // The whole granules of the stream's last part go out before its end.
+        if (const size_t whole = code == 0 && Granule > 0 ? got / Granule * Granule : 0; whole > 0)
+            Deliver(header, whole);
         Ended = true;
         Notify({TWaveInMessage::End, nullptr, code});
         return false;
     }
-    Pending.pop_front();
-    header.BytesRecorded = uint32_t(got);
-    header.Flags = (header.Flags & ~WHDR_INQUEUE) | WHDR_DONE;
-    FramesDelivered += got / Format.BlockAlign;
-    Notify({TWaveInMessage::Data, &header, 0});
+    Deliver(header, got);
     return true;
+}
+
+void TStreamWaveIn::Deliver(TWaveHeader& Header, size_t Bytes)
+{
+    Pending.pop_front();
+    Header.BytesRecorded = uint32_t(Bytes);
+    Header.Flags = (Header.Flags & ~WHDR_INQUEUE) | WHDR_DONE;
+    FramesDelivered += Bytes / Format.BlockAlign;
+    Notify({TWaveInMessage::Data, &Header, 0});
 }
 
 void TStreamWaveIn::Pump()

@@ -10,8 +10,10 @@
 //    drain of the main-thread queue; no thread, and the order of events is fully determined.
 //
 // Only whole buffers are delivered: a final part shorter than a buffer is left out, because
-// it could not form a full analysis block. When the stream is exhausted the device reports
-// End; when it cannot be read further it reports End with an error code.
+// it could not form a full analysis block; a device with a granule smaller than its buffers
+// (a reader that takes several blocks' audio per buffer) delivers the whole granules of that
+// part. When the stream is exhausted the device reports End; when it cannot be read further
+// it reports End with an error code.
 
 #include <condition_variable>
 #include <cstdint>
@@ -99,8 +101,10 @@ using TPcmSourceFactory = std::function<std::unique_ptr<TPcmSource>()>;
 
 class TStreamWaveIn final : public TWaveInDevice {
 public:
-    // OpenSource is called by Open; the error it raises becomes Open's error text.
-    TStreamWaveIn(TPcmSourceFactory OpenSource, TPacing Pacing);
+    // OpenSource is called by Open; the error it raises becomes Open's error text. Granule:
+    // the final part of the stream, shorter than a buffer, is delivered in whole granules of
+    // this many bytes (the rest is left out); 0: only whole buffers are delivered.
+    TStreamWaveIn(TPcmSourceFactory OpenSource, TPacing Pacing, uint32_t Granule = 0);
     ~TStreamWaveIn() override;
 
     int Open(int Device, const TWaveFormat& Format, TWaveInNotify Notify) override;
@@ -119,12 +123,15 @@ private:
     // wait for a writer. Returns false when the stream has ended (End reported) or the device
     // is closing.
     bool FillFront(std::unique_lock<std::mutex>& Guard);
+    // Returns the front buffer, the first Bytes of it recorded (BufferLock held).
+    void Deliver(TWaveHeader& Header, size_t Bytes);
     void Pump();
     void PacingThread();
     int Fail(int Code, const std::string& Text);
 
     TPcmSourceFactory OpenSource;
     TPacing Pacing;
+    uint32_t Granule;
     std::unique_ptr<TPcmSource> Source;
     TWaveInNotify Notify;
     TWaveFormat Format;

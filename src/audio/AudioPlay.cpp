@@ -1,13 +1,9 @@
 #include "audio/AudioPlay.h"
 
+#include "audio/PulseLibrary.h"
 #include "audio/cbAudioFileRead.h"
 
 #include <algorithm>
-
-#include <pulse/context.h>
-#include <pulse/error.h>
-#include <pulse/stream.h>
-#include <pulse/thread-mainloop.h>
 
 // One playback: the server connection, the stream and the reader feeding it. Everything but
 // Playing is touched only under the mainloop's lock (or before the loop runs / after it stops).
@@ -23,27 +19,27 @@ struct TAudioPlayer::TStream {
     ~TStream()
     {
         if (Loop)
-            pa_threaded_mainloop_stop(Loop);
+            Pulse().pa_threaded_mainloop_stop(Loop);
         if (Stream) {
-            pa_stream_disconnect(Stream);
-            pa_stream_unref(Stream);
+            Pulse().pa_stream_disconnect(Stream);
+            Pulse().pa_stream_unref(Stream);
         }
         if (Context) {
-            pa_context_disconnect(Context);
-            pa_context_unref(Context);
+            Pulse().pa_context_disconnect(Context);
+            Pulse().pa_context_unref(Context);
         }
         if (Loop)
-            pa_threaded_mainloop_free(Loop);
+            Pulse().pa_threaded_mainloop_free(Loop);
     }
 
     std::string ServerError() const
     {
-        return pa_strerror(Context ? pa_context_errno(Context) : PA_ERR_CONNECTIONREFUSED);
+        return Pulse().pa_strerror(Context ? Pulse().pa_context_errno(Context) : PA_ERR_CONNECTIONREFUSED);
     }
 
     static void Signal(void* Self)
     {
-        pa_threaded_mainloop_signal(static_cast<TStream*>(Self)->Loop, 0);
+        Pulse().pa_threaded_mainloop_signal(static_cast<TStream*>(Self)->Loop, 0);
     }
 
     static void ContextState(pa_context*, void* Self) { Signal(Self); }
@@ -63,12 +59,12 @@ struct TAudioPlayer::TStream {
         while (Bytes > 0 && !Self->Ended) {
             void* Data = nullptr;
             size_t Size = Bytes;
-            if (pa_stream_begin_write(Stream, &Data, &Size) < 0 || !Data)
+            if (Pulse().pa_stream_begin_write(Stream, &Data, &Size) < 0 || !Data)
                 return;
             Size = std::min<size_t>(Size, 1 << 20);
             Size -= Size % Self->BlockAlign;
             if (Size == 0) {
-                pa_stream_cancel_write(Stream);
+                Pulse().pa_stream_cancel_write(Stream);
                 return;
             }
             int32_t Got = 0;
@@ -78,13 +74,13 @@ struct TAudioPlayer::TStream {
                 Got = 0;  // a file that breaks while playing ends the playback
             }
             if (Got > 0)
-                pa_stream_write(Stream, Data, size_t(Got), nullptr, 0, PA_SEEK_RELATIVE);
+                Pulse().pa_stream_write(Stream, Data, size_t(Got), nullptr, 0, PA_SEEK_RELATIVE);
             else
-                pa_stream_cancel_write(Stream);
+                Pulse().pa_stream_cancel_write(Stream);
             if (Got <= 0 || size_t(Got) < Size) {
                 Self->Ended = true;
-                if (pa_operation* Drain = pa_stream_drain(Stream, Drained, Self))
-                    pa_operation_unref(Drain);
+                if (pa_operation* Drain = Pulse().pa_stream_drain(Stream, Drained, Self))
+                    Pulse().pa_operation_unref(Drain);
                 else
                     Self->Playing = false;
             }
@@ -146,64 +142,68 @@ bool TAudioPlayer::Play()
     }
     const TWaveFormat& Format = S->Reader.Format();
     S->BlockAlign = Format.BlockAlign ? Format.BlockAlign : uint16_t(2 * Format.Channels);
+    if (!PulseLibraryLoaded()) {
+        ErrorText = "The audio server cannot be reached: " + PulseLibraryError();
+        return false;
+    }
     pa_sample_spec Spec{PA_SAMPLE_S16LE, Format.SamplesPerSec, uint8_t(Format.Channels)};
-    if (!pa_sample_spec_valid(&Spec)) {
-        ErrorText = pa_strerror(PA_ERR_INVALID);
+    if (!Pulse().pa_sample_spec_valid(&Spec)) {
+        ErrorText = Pulse().pa_strerror(PA_ERR_INVALID);
         return false;
     }
 
-    S->Loop = pa_threaded_mainloop_new();
-    S->Context = pa_context_new(pa_threaded_mainloop_get_api(S->Loop), "Ondrix");
+    S->Loop = Pulse().pa_threaded_mainloop_new();
+    S->Context = Pulse().pa_context_new(Pulse().pa_threaded_mainloop_get_api(S->Loop), "Ondrix");
     if (!S->Loop || !S->Context) {
-        ErrorText = pa_strerror(PA_ERR_INTERNAL);
+        ErrorText = Pulse().pa_strerror(PA_ERR_INTERNAL);
         return false;
     }
-    pa_context_set_state_callback(S->Context, TStream::ContextState, S.get());
-    if (pa_context_connect(S->Context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    Pulse().pa_context_set_state_callback(S->Context, TStream::ContextState, S.get());
+    if (Pulse().pa_context_connect(S->Context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         ErrorText = S->ServerError();
         return false;
     }
-    pa_threaded_mainloop_lock(S->Loop);
-    if (pa_threaded_mainloop_start(S->Loop) < 0) {
-        pa_threaded_mainloop_unlock(S->Loop);
-        ErrorText = pa_strerror(PA_ERR_INTERNAL);
+    Pulse().pa_threaded_mainloop_lock(S->Loop);
+    if (Pulse().pa_threaded_mainloop_start(S->Loop) < 0) {
+        Pulse().pa_threaded_mainloop_unlock(S->Loop);
+        ErrorText = Pulse().pa_strerror(PA_ERR_INTERNAL);
         return false;
     }
     bool Ready = false;
     for (;;) {
-        const pa_context_state_t State = pa_context_get_state(S->Context);
+        const pa_context_state_t State = Pulse().pa_context_get_state(S->Context);
         if (State == PA_CONTEXT_READY) {
             Ready = true;
             break;
         }
         if (!PA_CONTEXT_IS_GOOD(State))
             break;
-        pa_threaded_mainloop_wait(S->Loop);
+        Pulse().pa_threaded_mainloop_wait(S->Loop);
     }
     if (Ready) {
-        S->Stream = pa_stream_new(S->Context, "Sample clip", &Spec, nullptr);
+        S->Stream = Pulse().pa_stream_new(S->Context, "Sample clip", &Spec, nullptr);
         Ready = S->Stream != nullptr;
     }
     if (Ready) {
-        pa_stream_set_state_callback(S->Stream, TStream::StreamState, S.get());
-        pa_stream_set_write_callback(S->Stream, TStream::Write, S.get());
+        Pulse().pa_stream_set_state_callback(S->Stream, TStream::StreamState, S.get());
+        Pulse().pa_stream_set_write_callback(S->Stream, TStream::Write, S.get());
         S->Playing = true;
-        Ready = pa_stream_connect_playback(S->Stream, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr, nullptr) >= 0;
+        Ready = Pulse().pa_stream_connect_playback(S->Stream, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr, nullptr) >= 0;
     }
     while (Ready) {
-        const pa_stream_state_t State = pa_stream_get_state(S->Stream);
+        const pa_stream_state_t State = Pulse().pa_stream_get_state(S->Stream);
         if (State == PA_STREAM_READY)
             break;
         if (!PA_STREAM_IS_GOOD(State))
             Ready = false;
         else
-            pa_threaded_mainloop_wait(S->Loop);
+            Pulse().pa_threaded_mainloop_wait(S->Loop);
     }
     if (!Ready) {
         S->Playing = false;
         ErrorText = S->ServerError();
     }
-    pa_threaded_mainloop_unlock(S->Loop);
+    Pulse().pa_threaded_mainloop_unlock(S->Loop);
     if (!Ready)
         return false;
     FStream = std::move(S);

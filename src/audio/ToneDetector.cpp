@@ -3,6 +3,7 @@
 #include "audio/AudioDetector.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 // ---- Measures of a block ----
@@ -25,6 +26,12 @@ int32_t FloorToInt32(double X)
 
 }  // namespace
 
+uint64_t TToneAnalysis::NewRegisterId()
+{
+    static std::atomic<uint64_t> Last{0};
+    return ++Last;
+}
+
 void TToneAnalysis::Start(const TAudioFFT* Analyser, int32_t FrameRate)
 {
     FAnalyser = Analyser;
@@ -35,8 +42,9 @@ void TToneAnalysis::Start(const TAudioFFT* Analyser, int32_t FrameRate)
         // Once in four billion blocks: no slot may look filled in this generation.
         FTones.fill({});
         FSets.fill({});
-        for (std::vector<uint32_t>& Of : FPowerOf)
-            std::fill(Of.begin(), Of.end(), 0);
+        for (TToneEntry& Entry : FRegister)
+            Entry.Generation = 0;
+        FRegisterCleared = 0;
         FGeneration = 1;
     }
     FSetCount = 0;
@@ -50,27 +58,89 @@ void TToneAnalysis::Start(const TAudioFFT* Analyser, int32_t FrameRate)
     for (size_t Mode = 0; Mode < FSpectra.size(); ++Mode) {
         FSpectra[Mode] = Analyser ? Analyser->ComplexSpectrumOf(TSignalMode(Mode)) : std::span<const std::complex<double>>();
         FPowersSummed[Mode] = 0;
+        FPowersFrom[Mode] = 1;
+        FPowersTo[Mode] = 0;
         if (FPowers[Mode].size() != FSpectra[Mode].size()) {
             // Only when the block size changes; the arrays keep their storage from block to block.
             FPowers[Mode].assign(FSpectra[Mode].size(), 0.0);
             FPowerSums[Mode].assign(FSpectra[Mode].size(), 0.0);
-            FPowerOf[Mode].assign(FSpectra[Mode].size(), 0);
         }
-        if (!FSpectra[Mode].empty())
-            MakeKernel(2 * (int32_t(FSpectra[Mode].size()) - 1));
+        const auto Bins = int32_t(FSpectra[Mode].size());
+        if (Bins == 0)
+            continue;
+        MakeKernel(2 * (Bins - 1));
+        if (Bins >= 3 && FrameRate > 0 && FBinHz == 0) {
+            // N / 2 + 1 bins of a transform of N points: bin k is k * FrameRate / N Hz. Every
+            // mode of a block has the same N.
+            const double N = 2.0 * (Bins - 1);
+            FBinHz = FrameRate / N;
+            // A sine of amplitude A reads A * N / 4 in the Hann-windowed bin at its frequency,
+            // and its lobe holds 1.5 times that bin's power: scaled, the lobe sums to A * A.
+            FScale = 32.0 / (3.0 * N * N);
+        }
+    }
+}
+
+double TToneAnalysis::BinPowerBeyond(size_t Mode, int32_t K)
+{
+    if (K < 1 || K + 2 > int32_t(FSpectra[Mode].size()))
+        return 0;
+    PowersOver(Mode, K, K);
+    return FPowers[Mode][size_t(K)];
+}
+
+void TToneAnalysis::WorkOutPowers(size_t Mode, int32_t From, int32_t To)
+{
+    // Bins 1 .. N/2 - 1 have both neighbours; bin 0 and the Nyquist bin count as 0.
+    const auto& X = FSpectra[Mode];
+    From = std::max(From, 1);
+    To = std::min(To, int32_t(X.size()) - 2);
+    if (From > To)
+        return;
+    int32_t& Done = FPowersFrom[Mode];
+    int32_t& DoneTo = FPowersTo[Mode];
+    double* Powers = FPowers[Mode].data();
+    const double Scale = FScale;
+    // (Real and imaginary parts side by side, as std::complex lays them out.)
+    const auto* Parts = reinterpret_cast<const double*>(X.data());
+    const auto Work = [&](int32_t First, int32_t Last) {
+        for (auto K = size_t(First); K <= size_t(Last); ++K) {
+            // The Hann window is the three-term convolution 0.5 X[k] - 0.25 (X[k-1] + X[k+1])
+            // of the unwindowed transform.
+            const double* At = Parts + 2 * K;
+            const double Re = 0.5 * At[0] - 0.25 * (At[-2] + At[2]);
+            const double Im = 0.5 * At[1] - 0.25 * (At[-1] + At[3]);
+            Powers[K] = (Re * Re + Im * Im) * Scale;
+        }
+    };
+    if (Done > DoneTo) {
+        Work(From, To);
+        Done = From;
+        DoneTo = To;
+        return;
+    }
+    if (From < Done) {
+        Work(From, Done - 1);
+        Done = From;
+    }
+    if (To > DoneTo) {
+        Work(DoneTo + 1, To);
+        DoneTo = To;
     }
 }
 
 void TToneAnalysis::SumPowers(size_t Mode, int32_t UpTo)
 {
-    // Bins 1 .. N/2 - 1 have both neighbours; bin 0 and the Nyquist bin count as 0.
     const int32_t Last = std::min(UpTo, int32_t(FSpectra[Mode].size()) - 2);
-    for (int32_t K = FPowersSummed[Mode] + 1; K <= Last; ++K) {
-        const double Power = BinPower(TSignalMode(Mode), K);
-        std::vector<double>& Sums = FPowerSums[Mode];
-        Sums[size_t(K)] = Sums[size_t(K) - 1] + Power;
-    }
-    FPowersSummed[Mode] = std::max(FPowersSummed[Mode], Last);
+    const int32_t From = FPowersSummed[Mode] + 1;
+    if (Last < From)
+        return;
+    PowersOver(Mode, From, Last);
+    const double* Powers = FPowers[Mode].data();
+    double* Sums = FPowerSums[Mode].data();
+    for (auto K = size_t(From); K <= size_t(Last); ++K)
+        Sums[K] = Sums[K - 1] + Powers[K];
+    FPowersSummed[Mode] = Last;
 }
 
 int32_t TToneAnalysis::BinsOf(TSignalMode Mode) const
@@ -85,13 +155,21 @@ void TToneAnalysis::MeasureTone(TToneEntry& Entry)
     Entry.Detailed = true;
     if (Bins < 3 || FBinHz <= 0)
         return;
-    // The bins whose centres lie within the tolerance and half a bin: the tone's strongest bin
-    // is one of them, while the lobe of a tone further off only reaches in with its flank.
-    const auto BinAt = [this](double Hz) { return Hz / FBinHz; };
-    const int32_t First = std::max(1, CeilToInt32(BinAt(double(Entry.Frequency) - Entry.Tolerance) - 0.5));
-    const int32_t Last = std::min(Bins - 2, FloorToInt32(BinAt(double(Entry.Frequency) + Entry.Tolerance) + 0.5));
+    if (Entry.RangeHz != FBinHz || Entry.RangeBins != Bins) {
+        // The bins whose centres lie within the tolerance and half a bin: the tone's strongest
+        // bin is one of them, while the lobe of a tone further off only reaches in with its
+        // flank.
+        const auto BinAt = [this](double Hz) { return Hz / FBinHz; };
+        Entry.First = std::max(1, CeilToInt32(BinAt(double(Entry.Frequency) - Entry.Tolerance) - 0.5));
+        Entry.Last = std::min(Bins - 2, FloorToInt32(BinAt(double(Entry.Frequency) + Entry.Tolerance) + 0.5));
+        Entry.RangeHz = FBinHz;
+        Entry.RangeBins = Bins;
+    }
+    const int32_t First = Entry.First, Last = Entry.Last;
     if (Last < First)
         return;
+    // (The bins beside the range too: the lobe's flanks and the peak's neighbours.)
+    PowersOver(size_t(Mode), First - 1, Last + 1);
     int32_t Peak = First;
     double PeakPower = BinPower(Mode, First);
     for (int32_t K = First + 1; K <= Last; ++K)
@@ -121,6 +199,7 @@ void TToneAnalysis::DetailTone(TToneEntry& Entry)
 {
     const TSignalMode Mode = Entry.Mode;
     const int32_t Peak = Entry.Peak;
+    PowersOver(size_t(Mode), Peak - 3, Peak + 3);
     const double PeakPower = BinPower(Mode, Peak), Below = BinPower(Mode, Peak - 1), Above = BinPower(Mode, Peak + 1);
     TToneLevel& Level = Entry.Level;
     // The peak between bins: a parabola through the logarithms of the three powers, which
@@ -157,17 +236,8 @@ double TToneAnalysis::MeasureBand(TSignalMode Mode, int32_t Lo, int32_t Hi)
 
 bool TToneAnalysis::Measurable(TSignalMode Mode)
 {
-    const int32_t Bins = BinsOf(Mode);
-    if (Bins < 3 || FFrameRate <= 0)
-        return false;
-    // N / 2 + 1 bins of a transform of N points: bin k is k * FrameRate / N Hz. Every mode of
-    // a block has the same N.
-    const double N = 2.0 * (Bins - 1);
-    FBinHz = FFrameRate / N;
-    // A sine of amplitude A reads A * N / 4 in the Hann-windowed bin at its frequency, and its
-    // lobe holds 1.5 times that bin's power: scaled, the lobe sums to A * A.
-    FScale = 32.0 / (3.0 * N * N);
-    return true;
+    // (Start works out the bins' geometry of the block.)
+    return BinsOf(Mode) >= 3 && FBinHz > 0;
 }
 
 TToneAnalysis::TToneEntry* TToneAnalysis::FindToneFrom(size_t Slot, TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
@@ -188,6 +258,69 @@ TToneAnalysis::TToneEntry* TToneAnalysis::FindToneFrom(size_t Slot, TSignalMode 
     Entry = {FGeneration, Mode, Frequency, Tolerance, 0, true, {}};
     MeasureTone(Entry);
     return &Entry;
+}
+
+void TToneAnalysis::BindAnew(TToneSet& Set, TSignalMode Mode)
+{
+    const auto Find = [&](const TToneSet::TTone& Tone) {
+        for (size_t Slot = 0; Slot < FRegister.size(); ++Slot) {
+            const TToneEntry& Entry = FRegister[Slot];
+            if (Entry.Frequency == Tone.Frequency && Entry.Tolerance == Tone.Within && Entry.Mode == Mode)
+                return Slot;
+        }
+        return FRegister.size();
+    };
+    size_t Missing = 0;
+    for (const TToneSet::TTone& Tone : Set.Tones)
+        Missing += Find(Tone) == FRegister.size() ? 1 : 0;
+    if (FRegister.size() + Missing > MaxRegistered) {
+        // Tones of sets no longer watched take the room: start the register over, which makes
+        // every set bind again; once in a block at most, so that sets with more tones than it
+        // holds are looked up instead of clearing it over and over.
+        if (FRegisterCleared == FGeneration || Missing > MaxRegistered) {
+            Set.Register = 0;
+            return;
+        }
+        FRegister.clear();
+        FRegisterId = NewRegisterId();
+        FRegisterCleared = FGeneration;
+    }
+    if (FRegister.capacity() < MaxRegistered)
+        FRegister.reserve(MaxRegistered);
+    Set.Slots.resize(Set.Tones.size());
+    for (size_t I = 0; I < Set.Tones.size(); ++I) {
+        size_t Slot = Find(Set.Tones[I]);
+        if (Slot == FRegister.size()) {
+            TToneEntry Entry;
+            Entry.Mode = Mode;
+            Entry.Frequency = Set.Tones[I].Frequency;
+            Entry.Tolerance = Set.Tones[I].Within;
+            FRegister.push_back(Entry);
+        }
+        Set.Slots[I] = uint16_t(Slot);
+    }
+    Set.Register = FRegisterId;
+    Set.Mode = Mode;
+}
+
+void TToneAnalysis::MeasureRegistered(TToneEntry& Entry)
+{
+    Entry.Generation = FGeneration;
+    Entry.Peak = 0;
+    Entry.Detailed = true;
+    Entry.Level = {};
+    if (Measurable(Entry.Mode))
+        MeasureTone(Entry);
+}
+
+TToneLevel TToneAnalysis::Tone(TSignalMode Mode, const TToneSet& Set, size_t I)
+{
+    TToneEntry* Entry = SetTone(Mode, Set, I);
+    if (!Entry)
+        return {};
+    if (!Entry->Detailed)
+        DetailTone(*Entry);
+    return Entry->Level;
 }
 
 TToneLevel TToneAnalysis::Tone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
@@ -666,7 +799,10 @@ void TToneSet::Assign(const TAudioSample& Slice)
         if (Peak.Frequency > 0 && Peak.Kind == fkAbsent)
             Tones.push_back({Peak.Frequency, Peak.Tolerance, ToneTolerance(Peak)});
     Sense = std::clamp(SenseOf(Slice), 0, 100);
+    MinPower = LimitsFor(Sense).MinPower;
+    LooseRival = LimitsFor(Sense).LooseRival;
     ToneBand(Slice, Lo, Hi);
+    Register = 0;
     // FNV-1a over every field the measure depends on.
     uint64_t Sum = 14695981039346656037u;
     const auto Mix = [&Sum](int64_t Value) {
@@ -690,30 +826,29 @@ bool TToneSet::SameTones(const TToneSet& Other) const
     return Present == Other.Present && std::equal(Tones.begin(), Own, Other.Tones.begin());
 }
 
-namespace {
-
-// False when the block cannot hold Set (MeasureToneSet would grade it Absent) on the
-// powers of its tones alone: one below the floor, or one of the table's other tones too
-// close to the weaker. Most sets of most blocks end here, for a few comparisons each.
-bool MayHoldToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnalysis& Analysis)
+bool TToneAnalysis::MayHold(const TToneSet& Set, TSignalMode Mode)
 {
     if (Set.Present == 0)
         return false;
-    const TToneSetLimits& Limits = LimitsFor(Set.Sense);
-    double Weakest = 0;
-    for (size_t I = 0; I < Set.Present; ++I) {
-        const double Power = Analysis.TonePower(Mode, Set.Tones[I].Frequency, Set.Tones[I].Within);
-        if (Power < Limits.MinPower)
-            return false;
-        Weakest = I == 0 ? Power : std::min(Weakest, Power);
-    }
-    for (size_t I = Set.Present; I < Set.Tones.size(); ++I)
-        if (Analysis.TonePower(Mode, Set.Tones[I].Frequency, Set.Tones[I].Within) > Limits.LooseRival * Weakest)
-            return false;
-    return true;
+    const auto Check = [&Set](auto&& PowerOf) {
+        double Weakest = 0;
+        for (size_t I = 0; I < Set.Present; ++I) {
+            const double Power = PowerOf(I);
+            if (Power < Set.MinPower)
+                return false;
+            Weakest = I == 0 ? Power : std::min(Weakest, Power);
+        }
+        for (size_t I = Set.Present; I < Set.Tones.size(); ++I)
+            if (PowerOf(I) > Set.LooseRival * Weakest)
+                return false;
+        return true;
+    };
+    // (A set bound to the register reads its tones by place: the step of every command sample
+    // on every block comes here.)
+    if (Set.Register == FRegisterId && Set.Mode == Mode)
+        return Check([this, Slots = Set.Slots.data()](size_t I) { return RegisteredPower(Slots[I]); });
+    return Check([&](size_t I) { return TonePower(Mode, Set, I); });
 }
-
-}  // namespace
 
 TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnalysis& Analysis)
 {
@@ -721,13 +856,13 @@ TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnaly
     // block shares, turn them away before anything of the set's own is worked out.
     TToneSetMeasure Result;
     const TToneSetLimits& Limits = LimitsFor(Set.Sense);
-    const auto Own = std::span(Set.Tones).first(Set.Present);
-    const auto Others = std::span(Set.Tones).subspan(Set.Present);
+    const size_t Own = Set.Present, All = Set.Tones.size();
     // The set's tones, lobe by lobe or (Resolving) each told apart from a steady partial
     // beside it, whose power is then no part of the band the set has to fill.
     bool Resolving = false, Resolved = false;
-    const auto LevelOf = [&](const TToneSet::TTone& Tone, double& Beside) {
-        const TToneLevel Level = Analysis.Tone(Mode, Tone.Frequency, Tone.Within);
+    const auto LevelOf = [&](size_t I, double& Beside) {
+        const TToneSet::TTone& Tone = Set.Tones[I];
+        const TToneLevel Level = Analysis.Tone(Mode, Set, I);
         if (!Resolving)
             return Level;
         const TResolvedTone Apart = Analysis.Resolve(Mode, Tone.Frequency, Tone.Within);
@@ -741,11 +876,10 @@ TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnaly
     const auto Gather = [&] {
         SetPower = Strongest = Beside = 0;
         Result.Tones = 0;
-        for (const TToneSet::TTone& Tone : Own) {
+        for (size_t I = 0; I < Own; ++I) {
             // (Lobe by lobe only the power is asked for: the frequencies follow once the set
             // has passed the rules on powers.)
-            const TToneLevel Level = Resolving ? LevelOf(Tone, Beside)
-                                               : TToneLevel{Analysis.TonePower(Mode, Tone.Frequency, Tone.Within)};
+            const TToneLevel Level = Resolving ? LevelOf(I, Beside) : TToneLevel{Analysis.TonePower(Mode, Set, I)};
             SetPower += Level.Power;
             Result.Weakest = Result.Tones == 0 ? Level.Power : std::min(Result.Weakest, Level.Power);
             Strongest = std::max(Strongest, Level.Power);
@@ -773,8 +907,8 @@ TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnaly
     const double Below = Analysis.BandPower(Mode, FundamentalsFrom, Lo);
     if (Below > Limits.MaxBelowAlone * Against)
         return Result;
-    for (const TToneSet::TTone& Tone : Others)
-        if (Analysis.TonePower(Mode, Tone.Frequency, Tone.Within) > Limits.LooseRival * Against)
+    for (size_t I = Own; I < All; ++I)
+        if (Analysis.TonePower(Mode, Set, I) > Limits.LooseRival * Against)
             return Result;
 
     // The rules on the set's tones as gathered; Result keeps the measures, the grade is returned.
@@ -790,9 +924,10 @@ TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnaly
         // from one clock.
         double WorstSpread = 0;
         double LeastDeviation = 1, MostDeviation = -1;
-        for (const TToneSet::TTone& Tone : Own) {
+        for (size_t I = 0; I < Own; ++I) {
+            const TToneSet::TTone& Tone = Set.Tones[I];
             double Unused = 0;
-            const TToneLevel Level = LevelOf(Tone, Unused);
+            const TToneLevel Level = LevelOf(I, Unused);
             if (std::abs(Level.Frequency - Tone.Frequency) > Tone.Within)
                 return TToneSetMeasure::Absent;
             const double Deviation = Level.Frequency / Tone.Frequency - 1;
@@ -812,8 +947,9 @@ TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnaly
             return TToneSetMeasure::Absent;
         double Rival = 0;
         const double SetDeviation = (LeastDeviation + MostDeviation) / 2;
-        for (const TToneSet::TTone& Tone : Others) {
-            const TToneLevel Other = Analysis.Tone(Mode, Tone.Frequency, Tone.Within);
+        for (size_t I = Own; I < All; ++I) {
+            const TToneSet::TTone& Tone = Set.Tones[I];
+            const TToneLevel Other = Analysis.Tone(Mode, Set, I);
             // A steady tone at a rival's frequency is taken for another key of the same
             // sender and kept well below the set; unless the set's tones lie close to their
             // frequencies and the rival is off its own otherwise: then it is a note of a
@@ -842,9 +978,9 @@ TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnaly
     // window tells apart (a wide lobe, a peak pulled off its frequency). One merged tone is
     // enough to look at all of them: the partial beside one pulls its peak over, beside the
     // other it may only lean it.
-    for (size_t I = 0; I < Own.size(); ++I) {
-        const TToneSet::TTone& Tone = Own[I];
-        const TToneLevel Level = Analysis.Tone(Mode, Tone.Frequency, Tone.Within);
+    for (size_t I = 0; I < Own; ++I) {
+        const TToneSet::TTone& Tone = Set.Tones[I];
+        const TToneLevel Level = Analysis.Tone(Mode, Set, I);
         if (I < Result.Frequencies.size())
             Result.Frequencies[I] = Level.Frequency;
         Resolving = Resolving || Level.Spread > Limits.CleanSpread
@@ -860,7 +996,7 @@ TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnaly
     return Result;
 }
 
-const TToneSet& TAudioSequence::ToneSetOf(int32_t Index)
+const TToneSet& TAudioSequence::ToneSetOf(int32_t Index, TToneAnalysis& Analysis)
 {
     TToneSetOf& Entry = FToneSets[size_t(Index)];
     const TAudioSample& Slice = Samples[Index];
@@ -868,6 +1004,7 @@ const TToneSet& TAudioSequence::ToneSetOf(int32_t Index)
         Entry.Set.Assign(Slice);
         Entry.Of = Slice.Peaks.Changes();
     }
+    Analysis.Bind(Entry.Set, Channel);
     return Entry.Set;
 }
 
@@ -883,7 +1020,7 @@ void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
         // Every slice's set is read at the first step, so that later steps allocate nothing.
         FToneSets.resize(size_t(Samples.Count()));
         for (int32_t Index = 0; Index < Samples.Count(); ++Index)
-            ToneSetOf(Index);
+            ToneSetOf(Index, Analysis);
     }
     // What the block before found of the slice awaited then; only the very next block may
     // confirm it.
@@ -892,7 +1029,7 @@ void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
 
     // One press is one symbol: the set matched last is held until it has clearly ended.
     if (FHeld >= 0) {
-        const TToneSet& Held = ToneSetOf(FHeld);
+        const TToneSet& Held = ToneSetOf(FHeld, Analysis);
         // (A set below the floor has no share worked out: it has ended anyway.)
         const TToneSetMeasure Still = Analysis.ToneSet(Channel, Held);
         if (Still.Weakest < ReleaseFall * FHeldPower || Still.Share < ReleaseShare * LimitsFor(Held.Sense).LooseShare)
@@ -910,10 +1047,10 @@ void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
         }
     }
 
-    const TToneSet& Awaited = ToneSetOf(FCurrent);
-    if (FHeld >= 0 && ToneSetOf(FHeld).SameTones(Awaited))
+    const TToneSet& Awaited = ToneSetOf(FCurrent, Analysis);
+    if (FHeld >= 0 && ToneSetOf(FHeld, Analysis).SameTones(Awaited))
         return;  // the same tones still sounding are the same press
-    if (!MayHoldToneSet(Awaited, Channel, Analysis))
+    if (!Analysis.MayHold(Awaited, Channel))
         return;
     const TToneSetMeasure Measure = Analysis.ToneSet(Channel, Awaited);
     bool Present = Measure.Grade == TToneSetMeasure::Clean;

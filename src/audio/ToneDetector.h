@@ -86,6 +86,13 @@ struct TToneSet {
     int32_t Sense = 50;      // of the slice's first presence peak, within 0 .. 100
     int32_t Lo = 0, Hi = 0;  // Hz: the band the table's tones live in
     uint64_t Hash = 0;       // of all the above
+    // The limits of the first check on the tones' powers (TToneAnalysis::MayHold), by Sense.
+    double MinPower = 0, LooseRival = 0;
+    // Where a tone analysis keeps the tones from block to block (TToneAnalysis::Bind): Slots[I]
+    // holds Tones[I] for the channel Mode in the analysis whose register is Register (0: none).
+    uint64_t Register = 0;
+    TSignalMode Mode = TSignalMode::Left;
+    std::vector<uint16_t> Slots;
 
     // Reads the tone set of Slice's peaks (presence peaks its tones, absence peaks the table's
     // other tones; peaks of another kind only widen the band).
@@ -137,6 +144,27 @@ public:
         const TToneEntry* Entry = FindTone(Mode, Frequency, Tolerance);
         return Entry ? Entry->Level.Power : 0;
     }
+    // Keeps the tones of Set, in the channel Mode, in the analysis's register, where they stay
+    // from block to block: the measures of a set's tones below then read them by place instead
+    // of looking them up. Cheap when Set is kept there already. (A set that finds the register
+    // full is looked up by its tones.)
+    void Bind(TToneSet& Set, TSignalMode Mode)
+    {
+        if (Set.Register != FRegisterId || Set.Mode != Mode)
+            BindAnew(Set, Mode);
+    }
+    // False when the block cannot hold Set in the channel Mode (MeasureToneSet would grade it
+    // Absent) on the powers of its tones alone: one below the floor, or one of the table's
+    // other tones too close to the weaker. Most sets of most blocks end here, for a few
+    // comparisons each.
+    bool MayHold(const TToneSet& Set, TSignalMode Mode);
+    // Tone and TonePower of Set's tone I (Set.Tones[I]) within its tolerance, in the channel Mode.
+    TToneLevel Tone(TSignalMode Mode, const TToneSet& Set, size_t I);
+    double TonePower(TSignalMode Mode, const TToneSet& Set, size_t I)
+    {
+        const TToneEntry* Entry = SetTone(Mode, Set, I);
+        return Entry ? Entry->Level.Power : 0;
+    }
     // The power of the band from Lo to Hi Hz (the sum of every component's amplitude squared).
     double BandPower(TSignalMode Mode, int32_t Lo, int32_t Hi);
     // The tone within Tolerance Hz of Frequency and the strongest partial within a few bins
@@ -162,6 +190,10 @@ private:
         int32_t Peak = 0;
         bool Detailed = true;
         TToneLevel Level;
+        // The bins searched for the tone (First > Last: none), for spectra of RangeBins bins
+        // of RangeHz each: kept while the blocks keep their size and rate.
+        int32_t First = 1, Last = 0, RangeBins = 0;
+        double RangeHz = 0;
     };
     // A few measures of the block, kept in the order they were first asked for (at most Size;
     // any more are measured each time), forgotten with the block.
@@ -201,18 +233,19 @@ private:
     double BinPower(TSignalMode Mode, int32_t K)
     {
         const auto Index = size_t(Mode);
-        const auto& X = FSpectra[Index];
-        if (K < 1 || size_t(K) + 1 >= X.size())
-            return 0;
-        const auto At = size_t(K);
-        if (FPowerOf[Index][At] == FGeneration)
-            return FPowers[Index][At];
-        // The Hann window is the three-term convolution 0.5 X[k] - 0.25 (X[k-1] + X[k+1]) of
-        // the unwindowed transform.
-        const std::complex<double> H = 0.5 * X[At] - 0.25 * (X[At - 1] + X[At + 1]);
-        FPowerOf[Index][At] = FGeneration;
-        return FPowers[Index][At] = std::norm(H) * FScale;
+        if (K >= FPowersFrom[Index] && K <= FPowersTo[Index])
+            return FPowers[Index][size_t(K)];
+        return BinPowerBeyond(Index, K);
     }
+    double BinPowerBeyond(size_t Mode, int32_t K);
+    // Works out the powers of Mode's bins From .. To (within 1 .. N/2 - 1), and of those
+    // between them and the bins worked out before, which stay one run.
+    void PowersOver(size_t Mode, int32_t From, int32_t To)
+    {
+        if (From < FPowersFrom[Mode] || To > FPowersTo[Mode])
+            WorkOutPowers(Mode, From, To);
+    }
+    void WorkOutPowers(size_t Mode, int32_t From, int32_t To);
     // Makes the measures refer to the last block Analyser analysed at FrameRate.
     void Start(const TAudioFFT* Analyser, int32_t FrameRate);
     // Works out the running sums of Mode's bin powers up to bin UpTo.
@@ -234,6 +267,30 @@ private:
         return FindToneFrom(Slot, Mode, Frequency, Tolerance);
     }
     TToneEntry* FindToneFrom(size_t Slot, TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
+    // The entry of Set's tone I in the block, its power measured: its place in the register
+    // when Set is bound to it for Mode (without a spectrum, a tone of power 0), else looked up
+    // (nullptr without a spectrum).
+    TToneEntry* SetTone(TSignalMode Mode, const TToneSet& Set, size_t I)
+    {
+        if (Set.Register != FRegisterId || Set.Mode != Mode)
+            return FindTone(Mode, Set.Tones[I].Frequency, Set.Tones[I].Within);
+        TToneEntry& Entry = FRegister[Set.Slots[I]];
+        if (Entry.Generation != FGeneration)
+            MeasureRegistered(Entry);
+        return &Entry;
+    }
+    // Measures a registered tone in the block (its power 0 without a spectrum).
+    void MeasureRegistered(TToneEntry& Entry);
+    double RegisteredPower(uint16_t Slot)
+    {
+        TToneEntry& Entry = FRegister[Slot];
+        if (Entry.Generation != FGeneration)
+            MeasureRegistered(Entry);
+        return Entry.Level.Power;
+    }
+    void BindAnew(TToneSet& Set, TSignalMode Mode);
+    // A name for a register no other analysis has had.
+    static uint64_t NewRegisterId();
     // The power of Entry's tone, and its frequency and spread where that costs nothing more.
     void MeasureTone(TToneEntry& Entry);
     // The frequency and spread of Entry's tone.
@@ -250,11 +307,10 @@ private:
     const TAudioFFT* FAnalyser = nullptr;
     // The complex spectrum of each mode in the block; empty for a mode not analysed.
     std::array<std::span<const std::complex<double>>, 4> FSpectra{};
-    // Per mode: the powers of the bins worked out in the block (those whose FPowerOf is the
-    // block's generation), and their running sums (1 .. FPowersSummed), which give a band's
-    // power at once.
+    // Per mode: the powers of the bins worked out in the block (FPowersFrom .. FPowersTo, one
+    // run), and their running sums (1 .. FPowersSummed), which give a band's power at once.
     std::array<std::vector<double>, 4> FPowers;
-    std::array<std::vector<uint32_t>, 4> FPowerOf;
+    std::array<int32_t, 4> FPowersFrom{}, FPowersTo{};
     std::array<std::vector<double>, 4> FPowerSums;
     std::array<int32_t, 4> FPowersSummed{};
     uint64_t FBlock = 0;
@@ -269,6 +325,14 @@ private:
     size_t FToneCount = 0;
     TToneEntry FSpareTone;
     uint32_t FGeneration = 1;
+    // The tones of the sets bound to the analysis, kept from block to block (each measured
+    // once in a block, when first asked for); FRegisterId names their places, and changes
+    // when the register is cleared (then every set binds again). Full at MaxRegistered: then
+    // it is cleared by the next set that does not find its tones, once in a block.
+    static constexpr size_t MaxRegistered = 256;
+    std::vector<TToneEntry> FRegister;
+    uint64_t FRegisterId = NewRegisterId();
+    uint32_t FRegisterCleared = 0;
     TBlockMemo<TBandKey, double, 8> FBands;
     TBlockMemo<TToneKey, TResolvedTone, 16> FResolved;
     // The tone sets measured in the block, each in the first free slot from where its hash

@@ -8,6 +8,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
+#include <functional>
+#include <random>
+#include <tuple>
 
 #include "audio/AudioDetector.h"
 #include "audio/AudioIOStream.h"
@@ -259,6 +263,108 @@ TEST_F(EngineFixture, StopFromTheDetectionHandlerEndsDelivery)
     EXPECT_EQ(engine.LeftVolumedB(), -91.0);
 }
 
+// What one run of the engine over a stream showed: each block (its size and a checksum of
+// its bytes, transform and magnitudes), the volumes and a spectral peak's measure after it,
+// and the detections with their stream frames.
+struct RunTrace {
+    std::vector<std::tuple<uint16_t, uint64_t, int32_t, int32_t, int32_t>> Blocks;
+    std::vector<std::pair<int32_t, uint64_t>> Found;
+    uint64_t StreamFrames = 0;
+    friend bool operator==(const RunTrace&, const RunTrace&) = default;
+};
+
+// Runs an engine with FFTCount and CaptureHalves over the PCM through a stream device whose
+// granule is half a block; a handler stops it at the StopAt-th detection (0: never).
+RunTrace RunHalves(const testkit::Pcm& Pcm, int32_t FFTCount, int32_t Halves, size_t StopAt = 0)
+{
+    TMainThreadQueue Queue;
+    TAudioDetector Engine{Queue};
+    Engine.FFTCount = FFTCount;
+    Engine.CaptureHalves = Halves;
+    const auto Samples = Pcm.samples;
+    const int Rate = Pcm.rate;
+    Engine.CaptureDevice = [Samples, Rate, FFTCount] {
+        return std::make_unique<TStreamWaveIn>([Samples, Rate] { return std::make_unique<MemorySource>(Samples, Rate); },
+                                               TPacing::AsFastAsTaken, uint32_t(FFTCount) * 2);
+    };
+    testkit::SetLevel(Engine.Sequences.AddNew(), skSilence, -50, 300).Number = 1;
+    testkit::SetLevel(Engine.Sequences.AddNew(), skSignal, -30, 100).Number = 2;
+    TAudioSequence& Spectral = Engine.Sequences.AddNew();
+    Spectral.Number = 3;
+    Spectral.Channel = TSignalMode::Add;
+    TAudioSample& Slice = Spectral.Samples.AddNew();
+    TFreqData& Peak = testkit::AddPeak(Slice, 1500, 400, 1000000, 0, fkPresent);  // never satisfied
+    Engine.UpdateChannels();
+    RunTrace Trace;
+    uint64_t Checksum = 0;
+    uint16_t Size = 0;
+    Engine.OnBufferFilled = [&](TAudioDetector&, const uint8_t* Data, uint16_t Bytes) {
+        Size = Bytes;
+        Checksum = 0;
+        for (uint16_t I = 0; I < Bytes; ++I)
+            Checksum = Checksum * 31 + Data[I];
+    };
+    Engine.OnVolumeChange = [&](TAudioDetector& Sender, int32_t Left, int32_t Right, double, double) {
+        // The block's transform and magnitudes go into its checksum.
+        const auto Complex = Sender.LiveFFT.ComplexSpectrumOf(TSignalMode::Add);
+        const auto& Magnitudes = Sender.LiveFFT.SpectrumAdd();
+        uint64_t Spectra = Checksum;
+        for (const std::complex<double>& Bin : Complex)
+            Spectra = Spectra * 31 + std::hash<double>{}(Bin.real()) * 7 + std::hash<double>{}(Bin.imag());
+        for (const int32_t Magnitude : Magnitudes)
+            Spectra = Spectra * 31 + uint64_t(Magnitude);
+        Trace.Blocks.emplace_back(Size, Spectra, Left, Right, 0);
+    };
+    bool Ended = false;
+    Engine.OnInputEnd = [&](TAudioDetector&) { Ended = true; };
+    Engine.OnSequenceFound = [&](TAudioSequence& Sequence) {
+        std::get<4>(Trace.Blocks.back()) = Peak.Measured;
+        Trace.Found.emplace_back(Sequence.Number, Engine.StreamFrames());
+        if (Trace.Found.size() == StopAt)
+            Engine.Stop();
+    };
+    EXPECT_TRUE(Engine.Start()) << Engine.ErrorText;
+    for (int I = 0; I < 100000 && !Ended && Engine.Active(); ++I)
+        Queue.WaitAndDrain(std::chrono::seconds(5));
+    for (int I = 0; I < 100; ++I)
+        Queue.Drain();
+    Trace.StreamFrames = Engine.StreamFrames();
+    return Trace;
+}
+
+// A recording read many halves of a block at a time is analysed exactly as one read half a
+// block at a time: the same blocks in the same order, the same volumes, measures and
+// detections at the same stream frames, the stream's last part in whole halves.
+TEST(EngineHalves, SeveralHalvesPerBufferGiveTheBlocksOfOneHalfEach)
+{
+    testkit::Pcm Pcm = testkit::makeProgramme(7.25, 5);  // no whole number of buffers at any size
+    testkit::silence(Pcm, 2.0, 1.0);
+    testkit::silence(Pcm, 4.5, 0.6);
+    struct Case {
+        int32_t FFTCount, Halves;
+    };
+    for (const Case C : {Case{2048, 2}, Case{2048, 15}, Case{1024, 7}, Case{8192, 15}}) {
+        SCOPED_TRACE(std::to_string(C.FFTCount) + " frames, " + std::to_string(C.Halves) + " halves");
+        const RunTrace One = RunHalves(Pcm, C.FFTCount, 1);
+        ASSERT_GE(One.Found.size(), 4u);
+        ASSERT_EQ(One.Blocks.size(), Pcm.frames() / size_t(C.FFTCount / 2) - 1);  // every whole half
+        EXPECT_TRUE(RunHalves(Pcm, C.FFTCount, C.Halves) == One);
+    }
+}
+
+// A handler that stops the engine in the middle of a buffer of many halves: no half after it
+// is analysed.
+TEST(EngineHalves, StopFromAHandlerEndsTheBufferBeingTaken)
+{
+    testkit::Pcm Pcm = testkit::makeProgramme(3.0, 5);
+    testkit::silence(Pcm, 1.0, 1.0);
+    const RunTrace One = RunHalves(Pcm, 2048, 1, 1);
+    const RunTrace Many = RunHalves(Pcm, 2048, 15, 1);
+    ASSERT_EQ(One.Found.size(), 1u);
+    EXPECT_TRUE(Many == One);
+    EXPECT_LT(Many.StreamFrames, uint64_t(Pcm.frames()) - 2048);  // stopped well before the end
+}
+
 TEST_F(EngineFixture, ChannelsAreTheUnionOfTheSequences)
 {
     addLevel(skSilence, -60, 100, 1);  // level detectors keep Left
@@ -493,4 +599,49 @@ TEST_F(RecoveryFixture, DroppedAudioCountsIntoTheStreamClockAndStartsThePairingO
     engine.Stop();
     ASSERT_TRUE(engine.Start());
     EXPECT_EQ(engine.DroppedFrames(), 0u);
+}
+
+// Buffers of several halves with a loss between them: every block is analysed as itself,
+// those that pair halves in place, across buffers and after the loss (where the half kept
+// from before the loss lies where the first half after it is kept).
+TEST_F(RecoveryFixture, BlocksOfBuffersOfSeveralHalvesAroundALossAreTheirOwn)
+{
+    engine.CaptureHalves = 3;
+    engine.Sequences.AddNew().Channel = TSignalMode::Add;  // transformed for its spectrum
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> sample(-20000, 20000);
+    auto giveBuffer = [&] {
+        TWaveHeader* header = dev.queued.front();
+        dev.queued.pop_front();
+        for (uint32_t i = 0; i < header->BufferLength; i += 2) {
+            const auto value = int16_t(sample(random));
+            std::memcpy(header->Data + i, &value, 2);
+        }
+        header->BytesRecorded = header->BufferLength;
+        dev.notify({TWaveInMessage::Data, header, 0});
+        queue.Drain();
+    };
+    std::vector<uint8_t> block;
+    int compared = 0;
+    engine.OnBufferFilled = [&](TAudioDetector&, const uint8_t* data, uint16_t size) { block.assign(data, data + size); };
+    engine.OnVolumeChange = [&](TAudioDetector& sender, int32_t, int32_t, double, double) {
+        TAudioFFT alone;
+        alone.SetChannels(sender.LiveFFT.Channels());
+        alone.Process(block.data(), int32_t(block.size()));
+        EXPECT_EQ(sender.LiveFFT.LeftPeak(), alone.LeftPeak());
+        const auto live = sender.LiveFFT.ComplexSpectrumOf(TSignalMode::Add);
+        const auto own = alone.ComplexSpectrumOf(TSignalMode::Add);
+        ASSERT_EQ(live.size(), own.size());
+        EXPECT_TRUE(std::equal(live.begin(), live.end(), own.begin())) << "block " << compared;
+        ++compared;
+    };
+    ASSERT_TRUE(engine.Start());
+    giveBuffer();
+    giveBuffer();
+    dev.notify({TWaveInMessage::Dropped, nullptr, 4096});
+    queue.Drain();
+    giveBuffer();
+    giveBuffer();
+    EXPECT_EQ(compared, 10);  // five blocks on either side of the loss
+    EXPECT_EQ(engine.StreamFrames(), 12u * 1024 + 1024);
 }

@@ -548,6 +548,83 @@ TEST(AudioFFT, AContinuedBlockGivesWhatTheBlockAloneGives)
     }
 }
 
+// The caller moves a block's second half elsewhere and says so (the engine keeps the last half
+// of a buffer the capture fills again): the block that continues from the copy is taken as
+// continuing. A place the last half never lay, or memory the caller reuses for other audio
+// after StartOver, is never taken for it.
+TEST(AudioFFT, AContinuedBlockFromAMovedHalfGivesWhatTheBlockAloneGives)
+{
+    std::mt19937 Random(29);
+    std::uniform_int_distribution<int> Sample(-15000, 15000);
+    std::vector<int16_t> Stream;
+    for (int I = 0; I < 2 * 20000; ++I)
+        Stream.push_back(int16_t(Sample(Random)));
+    constexpr size_t Frames = 2048, Half = Frames / 2;
+    auto At = [&](size_t Block) { return Stream.data() + 2 * Block * Half; };
+
+    struct TCase {
+        const char* Name;
+        // Analyses the blocks through Continued; Analysed is each block's bytes as given.
+        std::function<void(TAudioFFT& Continued, std::vector<std::vector<int16_t>>& Analysed)> Run;
+    };
+    auto Give = [](TAudioFFT& F, std::vector<std::vector<int16_t>>& Analysed, const int16_t* Block) {
+        Analysed.emplace_back(Block, Block + 2 * Frames);
+        F.ProcessContinued(Block, int32_t(Frames * 4));
+    };
+    const TCase Cases[] = {
+        {"copies told where the last half went",
+         [&](TAudioFFT& F, auto& Analysed) {
+             for (size_t B = 0; B < 3; ++B)
+                 Give(F, Analysed, At(B));
+             const int16_t* LastHalf = At(2) + 2 * Half;
+             std::vector<std::vector<int16_t>> Copies;
+             for (size_t B = 3; B < 7; ++B) {
+                 Copies.emplace_back(At(B), At(B) + 2 * Frames);
+                 F.LastHalfMoved(LastHalf, Copies.back().data());
+                 Give(F, Analysed, Copies.back().data());
+                 LastHalf = Copies.back().data() + 2 * Half;
+             }
+         }},
+        {"told of a place the last half never lay",
+         [&](TAudioFFT& F, auto& Analysed) {
+             for (size_t B = 0; B < 3; ++B)
+                 Give(F, Analysed, At(B));
+             std::vector<int16_t> Copy(At(5), At(5) + 2 * Frames);
+             F.LastHalfMoved(At(0), Copy.data());
+             Give(F, Analysed, Copy.data());
+         }},
+        {"the last half's memory reused after StartOver",
+         [&](TAudioFFT& F, auto& Analysed) {
+             std::vector<int16_t> Ring(2 * (Frames + Half));
+             std::copy(At(0), At(0) + 2 * Frames, Ring.begin());
+             Give(F, Analysed, Ring.data());
+             F.StartOver();
+             std::copy(At(6), At(6) + 2 * Frames, Ring.begin() + 2 * Half);
+             Give(F, Analysed, Ring.data() + 2 * Half);
+         }},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TAudioFFT Continued;
+        Continued.SetChannels(AllModes);
+        std::vector<std::vector<int16_t>> Analysed;
+        TAudioFFT Alone;
+        Alone.SetChannels(AllModes);
+        C.Run(Continued, Analysed);  // the last block is compared
+        Alone.Process(Analysed.back().data(), int32_t(Frames * 4));
+        EXPECT_EQ(Continued.LeftPeak(), Alone.LeftPeak());
+        EXPECT_EQ(Continued.RightPeak(), Alone.RightPeak());
+        for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
+            SCOPED_TRACE(int(Mode));
+            ASSERT_EQ(Continued.SpectrumOf(Mode), Alone.SpectrumOf(Mode));
+            const auto Complex = Continued.ComplexSpectrumOf(Mode);
+            const auto AloneComplex = Alone.ComplexSpectrumOf(Mode);
+            ASSERT_EQ(Complex.size(), AloneComplex.size());
+            ASSERT_TRUE(std::equal(Complex.begin(), Complex.end(), AloneComplex.begin()));
+        }
+    }
+}
+
 // The loops built for every x86-64 processor give, bin for bin, what the loops built for this
 // processor give (on one without AVX2 both runs take the same loops): blocks of a power of two
 // and of other sizes, odd ones, continued ones, a band of magnitudes and all of them.

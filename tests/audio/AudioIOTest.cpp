@@ -309,17 +309,20 @@ struct StreamFixture : ::testing::Test {
     int ended = 0;
     bool lost = true;
 
-    void useFile(const std::string& file, TPacing pacing, int rate = 44100)
+    std::vector<uint16_t> sizes;
+
+    void useFile(const std::string& file, TPacing pacing, int rate = 44100, uint16_t bufferSize = 4096, uint32_t granule = 0)
     {
-        in.DeviceFactory = [file, pacing, rate] {
+        in.DeviceFactory = [file, pacing, rate, granule] {
             return std::make_unique<TStreamWaveIn>([file, rate] { return std::make_unique<TRawPcmSource>(file, rate, 2); },
-                                                   pacing);
+                                                   pacing, granule);
         };
         in.SetStereo(true);
         in.SetFrameRate(44100);
-        in.SetBufferSize(4096);
+        in.SetBufferSize(bufferSize);
         in.OnBufferFilled = [this](TAudioIn&, const uint8_t* L, const uint8_t*, uint16_t size) {
             received.insert(received.end(), L, L + size);
+            sizes.push_back(size);
         };
         in.OnEnded = [this](TAudioIn&, bool l) {
             ++ended;
@@ -348,6 +351,40 @@ TEST_F(StreamFixture, DeliversWholeBuffersOfTheFileThenEnds)
     EXPECT_FALSE(in.DeviceOpen());
     ASSERT_EQ(received.size(), 4096u * 10);
     EXPECT_TRUE(std::equal(received.begin(), received.end(), pcm.begin()));
+}
+
+// Buffers of several granules (the scanner reads many halves of a block at a time): the
+// stream's last part goes out in whole granules, what is left is not delivered.
+TEST_F(StreamFixture, LastPartIsDeliveredInWholeGranules)
+{
+    struct Case {
+        size_t bytes;
+        uint32_t granule;
+        std::vector<uint16_t> sizes;
+    };
+    const Case cases[] = {
+        {16384 * 2 + 4096 * 2 + 1000, 4096, {16384, 16384, 8192}},
+        {16384 * 2 + 4096 * 2 + 1000, 0, {16384, 16384}},
+        {16384 * 3, 4096, {16384, 16384, 16384}},
+        {4095, 4096, {}},
+        {12288 + 8, 6144, {12288}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bytes) + " bytes, granule " + std::to_string(c.granule));
+        received.clear();
+        sizes.clear();
+        ended = 0;
+        const auto pcm = countingPcm(c.bytes);
+        testkit::writeBytes(dir.file("feed.raw"), pcm);
+        useFile(dir.file("feed.raw"), TPacing::AsFastAsTaken, 44100, 16384, c.granule);
+        ASSERT_TRUE(in.Start()) << in.ErrorText();
+        runToEnd();
+        EXPECT_EQ(ended, 1);
+        EXPECT_TRUE(in.ErrorText().empty());
+        EXPECT_EQ(sizes, c.sizes);
+        ASSERT_LE(received.size(), pcm.size());
+        EXPECT_TRUE(std::equal(received.begin(), received.end(), pcm.begin()));
+    }
 }
 
 TEST_F(StreamFixture, RealTimePacingDeliversTheSameData)

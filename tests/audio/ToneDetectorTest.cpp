@@ -156,6 +156,108 @@ TEST(ToneAnalysis, ResolvesAToneFromAPartialBesideIt)
     }
 }
 
+// A tone set of own tones and other tones of its table, each (Hz, tolerance in Hz).
+TToneSet SetOf(const std::vector<std::pair<int32_t, int32_t>>& Own, const std::vector<std::pair<int32_t, int32_t>>& Others)
+{
+    TToneSet Set;
+    for (const auto& [Hz, Within] : Own)
+        Set.Tones.push_back({Hz, Within, Within});
+    Set.Present = Set.Tones.size();
+    for (const auto& [Hz, Within] : Others)
+        Set.Tones.push_back({Hz, Within, Within});
+    Set.MinPower = std::pow(0.005 * 32767, 2);
+    Set.LooseRival = 0.4;
+    return Set;
+}
+
+// What a set reads of its tones by their place in the analysis's register is what the analysis
+// measures of them looked up by frequency and tolerance: for tones other sets share at another
+// tolerance, in the other channel than the one the set was bound for, in another analysis than
+// the one it was bound to, in the next block, and once the register has filled and started over.
+TEST(ToneAnalysis, SetTonesReadByPlaceAreTheTonesLookedUp)
+{
+    // Stereo blocks: the left and right channels hold other tones.
+    const auto Stereo = [](const std::vector<TSine>& Left, const std::vector<TSine>& Right) {
+        testkit::Pcm Pcm;
+        const double TwoPi = 2 * std::acos(-1.0);
+        Pcm.append(BlockSeconds, [&](int Channel, size_t N) {
+            double V = 0;
+            for (const TSine& Sine : Channel == 0 ? Left : Right)
+                V += Sine.Amplitude * std::sin(TwoPi * Sine.Hz * double(N) / Rate + 0.3);
+            return int16_t(std::lround(V * 32767));
+        });
+        return Pcm;
+    };
+    // 707 Hz lies within 14 Hz of 697 Hz, beyond 8 Hz.
+    const testkit::Pcm Blocks[] = {
+        Stereo({{707, 0.2}, {1209, 0.1}, {770, 0.01}}, {{1336, 0.2}, {697, 0.05}}),
+        Stereo({{1336, 0.1}}, {{707, 0.3}, {1209, 0.3}}),
+        Stereo({{697, 0.2}, {1336, 0.2}, {852, 0.02}}, {}),
+    };
+    std::vector<TToneSet> Sets = {
+        SetOf({{697, 14}, {1209, 24}}, {{770, 15}, {1336, 26}}),
+        SetOf({{697, 8}, {1209, 24}}, {{770, 15}}),
+        SetOf({{1336, 26}}, {{697, 14}, {852, 17}}),
+        SetOf({{697, 14}, {1336, 26}}, {{852, 17}, {1209, 24}}),
+    };
+    // Sets of one tone each, more than the register holds.
+    std::vector<TToneSet> Many;
+    for (int32_t Hz = 600; Hz < 1500; Hz += 3)
+        Many.push_back(SetOf({{Hz, 10}}, {}));
+    const TSignalMode Modes[] = {TSignalMode::Left, TSignalMode::Right};
+    const auto Same = [](const TToneLevel& A, const TToneLevel& B) {
+        return A.Power == B.Power && A.Frequency == B.Frequency && A.Spread == B.Spread;
+    };
+    // Every tone of every set read by place and looked up (in a fresh analysis, which looks it
+    // up), in both channels, and the first check on the set's powers alike.
+    const auto Check = [&](TToneAnalysis& Analysis, const TAudioFFT& FFT, std::vector<TToneSet>& Of, const char* Step,
+                           size_t Block) {
+        for (size_t S = 0; S < Of.size(); ++S)
+            for (const TSignalMode Mode : Modes) {
+                TToneAnalysis Fresh;
+                Fresh.Use(&FFT, Rate);
+                TToneSet Unbound = Of[S];
+                Unbound.Register = 0;
+                for (size_t I = 0; I < Of[S].Tones.size(); ++I) {
+                    const TToneSet::TTone& Tone = Of[S].Tones[I];
+                    ASSERT_TRUE(Same(Analysis.Tone(Mode, Of[S], I), Fresh.Tone(Mode, Tone.Frequency, Tone.Within)))
+                        << Step << ", block " << Block << ", set " << S << ", tone " << I << ", mode " << int(Mode);
+                    ASSERT_EQ(Analysis.TonePower(Mode, Of[S], I), Fresh.TonePower(Mode, Tone.Frequency, Tone.Within))
+                        << Step << ", block " << Block << ", set " << S << ", tone " << I;
+                }
+                ASSERT_EQ(Analysis.MayHold(Of[S], Mode), Fresh.MayHold(Unbound, Mode)) << Step << ", block " << Block << ", set " << S;
+            }
+    };
+    TAudioFFT FFT, OtherFFT;
+    FFT.SetChannels({TSignalMode::Left, TSignalMode::Right});
+    OtherFFT.SetChannels({TSignalMode::Left, TSignalMode::Right});
+    TToneAnalysis Analysis, Other;
+    for (size_t B = 0; B < std::size(Blocks); ++B) {
+        FFT.Process(Blocks[B].samples.data(), int32_t(Blocks[B].samples.size() * 2));
+        Analysis.Use(&FFT, Rate);
+        for (TToneSet& Set : Sets)
+            Analysis.Bind(Set, TSignalMode::Left);
+        Check(Analysis, FFT, Sets, "bound for the left channel", B);
+        // The same sets in another analysis over another block.
+        const testkit::Pcm& Next = Blocks[(B + 1) % std::size(Blocks)];
+        OtherFFT.Process(Next.samples.data(), int32_t(Next.samples.size() * 2));
+        Other.Use(&OtherFFT, Rate);
+        Check(Other, OtherFFT, Sets, "bound to another analysis", B);
+        // Bound for each channel in turn, then all of the many, which fill the register.
+        for (const TSignalMode Mode : Modes) {
+            for (TToneSet& Set : Sets)
+                Analysis.Bind(Set, Mode);
+            Check(Analysis, FFT, Sets, "bound for each channel", B);
+        }
+        for (TToneSet& Set : Many)
+            Analysis.Bind(Set, TSignalMode::Right);
+        for (TToneSet& Set : Sets)
+            Analysis.Bind(Set, TSignalMode::Left);
+        Check(Analysis, FFT, Many, "many", B);
+        Check(Analysis, FFT, Sets, "after the many", B);
+    }
+}
+
 TEST(ToneAnalysis, NothingToMeasureWithoutTheChannelsSpectrum)
 {
     const testkit::Pcm Pcm = Block({{697, 0.3}});

@@ -14,6 +14,7 @@
 
 #include "helpers/Broadcast.h"
 #include "helpers/Process.h"
+#include "helpers/PulseServer.h"
 #include "helpers/TestFiles.h"
 #include "helpers/SampleLists.h"
 #include "lang/Lang.h"
@@ -318,6 +319,46 @@ TEST_F(ScanFixture, CommandLineErrorsAndHelp)
         EXPECT_EQ(result.exitCode, 2) << args.join(' ').toStdString();
         EXPECT_FALSE(result.err.isEmpty());
     }
+}
+
+// The audio server's client library is loaded for live capture only: a scan of files never
+// maps it (nor what it brings along), and --live still hears the feed through it. Nothing is
+// played into the feed, whose monitor then records silence: the dead air is found live.
+TEST_F(ScanFixture, TheAudioServerLibraryIsLoadedForLiveCaptureOnly)
+{
+    testkit::PulseServer server;
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_DEBUG", "files");  // the dynamic loader names each library it loads
+        process.setProcessEnvironment(env);
+        process.start(ONDRIX_BIN_DIR "/ondrix-scan", {"--samples", samplesFile, "--freq", freqFile,
+                                                      QString::fromStdString(dir.file("broadcast.wav"))});
+        ASSERT_TRUE(process.waitForFinished(120000));
+        const QString loaded = QString::fromUtf8(process.readAllStandardError());
+        EXPECT_EQ(parse(QString::fromUtf8(process.readAllStandardOutput())).size(), truth.size());
+        ASSERT_TRUE(loaded.contains("libsndfile")) << "the loader's trace is missing";
+        EXPECT_FALSE(loaded.contains("libpulse")) << loaded.toStdString();
+    }
+    QProcess live;
+    live.start(ONDRIX_BIN_DIR "/ondrix-scan", {"--live", "--device", "0", "--samples", samplesFile, "--freq", freqFile});
+    ASSERT_TRUE(live.waitForStarted());
+    QString out;
+    testkit::pollUntil(
+        [&] {
+            live.waitForReadyRead(100);
+            out += QString::fromUtf8(live.readAllStandardOutput());
+            return out.contains('\n') || live.state() == QProcess::NotRunning;
+        },
+        std::chrono::seconds(60));
+    ::kill(pid_t(live.processId()), SIGINT);
+    ASSERT_TRUE(live.waitForFinished(60000));
+    EXPECT_EQ(live.exitCode(), 128 + SIGINT) << live.readAllStandardError().toStdString();
+    // "dd.mm.yyyy hh:nn:ss.zzz", the sample's number and its description.
+    EXPECT_TRUE(QRegularExpression("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\t5\tDead air\n")
+                    .match(out)
+                    .hasMatch())
+        << out.toStdString() << live.readAllStandardError().toStdString();
 }
 
 // A day of recordings is scanned on every processor: the files scanned at once print exactly

@@ -169,6 +169,10 @@ bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Err
     return true;
 }
 
+// Halves of an analysis block read from a file at a time: 15 of 2048 frames are 60 KB, a
+// read the file reader takes straight into the capture buffer.
+constexpr int32_t FileReadHalves = 15;
+
 // "dd.mm.yyyy hh:nn:ss.zzz" of a day-based local date-time.
 QString FormatLiveTime(TDateTime Value)
 {
@@ -360,17 +364,22 @@ public:
                        + " Hz; the engine runs at " + QString::number(Engine.FrameRate) + " Hz");
             return false;
         }
-        // The source opened above is handed to the engine's one capture.
+        // The source opened above is handed to the engine's one capture. A file is read
+        // many halves of a block at a time, its last part in whole halves; standard input,
+        // which may be fed as it is recorded, half a block at a time, so that each block is
+        // analysed as soon as its audio is in.
         auto opened = std::make_shared<std::shared_ptr<TPcmSource>>(source);
         source.reset();
-        Engine.CaptureDevice = [opened] {
+        Engine.CaptureHalves = FileName == "-" ? 1 : FileReadHalves;
+        const auto granule = uint32_t(Engine.FFTCount) * 2;
+        Engine.CaptureDevice = [opened, granule] {
             return std::make_unique<TStreamWaveIn>(
                 [opened]() -> std::unique_ptr<TPcmSource> {
                     if (!*opened)
                         throw std::runtime_error("the stream has been read already");
                     return std::make_unique<TSharedSource>(std::move(*opened));
                 },
-                TPacing::AsFastAsTaken);
+                TPacing::AsFastAsTaken, granule);
         };
         bool ended = false;
         Engine.OnInputEnd = [&](TAudioDetector&) { ended = true; };
