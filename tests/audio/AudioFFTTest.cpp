@@ -625,6 +625,48 @@ TEST(AudioFFT, AContinuedBlockFromAMovedHalfGivesWhatTheBlockAloneGives)
     }
 }
 
+// A band's level worked out from the transform is the largest (smallest) magnitude the
+// spectrum holds in that band: at block sizes of a power of two and of others, on every mode,
+// for bands of one bin, many bins, at the spectrum's edges, beyond it and empty.
+TEST(AudioFFT, BandMagnitudeIsTheLevelOfTheMagnitudeSpectrum)
+{
+    std::mt19937 Random(41);
+    std::uniform_int_distribution<int> Sample(-32768, 32767);
+    std::vector<int16_t> Block;
+    for (int I = 0; I < 2 * 4096; ++I)
+        Block.push_back(int16_t(I % 300 < 150 ? Sample(Random) / 64 : Sample(Random)));
+    for (const int32_t Frames : {2048, 1000, 4096}) {
+        SCOPED_TRACE(Frames);
+        TAudioFFT FFT;
+        FFT.SetChannels(AllModes);
+        FFT.Process(Block.data(), Frames * 4);
+        const int32_t Half = Frames / 2;
+        std::vector<std::pair<int32_t, int32_t>> Bands = {{0, 1}, {0, Half}, {Half - 1, Half}, {Half - 3, Half + 5},
+                                                          {-4, 3}, {7, 7}, {9, 2}, {Half, Half + 4}};
+        std::uniform_int_distribution<int32_t> Bin(0, Half);
+        for (int I = 0; I < 200; ++I) {
+            const int32_t First = Bin(Random);
+            Bands.emplace_back(First, First + Bin(Random) % 9);
+        }
+        for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
+            const TSpectrumData& Spectrum = FFT.SpectrumOf(Mode);
+            ASSERT_EQ(Spectrum.size(), size_t(Half));
+            for (const auto& [First, Last] : Bands) {
+                SCOPED_TRACE(testing::Message() << "mode " << int(Mode) << ", bins " << First << ".." << Last);
+                const auto Begin = Spectrum.begin() + std::clamp(First, 0, Half);
+                const auto End = Spectrum.begin() + std::clamp(Last, 0, Half);
+                EXPECT_EQ(FFT.BandMagnitude(Mode, First, Last, true), Begin < End ? *std::max_element(Begin, End) : 0);
+                EXPECT_EQ(FFT.BandMagnitude(Mode, First, Last, false), Begin < End ? *std::min_element(Begin, End) : 0);
+            }
+        }
+        // A mode not transformed in the last block has no levels.
+        FFT.SetSpectra({TSignalMode::Left});
+        FFT.Process(Block.data(), Frames * 4);
+        EXPECT_EQ(FFT.BandMagnitude(TSignalMode::Right, 0, Half, true), 0);
+        EXPECT_GT(FFT.BandMagnitude(TSignalMode::Left, 0, Half, true), 0);
+    }
+}
+
 // The loops built for every x86-64 processor give, bin for bin, what the loops built for this
 // processor give (on one without AVX2 both runs take the same loops): blocks of a power of two
 // and of other sizes, odd ones, continued ones, a band of magnitudes and all of them.
