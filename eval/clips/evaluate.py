@@ -370,6 +370,8 @@ def breakdown(results, jingles, chain_names):
         print("  per level: " + ", ".join(per_level))
         if results[method]["taken"]:
             print("  decoys taken: " + "; ".join(results[method]["taken"]))
+        if results[method].get("false_b_at"):
+            print("  false in the programme without jingles: " + "; ".join(results[method]["false_b_at"]))
 
 
 def main():
@@ -440,7 +442,9 @@ def main():
     pieces, seconds = programme_b_command(args.hours, music, speech)
     found = scan(scanner, samples, pieces=pieces) if pieces else []
     for method, base in (("robust", 0), ("spectral", 100)):
-        results[method]["false_b"] = sum(1 for _, n in found if base <= n < base + len(jingles))
+        mine = [(t, n - base) for t, n in found if base <= n < base + len(jingles)]
+        results[method]["false_b"] = len(mine)
+        results[method]["false_b_at"] = ["jingle %d at %.3f s" % (n, t) for t, n in mine]
 
     hours_b = max(seconds / 3600, 1e-9)
     if args.breakdown:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 namespace {
@@ -92,21 +93,35 @@ void TLandmarkPicker::Frame(const std::vector<float>& Spectrum, std::vector<TLan
         return;
     }
     // Level in dB and its rise above the bin's slow level.
+    float Loudest = std::numeric_limits<float>::lowest();
     for (int32_t I = 0; I < Band; ++I) {
         const float L = FastDb(std::max(Spectrum[size_t(Lo + I)], FloorMagnitude));
         Onset[size_t(I)] = L - LastLevel[size_t(I)] + OnsetPole * Onset[size_t(I)];
         LastLevel[size_t(I)] = L;
+        Loudest = std::max(Loudest, L);
     }
+    // A bin's slow level is held at least at the quietest level taken: a note counts as
+    // rising from there even where it rose from far below. A clip that begins in digital
+    // silence would otherwise have every note rise by 70 dB and more, while live, over a bed
+    // or another programme, the same notes rise by a few tens of dB; the thresholds their
+    // peaks raise would differ in the same way, and so would the peaks picked after them.
+    const float Quietest = Loudest - RelativeDb;
+    const auto Held = [this, Quietest](int32_t I) {
+        return Onset[size_t(I)] = std::min(Onset[size_t(I)], LastLevel[size_t(I)] - Quietest);
+    };
     // Local maxima above the threshold among the loud bins of the frame, the loudest first:
     // what a bed or a clipping chain adds to a sound (its detail, intermodulation) rises as
-    // much as the sound's own partials but stays fainter than them.
-    const float Loudest = *std::max_element(LastLevel.begin(), LastLevel.end());
-    const float Quietest = Loudest - RelativeDb;
+    // much as the sound's own partials but stays fainter than them. (A bin that rises above
+    // MinOnsetDb lies above Quietest: its rise is held below its distance from there.)
     Maxima.clear();
+    float Before = Held(0);
+    float Here = Held(1);
     for (int32_t I = 1; I + 1 < Band; ++I) {
-        const float E = Onset[size_t(I)];
-        if (LastLevel[size_t(I)] >= Quietest && E > MinOnsetDb && E > Threshold[size_t(I)] && E > Onset[size_t(I - 1)] && E >= Onset[size_t(I + 1)])
+        const float After = Held(I + 1);
+        if (Here > MinOnsetDb && Here > Threshold[size_t(I)] && Here > Before && Here >= After)
             Maxima.push_back(I);
+        Before = Here;
+        Here = After;
     }
     const auto Stronger = [this](int32_t A, int32_t B) {
         return LastLevel[size_t(A)] != LastLevel[size_t(B)] ? LastLevel[size_t(A)] > LastLevel[size_t(B)] : A < B;
@@ -181,9 +196,10 @@ void TLandmarkPrint::SetSense(int32_t Sense)
     MinVotes = std::max(MinVotesFloor, int32_t(std::ceil(Share * PerPhase())));
     // The votes must come from all over the clip: from two in five of the parts that carry
     // landmarks (at least three: two bursts of notes agree on a start by chance in music),
-    // among them its first and its last part. A clip's first part alone is not
-    // the clip; nor is the clip at another tempo, whose votes agree on one start only over a
-    // short stretch (and which the matcher tells by the drift of its start along the clip).
+    // among them its first part, its last part and one between. A clip's first part alone
+    // is not the clip; nor is the clip at another tempo, whose votes agree on one start only
+    // over a short stretch (and which the matcher tells by the drift of its start along the
+    // clip).
     const int32_t WithLandmarks = std::popcount(SegmentsWithLandmarks);
     MinSegments = std::min(WithLandmarks, std::max(3, (WithLandmarks * 2 + 4) / 5));
     // The clip's first part is its first quarter. Its last part is its last quarter, and
@@ -207,6 +223,10 @@ void TLandmarkPrint::SetSense(int32_t Sense)
         Seen += Count[size_t(Segment)];
         EdgeSegments[1] |= SegmentsWithLandmarks & (1u << Segment);
     }
+    // And from the stretch between them: a clip of a few sparse chords has its first and its
+    // last ones matched by chance in music now and then (sustained chords ring under both),
+    // never the whole row.
+    MiddleSegments = SegmentsWithLandmarks & ~(EdgeSegments[0] | EdgeSegments[1]);
 }
 
 TLandmarkStrength LandmarkStrength(const TLandmarkPrint& Print)

@@ -3,10 +3,13 @@
 //
 // A peak is a bin that stands out against its own neighbourhood: the spectrum is taken in
 // dB through a Hann window, each bin's slow level is taken off (a high-pass over time, so a
-// clip reads the same at any level and a held note fades out of the picture), and a bin is
-// a peak when it is a local maximum above a threshold that the peaks before it raised and
-// that decays frame by frame; of a frame's peaks the loudest few are kept. Two peaks a short time apart form a landmark: the first one's
-// bin, the bin difference and the frame difference, hashed into 20 bits.
+// clip reads the same at any level and a held note fades out of the picture; the slow level
+// is held no lower than a fixed distance below the frame's loudest bin, so a clip that
+// begins in silence reads as it does over other sound), and a bin is a peak when it is a
+// local maximum above a threshold that the peaks before it raised and that decays frame by
+// frame; of a frame's peaks the loudest few are kept. Two peaks a short time apart form a
+// landmark: the first one's bin, the bin difference and the frame difference, hashed into
+// 20 bits.
 //
 // Every clip's landmarks live in one hash index shared by all clips of the engine, so the
 // cost per block does not grow with the number of clips. A live landmark votes for every
@@ -96,16 +99,18 @@ struct TLandmarkPrint {
     // the sample's sensitivity by SetSense.
     int32_t MinVotes = 0;
     int32_t MinSegments = 0;
-    // Segments of the clip's first and last part that hold landmarks; votes must come from
-    // at least one of each (see SetSense).
+    // Segments of the clip's first part, its last part and the stretch between them that
+    // hold landmarks; votes must come from at least one of each (see SetSense).
     uint32_t EdgeSegments[2] = {0, 0};
+    uint32_t MiddleSegments = 0;
 
     // Whether Votes on one start from the segments Covered (bit s for segment s) make the clip.
     bool Agreed(int32_t Votes, uint32_t Covered) const
     {
         return Votes >= MinVotes && std::popcount(Covered) >= MinSegments
                && (EdgeSegments[0] == 0 || (Covered & EdgeSegments[0]) != 0)
-               && (EdgeSegments[1] == 0 || (Covered & EdgeSegments[1]) != 0);
+               && (EdgeSegments[1] == 0 || (Covered & EdgeSegments[1]) != 0)
+               && (MiddleSegments == 0 || (Covered & MiddleSegments) != 0);
     }
 
     // Landmarks per phase: how many a live occurrence can agree with at best.

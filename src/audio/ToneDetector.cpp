@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 
 // ---- Measures of a block ----
 
@@ -101,16 +102,35 @@ void TToneAnalysis::WorkOutPowers(size_t Mode, int32_t From, int32_t To)
     int32_t& DoneTo = FPowersTo[Mode];
     double* Powers = FPowers[Mode].data();
     const double Scale = FScale;
-    // (Real and imaginary parts side by side, as std::complex lays them out.)
-    const auto* Parts = reinterpret_cast<const double*>(X.data());
+    // A bin's real and imaginary parts side by side, as std::complex lays them out, worked
+    // on together (each part as on its own: the same numbers).
+    using TParts = double __attribute__((vector_size(2 * sizeof(double))));
+    const auto Load = [&X](size_t K) {
+        TParts Parts;
+        std::memcpy(&Parts, &X[K], sizeof Parts);
+        return Parts;
+    };
     const auto Work = [&](int32_t First, int32_t Last) {
-        for (auto K = size_t(First); K <= size_t(Last); ++K) {
-            // The Hann window is the three-term convolution 0.5 X[k] - 0.25 (X[k-1] + X[k+1])
-            // of the unwindowed transform.
-            const double* At = Parts + 2 * K;
-            const double Re = 0.5 * At[0] - 0.25 * (At[-2] + At[2]);
-            const double Im = 0.5 * At[1] - 0.25 * (At[-1] + At[3]);
-            Powers[K] = (Re * Re + Im * Im) * Scale;
+        // The Hann window is the three-term convolution 0.5 X[k] - 0.25 (X[k-1] + X[k+1]) of
+        // the unwindowed transform. Two bins a turn: their squared parts are summed side by side.
+        TParts Before = Load(size_t(First) - 1), At = Load(size_t(First));
+        auto K = size_t(First);
+        for (; K + 1 <= size_t(Last); K += 2) {
+            const TParts Next = Load(K + 1), After = Load(K + 2);
+            const TParts H = 0.5 * At - 0.25 * (Before + Next);
+            const TParts HNext = 0.5 * Next - 0.25 * (At + After);
+            const TParts Squares = H * H, SquaresNext = HNext * HNext;
+            const TParts Both = (__builtin_shufflevector(Squares, SquaresNext, 0, 2)
+                                 + __builtin_shufflevector(Squares, SquaresNext, 1, 3))
+                                * Scale;
+            std::memcpy(&Powers[K], &Both, sizeof Both);
+            Before = Next;
+            At = After;
+        }
+        if (K == size_t(Last)) {
+            const TParts H = 0.5 * At - 0.25 * (Before + Load(K + 1));
+            const TParts Squares = H * H;
+            Powers[K] = (Squares[0] + Squares[1]) * Scale;
         }
     };
     if (Done > DoneTo) {
@@ -170,15 +190,17 @@ void TToneAnalysis::MeasureTone(TToneEntry& Entry)
         return;
     // (The bins beside the range too: the lobe's flanks and the peak's neighbours.)
     PowersOver(size_t(Mode), First - 1, Last + 1);
+    // (Bins 0 and N/2 read 0, as BinPower gives them: they are never worked out.)
+    const double* Powers = FPowers[size_t(Mode)].data();
     int32_t Peak = First;
-    double PeakPower = BinPower(Mode, First);
+    double PeakPower = Powers[First];
     for (int32_t K = First + 1; K <= Last; ++K)
-        if (const double Power = BinPower(Mode, K); Power > PeakPower) {
+        if (const double Power = Powers[K]; Power > PeakPower) {
             Peak = K;
             PeakPower = Power;
         }
-    const double Below = BinPower(Mode, Peak - 1);
-    const double Above = BinPower(Mode, Peak + 1);
+    const double Below = Powers[Peak - 1];
+    const double Above = Powers[Peak + 1];
     TToneLevel& Level = Entry.Level;
     if (Below > PeakPower || Above > PeakPower) {
         // Rising beyond the edge: only the flank of a tone outside the tolerance reaches in.
@@ -385,6 +407,14 @@ void TToneAnalysis::MakeKernel(int32_t N)
             Norm += std::norm(Kernel(At - I * KernelSteps));
         FKernelNorm[size_t(At + ResolveHalf * KernelSteps)] = Norm;
     }
+    FColumns.clear();
+    FColumnsTurned.clear();
+    for (int32_t At = -ResolveHalf * KernelSteps; At <= ResolveHalf * KernelSteps; ++At)
+        for (int32_t I = 0; I < 2 * ResolveHalf + 1; ++I) {
+            const std::complex<double> Value = Kernel(At + (ResolveHalf - I) * KernelSteps);
+            FColumns.push_back(Value);
+            FColumnsTurned.emplace_back(Value.imag(), -Value.real());
+        }
     FColumnOn.resize(FKernelNorm.size());
     FColumnOf.assign(FKernelNorm.size(), 0);
 }
@@ -397,26 +427,44 @@ constexpr size_t ResolveBins = 2 * ResolveHalf + 1;
 // The response of the bins about a tone to a complex sine at one position, with its power
 // and its projection on the bins measured.
 struct TSineColumn {
-    // The response at the first bin; the next bin's lies Stride entries lower.
+    // The response at the bins, and each value turned as (im, -re).
     const std::complex<double>* First = nullptr;
-    ptrdiff_t Stride = 0;
+    const std::complex<double>* Turned = nullptr;
     double Norm = 0;         // sum of |column|^2
     double OnRe = 0, OnIm = 0;  // the projection: sum of conj(column) * bin
 };
+
+// A complex value's real and imaginary parts side by side, as std::complex lays them out.
+using TParts = double __attribute__((vector_size(2 * sizeof(double))));
+
+TParts PartsOf(const std::complex<double>& Value)
+{
+    TParts Parts;
+    std::memcpy(&Parts, &Value, sizeof Parts);
+    return Parts;
+}
+
+// The sum over the bins of conj(A) * B, given B turned: Re a * b + Im a * (im b, -re b) is
+// (Re a Re b + Im a Im b, Re a Im b - Im a Re b), worked out part by part as written so.
+TParts SumOfConjugateTimes(const std::complex<double>* A, const std::complex<double>* B,
+                           const std::complex<double>* BTurned)
+{
+    TParts Sum{0, 0};
+    for (size_t I = 0; I < ResolveBins; ++I) {
+        const TParts Of = PartsOf(A[I]);
+        Sum += Of[0] * PartsOf(B[I]) + Of[1] * PartsOf(BTurned[I]);
+    }
+    return Sum;
+}
 
 // What the sines of columns A and B explain together of the bins (least squares), or -1 when
 // they are too alike to tell apart; their amplitudes into AtA and AtB.
 double ExplainedByTwo(const TSineColumn& A, const TSineColumn& B, std::complex<double>* AtA = nullptr,
                       std::complex<double>* AtB = nullptr)
 {
-    double CrossRe = 0, CrossIm = 0;  // sum of conj(A) * B
-    const std::complex<double>* KA = A.First;
-    const std::complex<double>* KB = B.First;
-    for (size_t I = 0; I < ResolveBins; ++I, KA -= A.Stride, KB -= B.Stride) {
-        const double ARe = KA->real(), AIm = KA->imag(), BRe = KB->real(), BIm = KB->imag();
-        CrossRe += ARe * BRe + AIm * BIm;
-        CrossIm += ARe * BIm - AIm * BRe;
-    }
+    // sum of conj(A) * B
+    const TParts Crossed = SumOfConjugateTimes(A.First, B.First, B.Turned);
+    const double CrossRe = Crossed[0], CrossIm = Crossed[1];
     const double Det = A.Norm * B.Norm - (CrossRe * CrossRe + CrossIm * CrossIm);
     if (Det <= 1e-9 * A.Norm * B.Norm)
         return -1;
@@ -442,13 +490,14 @@ TResolvedTone TToneAnalysis::ResolveTone(TSignalMode Mode, int32_t Frequency, in
     if (Centre - ResolveHalf < 1 || Centre + ResolveHalf > Bins - 2)
         return {};
     MakeKernel(2 * (Bins - 1));
-    std::array<double, ResolveBins> HRe, HIm;
+    // The bins, and each turned as (im, -re).
+    std::array<std::complex<double>, ResolveBins> Hs, HsTurned;
     double Total = 0;
     for (size_t I = 0; I < ResolveBins; ++I) {
         const size_t K = size_t(Centre - ResolveHalf) + I;
         const std::complex<double> H = 0.5 * X[K] - 0.25 * (X[K - 1] + X[K + 1]);
-        HRe[I] = H.real();
-        HIm[I] = H.imag();
+        Hs[I] = H;
+        HsTurned[I] = {H.imag(), -H.real()};
         Total += std::norm(H);
     }
     if (Total <= 0)
@@ -464,21 +513,17 @@ TResolvedTone TToneAnalysis::ResolveTone(TSignalMode Mode, int32_t Frequency, in
     }
     const auto Column = [&](int32_t At, TSineColumn& Into) {
         const auto Slot = size_t(At + Reach);
-        Into.First = &FKernel[size_t(At + (ResolveHalf + KernelReach) * KernelSteps)];
-        Into.Stride = KernelSteps;
+        Into.First = &FColumns[Slot * ResolveBins];
+        Into.Turned = &FColumnsTurned[Slot * ResolveBins];
         Into.Norm = FKernelNorm[Slot];
         if (FColumnOf[Slot] == FColumnFit) {
             Into.OnRe = FColumnOn[Slot].real();
             Into.OnIm = FColumnOn[Slot].imag();
             return;
         }
-        Into.OnRe = Into.OnIm = 0;
-        const std::complex<double>* K = Into.First;
-        for (size_t I = 0; I < ResolveBins; ++I, K -= KernelSteps) {
-            const double Re = K->real(), Im = K->imag();
-            Into.OnRe += Re * HRe[I] + Im * HIm[I];
-            Into.OnIm += Re * HIm[I] - Im * HRe[I];
-        }
+        const TParts On = SumOfConjugateTimes(Into.First, Hs.data(), HsTurned.data());
+        Into.OnRe = On[0];
+        Into.OnIm = On[1];
         FColumnOf[Slot] = FColumnFit;
         FColumnOn[Slot] = {Into.OnRe, Into.OnIm};
     };
@@ -582,20 +627,23 @@ TResolvedTone TToneAnalysis::Resolve(TSignalMode Mode, int32_t Frequency, int32_
                          [&] { return Measurable(Mode) ? ResolveTone(Mode, Frequency, Tolerance) : TResolvedTone(); });
 }
 
-TToneSetMeasure TToneAnalysis::ToneSet(TSignalMode Mode, const TToneSet& Set)
+TToneSetMeasure TToneAnalysis::ToneSet(TSignalMode Mode, const TToneSet& Set, TToneSetNeed Need)
 {
     // The slices of every command sample over one table ask for the same few sets.
     size_t Slot = size_t((Set.Hash ^ (uint64_t(Mode) * 0x9E3779B97F4A7C15u)) >> 58);
     for (;; Slot = (Slot + 1) % SetSlots) {
-        const TSetEntry& Entry = FSets[Slot];
+        TSetEntry& Entry = FSets[Slot];
         if (Entry.Generation != FGeneration)
             break;
         if (Entry.Hash == Set.Hash && Entry.Mode == Mode && Entry.Present == Set.Present && Entry.Sense == Set.Sense
             && Entry.Lo == Set.Lo && Entry.Hi == Set.Hi && Entry.Count == Set.Tones.size()
-            && std::equal(Set.Tones.begin(), Set.Tones.end(), FSetTones.begin() + std::ptrdiff_t(Entry.Offset)))
+            && std::equal(Set.Tones.begin(), Set.Tones.end(), FSetTones.begin() + std::ptrdiff_t(Entry.Offset))) {
+            if (!Entry.Measure.Whole && Need == TToneSetNeed::Everything)
+                Entry.Measure = MeasureToneSet(Set, Mode, *this);
             return Entry.Measure;
+        }
     }
-    const TToneSetMeasure Measure = MeasureToneSet(Set, Mode, *this);
+    const TToneSetMeasure Measure = MeasureToneSet(Set, Mode, *this, Need);
     if (FSetCount < MaxSets) {
         FSets[Slot] = {FGeneration, Mode, Set.Hash, Set.Present, Set.Sense, Set.Lo, Set.Hi, FSetTones.size(),
                        Set.Tones.size(), Measure};
@@ -828,29 +876,49 @@ bool TToneSet::SameTones(const TToneSet& Other) const
 
 bool TToneAnalysis::MayHold(const TToneSet& Set, TSignalMode Mode)
 {
-    if (Set.Present == 0)
+    if (Set.Register != FRegisterId || Set.Mode != Mode)
+        return MayHoldLookedUp(Set, Mode);
+    // A set bound to the register reads its tones by place: the step of every command sample
+    // on every block comes here, and most end here.
+    const uint16_t* Slot = Set.Slots.data();
+    const uint16_t* const Others = Slot + Set.Present;
+    const uint16_t* const End = Slot + Set.Slots.size();
+    if (Slot == Others)
         return false;
-    const auto Check = [&Set](auto&& PowerOf) {
-        double Weakest = 0;
-        for (size_t I = 0; I < Set.Present; ++I) {
-            const double Power = PowerOf(I);
-            if (Power < Set.MinPower)
-                return false;
-            Weakest = I == 0 ? Power : std::min(Weakest, Power);
-        }
-        for (size_t I = Set.Present; I < Set.Tones.size(); ++I)
-            if (PowerOf(I) > Set.LooseRival * Weakest)
-                return false;
-        return true;
-    };
-    // (A set bound to the register reads its tones by place: the step of every command sample
-    // on every block comes here.)
-    if (Set.Register == FRegisterId && Set.Mode == Mode)
-        return Check([this, Slots = Set.Slots.data()](size_t I) { return RegisteredPower(Slots[I]); });
-    return Check([&](size_t I) { return TonePower(Mode, Set, I); });
+    double Weakest = RegisteredPower(*Slot);
+    if (Weakest < Set.MinPower)
+        return false;
+    while (++Slot != Others) {
+        const double Power = RegisteredPower(*Slot);
+        if (Power < Set.MinPower)
+            return false;
+        Weakest = std::min(Weakest, Power);
+    }
+    const double Rivals = Set.LooseRival * Weakest;
+    for (; Slot != End; ++Slot)
+        if (RegisteredPower(*Slot) > Rivals)
+            return false;
+    return true;
 }
 
-TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnalysis& Analysis)
+bool TToneAnalysis::MayHoldLookedUp(const TToneSet& Set, TSignalMode Mode)
+{
+    if (Set.Present == 0)
+        return false;
+    double Weakest = 0;
+    for (size_t I = 0; I < Set.Present; ++I) {
+        const double Power = TonePower(Mode, Set, I);
+        if (Power < Set.MinPower)
+            return false;
+        Weakest = I == 0 ? Power : std::min(Weakest, Power);
+    }
+    for (size_t I = Set.Present; I < Set.Tones.size(); ++I)
+        if (TonePower(Mode, Set, I) > Set.LooseRival * Weakest)
+            return false;
+    return true;
+}
+
+TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnalysis& Analysis, TToneSetNeed Need)
 {
     // Most blocks hold no tone set: the floor and the share, from measures every slice of the
     // block shares, turn them away before anything of the set's own is worked out.
@@ -986,6 +1054,16 @@ TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnaly
         Resolving = Resolving || Level.Spread > Limits.CleanSpread
                     || std::abs(Level.Frequency - Tone.Frequency) > SameFrequency * Tone.Frequency;
     }
+    if (Resolving && Need == TToneSetNeed::Grade && Below > Limits.MaxBelow * Against) {
+        // Without a quiet band below, only a set alone in its band holds: every other tone of
+        // the table far below its weaker tone, measured lobe by lobe as here, whatever telling
+        // the tones apart from the partials beside them finds. The grade needs no more.
+        for (size_t I = Own; I < All; ++I)
+            if (Analysis.TonePower(Mode, Set, I) > AloneRival * Against) {
+                Result.Whole = false;
+                return Result;
+            }
+    }
     if (Resolving) {
         const TToneSetMeasure Merged = Result;
         Gather();
@@ -1052,7 +1130,7 @@ void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
         return;  // the same tones still sounding are the same press
     if (!Analysis.MayHold(Awaited, Channel))
         return;
-    const TToneSetMeasure Measure = Analysis.ToneSet(Channel, Awaited);
+    const TToneSetMeasure Measure = Analysis.ToneSet(Channel, Awaited, TToneSetNeed::Grade);
     bool Present = Measure.Grade == TToneSetMeasure::Clean;
     if (Measure.Grade == TToneSetMeasure::Loose) {
         const size_t Tones = std::min(Measure.Tones, Measure.Frequencies.size());

@@ -101,6 +101,10 @@ struct TToneSet {
     bool SameTones(const TToneSet& Other) const;
 };
 
+// What a caller reads of a tone set's measure: its grade alone (the rest only when the grade
+// is not Absent), or every measure whatever the grade (as the release of a held press does).
+enum class TToneSetNeed : uint8_t { Grade, Everything };
+
 // How a block holds a slice's tone set.
 struct TToneSetMeasure {
     enum TGrade : uint8_t {
@@ -115,12 +119,17 @@ struct TToneSetMeasure {
     // The frequencies measured of the first tones, in the slice's order; worked out once the
     // set has passed the rules on its tones' powers (0 when it failed one).
     std::array<double, 5> Frequencies{};
+    // False for a set graded Absent for a caller of the grade alone, before its tones were
+    // told apart from the partials beside them: the measures above are then not those the
+    // whole measure gives.
+    bool Whole = true;
 };
 
-// Measures the tone set Set in the block Analysis measures, in the channel Mode. Quick rules
-// first: once one fails, the rest is not measured. (TToneAnalysis::ToneSet keeps the measure
-// for the block.)
-TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnalysis& Analysis);
+// Measures the tone set Set in the block Analysis measures, in the channel Mode, for a caller
+// that reads what Need says. Quick rules first: once one fails, the rest is not measured.
+// (TToneAnalysis::ToneSet keeps the measure for the block.)
+TToneSetMeasure MeasureToneSet(const TToneSet& Set, TSignalMode Mode, TToneAnalysis& Analysis,
+                               TToneSetNeed Need = TToneSetNeed::Everything);
 
 // The measures of one analysed block that tone-set slices use, made on request from the
 // analyser's complex spectrum and kept for the block: every sequence watching the same
@@ -171,9 +180,10 @@ public:
     // beside it, fitted as two steady sines to the complex bins about the tone. Costs some
     // microseconds: asked only of a tone whose lobe is not a single sine's.
     TResolvedTone Resolve(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
-    // The measure of Set in the channel Mode (MeasureToneSet), worked out once in the block
-    // for every slice that asks for the same set.
-    TToneSetMeasure ToneSet(TSignalMode Mode, const TToneSet& Set);
+    // The measure of Set in the channel Mode (MeasureToneSet) for a caller that reads what Need
+    // says, worked out once in the block for every slice that asks for the same set (again
+    // for the first caller of every measure after callers of the grade alone).
+    TToneSetMeasure ToneSet(TSignalMode Mode, const TToneSet& Set, TToneSetNeed Need = TToneSetNeed::Everything);
 
     // Hz per bin of the current block; 0 without a block.
     double BinHz() const { return FBinHz; }
@@ -280,7 +290,7 @@ private:
         return &Entry;
     }
     // Measures a registered tone in the block (its power 0 without a spectrum).
-    void MeasureRegistered(TToneEntry& Entry);
+    [[gnu::noinline]] void MeasureRegistered(TToneEntry& Entry);
     double RegisteredPower(uint16_t Slot)
     {
         TToneEntry& Entry = FRegister[Slot];
@@ -289,6 +299,8 @@ private:
         return Entry.Level.Power;
     }
     void BindAnew(TToneSet& Set, TSignalMode Mode);
+    // MayHold of a set not bound to the register.
+    [[gnu::noinline]] bool MayHoldLookedUp(const TToneSet& Set, TSignalMode Mode);
     // A name for a register no other analysis has had.
     static uint64_t NewRegisterId();
     // The power of Entry's tone, and its frequency and spread where that costs nothing more.
@@ -356,6 +368,9 @@ private:
     // The kernel for blocks of FKernelN frames.
     std::vector<std::complex<double>> FKernel;
     std::vector<double> FKernelNorm;
+    // The kernel's response at the bins a resolved tone is fitted to, position by position
+    // (ResolveBins values each, from the first bin on), and each value turned as (im, -re).
+    std::vector<std::complex<double>> FColumns, FColumnsTurned;
     // The projections of the bins fitted on the sine at each position, worked out in the fit
     // FColumnOf says (FColumnFit the current one).
     std::vector<std::complex<double>> FColumnOn;
