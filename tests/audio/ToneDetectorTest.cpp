@@ -258,6 +258,75 @@ TEST(ToneAnalysis, SetTonesReadByPlaceAreTheTonesLookedUp)
     }
 }
 
+// The set "1" of the default table (697 and 1209 Hz) as a slice holds it: its tones present,
+// the table's other tones absent, each within 2 %.
+TToneSet DigitOne()
+{
+    TAudioSample Slice;
+    const auto Add = [&Slice](int32_t Hz, TFreqKind Kind) {
+        TFreqData& Peak = Slice.Peaks.AddNew();
+        Peak.Frequency = Hz;
+        Peak.Tolerance = Hz / 50;
+        Peak.Kind = Kind;
+        Peak.Sense = 50;
+    };
+    Add(697, fkPresent);
+    Add(1209, fkPresent);
+    for (const int32_t Hz : {770, 852, 941, 1336, 1477, 1633})
+        Add(Hz, fkAbsent);
+    TToneSet Set;
+    Set.Assign(Slice);
+    return Set;
+}
+
+// A caller of the grade alone may have it before the set's tones are told apart from the
+// partials beside them; the block's measure kept for the set is then not the whole one, and
+// a later caller of every measure (the release of a held press) gets the whole one, as an
+// analysis asked for it first gives it.
+TEST(ToneAnalysis, AMeasureForTheGradeAloneIsNotTakenForTheWholeOne)
+{
+    struct TCase {
+        const char* Name;
+        std::vector<TSine> Sines;
+        bool GradeAlone;  // the grade is had without the whole measure
+    };
+    const TCase Cases[] = {
+        // A partial 38 Hz below 697 Hz, a loud voice below the band, and 770 Hz 14 dB under
+        // the tones: held only alone in the band, which the rival rules out.
+        {"a partial beside, a rival, loud below", {{697, 0.1}, {659.3, 0.1}, {1209, 0.1}, {200, 0.3}, {770, 0.02}}, true},
+        {"a partial beside, no rival, loud below", {{697, 0.1}, {659.3, 0.1}, {1209, 0.1}, {200, 0.3}}, false},
+        {"a partial beside, a rival, quiet below", {{697, 0.1}, {659.3, 0.1}, {1209, 0.1}, {770, 0.02}}, false},
+        {"clean tones, a rival, loud below", {{697, 0.1}, {1209, 0.1}, {200, 0.3}, {770, 0.02}}, false},
+    };
+    const TToneSet Set = DigitOne();
+    for (const TCase& C : Cases) {
+        const testkit::Pcm Pcm = Block(C.Sines);
+        TAudioFFT FFT;
+        FFT.SetChannels({TSignalMode::Left});
+        FFT.Process(Pcm.samples.data(), int32_t(Pcm.samples.size() * 2));
+        TToneAnalysis Whole, Shared;
+        Whole.Use(&FFT, Rate);
+        Shared.Use(&FFT, Rate);
+        const TToneSetMeasure Expected = Whole.ToneSet(TSignalMode::Left, Set);
+        ASSERT_TRUE(Expected.Whole) << C.Name;
+        const TToneSetMeasure ForGrade = Shared.ToneSet(TSignalMode::Left, Set, TToneSetNeed::Grade);
+        EXPECT_EQ(ForGrade.Grade, Expected.Grade) << C.Name;
+        EXPECT_EQ(!ForGrade.Whole, C.GradeAlone) << C.Name;
+        // Then every measure, and the grade again, from the measure kept for the block.
+        for (const TToneSetNeed Need : {TToneSetNeed::Everything, TToneSetNeed::Grade}) {
+            const TToneSetMeasure Measure = Shared.ToneSet(TSignalMode::Left, Set, Need);
+            EXPECT_TRUE(Measure.Whole) << C.Name;
+            EXPECT_EQ(Measure.Grade, Expected.Grade) << C.Name;
+            EXPECT_EQ(Measure.Weakest, Expected.Weakest) << C.Name;
+            EXPECT_EQ(Measure.Share, Expected.Share) << C.Name;
+            EXPECT_EQ(Measure.Frequencies, Expected.Frequencies) << C.Name;
+        }
+        if (C.GradeAlone) {
+            EXPECT_NE(ForGrade.Weakest, Expected.Weakest) << C.Name << ": the fit changes nothing here";
+        }
+    }
+}
+
 TEST(ToneAnalysis, NothingToMeasureWithoutTheChannelsSpectrum)
 {
     const testkit::Pcm Pcm = Block({{697, 0.3}});
