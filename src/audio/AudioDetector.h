@@ -392,7 +392,22 @@ public:
     // One press is one symbol: once a slice matched, the same tones match again only after
     // they have ended, so a tone held over many blocks completes one slice, and a sequence
     // re-armed while its last tone still sounds waits for the next press.
-    void MatchTones(TToneAnalysis& Analysis, TDateTime Now);
+    void MatchTones(TToneAnalysis& Analysis, TDateTime Now)
+    {
+        // The step of most blocks, for every command sample: nothing held or held loosely, no
+        // slice matched in this attempt, and the awaited slice's tones fail the first check on
+        // their powers. (MatchTonesOnward takes every other step, from the start.)
+        if (FHeld < 0 && FLoose < 0 && FPrevious < 0 && FCurrent >= 0 && !FFound
+            && FToneSetsRead == Samples.Count()) {
+            TToneSetOf& Entry = FToneSets[size_t(FCurrent)];
+            if (Entry.Of == Samples[FCurrent].Peaks.Changes()) {
+                Analysis.Bind(Entry.Set, Channel);
+                if (!Analysis.MayHold(Entry.Set, Channel))
+                    return;
+            }
+        }
+        MatchTonesOnward(Analysis, Now);
+    }
 
     // One step of a level detector with the volumes in dB of both channels.
     friend void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolumedB, TDateTime Now);
@@ -425,8 +440,11 @@ private:
         uint64_t Of = UINT64_MAX;
     };
     std::vector<TToneSetOf> FToneSets;
+    int32_t FToneSetsRead = -1;  // FToneSets.size() once every slice's set was read
     // The tone set of slice Index, bound to Analysis for the sequence's Channel.
     const TToneSet& ToneSetOf(int32_t Index, TToneAnalysis& Analysis);
+    // MatchTones beyond the step of most blocks.
+    void MatchTonesOnward(TToneAnalysis& Analysis, TDateTime Now);
     TDateTime FStartTime = 0;
     // Landmark clips: the matcher found the clip ending in this block; its progress; and a
     // count of resets, by which the matcher sees that it must forget its votes.
