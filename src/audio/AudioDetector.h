@@ -75,8 +75,8 @@ public:
     bool Empty() const { return FItems.empty(); }
 
     // Throws std::out_of_range for an index outside 0..Count-1.
-    T& Items(int32_t Index) { return *FItems.at(CheckedIndex(Index)); }
-    const T& Items(int32_t Index) const { return *FItems.at(CheckedIndex(Index)); }
+    T& Items(int32_t Index) { return *FItems[CheckedIndex(Index)]; }
+    const T& Items(int32_t Index) const { return *FItems[CheckedIndex(Index)]; }
 
     // Creates an empty item, appends it and returns it.
     T& AddNew() { return Add(std::make_unique<T>()); }
@@ -135,12 +135,18 @@ public:
     const_iterator end() const { return const_iterator(FItems.end()); }
 
 protected:
+    // The engine steps every sequence of its list through Items each block: the check stays
+    // a compare and a branch there, the message is made apart.
     size_t CheckedIndex(int32_t Index) const
     {
-        if (Index < 0 || Index >= Count())
-            throw std::out_of_range("list index " + std::to_string(Index) + " out of bounds (count "
-                                    + std::to_string(Count()) + ")");
+        if (Index < 0 || Index >= Count()) [[unlikely]]
+            OutOfBounds(Index);
         return static_cast<size_t>(Index);
+    }
+    [[noreturn, gnu::cold, gnu::noinline]] void OutOfBounds(int32_t Index) const
+    {
+        throw std::out_of_range("list index " + std::to_string(Index) + " out of bounds (count " + std::to_string(Count())
+                                + ")");
     }
 
     std::vector<std::unique_ptr<T>> FItems;
