@@ -92,6 +92,46 @@ inline int32_t LevelOfBins(const int32_t* Spectrum, TBins Bins, TFreqKind Kind)
 
 }  // namespace
 
+namespace {
+
+// The two sources of band levels a view shows, each read in loops of their own: a long list
+// of clips measures thousands of bands a block in a magnitude spectrum.
+struct TMagnitudeLevels {
+    const int32_t* Magnitudes;
+    size_t Bins;
+    size_t Size() const { return Bins; }
+    int32_t Level(int32_t First, int32_t Last, TFreqKind Kind) const { return LevelOfBins(Magnitudes, {First, Last}, Kind); }
+};
+struct TTransformLevels {
+    const TSpectrumLevels& View;
+    size_t Size() const { return View.Size(); }
+    int32_t Level(int32_t First, int32_t Last, TFreqKind Kind) const { return View.Level(First, Last, Kind); }
+};
+
+// Body called with the source of levels Spectrum shows.
+template <typename TBody>
+decltype(auto) WithLevels(const TSpectrumLevels& Spectrum, TBody&& Body)
+{
+    if (const int32_t* Magnitudes = Spectrum.Magnitudes())
+        return Body(TMagnitudeLevels{Magnitudes, Spectrum.Size()});
+    return Body(TTransformLevels{Spectrum});
+}
+
+}  // namespace
+
+TSpectrumLevels::TSpectrumLevels(const TAudioFFT& Analyser, TSignalMode Mode) : FAnalyser(&Analyser), FMode(Mode)
+{
+    const size_t Transform = Analyser.ComplexSpectrumOf(Mode).size();  // N div 2 + 1 bins
+    FSize = Transform > 0 ? Transform - 1 : 0;
+}
+
+int32_t TSpectrumLevels::Level(int32_t First, int32_t Last, TFreqKind Kind) const
+{
+    if (FSpectrum != nullptr)
+        return LevelOfBins(FSpectrum->data(), {First, Last}, Kind);
+    return Last <= First ? 0 : FAnalyser->BandMagnitude(FMode, First, Last, Kind == fkPresent);
+}
+
 int32_t BandLevel(int32_t Lo, int32_t Hi, TFreqKind Kind, const TSpectrumData& Spectrum, int32_t FrameRate)
 {
     if (Kind != fkPresent && Kind != fkAbsent)
@@ -173,21 +213,33 @@ const std::vector<TAudioSample::TPeakCheck>& TAudioSample::MakeChecks(size_t Len
     return FChecks;
 }
 
-double TAudioSample::FitOf(const TSpectrumData& Spectrum, int32_t FrameRate) const
+double TAudioSample::FitOf(const TSpectrumLevels& Spectrum, int32_t FrameRate) const
+{
+    return WithLevels(Spectrum, [&](const auto& Levels) { return FitWith(Levels, FrameRate); });
+}
+
+template <typename TLevels>
+double TAudioSample::FitWith(const TLevels& Levels, int32_t FrameRate) const
 {
     double Fit = NoPresencePeaks;
-    for (const TPeakCheck& Check : ChecksFor(Spectrum.size(), FrameRate))
+    for (const TPeakCheck& Check : ChecksFor(Levels.Size(), FrameRate))
         if (Check.Places)
-            Fit = std::min(Fit, double(LevelOfBins(Spectrum.data(), {Check.First, Check.Last}, fkPresent)) / Check.Peak->RefLevel);
+            Fit = std::min(Fit, double(Levels.Level(Check.First, Check.Last, fkPresent)) / Check.Peak->RefLevel);
     return Fit;
 }
 
-bool TAudioSample::Evaluate(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now)
+bool TAudioSample::Evaluate(const TSpectrumLevels& Spectrum, int32_t FrameRate, TDateTime Now)
+{
+    return WithLevels(Spectrum, [&](const auto& Levels) { return EvaluateWith(Levels, FrameRate, Now); });
+}
+
+template <typename TLevels>
+bool TAudioSample::EvaluateWith(const TLevels& Levels, int32_t FrameRate, TDateTime Now)
 {
     bool Satisfied = true;
     // Every peak is measured, also after one has failed: Measured shows the whole slice.
-    for (const TPeakCheck& Check : ChecksFor(Spectrum.size(), FrameRate)) {
-        const int32_t Level = LevelOfBins(Spectrum.data(), {Check.First, Check.Last}, Check.Kind);
+    for (const TPeakCheck& Check : ChecksFor(Levels.Size(), FrameRate)) {
+        const int32_t Level = Levels.Level(Check.First, Check.Last, Check.Kind);
         Check.Peak->Measured = Level;
         if (Check.Kind == fkPresent)
             Satisfied = Level >= Check.Threshold && Satisfied;
@@ -265,7 +317,13 @@ int32_t TAudioSequence::Progress(TDateTime Now) const
     return std::clamp(TruncToInt32(Percent), 0, 100);
 }
 
-void TAudioSequence::Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now)
+void TAudioSequence::Match(const TSpectrumLevels& Spectrum, int32_t FrameRate, TDateTime Now)
+{
+    WithLevels(Spectrum, [&](const auto& Levels) { MatchWith(Levels, FrameRate, Now); });
+}
+
+template <typename TLevels>
+void TAudioSequence::MatchWith(const TLevels& Spectrum, int32_t FrameRate, TDateTime Now)
 {
     if (FFound)
         return;
@@ -284,7 +342,7 @@ void TAudioSequence::Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDa
         // audio in either direction. Taking the early block moves the match back by a block,
         // which mends a match that had fallen behind; twice in a row it would run ahead of
         // the audio, so after one early placement the next slice goes to its due block.
-        const double Fit = Pending.FitOf(Spectrum, FrameRate);
+        const double Fit = Pending.FitWith(Spectrum, FrameRate);
         const bool Later = FCurrentMissed ? Fit > ClearlyBetter * Pending.FMatchFit
                                           : FPlacedEarly || Fit * ClearlyBetter >= Pending.FMatchFit;
         FPlacedEarly = !Later && !FCurrentMissed;
@@ -313,12 +371,12 @@ void TAudioSequence::Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDa
     }
 
     TAudioSample& Slice = Samples[FCurrent];
-    if (!Slice.Evaluate(Spectrum, FrameRate, Now)) {
+    if (!Slice.EvaluateWith(Spectrum, FrameRate, Now)) {
         FCurrentMissed = true;
         return;
     }
     if (Slice.MinGap > 0) {
-        Slice.FMatchFit = Slice.FitOf(Spectrum, FrameRate);
+        Slice.FMatchFit = Slice.FitWith(Spectrum, FrameRate);
         return;  // placed on the next block
     }
     Advance();
@@ -372,7 +430,11 @@ bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input)
                 Sequence.MatchTones(Own, Input.Now);
             }
         } else {
-            Sequence.Match(Input.Analyser ? Input.Analyser->SpectrumOf(Sequence.Channel) : NoSpectrum,
+            // The magnitudes of the channel where the analyser computed them, else the band
+            // levels straight from its transform (the engine's choice: see UpdateChannels).
+            const TSpectrumData& Magnitudes = Input.Analyser ? Input.Analyser->SpectrumOf(Sequence.Channel) : NoSpectrum;
+            Sequence.Match(Magnitudes.empty() && Input.Analyser ? TSpectrumLevels(*Input.Analyser, Sequence.Channel)
+                                                                 : TSpectrumLevels(Magnitudes),
                            Input.FrameRate, Input.Now);
         }
         break;

@@ -75,8 +75,8 @@ public:
     bool Empty() const { return FItems.empty(); }
 
     // Throws std::out_of_range for an index outside 0..Count-1.
-    T& Items(int32_t Index) { return *FItems.at(CheckedIndex(Index)); }
-    const T& Items(int32_t Index) const { return *FItems.at(CheckedIndex(Index)); }
+    T& Items(int32_t Index) { return *FItems[CheckedIndex(Index)]; }
+    const T& Items(int32_t Index) const { return *FItems[CheckedIndex(Index)]; }
 
     // Creates an empty item, appends it and returns it.
     T& AddNew() { return Add(std::make_unique<T>()); }
@@ -135,12 +135,18 @@ public:
     const_iterator end() const { return const_iterator(FItems.end()); }
 
 protected:
+    // The engine steps every sequence of its list through Items each block: the check stays
+    // a compare and a branch there, the message is made apart.
     size_t CheckedIndex(int32_t Index) const
     {
-        if (Index < 0 || Index >= Count())
-            throw std::out_of_range("list index " + std::to_string(Index) + " out of bounds (count "
-                                    + std::to_string(Count()) + ")");
+        if (Index < 0 || Index >= Count()) [[unlikely]]
+            OutOfBounds(Index);
         return static_cast<size_t>(Index);
+    }
+    [[noreturn, gnu::cold, gnu::noinline]] void OutOfBounds(int32_t Index) const
+    {
+        throw std::out_of_range("list index " + std::to_string(Index) + " out of bounds (count " + std::to_string(Count())
+                                + ")");
     }
 
     std::vector<std::unique_ptr<T>> FItems;
@@ -193,6 +199,29 @@ private:
 // the band, fkAbsent the smallest; an empty band or any other kind gives 0.
 int32_t BandLevel(int32_t Lo, int32_t Hi, TFreqKind Kind, const TSpectrumData& Spectrum, int32_t FrameRate);
 
+// What a slice's peaks are measured in: the magnitude spectrum of a block, or the transform of
+// one mode of an analyser's last block, whose band levels the analyser works out from the
+// powers of the band's bins (TAudioFFT::BandMagnitude): the same levels, without the square
+// roots of bins no peak reads. A view: what it shows must outlive it.
+class TSpectrumLevels {
+public:
+    TSpectrumLevels(const TSpectrumData& Spectrum) : FSpectrum(&Spectrum), FSize(Spectrum.size()) {}
+    TSpectrumLevels(const TAudioFFT& Analyser, TSignalMode Mode);
+    // Bins of the magnitude spectrum (none for a mode the analyser did not transform).
+    size_t Size() const { return FSize; }
+    // The magnitude spectrum shown; nullptr for a transform's.
+    const int32_t* Magnitudes() const { return FSpectrum != nullptr ? FSpectrum->data() : nullptr; }
+    // The band level of bins First up to, not including, Last: the largest magnitude for
+    // fkPresent, the smallest for any other kind; 0 for an empty band.
+    int32_t Level(int32_t First, int32_t Last, TFreqKind Kind) const;
+
+private:
+    const TSpectrumData* FSpectrum = nullptr;
+    const TAudioFFT* FAnalyser = nullptr;
+    TSignalMode FMode = TSignalMode::Add;
+    size_t FSize = 0;
+};
+
 // The band a peak measures, in Hz: Frequency - Tolerance to Frequency + Tolerance, saturated
 // at the 32-bit range.
 struct TPeakBand {
@@ -234,15 +263,21 @@ public:
     // Measures every peak with a Frequency above 0 and sets Matched: true when each of them
     // is satisfied (a slice without peaks always is). MatchStart becomes Now on the first
     // match and 0 on a miss. Returns Matched.
-    bool Evaluate(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now);
+    bool Evaluate(const TSpectrumLevels& Spectrum, int32_t FrameRate, TDateTime Now);
 
     // How much of the slice's sound a spectrum holds: the smallest measured level / RefLevel
     // among its presence peaks, leaving out faint ones (below a quarter of its strongest);
     // a large constant without presence peaks. Changes nothing.
-    double FitOf(const TSpectrumData& Spectrum, int32_t FrameRate) const;
+    double FitOf(const TSpectrumLevels& Spectrum, int32_t FrameRate) const;
 
 private:
     friend class TAudioSequence;
+    // Evaluate and FitOf on one source of levels (a magnitude spectrum's or a transform's),
+    // each in loops of its own.
+    template <typename TLevels>
+    bool EvaluateWith(const TLevels& Levels, int32_t FrameRate, TDateTime Now);
+    template <typename TLevels>
+    double FitWith(const TLevels& Levels, int32_t FrameRate) const;
     // One peak as the matcher tests it: its band as bins of the spectrum, the level it must
     // reach (present) or stay under (absent), computed once from the peak.
     struct TPeakCheck {
@@ -343,7 +378,10 @@ public:
     // beyond its MaxGap, waits while it is shorter than its MinGap. A clip's slice (MinGap
     // above 0) that matched is placed on the better of its block and the next one; when its
     // own block is the better, the next slice is tried on that next block in the same step.
-    void Match(const TSpectrumData& Spectrum, int32_t FrameRate, TDateTime Now);
+    void Match(const TSpectrumLevels& Spectrum, int32_t FrameRate, TDateTime Now);
+    // Match on one source of levels (see TAudioSample::EvaluateWith).
+    template <typename TLevels>
+    void MatchWith(const TLevels& Levels, int32_t FrameRate, TDateTime Now);
     // Works out once, for spectra of Bins bins at FrameRate, what Match needs of every
     // slice's peaks (their bins and thresholds), so that matching allocates nothing. Match
     // does it itself for a slice whose peaks or spectra changed since.
@@ -354,7 +392,22 @@ public:
     // One press is one symbol: once a slice matched, the same tones match again only after
     // they have ended, so a tone held over many blocks completes one slice, and a sequence
     // re-armed while its last tone still sounds waits for the next press.
-    void MatchTones(TToneAnalysis& Analysis, TDateTime Now);
+    void MatchTones(TToneAnalysis& Analysis, TDateTime Now)
+    {
+        // The step of most blocks, for every command sample: nothing held or held loosely, no
+        // slice matched in this attempt, and the awaited slice's tones fail the first check on
+        // their powers. (MatchTonesOnward takes every other step, from the start.)
+        if (FHeld < 0 && FLoose < 0 && FPrevious < 0 && FCurrent >= 0 && !FFound
+            && FToneSetsRead == Samples.Count()) {
+            TToneSetOf& Entry = FToneSets[size_t(FCurrent)];
+            if (Entry.Of == Samples[FCurrent].Peaks.Changes()) {
+                Analysis.Bind(Entry.Set, Channel);
+                if (!Analysis.MayHold(Entry.Set, Channel))
+                    return;
+            }
+        }
+        MatchTonesOnward(Analysis, Now);
+    }
 
     // One step of a level detector with the volumes in dB of both channels.
     friend void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolumedB, TDateTime Now);
@@ -387,8 +440,11 @@ private:
         uint64_t Of = UINT64_MAX;
     };
     std::vector<TToneSetOf> FToneSets;
+    int32_t FToneSetsRead = -1;  // FToneSets.size() once every slice's set was read
     // The tone set of slice Index, bound to Analysis for the sequence's Channel.
     const TToneSet& ToneSetOf(int32_t Index, TToneAnalysis& Analysis);
+    // MatchTones beyond the step of most blocks.
+    void MatchTonesOnward(TToneAnalysis& Analysis, TDateTime Now);
     TDateTime FStartTime = 0;
     // Landmark clips: the matcher found the clip ending in this block; its progress; and a
     // count of resets, by which the matcher sees that it must forget its votes.
@@ -613,13 +669,14 @@ private:
     uint16_t PreviousSize = 0;
     // Bytes of half a block, as the capture was opened.
     uint16_t HalfBytes = 0;
-    // The tone measures of the live block, shared by the tone-set sequences.
-    TToneAnalysis LiveTones;
     // The channels whose magnitude spectra spectral peaks read, and the band (Hz) all their
-    // peaks together read; Lo above Hi when there is none.
+    // peaks together read; Lo above Hi when there is none. No channel while the peaks take
+    // their band levels from the transform (see UpdateChannels).
     TSignalModes FMagnitudeModes;
     int32_t FMagnitudeLo = INT32_MAX;
     int32_t FMagnitudeHi = INT32_MIN;
+    // The tone measures of the live block, shared by the tone-set sequences.
+    TToneAnalysis LiveTones;
     TDateTime FStreamStart = 0;
     uint64_t FStreamFrames = 0;
     uint64_t FAnalysisErrors = 0;

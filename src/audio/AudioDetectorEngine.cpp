@@ -33,15 +33,24 @@ const std::vector<std::string>& TAudioDetector::DeviceNames()
     return FDeviceNames;
 }
 
+namespace {
+
+// What a band level worked out from the transform costs, in magnitudes of single bins.
+constexpr double LevelFromTransformCost = 8;
+
+}  // namespace
+
 void TAudioDetector::UpdateChannels()
 {
     TSignalModes channels, spectra, waves, magnitudes;
     // The band every spectral peak reads, in Hz; empty (Lo above Hi) while none does.
     int32_t bandLo = INT32_MAX, bandHi = INT32_MIN;
+    // The bands the peaks read in a block: each sequence tries one slice a block.
+    double bandsPerBlock = 0;
     for (TAudioSequence& sequence : Sequences) {
         channels.Include(sequence.Channel);
         // Spectral sequences read the analyser's transforms: tone sets the complex spectrum,
-        // the others the magnitudes of the bands of their peaks. Landmark clips read the
+        // the others the levels of the bands of their peaks. Landmark clips read the
         // signals; level detectors only the peaks, which every analysed block has.
         if (sequence.Kind == skSpectral)
             spectra.Include(sequence.Channel);
@@ -52,14 +61,26 @@ void TAudioDetector::UpdateChannels()
         magnitudes.Include(sequence.Channel);
         if (ValidFFTCount(FFTCount))
             sequence.Prepare(size_t(FFTCount / 2), FrameRate);
+        size_t peaks = 0;
         for (const TAudioSample& slice : sequence.Samples)
             for (const TFreqData& peak : slice.Peaks) {
                 if (peak.Frequency <= 0)
                     continue;  // never measured
+                ++peaks;
                 const TPeakBand band = PeakBand(peak);
                 bandLo = std::min(bandLo, band.Lo);
                 bandHi = std::max(bandHi, band.Hi);
             }
+        if (!sequence.Samples.Empty())
+            bandsPerBlock += double(peaks) / sequence.Samples.Count();
+    }
+    // A band's level worked out from the transform (TSpectrumLevels) costs about what the
+    // magnitudes of eight bins cost. A short list reads a few bands a block and takes them
+    // from the transform; a long one reads many and gets the magnitudes of its whole band.
+    if (bandLo <= bandHi && ValidFFTCount(FFTCount)) {
+        const int32_t bins = FFTCount / 2;
+        if (bandsPerBlock * LevelFromTransformCost < BinOf(bandHi, bins, FrameRate) - BinOf(bandLo, bins, FrameRate))
+            magnitudes = TSignalModes();
     }
     LiveFFT.SetChannels(channels);
     LiveFFT.SetSpectra(spectra);

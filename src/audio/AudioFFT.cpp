@@ -212,22 +212,38 @@ template <typename T>
     RightPeak = Peaks[1];
 }
 
-// Spectrum[K] for K in First..Last-1: Trunc(|X[K]| / Half). A magnitude is at most twice the
-// largest sample; the cap only matters for a caller's own signal beyond the 16-bit range.
-// For the power-of-two sizes the engine uses, multiplying by 1 / Half is exact and so equal
-// to the division; other sizes divide.
+// The power of a bin of the transform: Re * Re + Im * Im.
+[[gnu::always_inline]] inline double PowerOf(const fftw_complex& Bin)
+{
+    return Bin[0] * Bin[0] + Bin[1] * Bin[1];
+}
+
+// The magnitude of a bin of power Power in a spectrum of Half bins: Trunc(sqrt(Power) / Half),
+// never decreasing as the power grows. A magnitude is at most twice the largest sample; the
+// cap only matters for a caller's own signal beyond the 16-bit range. For the power-of-two
+// sizes the engine uses, multiplying by 1 / Half is exact and so equal to the division; other
+// sizes divide.
+template <bool PowerOfTwo>
+[[gnu::always_inline]] inline int32_t MagnitudeOfPower(double Power, double Half)
+{
+    constexpr double Cap = std::numeric_limits<int32_t>::max();
+    if constexpr (PowerOfTwo)
+        return static_cast<int32_t>(std::min(std::sqrt(Power) * (1.0 / Half), Cap));
+    else
+        return static_cast<int32_t>(std::min(std::sqrt(Power) / Half, Cap));
+}
+
+// Spectrum[K] for K in First..Last-1: the magnitude of bin K.
 [[gnu::always_inline]] inline void StoreMagnitudes(const fftw_complex* Out, size_t Half, size_t First, size_t Last,
                                                    int32_t* Spectrum)
 {
-    constexpr double Cap = std::numeric_limits<int32_t>::max();
+    const auto Bins = static_cast<double>(Half);
     if (IsPowerOfTwo(Half)) {
-        const double Scale = 1.0 / static_cast<double>(Half);
         for (size_t K = First; K < Last; ++K)
-            Spectrum[K] = static_cast<int32_t>(std::min(std::sqrt(Out[K][0] * Out[K][0] + Out[K][1] * Out[K][1]) * Scale, Cap));
+            Spectrum[K] = MagnitudeOfPower<true>(PowerOf(Out[K]), Bins);
     } else {
-        const auto Divisor = static_cast<double>(Half);
         for (size_t K = First; K < Last; ++K)
-            Spectrum[K] = static_cast<int32_t>(std::min(std::sqrt(Out[K][0] * Out[K][0] + Out[K][1] * Out[K][1]) / Divisor, Cap));
+            Spectrum[K] = MagnitudeOfPower<false>(PowerOf(Out[K]), Bins);
     }
 }
 
@@ -480,7 +496,30 @@ void TAudioFFT::ComputeWindowedSpectrum(const TWaveData& Wave, std::vector<float
     // The window halves a sinusoid's peak, so the scale is 1 / (N / 4).
     const double Scale = 2.0 / static_cast<double>(Half);
     for (size_t K = 0; K < Half; ++K)
-        Spectrum[K] = static_cast<float>(std::sqrt(Out[K][0] * Out[K][0] + Out[K][1] * Out[K][1]) * Scale);
+        Spectrum[K] = static_cast<float>(std::sqrt(PowerOf(Out[K])) * Scale);
+}
+
+int32_t TAudioFFT::BandMagnitude(TSignalMode Mode, int32_t First, int32_t Last, bool Largest) const
+{
+    const auto Complex = ComplexSpectrumOf(Mode);
+    if (Complex.empty())
+        return 0;
+    const size_t Half = Complex.size() - 1;  // the bins of the magnitude spectrum
+    const auto Begin = static_cast<size_t>(std::max(First, 0));
+    const size_t End = std::min(static_cast<size_t>(std::max(Last, 0)), Half);
+    if (End <= Begin)
+        return 0;
+    // fftw_complex is two doubles, real part first: the layout of std::complex<double>.
+    const auto* Bins = reinterpret_cast<const fftw_complex*>(Complex.data());
+    double Power = PowerOf(Bins[Begin]);
+    if (Largest)
+        for (size_t K = Begin + 1; K < End; ++K)
+            Power = std::max(Power, PowerOf(Bins[K]));
+    else
+        for (size_t K = Begin + 1; K < End; ++K)
+            Power = std::min(Power, PowerOf(Bins[K]));
+    const auto Size = static_cast<double>(Half);
+    return IsPowerOfTwo(Half) ? MagnitudeOfPower<true>(Power, Size) : MagnitudeOfPower<false>(Power, Size);
 }
 
 const TSpectrumData& TAudioFFT::SpectrumOf(TSignalMode Mode) const

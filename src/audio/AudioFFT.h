@@ -199,6 +199,13 @@ public:
     // block: what the magnitude spectrum was taken from. Empty for a mode not analysed in it.
     // Valid until the next Process or Clear.
     std::span<const std::complex<double>> ComplexSpectrumOf(TSignalMode Mode) const;
+    // The level of bins First up to, not including, Last of the magnitude spectrum of a mode
+    // in the last block, as Process computes the magnitudes, worked out from its transform:
+    // the largest magnitude of the band (Largest) or the smallest. A bin's magnitude grows
+    // with its power, so the band's strongest (weakest) power gives it with one square root
+    // instead of one per bin, and no bin outside the band is worked out. 0 for an empty band
+    // (limited to the bins a block has) and for a mode not transformed in the last block.
+    int32_t BandMagnitude(TSignalMode Mode, int32_t First, int32_t Last, bool Largest) const;
     // Changes with every Process and Clear: tells whether what was taken from the arrays
     // still describes them.
     uint64_t Serial() const { return FSerial; }

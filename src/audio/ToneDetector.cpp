@@ -168,6 +168,34 @@ int32_t TToneAnalysis::BinsOf(TSignalMode Mode) const
     return size_t(Mode) < FSpectra.size() ? int32_t(FSpectra[size_t(Mode)].size()) : 0;
 }
 
+void TToneAnalysis::RangeOf(TToneEntry& Entry, int32_t Bins)
+{
+    // The bins whose centres lie within the tolerance and half a bin: the tone's strongest bin
+    // is one of them, while the lobe of a tone further off only reaches in with its flank.
+    const auto BinAt = [this](double Hz) { return Hz / FBinHz; };
+    Entry.First = std::max(1, CeilToInt32(BinAt(double(Entry.Frequency) - Entry.Tolerance) - 0.5));
+    Entry.Last = std::min(Bins - 2, FloorToInt32(BinAt(double(Entry.Frequency) + Entry.Tolerance) + 0.5));
+    Entry.RangeHz = FBinHz;
+    Entry.RangeBins = Bins;
+}
+
+void TToneAnalysis::SpanRegister(int32_t Bins)
+{
+    FSpanFrom.fill(INT32_MAX);
+    FSpanTo.fill(INT32_MIN);
+    for (TToneEntry& Entry : FRegister) {
+        RangeOf(Entry, Bins);
+        if (Entry.Last < Entry.First)
+            continue;
+        const auto Mode = size_t(Entry.Mode);
+        FSpanFrom[Mode] = std::min(FSpanFrom[Mode], Entry.First - 1);
+        FSpanTo[Mode] = std::max(FSpanTo[Mode], Entry.Last + 1);
+    }
+    FSpanOf = FRegisterChanges;
+    FSpanBins = Bins;
+    FSpanHz = FBinHz;
+}
+
 void TToneAnalysis::MeasureTone(TToneEntry& Entry)
 {
     const TSignalMode Mode = Entry.Mode;
@@ -175,16 +203,8 @@ void TToneAnalysis::MeasureTone(TToneEntry& Entry)
     Entry.Detailed = true;
     if (Bins < 3 || FBinHz <= 0)
         return;
-    if (Entry.RangeHz != FBinHz || Entry.RangeBins != Bins) {
-        // The bins whose centres lie within the tolerance and half a bin: the tone's strongest
-        // bin is one of them, while the lobe of a tone further off only reaches in with its
-        // flank.
-        const auto BinAt = [this](double Hz) { return Hz / FBinHz; };
-        Entry.First = std::max(1, CeilToInt32(BinAt(double(Entry.Frequency) - Entry.Tolerance) - 0.5));
-        Entry.Last = std::min(Bins - 2, FloorToInt32(BinAt(double(Entry.Frequency) + Entry.Tolerance) + 0.5));
-        Entry.RangeHz = FBinHz;
-        Entry.RangeBins = Bins;
-    }
+    if (Entry.RangeHz != FBinHz || Entry.RangeBins != Bins)
+        RangeOf(Entry, Bins);
     const int32_t First = Entry.First, Last = Entry.Last;
     if (Last < First)
         return;
@@ -306,6 +326,7 @@ void TToneAnalysis::BindAnew(TToneSet& Set, TSignalMode Mode)
         FRegister.clear();
         FRegisterId = NewRegisterId();
         FRegisterCleared = FGeneration;
+        ++FRegisterChanges;
     }
     if (FRegister.capacity() < MaxRegistered)
         FRegister.reserve(MaxRegistered);
@@ -318,6 +339,7 @@ void TToneAnalysis::BindAnew(TToneSet& Set, TSignalMode Mode)
             Entry.Frequency = Set.Tones[I].Frequency;
             Entry.Tolerance = Set.Tones[I].Within;
             FRegister.push_back(Entry);
+            ++FRegisterChanges;
         }
         Set.Slots[I] = uint16_t(Slot);
     }
@@ -331,8 +353,18 @@ void TToneAnalysis::MeasureRegistered(TToneEntry& Entry)
     Entry.Peak = 0;
     Entry.Detailed = true;
     Entry.Level = {};
-    if (Measurable(Entry.Mode))
-        MeasureTone(Entry);
+    if (!Measurable(Entry.Mode))
+        return;
+    const auto Mode = size_t(Entry.Mode);
+    if (FPowersFrom[Mode] > FPowersTo[Mode]) {
+        // The block's first registered tone in the channel: the tones of the register are
+        // measured together, and their bins are worked out in one run.
+        const int32_t Bins = BinsOf(Entry.Mode);
+        if (FSpanOf != FRegisterChanges || FSpanBins != Bins || FSpanHz != FBinHz)
+            SpanRegister(Bins);
+        PowersOver(Mode, FSpanFrom[Mode], FSpanTo[Mode]);
+    }
+    MeasureTone(Entry);
 }
 
 TToneLevel TToneAnalysis::Tone(TSignalMode Mode, const TToneSet& Set, size_t I)
@@ -1086,7 +1118,7 @@ const TToneSet& TAudioSequence::ToneSetOf(int32_t Index, TToneAnalysis& Analysis
     return Entry.Set;
 }
 
-void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
+void TAudioSequence::MatchTonesOnward(TToneAnalysis& Analysis, TDateTime Now)
 {
     if (FFound)
         return;
@@ -1099,6 +1131,7 @@ void TAudioSequence::MatchTones(TToneAnalysis& Analysis, TDateTime Now)
         FToneSets.resize(size_t(Samples.Count()));
         for (int32_t Index = 0; Index < Samples.Count(); ++Index)
             ToneSetOf(Index, Analysis);
+        FToneSetsRead = Samples.Count();
     }
     // What the block before found of the slice awaited then; only the very next block may
     // confirm it.

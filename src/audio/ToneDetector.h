@@ -345,6 +345,17 @@ private:
     std::vector<TToneEntry> FRegister;
     uint64_t FRegisterId = NewRegisterId();
     uint32_t FRegisterCleared = 0;
+    // Per mode: the bins every registered tone is searched over, with one beside each end
+    // (FSpanFrom .. FSpanTo), worked out in one run with the first registered tone a block
+    // measures; for the register as FRegisterChanges counted, in blocks of FSpanBins bins of
+    // FSpanHz each.
+    std::array<int32_t, 4> FSpanFrom{}, FSpanTo{};
+    uint64_t FRegisterChanges = 0, FSpanOf = UINT64_MAX;
+    int32_t FSpanBins = 0;
+    double FSpanHz = 0;
+    void SpanRegister(int32_t Bins);
+    // Sets the bins Entry's tone is searched over, for the block's Bins bins.
+    void RangeOf(TToneEntry& Entry, int32_t Bins);
     TBlockMemo<TBandKey, double, 8> FBands;
     TBlockMemo<TToneKey, TResolvedTone, 16> FResolved;
     // The tone sets measured in the block, each in the first free slot from where its hash

@@ -461,6 +461,42 @@ TEST_F(EngineFixture, PeaksMeasureTheWholeSpectrumsLevels)
     }
 }
 
+// A list that reads a few bands a block takes their levels from the transform, and the
+// analyser computes no magnitudes; one that reads many gets the magnitudes of its band. Either
+// way every peak measures what the block's whole magnitude spectrum holds in its band.
+TEST_F(EngineFixture, FewBandsAreReadFromTheTransformManyFromTheMagnitudes)
+{
+    testkit::Pcm pcm = testkit::makeProgramme(0.2, 3);
+    const std::vector<int16_t> Block(pcm.samples.begin(), pcm.samples.begin() + 2 * 2048);
+    TAudioFFT Full;
+    Full.SetChannels({TSignalMode::Add});
+    Full.Process(Block.data(), int32_t(Block.size() * 2));
+    struct TCase {
+        int Sequences, PeaksPerSlice;
+        bool Magnitudes;
+    };
+    // 1000..14000 Hz: about 600 bins; a band from the transform costs about eight bins.
+    for (const TCase C : {TCase{1, 4, false}, TCase{10, 4, false}, TCase{40, 4, true}, TCase{3, 40, true}}) {
+        SCOPED_TRACE(testing::Message() << C.Sequences << " sequences of " << C.PeaksPerSlice << " peaks");
+        engine.Sequences.Clear();
+        for (int S = 0; S < C.Sequences; ++S) {
+            TAudioSequence& Sequence = engine.Sequences.AddNew();
+            Sequence.Channel = TSignalMode::Add;
+            TAudioSample& Slice = Sequence.Samples.AddNew();
+            for (int P = 0; P < C.PeaksPerSlice; ++P)
+                testkit::AddPeak(Slice, 1000 + (P * 3331 + S * 797) % 13000, 30 + P % 60, 1, 0, P % 3 ? fkPresent : fkAbsent);
+        }
+        engine.UpdateChannels();
+        engine.ProcessBuffer(reinterpret_cast<const uint8_t*>(Block.data()), uint16_t(Block.size() * 2));
+        EXPECT_EQ(engine.LiveFFT.Magnitudes().Contains(TSignalMode::Add), C.Magnitudes);
+        for (TAudioSequence& Sequence : engine.Sequences)
+            for (const TFreqData& Peak : Sequence.Samples[0].Peaks)
+                ASSERT_EQ(Peak.Measured, BandLevel(Peak.Frequency - Peak.Tolerance, Peak.Frequency + Peak.Tolerance, Peak.Kind,
+                                                   Full.SpectrumAdd(), engine.FrameRate))
+                    << Peak.Frequency << " Hz";
+    }
+}
+
 TEST_F(EngineFixture, UnusableInputLeavesTheEngineInactiveWithItsText)
 {
     testkit::Pcm pcm;

@@ -469,6 +469,23 @@ TEST(AudioFFT, AnalysersOnSeveralThreadsAtOnce)
         EXPECT_NEAR(Read[T], 6000, 1) << "size " << Sizes[T];
 }
 
+// An analyser holds, after a block, what another holds: the peaks and, of every mode, the
+// signal, the magnitudes and the transform.
+void ExpectTheArraysOf(const TAudioFFT& Analyser, const TAudioFFT& Expected)
+{
+    EXPECT_EQ(Analyser.LeftPeak(), Expected.LeftPeak());
+    EXPECT_EQ(Analyser.RightPeak(), Expected.RightPeak());
+    for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
+        SCOPED_TRACE(int(Mode));
+        EXPECT_EQ(Analyser.WaveOf(Mode), Expected.WaveOf(Mode));
+        ASSERT_EQ(Analyser.SpectrumOf(Mode), Expected.SpectrumOf(Mode));
+        const auto Complex = Analyser.ComplexSpectrumOf(Mode);
+        const auto ExpectedComplex = Expected.ComplexSpectrumOf(Mode);
+        ASSERT_EQ(Complex.size(), ExpectedComplex.size());
+        ASSERT_TRUE(std::equal(Complex.begin(), Complex.end(), ExpectedComplex.begin()));
+    }
+}
+
 // Blocks overlapping by half, as the engine forms them, analysed each as the continuation of
 // the one before give exactly what each block analysed alone gives: also where the work on
 // the shared half cannot be taken over (a block skipped, a Clear, a mode not transformed
@@ -533,17 +550,9 @@ TEST(AudioFFT, AContinuedBlockGivesWhatTheBlockAloneGives)
             const auto Bytes = static_cast<int32_t>(Step.Frames * 4);
             Continued.ProcessContinued(Block, Bytes);
             Alone.Process(Block, Bytes);
-            EXPECT_EQ(Continued.LeftPeak(), Alone.LeftPeak());
-            EXPECT_EQ(Continued.RightPeak(), Alone.RightPeak());
-            for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
-                SCOPED_TRACE(int(Mode));
-                EXPECT_EQ(Continued.WaveOf(Mode), Alone.WaveOf(Mode));
-                ASSERT_EQ(Continued.SpectrumOf(Mode), Alone.SpectrumOf(Mode));
-                const auto Complex = Continued.ComplexSpectrumOf(Mode);
-                const auto AloneComplex = Alone.ComplexSpectrumOf(Mode);
-                ASSERT_EQ(Complex.size(), AloneComplex.size());
-                ASSERT_TRUE(std::equal(Complex.begin(), Complex.end(), AloneComplex.begin()));
-            }
+            ExpectTheArraysOf(Continued, Alone);
+            if (testing::Test::HasFatalFailure())
+                return;
         }
     }
 }
@@ -612,16 +621,49 @@ TEST(AudioFFT, AContinuedBlockFromAMovedHalfGivesWhatTheBlockAloneGives)
         Alone.SetChannels(AllModes);
         C.Run(Continued, Analysed);  // the last block is compared
         Alone.Process(Analysed.back().data(), int32_t(Frames * 4));
-        EXPECT_EQ(Continued.LeftPeak(), Alone.LeftPeak());
-        EXPECT_EQ(Continued.RightPeak(), Alone.RightPeak());
-        for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
-            SCOPED_TRACE(int(Mode));
-            ASSERT_EQ(Continued.SpectrumOf(Mode), Alone.SpectrumOf(Mode));
-            const auto Complex = Continued.ComplexSpectrumOf(Mode);
-            const auto AloneComplex = Alone.ComplexSpectrumOf(Mode);
-            ASSERT_EQ(Complex.size(), AloneComplex.size());
-            ASSERT_TRUE(std::equal(Complex.begin(), Complex.end(), AloneComplex.begin()));
+        ExpectTheArraysOf(Continued, Alone);
+    }
+}
+
+// A band's level worked out from the transform is the largest (smallest) magnitude the
+// spectrum holds in that band: at block sizes of a power of two and of others, on every mode,
+// for bands of one bin, many bins, at the spectrum's edges, beyond it and empty.
+TEST(AudioFFT, BandMagnitudeIsTheLevelOfTheMagnitudeSpectrum)
+{
+    std::mt19937 Random(41);
+    std::uniform_int_distribution<int> Sample(-32768, 32767);
+    std::vector<int16_t> Block;
+    for (int I = 0; I < 2 * 4096; ++I)
+        Block.push_back(int16_t(I % 300 < 150 ? Sample(Random) / 64 : Sample(Random)));
+    for (const int32_t Frames : {2048, 1000, 4096}) {
+        SCOPED_TRACE(Frames);
+        TAudioFFT FFT;
+        FFT.SetChannels(AllModes);
+        FFT.Process(Block.data(), Frames * 4);
+        const int32_t Half = Frames / 2;
+        std::vector<std::pair<int32_t, int32_t>> Bands = {{0, 1}, {0, Half}, {Half - 1, Half}, {Half - 3, Half + 5},
+                                                          {-4, 3}, {7, 7}, {9, 2}, {Half, Half + 4}};
+        std::uniform_int_distribution<int32_t> Bin(0, Half);
+        for (int I = 0; I < 200; ++I) {
+            const int32_t First = Bin(Random);
+            Bands.emplace_back(First, First + Bin(Random) % 9);
         }
+        for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
+            const TSpectrumData& Spectrum = FFT.SpectrumOf(Mode);
+            ASSERT_EQ(Spectrum.size(), size_t(Half));
+            for (const auto& [First, Last] : Bands) {
+                SCOPED_TRACE(testing::Message() << "mode " << int(Mode) << ", bins " << First << ".." << Last);
+                const auto Begin = Spectrum.begin() + std::clamp(First, 0, Half);
+                const auto End = Spectrum.begin() + std::clamp(Last, 0, Half);
+                EXPECT_EQ(FFT.BandMagnitude(Mode, First, Last, true), Begin < End ? *std::max_element(Begin, End) : 0);
+                EXPECT_EQ(FFT.BandMagnitude(Mode, First, Last, false), Begin < End ? *std::min_element(Begin, End) : 0);
+            }
+        }
+        // A mode not transformed in the last block has no levels.
+        FFT.SetSpectra({TSignalMode::Left});
+        FFT.Process(Block.data(), Frames * 4);
+        EXPECT_EQ(FFT.BandMagnitude(TSignalMode::Right, 0, Half, true), 0);
+        EXPECT_GT(FFT.BandMagnitude(TSignalMode::Left, 0, Half, true), 0);
     }
 }
 
