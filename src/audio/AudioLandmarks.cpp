@@ -371,6 +371,9 @@ void TLandmarkMatcher::Rebuild(TAudioSequenceList& Sequences)
         Slot.Sequence = &Sequence;
         Slot.Print = Sequence.Landmarks;
         Slot.Resets = Sequence.FResets;
+        Slot.Channel = int32_t(Sequence.Channel);
+        Slot.FFTCount = Slot.Print->FFTCount;
+        Slot.MinVotes = Slot.Print->MinVotes;
         // The ring holds every start a vote can still arrive for: the clip's ticks and the
         // reach of a landmark beyond its anchor.
         const auto Span = uint32_t(Slot.Print->Ticks + (DtMax + 4) * TLandmarkPrint::Phases);
@@ -398,7 +401,7 @@ void TLandmarkMatcher::Rebuild(TAudioSequenceList& Sequences)
     std::vector<uint32_t> Fill(BucketStart.begin(), BucketStart.end() - 1);
     for (uint32_t S = 0; S < Slots.size(); ++S)
         for (const TLandmarkPrint::TEntry& E : Slots[S].Print->Landmarks)
-            Entries[Fill[E.Hash]++] = {S, E.Tick};
+            Entries[Fill[E.Hash]++] = {S, E.Tick, uint8_t(Slots[S].Print->SegmentOf(HeardTick(E.Hash, E.Tick)))};
     ChannelUsed.fill(false);
     for (const TSlot& Slot : Slots)
         ChannelUsed[size_t(Slot.Sequence->Channel) & 3] = true;
@@ -422,15 +425,14 @@ int64_t TLandmarkMatcher::DueBlock(const TLandmarkPrint& Print, int32_t Start) c
     return Past <= 0 ? 0 : (Past + Hop - 1) / Hop;
 }
 
-void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick, int32_t Heard)
+void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick, uint32_t Segment)
 {
     TSlot& Slot = Slots[SlotIndex];
-    const TLandmarkPrint& Print = *Slot.Print;
     TCell& Cell = Slot.Cells[uint32_t(Start) & uint32_t(Slot.Cells.size() - 1)];
     if (Cell.Start != Start)
         Cell = TCell{Start, 0, 0};
     ++Cell.Votes;
-    Cell.Segments |= 1u << Print.SegmentOf(Heard);
+    Cell.Segments |= 1u << Segment;
     // Votes are forgotten once their start can no longer matter: when a new one comes (the
     // first one heard is the first to go, so the rest are looked at only then).
     if (!Slot.Heard.empty()) {
@@ -452,8 +454,9 @@ void TLandmarkMatcher::Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick, int
     // starts a frame (two ticks of the same phase) either side count together. Most cells
     // hold a vote or two by chance: the neighbours are only looked at for a cell that could
     // make the clip with them.
-    if (Cell.Votes * 3 < Print.MinVotes)
+    if (Cell.Votes * 3 < Slot.MinVotes)
         return;
+    const TLandmarkPrint& Print = *Slot.Print;
     int32_t Votes = Cell.Votes;
     uint32_t Covered = Cell.Segments;
     for (const int32_t Near : {Start - TLandmarkPrint::Phases, Start + TLandmarkPrint::Phases})
@@ -616,9 +619,9 @@ void TLandmarkMatcher::Process(const TAudioFFT& Analyser, TAudioSequenceList& Se
             for (uint32_t E = BucketStart[L.Hash]; E < BucketStart[L.Hash + 1]; ++E) {
                 const TIndexEntry& Entry = Entries[E];
                 const TSlot& Slot = Slots[Entry.Slot];
-                if (size_t(Slot.Sequence->Channel) != Mode || Slot.Print->FFTCount != Frames)
+                if (Slot.Channel != int32_t(Mode) || Slot.FFTCount != Frames)
                     continue;
-                Vote(Entry.Slot, int32_t(Anchor - Entry.Tick), Entry.Tick, HeardTick(L.Hash, Entry.Tick));
+                Vote(Entry.Slot, int32_t(Anchor - Entry.Tick), Entry.Tick, Entry.Segment);
             }
         }
     }

@@ -173,6 +173,11 @@ private:
         int32_t Tick;
     };
     struct TSlot {
+        // What every vote reads first, copied from the sequence and its print: a block casts
+        // a few hundred votes over hundreds of slots, each a cache miss of its own.
+        int32_t Channel = -1;
+        int32_t FFTCount = 0;
+        int32_t MinVotes = 0;
         TAudioSequence* Sequence = nullptr;
         std::shared_ptr<const TLandmarkPrint> Print;
         uint32_t Resets = 0;
@@ -188,13 +193,14 @@ private:
     struct TIndexEntry {
         uint32_t Slot;
         int32_t Tick;
+        uint8_t Segment;  // of the clip, in which the landmark is completed
     };
 
     bool SlotsMatch(const TAudioSequenceList& Sequences) const;
     void Rebuild(TAudioSequenceList& Sequences);
     void ClearSlot(TSlot& Slot);
-    // A vote for a clip start by the clip landmark anchored at Tick and completed at Heard.
-    void Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick, int32_t Heard);
+    // A vote for a clip start by the clip landmark anchored at Tick and completed in Segment.
+    void Vote(uint32_t SlotIndex, int32_t Start, int32_t Tick, uint32_t Segment);
     const TCell* CellOf(const TSlot& Slot, int32_t Start) const;
     // The first block whose end lies past the end of a clip that starts at Start.
     int64_t DueBlock(const TLandmarkPrint& Print, int32_t Start) const;
