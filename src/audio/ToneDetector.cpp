@@ -367,9 +367,8 @@ void TToneAnalysis::MeasureRegistered(TToneEntry& Entry)
     MeasureTone(Entry);
 }
 
-TToneLevel TToneAnalysis::Tone(TSignalMode Mode, const TToneSet& Set, size_t I)
+TToneLevel TToneAnalysis::DetailedLevel(TToneEntry* Entry)
 {
-    TToneEntry* Entry = SetTone(Mode, Set, I);
     if (!Entry)
         return {};
     if (!Entry->Detailed)
@@ -377,14 +376,14 @@ TToneLevel TToneAnalysis::Tone(TSignalMode Mode, const TToneSet& Set, size_t I)
     return Entry->Level;
 }
 
+TToneLevel TToneAnalysis::Tone(TSignalMode Mode, const TToneSet& Set, size_t I)
+{
+    return DetailedLevel(SetTone(Mode, Set, I));
+}
+
 TToneLevel TToneAnalysis::Tone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance)
 {
-    TToneEntry* Entry = FindTone(Mode, Frequency, Tolerance);
-    if (!Entry)
-        return {};
-    if (!Entry->Detailed)
-        DetailTone(*Entry);
-    return Entry->Level;
+    return DetailedLevel(FindTone(Mode, Frequency, Tolerance));
 }
 
 double TToneAnalysis::BandPower(TSignalMode Mode, int32_t Lo, int32_t Hi)

@@ -307,6 +307,8 @@ private:
     void MeasureTone(TToneEntry& Entry);
     // The frequency and spread of Entry's tone.
     void DetailTone(TToneEntry& Entry);
+    // Entry's level with its frequency and spread; nothing for no entry.
+    TToneLevel DetailedLevel(TToneEntry* Entry);
     TResolvedTone ResolveTone(TSignalMode Mode, int32_t Frequency, int32_t Tolerance);
     // The Hann window's response at bin K to a complex sine at fractional bin U, for
     // D = U - K in steps of 1 / KernelSteps bin from -KernelReach to KernelReach.
