@@ -34,9 +34,10 @@ int64_t MulDiv(int64_t A, int64_t B, int64_t C)
 // The file under the decoder, read from the disk in large chunks: libsndfile asks for as many
 // bytes as the caller's block holds (4 KB for a block of 1024 stereo frames), and a system
 // call per block cost more than decoding it. Requests of half a chunk or more go straight
-// into the decoder's buffer (the scanner reads many blocks at a time). 64 KB stays in the processor's cache between the system's copy into
-// it and the decoder's copy out of it, where a larger chunk made both slower; it is never
-// cleared, since only what a read brought is ever taken from it.
+// into the decoder's buffer (the scanner reads many blocks at a time). 64 KB stays in the
+// processor's cache between the system's copy into it and the decoder's copy out of it, where
+// a larger chunk made both slower; it is never cleared, since only what a read brought is
+// ever taken from it.
 class TFileChunks {
 public:
     static constexpr size_t ChunkSize = 64 * 1024;
