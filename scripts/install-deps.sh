@@ -10,6 +10,8 @@ PACKAGES=(
   # libraries
   qt6-base-dev qt6-base-dev-tools libfftw3-dev libsndfile1-dev libpulse-dev libzip-dev
   libcurl4-openssl-dev libsoxr-dev libglib2.0-dev
+  # systemd's notify protocol for the service units (READY, STATUS, watchdog)
+  libsystemd-dev
   # Qt's own texts (edit menus, file dialogs) in Russian for the built-in language
   qt6-translations-l10n
   # tests and benchmarks

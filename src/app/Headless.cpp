@@ -8,6 +8,7 @@
 #include "core/MonitorController.h"
 #include "core/QueuePump.h"
 #include "core/SettingsFile.h"
+#include "core/ServiceNotifier.h"
 #include "core/SettingsModel.h"
 #include "lang/Language_Functions.h"
 
@@ -69,6 +70,8 @@ int RunHeadless(int& argc, char** argv)
     TInternetClients Internet(Controller, *ProgramSettings);
     // Scheduled archives run headless too; the archive on exit comes after the settings are saved.
     TConfigBackupBinding Backup(Controller, *ProgramSettings);
+    // Under systemd (Type=notify): ready once the samples are on, status, watchdog.
+    TServiceNotifier Service(Controller);
     THeadlessSettingsQuestions Questions([&Controller](const QString& Text) { Controller.AddMessage(msgError, Text); });
 
     if (!Controller.LoadSettings(Questions))
@@ -87,6 +90,7 @@ int RunHeadless(int& argc, char** argv)
         if (Stopping)
             return;
         Stopping = true;
+        Service.Stopping();
         Controller.Disable_All_BtnClick();
         if (!ProgramSettings->SkipSaveOnClose)
             Controller.SaveSettings(Questions);
@@ -99,7 +103,11 @@ int RunHeadless(int& argc, char** argv)
         Stop();
         return 0;
     }
-    QTimer::singleShot(0, &Controller, [&Controller] { Controller.AutoStartSamples(); });
+    QTimer::singleShot(0, &Controller, [&Controller, &Service] {
+        Controller.AutoStartSamples();
+        // The samples are on and their capture runs or is being tried.
+        Service.Ready();
+    });
     const int ExitCode = App.exec();
     Stop = nullptr;
     ProgramSettings->CloseMainWindow = nullptr;

@@ -495,8 +495,10 @@ bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input);
 // timing the file would have had live.
 //
 // A capture that vanishes (the audio server stops, the source is removed) is not the end of
-// monitoring: the engine reports it through OnCaptureLost, reads -91 dB, and reopens the same
-// device every RetryInterval ms until it can, then reports OnCaptureRestored.
+// monitoring: the engine reports it through OnCaptureLost, reads -91 dB, and tries to reopen the
+// same device, at first after FirstRetryInterval ms and then at intervals that double up to
+// RetryInterval ms, until it can; then it reports OnCaptureRestored. With RetryFailedStart a
+// capture that cannot be opened at Start is treated the same way (OnCaptureFailed first).
 class TAudioDetector {
 public:
     // A sequence has just been found.
@@ -528,6 +530,10 @@ public:
     TClipPrintCache& ClipPrints() { return *FClipPrints; }
     // Input device number; -1 selects the system's default input.
     int32_t DeviceIndex = 0;
+    // Input device by name (an audio server source's description): when set, every opening
+    // looks the device up by this name, so that it is found again under another number, and
+    // DeviceIndex is not used.
+    std::string DeviceName;
     // Frames per analysis block, a power of two from 1024 to 8192.
     int32_t FFTCount = 2048;
 
@@ -557,8 +563,13 @@ public:
     TVolumeEvent OnVolumeChange;
     // The capture vanished (ErrorText says why); the engine stays active and retries.
     TNotifyEvent OnCaptureLost;
-    // The capture is back after a loss.
+    // The capture is open after a loss or after a start that could not open it.
     TNotifyEvent OnCaptureRestored;
+    // With RetryFailedStart: the capture could not be opened at Start, or a later attempt of
+    // the same run failed for another reason than the one told last (CaptureFault and
+    // ErrorText say why). The engine stays active and keeps trying. Failures after a loss are
+    // not told again: OnCaptureLost has said it.
+    TNotifyEvent OnCaptureFailed;
     // The capture's input ended by itself: a file or pipe was delivered completely (ErrorText
     // is set when it could not be read to its end). The engine stays active until stopped.
     TNotifyEvent OnInputEnd;
@@ -588,8 +599,18 @@ public:
     // The device must then deliver a stream's last part in whole halves (TStreamWaveIn's
     // granule), or the blocks of that part are lost.
     int32_t CaptureHalves = 1;
-    // ms between attempts to reopen a vanished capture.
-    int32_t RetryInterval = 2000;
+    // ms before the first attempt to reopen a vanished capture, and the longest wait between
+    // attempts: each failed attempt doubles the wait up to it.
+    int32_t FirstRetryInterval = 250;
+    int32_t RetryInterval = 3000;
+    // A capture that cannot be opened at Start: false, Start fails (the capture test, the
+    // scanner); true, the engine starts without it, tells OnCaptureFailed and keeps trying as
+    // after a loss. A setting the capture cannot take (FFTCount) fails Start either way.
+    bool RetryFailedStart = false;
+    // The wait before attempt number Attempt (0: the first after the capture went away).
+    std::chrono::milliseconds RetryWait(int Attempt) const;
+    // Why the last opening of the capture failed.
+    TCaptureFault CaptureFault() const { return FCaptureFault; }
     // Text of the last capture failure; kept until the engine's user clears it.
     std::string ErrorText;
 
@@ -687,6 +708,11 @@ private:
     void AnalysisFailed(const std::string& Text);
     // Counts starts and stops: a retry scheduled before the last one is void.
     uint64_t Generation = 0;
+    // Failed attempts since the capture was last open: the next wait grows with them.
+    int RetryAttempts = 0;
+    TCaptureFault FCaptureFault = TCaptureFault::None;
+    // This run has not had its capture open yet: a failure whose reason changed is told.
+    bool FNeverOpened = false;
     // Tasks posted to the queue hold a weak reference and do nothing once the engine is gone.
     std::shared_ptr<TAudioDetector*> Self;
 };

@@ -127,7 +127,17 @@ bool TAudioDetector::Start()
         FAnalysisErrors = 0;
         FLastAnalysisError.clear();
         FDroppedFrames = 0;
+        RetryAttempts = 0;
         FActive = OpenCapture();
+        FNeverOpened = !FActive;
+        if (!FActive && RetryFailedStart && FCaptureFault != TCaptureFault::None) {
+            // Monitoring runs without its capture until an attempt opens it.
+            FActive = true;
+            ResetVolumes();
+            ScheduleRetry();
+            if (OnCaptureFailed)
+                OnCaptureFailed(*this);
+        }
     } catch (const std::exception& e) {
         ErrorText = e.what();
         ReleaseCapture();
@@ -160,6 +170,7 @@ void TAudioDetector::Stop()
 
 bool TAudioDetector::OpenCapture()
 {
+    FCaptureFault = TCaptureFault::None;
     if (!ValidFFTCount(FFTCount)) {
         ErrorText = "The analysis block must be a power of two from 1024 to 8192 frames, not "
                     + std::to_string(FFTCount);
@@ -175,6 +186,7 @@ bool TAudioDetector::OpenCapture()
     Capture->OnDropped = [this](TAudioIn&, uint32_t Frames) { AudioDropped(Frames); };
     Capture->DeviceFactory = CaptureDevice;
     Capture->SetWaveDevice(DeviceIndex);
+    Capture->SetWaveDeviceName(DeviceName);
     HalfBytes = uint16_t((FFTCount % 65536) * 2);
     const int32_t Halves = std::clamp(CaptureHalves, 1, std::max(1, 65535 / HalfBytes));
     Capture->SetBufferSize(uint16_t(HalfBytes * Halves));
@@ -186,6 +198,7 @@ bool TAudioDetector::OpenCapture()
     if (Capture->Start())
         return true;
     ErrorText = Capture->ErrorText();
+    FCaptureFault = Capture->Fault();
     ReleaseCapture();
     return false;
 }
@@ -347,16 +360,28 @@ void TAudioDetector::CaptureEnded(bool Lost)
         return;
     }
     ResetVolumes();
+    RetryAttempts = 0;
     ScheduleRetry();
     if (OnCaptureLost)
         OnCaptureLost(*this);
+}
+
+std::chrono::milliseconds TAudioDetector::RetryWait(int Attempt) const
+{
+    // 250 ms, 500 ms, 1 s, ... up to RetryInterval: a server that is just starting is caught
+    // at once, one that stays away costs an attempt every few seconds.
+    const int64_t longest = std::max(RetryInterval, 0);
+    int64_t wait = std::min<int64_t>(std::max(FirstRetryInterval, 0), longest);
+    for (int i = 0; i < Attempt && wait < longest; ++i)
+        wait = std::min(wait * 2, longest);
+    return std::chrono::milliseconds(wait);
 }
 
 void TAudioDetector::ScheduleRetry()
 {
     std::weak_ptr<TAudioDetector*> weak = Self;
     const uint64_t generation = Generation;
-    Queue.PostAfter(std::chrono::milliseconds(std::max(RetryInterval, 0)), [weak, generation] {
+    Queue.PostAfter(RetryWait(RetryAttempts++), [weak, generation] {
         if (auto self = weak.lock())
             if ((*self)->Generation == generation)
                 (*self)->RetryCapture();
@@ -369,6 +394,7 @@ void TAudioDetector::RetryCapture()
         return;
     // A failed attempt must not overwrite the text of the loss the owner was told about.
     const std::string lossText = ErrorText;
+    const TCaptureFault ToldFault = FCaptureFault;
     bool reopened = false;
     try {
         reopened = OpenCapture();
@@ -376,10 +402,21 @@ void TAudioDetector::RetryCapture()
         ReleaseCapture();
     }
     if (!reopened) {
-        ErrorText = lossText;
         ScheduleRetry();
+        if (FNeverOpened && FCaptureFault != ToldFault) {
+            // Another reason than the one told (the server came up without the device): told too.
+            if (OnCaptureFailed)
+                OnCaptureFailed(*this);
+            return;
+        }
+        ErrorText = lossText;
         return;
     }
+    FNeverOpened = false;
+    RetryAttempts = 0;
+    // The list of devices may have changed while the capture was away (or not been read yet,
+    // with no server to ask).
+    DeviceNamesRead = false;
     // A gap in the audio breaks every match in progress.
     ResetSequences();
     ResetVolumes();

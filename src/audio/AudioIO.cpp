@@ -14,6 +14,11 @@ int TWaveInDevice::Unprepare(TWaveHeader&)
     return 0;
 }
 
+TCaptureFault TWaveInDevice::FaultOf(int) const
+{
+    return TCaptureFault::Other;
+}
+
 // ---------------------------------------------------------------------------------------------
 // TAudioIO
 
@@ -158,6 +163,7 @@ void TAudioIn::Finish()
 
 bool TAudioIn::OpenDevice()
 {
+    FFault = TCaptureFault::Other;
     if (FDeviceOpen) {
         FErrorText = "Wave Input device is already open";
         return false;
@@ -167,7 +173,7 @@ bool TAudioIn::OpenDevice()
     BuffersStale = false;
     FNextBuffer = 0;
     FReturnBuffer = 0;
-    Device = DeviceFactory ? DeviceFactory() : CreateServerWaveIn();
+    Device = DeviceFactory ? DeviceFactory() : CreateServerWaveIn(FWaveDeviceName);
     ++Session;
     std::weak_ptr<TAudioIn*> weak = Self;
     TMainThreadQueue* queue = &Queue;
@@ -180,6 +186,7 @@ bool TAudioIn::OpenDevice()
     };
     if (int code = Device->Open(FWaveDevice, Format, notify)) {
         FErrorText = Device->ErrorText(code);
+        FFault = Device->FaultOf(code);
         Device.reset();
         return false;
     }
@@ -208,6 +215,7 @@ bool TAudioIn::BeginRecording()
 {
     if (int code = Device->Start()) {
         const std::string text = Device->ErrorText(code);
+        FFault = Device->FaultOf(code);
         CloseDevice();
         FErrorText = "Error starting wave record: " + text;
         return false;

@@ -52,6 +52,11 @@ struct TWaveInNotification {
                                     // Dropped: bytes lost
 };
 
+// Why a device could not be opened, as far as the operator can act on it: no audio server
+// to connect to, no device of the chosen name, the server refused this client, or anything
+// else. None: nothing was tried (a setting the capture cannot take).
+enum class TCaptureFault { None, NoServer, NoDevice, Refused, Other };
+
 // Called by a device from any thread.
 using TWaveInNotify = std::function<void(const TWaveInNotification&)>;
 
@@ -76,6 +81,8 @@ public:
     virtual void Close() = 0;
     // The text of an error code of this device (at most 255 characters).
     virtual std::string ErrorText(int Code) const = 0;
+    // What an error code of Open or Start means to the operator.
+    virtual TCaptureFault FaultOf(int Code) const;
 };
 
 using TWaveInDeviceFactory = std::function<std::unique_ptr<TWaveInDevice>()>;
@@ -85,8 +92,13 @@ using TWaveInDeviceFactory = std::function<std::unique_ptr<TWaveInDevice>()>;
 std::vector<std::string> GetWaveInDevices();
 // The audio server's text for an error code, at most 255 characters.
 std::string WaveInErrorText(int Code);
-// A device of the audio server: what TAudioIn uses when no DeviceFactory is set.
-std::unique_ptr<TWaveInDevice> CreateServerWaveIn();
+// Where capture looks for the audio server, as the operator can check it: PULSE_SERVER when
+// set, else the user's socket of PulseAudio (or of PipeWire's PulseAudio interface).
+std::string WaveInServerAddress();
+// A device of the audio server: what TAudioIn uses when no DeviceFactory is set. With a
+// SourceName it records from the source of that description (or name) whatever its number,
+// and fails with TCaptureFault::NoDevice while the server lists none.
+std::unique_ptr<TWaveInDevice> CreateServerWaveIn(const std::string& SourceName = {});
 
 class TAudioIO;
 using TNotifyEvent = std::function<void(TAudioIO& Sender)>;
@@ -120,6 +132,10 @@ public:
     // Device number; -1 lets the system choose (the default input).
     int WaveDevice() const { return FWaveDevice; }
     void SetWaveDevice(int Value) { FWaveDevice = Value; }
+    // Device by name (a source's description) for the audio server's devices; when set it
+    // wins over the number, which changes when the server lists its sources anew.
+    const std::string& WaveDeviceName() const { return FWaveDeviceName; }
+    void SetWaveDeviceName(const std::string& Value) { FWaveDeviceName = Value; }
 
     const TWaveFormat& WaveFormat() const { return Format; }
     bool Active() const { return FActive; }
@@ -127,6 +143,8 @@ public:
     int Queued() const { return FQueued; }
     int NextBuffer() const { return FNextBuffer; }
     const std::string& ErrorText() const { return FErrorText; }
+    // What the last failure to open or start the device means to the operator.
+    TCaptureFault Fault() const { return FFault; }
 
     // The device reported itself opened / closed.
     TNotifyEvent OnStart;
@@ -156,11 +174,13 @@ protected:
     int FNumBuffers = 4;
     uint16_t RequestedBufferSize = 8192;
     int FWaveDevice = -1;
+    std::string FWaveDeviceName;
     TWaveFormat Format;
     std::vector<std::unique_ptr<uint8_t[]>> Buffers;
     std::array<TWaveHeader, 4> Headers{};
     bool FActive = false;
     std::string FErrorText;
+    TCaptureFault FFault = TCaptureFault::None;
     int FQueued = 0;
 };
 

@@ -1,7 +1,8 @@
 // Live capture from the PulseAudio server (also serves PipeWire desktops).
 //
 // Device -1 is the server's default source; device k is the k-th source in the server's list,
-// monitors of outputs included. The stream runs on a mainloop thread of our own; its read
+// monitors of outputs included; a device named at creation is the source of that description
+// (or name), wherever the server lists it. The stream runs on a mainloop thread of our own; its read
 // callback fills the queued buffers in order and reports the full ones. When the server goes
 // away or the source is removed, the device reports Error once.
 //
@@ -18,12 +19,14 @@
 #include "audio/PulseLibrary.h"
 
 #include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <climits>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -244,6 +247,7 @@ private:
 
 class TPulseWaveIn final : public TWaveInDevice {
 public:
+    explicit TPulseWaveIn(std::string ASourceName) : SourceName(std::move(ASourceName)) {}
     ~TPulseWaveIn() override { Close(); }
 
     int Open(int Device, const TWaveFormat& Format, TWaveInNotify ANotify) override
@@ -264,18 +268,21 @@ public:
 
         Connection->Lock();
         std::string sourceName;
-        if (Device >= 0) {
+        if (Device >= 0 || !SourceName.empty()) {
             std::vector<TPulseConnection::TSource> sources;
             if (!Connection->ListSources(sources)) {
                 const int code = Pulse().pa_context_errno(Connection->Context);
                 Connection->Unlock();
                 return Fail(code ? code : PA_ERR_CONNECTIONTERMINATED);
             }
-            if (size_t(Device) >= sources.size()) {
+            const auto named = std::find_if(sources.begin(), sources.end(), [this](const auto& Source) {
+                return Source.Description == SourceName || Source.Name == SourceName;
+            });
+            if (SourceName.empty() ? size_t(Device) >= sources.size() : named == sources.end()) {
                 Connection->Unlock();
                 return Fail(PA_ERR_NOENTITY);
             }
-            sourceName = sources[size_t(Device)].Name;
+            sourceName = SourceName.empty() ? sources[size_t(Device)].Name : named->Name;
         }
 
         Stream = Pulse().pa_stream_new(Connection->Context, "Ondrix capture", &spec, nullptr);
@@ -392,6 +399,25 @@ public:
     }
 
     std::string ErrorText(int Code) const override { return WaveInErrorText(Code); }
+
+    TCaptureFault FaultOf(int Code) const override
+    {
+        switch (Code) {
+        case PulseLibraryMissing:
+        case PA_ERR_CONNECTIONREFUSED:
+        case PA_ERR_CONNECTIONTERMINATED:
+        case PA_ERR_INVALIDSERVER:
+        case PA_ERR_TIMEOUT:
+            return TCaptureFault::NoServer;
+        case PA_ERR_NOENTITY:
+            return TCaptureFault::NoDevice;
+        case PA_ERR_ACCESS:
+        case PA_ERR_AUTHKEY:
+            return TCaptureFault::Refused;
+        default:
+            return TCaptureFault::Other;
+        }
+    }
 
 private:
     int Fail(int Code)
@@ -531,6 +557,7 @@ private:
         self->Connection->Signal();
     }
 
+    const std::string SourceName;
     std::unique_ptr<TPulseConnection> Connection;
     pa_stream* Stream = nullptr;
     TWaveInNotify Notify;
@@ -556,9 +583,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TWaveInDevice> CreateServerWaveIn()
+std::unique_ptr<TWaveInDevice> CreateServerWaveIn(const std::string& SourceName)
 {
-    return std::make_unique<TPulseWaveIn>();
+    return std::make_unique<TPulseWaveIn>(SourceName);
 }
 
 std::vector<std::string> GetWaveInDevices()
@@ -586,4 +613,13 @@ std::string WaveInErrorText(int Code)
     if (result.size() > 255)
         result.resize(255);
     return result;
+}
+
+std::string WaveInServerAddress()
+{
+    if (const char* server = std::getenv("PULSE_SERVER"); server && *server)
+        return server;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+        return std::string(runtime) + "/pulse/native";
+    return "/run/user/" + std::to_string(getuid()) + "/pulse/native";
 }

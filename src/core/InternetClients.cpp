@@ -47,6 +47,12 @@ TInternetClients::TInternetClients(TMonitorController& Controller, const TCommon
     ApplyUpdateSettings();
 
     connect(&FModel, &TSettingsModel::Changed, this, &TInternetClients::ModelChanged);
+    // Loaded settings are no edit under way: a message of the first seconds (a start-up error,
+    // an early detection) is mailed with them.
+    connect(&FModel, &TSettingsModel::Read, this, [this] {
+        FSettleTimer.stop();
+        FMailQueue.SetSettings(EmailSettings(FModel));
+    });
     connect(&FController, &TMonitorController::Tick, this, &TInternetClients::Tick);
 }
 

@@ -55,7 +55,8 @@ public:
     TUpdateChecker& UpdateChecker() { return FUpdateChecker; }
 
     // Quiet time after the last edit of an e-mail setting before a waiting mail takes it up (a
-    // server name typed letter by letter is not tried at every letter).
+    // server name typed letter by letter is not tried at every letter). Settings read from the
+    // file are taken at once.
     static constexpr int SettingsSettleMSecs = 2000;
 
 private:

@@ -70,13 +70,29 @@ TMonitorController::TMonitorController(TSettings& Folders, TSettingsModel& Model
     FEngine.OnVolumeChange = [this](TAudioDetector&, int32_t, int32_t, double LeftDb, double RightDb) {
         emit LevelsChanged(LeftDb, RightDb);
     };
-    FEngine.OnCaptureLost = [this](TAudioDetector& Sender) {
-        AddMessage(msgError, FormatMessageText(QStringLiteral("CaptureLost"),
-                                               {CaptureDeviceName(), QString::fromStdString(Sender.ErrorText)}));
+    // A capture that cannot be opened (no sound server yet, the device unplugged) leaves the
+    // samples on: the engine keeps trying, and the operator hears why once and when it runs.
+    FEngine.RetryFailedStart = true;
+    FEngine.OnCaptureFailed = [this](TAudioDetector& Sender) {
+        FCaptureStarting = true;
+        FCaptureProblem = CaptureFailureText(Sender.CaptureFault(), QString::fromStdString(Sender.ErrorText));
         Sender.ErrorText.clear();
+        AddMessage(msgError, FCaptureProblem);
+        emit CaptureChanged();
+    };
+    FEngine.OnCaptureLost = [this](TAudioDetector& Sender) {
+        FCaptureProblem = FormatMessageText(QStringLiteral("CaptureLost"),
+                                            {CaptureDeviceName(), QString::fromStdString(Sender.ErrorText)});
+        Sender.ErrorText.clear();
+        AddMessage(msgError, FCaptureProblem);
+        emit CaptureChanged();
     };
     FEngine.OnCaptureRestored = [this](TAudioDetector&) {
-        AddMessage(msgInfo, FormatMessageText(QStringLiteral("CaptureRestored"), {CaptureDeviceName()}));
+        const QString Key = FCaptureStarting ? QStringLiteral("CaptureStarted") : QStringLiteral("CaptureRestored");
+        FCaptureStarting = false;
+        FCaptureProblem.clear();
+        AddMessage(msgInfo, FormatMessageText(Key, {CaptureDeviceName()}));
+        emit CaptureChanged();
     };
     FEngine.OnAudioDropped = [this](TAudioDetector&, uint32_t Frames) {
         FDroppedUntold += Frames;
@@ -105,6 +121,7 @@ TMonitorController::TMonitorController(TSettings& Folders, TSettingsModel& Model
 TMonitorController::~TMonitorController()
 {
     FEngine.OnSequenceFound = nullptr;
+    FEngine.OnCaptureFailed = nullptr;
     FEngine.OnCaptureLost = nullptr;
     FEngine.OnCaptureRestored = nullptr;
     FEngine.OnAudioDropped = nullptr;
@@ -158,9 +175,35 @@ QStringList TMonitorController::DeviceSelectorItems()
 
 QString TMonitorController::CaptureDeviceName()
 {
+    // The stored name is the device monitoring opens, listed or not.
+    const QString Name = FModel.Text(SettingKey::DeviceName);
+    if (!Name.isEmpty())
+        return Name;
     const int Index = FModel.Int(SettingKey::Device);
+    if (Index <= 0)
+        return GetMessageText(QStringLiteral("DefaultDevice"));
     const QStringList Items = DeviceSelectorItems();
-    return Index >= 0 && Index < Items.size() ? Items[Index] : QString();
+    return Index < Items.size() ? Items[Index] : QString();
+}
+
+QString TMonitorController::CaptureFailureText(TCaptureFault Fault, const QString& Error)
+{
+    switch (Fault) {
+    case TCaptureFault::NoServer:
+        return FormatMessageText(QStringLiteral("CaptureNoServer"),
+                                 {CaptureDeviceName(), QString::fromStdString(WaveInServerAddress()), Error});
+    case TCaptureFault::NoDevice:
+        return FormatMessageText(QStringLiteral("CaptureNoDevice"), {CaptureDeviceName()});
+    case TCaptureFault::Refused:
+        return FormatMessageText(QStringLiteral("CaptureRefused"), {CaptureDeviceName(), Error});
+    default:
+        return FormatMessageText(QStringLiteral("CaptureNotStarted"), {CaptureDeviceName(), Error});
+    }
+}
+
+bool TMonitorController::CaptureRunning() const
+{
+    return FEngine.Active() && FEngine.CaptureOpen();
 }
 
 bool TMonitorController::LoadSettings(TSettingsQuestions& Questions)
@@ -319,6 +362,8 @@ void TMonitorController::StartMonitoring()
     if (FEngine.Active())
         return;
     ApplyCaptureSettings(FEngine);
+    FCaptureStarting = false;
+    FCaptureProblem.clear();
     if (FEngine.Start()) {
         // The engine counts failed blocks per run.
         FAnalysisErrorsTold = 0;
@@ -337,6 +382,7 @@ void TMonitorController::StopMonitoring()
     if (!FEngine.Active())
         return;
     FEngine.Stop();
+    FCaptureProblem.clear();
     emit LevelsChanged(SilentLevelDb, SilentLevelDb);
     emit MonitoringChanged(false);
 }
@@ -351,8 +397,10 @@ void TMonitorController::RestartMonitoring()
 
 void TMonitorController::ApplyCaptureSettings(TAudioDetector& Detector) const
 {
-    // Entry 0 is the default device (-1 to the engine); nothing selected gives -2, which no
-    // device has, so monitoring then fails to start and says so.
+    // A stored name is opened by that name wherever the server lists it (and waited for while
+    // it does not). Without one, entry 0 of the selector is the default device (-1 to the
+    // engine), entry k the engine's device k - 1.
+    Detector.DeviceName = FModel.Text(SettingKey::DeviceName).toStdString();
     Detector.DeviceIndex = FModel.Int(SettingKey::Device) - 1;
     Detector.FrameRate = FrameRateOfIndex(FFrequencyIndex);
     Detector.FFTCount = FFTCountOfIndex(FFFTSizeIndex);

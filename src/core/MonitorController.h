@@ -148,10 +148,16 @@ public:
     // "AnalysisErrors").
     int FaultReportInterval = 60000;
 
-    // The engine runs.
+    // The engine runs (its capture open, or being retried).
     bool Monitoring() const { return FEngine.Active(); }
+    // Monitoring runs and its capture delivers.
+    bool CaptureRunning() const;
+    // While monitoring runs without its capture: the message that said why; empty otherwise.
+    const QString& CaptureProblem() const { return FCaptureProblem; }
     // The name of the device monitoring uses, as the operator knows it.
     QString CaptureDeviceName();
+    // The error message of a capture that could not be opened, by what the operator can check.
+    QString CaptureFailureText(TCaptureFault Fault, const QString& Error);
 
 signals:
     // The sample list's rows show something new (states, progress); repaint.
@@ -168,6 +174,8 @@ signals:
     void Tick();
     // A detection's actions have all run (after "SampleFound" was posted).
     void DetectionHandled(int Number);
+    // The capture could not be opened, was lost, or runs again (CaptureRunning, CaptureProblem).
+    void CaptureChanged();
 
 private:
     void ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail);
@@ -200,6 +208,9 @@ private:
     uint64_t FDroppedUntold = 0;
     uint64_t FAnalysisErrorsTold = 0;
     QElapsedTimer FFaultClock;
+    // The capture of this run has not been open yet: its first opening is "CaptureStarted".
+    bool FCaptureStarting = false;
+    QString FCaptureProblem;
     qint64 FLastDropReport = -1;
     qint64 FLastErrorReport = -1;
     // Last, so that it goes first: its connections close while the rest still stands.

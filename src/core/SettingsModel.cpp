@@ -215,7 +215,7 @@ void TSettingsModel::ResolveDevice(const QStringList& DeviceNames)
         SetInt(SettingKey::Device, Listed + 1);
         return;
     }
-    if (Int(SettingKey::Device) > DeviceNames.size())
+    if (!Name.isEmpty() || Int(SettingKey::Device) > DeviceNames.size())
         SetInt(SettingKey::Device, -1);
 }
 
@@ -270,6 +270,7 @@ void TSettingsModel::ReadFrom(const TIniFile& IniFile)
         }
         }
     }
+    emit Read();
 }
 
 void TSettingsModel::WriteTo(TIniFile& IniFile) const

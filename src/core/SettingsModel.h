@@ -151,8 +151,11 @@ public:
     // selected device's name (empty for the default device). Sets both.
     void SelectDevice(int Index, const QStringList& DeviceNames);
     // After loading, with the engine's current device list: a stored name that is still listed
-    // wins over the stored index (the audio server's source indexes change between boots);
-    // otherwise an index beyond the list leaves nothing selected (-1).
+    // wins over the stored index (the audio server's source indexes change between boots). A
+    // stored name that is not listed (the device is unplugged, or the server is not running
+    // yet) leaves nothing selected (-1) and is kept: monitoring waits for that device, never
+    // records whatever another device now has its number. Without a name, an index beyond
+    // the list leaves nothing selected.
     void ResolveDevice(const QStringList& DeviceNames);
 
     // Reads the placement, the stored properties and the stored values from IniFile's section
@@ -174,6 +177,9 @@ public:
 signals:
     // A value has changed (by a setter or by reading a file).
     void Changed(const QString& Key);
+    // A settings file has been read (after the Changed of each value it changed): every value
+    // stands as loaded, so a consumer that waits for edits to settle takes them now.
+    void Read();
     // A view's stored layout has changed.
     void ColumnLayoutChanged(const QString& View);
 

@@ -4,6 +4,8 @@
 #include "core/Common_Settings.h"
 #include "core/SettingsModel.h"
 #include "helpers/Broadcast.h"
+#include "helpers/NetServers.h"
+#include "helpers/NotifySocket.h"
 #include "helpers/Process.h"
 #include "helpers/PulseServer.h"
 #include "helpers/QtPrinters.h"
@@ -24,6 +26,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 
 namespace {
@@ -114,6 +120,16 @@ protected:
         TSampleRec* Air = testkit::AddSample(List, TSampleType::Silence, 1, "Dead air");
         Air->SignalTime = Seconds;
         Air->SignaldB = -50;
+    }
+
+    // Dead air held for Seconds, switched on at start.
+    static TSampleRec* AddDeadAir(TSampleList& List, double Seconds)
+    {
+        TSampleRec* Air = testkit::AddSample(List, TSampleType::Silence, 0, "Dead air");
+        Air->SignalTime = Seconds;
+        Air->SignaldB = -50;
+        Air->AutoStart = true;
+        return Air;
     }
 
     // The monitor's standard output, one message a line.
@@ -476,4 +492,190 @@ TEST_F(HeadlessFixture, ASubscriberThatNeverAnswersDelaysOnlyItsDetectionsLaterS
     EXPECT_LT(FoundOne, FoundTwo);
     StopMonitor();
     testkit::waitForProcess(Listener);
+}
+
+// Capture that cannot be opened at start, or is lost later, leaves the samples on: the monitor
+// says once why and what to check, keeps trying, says when capture runs, and then hears a
+// silence planted in the programme. Each case on a real PulseAudio server.
+TEST_F(HeadlessFixture, CaptureThatCannotOpenIsRetriedAndThePlantedSilenceIsThenFound)
+{
+    enum class Start { NoServer, DeviceGone, ServerKilledMidRun };
+    struct Case {
+        const char* Name;
+        Start How;
+        std::string Settings;
+        QString Failure;  // the one error message
+        QString Running;  // the one information message once capture runs
+    };
+    const QString Server = QString::fromStdString("unix:" + this->Server.socket());
+    const Case Cases[] = {
+        {"no server, it appears 3 s later", Start::NoServer, "",
+         FormatMessageText("CaptureNoServer", {GetMessageText("DefaultDevice"), Server, "Connection refused"}),
+         FormatMessageText("CaptureStarted", {GetMessageText("DefaultDevice")})},
+        {"the stored device is gone until it is plugged in", Start::DeviceGone, "Device=3\r\nDeviceName=Studio Feed\r\n",
+         FormatMessageText("CaptureNoDevice", {"Studio Feed"}), FormatMessageText("CaptureStarted", {"Studio Feed"})},
+        {"the server is killed mid-run and comes back", Start::ServerKilledMidRun, "",
+         FormatMessageText("CaptureLost", {GetMessageText("DefaultDevice"), "Connection terminated"}),
+         FormatMessageText("CaptureRestored", {GetMessageText("DefaultDevice")})},
+    };
+    // Programme throughout, the planted silence from 3 s to 5 s; it plays for long after.
+    testkit::Pcm Broadcast = testkit::makeProgramme(40.0);
+    testkit::silence(Broadcast, 3.0, 2.0);
+    testkit::writeWav(Dir.file("broadcast.wav"), Broadcast);
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        std::filesystem::remove_all(Data);
+        std::filesystem::remove(Out);
+        TSampleList List;
+        TSampleRec* Air = AddDeadAir(List, 1.0);
+        Air->AutoDisable = true;
+        WriteFiles(List, "LogFileCreate_Checked=True\r\n" + C.Settings);
+        if (C.How == Start::NoServer)
+            this->Server.stop();
+        StartMonitor();
+        ASSERT_TRUE(StdoutHas(FormatMessageText("SampleEnabled", {1, "Dead air"}))) << Text(Out).toStdString();
+        if (C.How == Start::ServerKilledMidRun) {
+            ASSERT_TRUE(CaptureRunning());
+            this->Server.stop();
+        }
+        ASSERT_TRUE(StdoutHas(C.Failure)) << Text(Out).toStdString();
+        if (C.How == Start::NoServer) {
+            testkit::waitForEvents([] { return false; }, 3000);
+            this->Server.start();
+        } else if (C.How == Start::DeviceGone) {
+            // Retried meanwhile, told once.
+            testkit::waitForEvents([] { return false; }, 3000);
+            ASSERT_EQ(testkit::PulseServer::output("pactl load-module module-remap-source master=feed.monitor "
+                                                   "source_name=studio \"source_properties='device.description=\\\"Studio Feed\\\"'\"")
+                          .empty(),
+                      false);
+        } else {
+            this->Server.start();
+        }
+        const pid_t Player = this->Server.playAsync(Dir.file("broadcast.wav"));
+        ASSERT_TRUE(StdoutHas(C.Running)) << Text(Out).toStdString();
+        ASSERT_TRUE(StdoutHas(FormatMessageText("SampleFound", {1, "Dead air"}))) << Text(Out).toStdString();
+        // Found in the programme, not in the quiet after it.
+        int Status = 0;
+        EXPECT_EQ(::waitpid(Player, &Status, WNOHANG), 0);
+        ::kill(Player, SIGTERM);
+        testkit::PulseServer::waitFor(Player);
+        StopMonitor();
+
+        const QStringList Lines = MonitorLines();
+        EXPECT_EQ(LinesWith(Text(Out), C.Failure).size(), 1) << Text(Out).toStdString();
+        EXPECT_EQ(LinesWith(Text(Out), C.Running).size(), 1);
+        EXPECT_LT(IndexOf(Lines, C.Failure), IndexOf(Lines, C.Running));
+        EXPECT_LT(IndexOf(Lines, C.Running), IndexOf(Lines, FormatMessageText("SampleFound", {1, "Dead air"})));
+        // The sample stayed on until it was found: no "not detected", and switched off only by
+        // its own detection.
+        EXPECT_EQ(IndexOf(Lines, FormatMessageText("SampleNotFound", {1, "Dead air"})), -1) << Text(Out).toStdString();
+        EXPECT_EQ(LinesWith(Text(Out), FormatMessageText("SampleDisabled", {1, "Dead air"})).size(), 1);
+        EXPECT_EQ(LinesWith(LogText(Data), C.Failure).size(), 1);
+    }
+}
+
+// The settings are in force from the first message on: a detection half a second after the
+// start is mailed, not refused for want of a mail server.
+TEST_F(HeadlessFixture, ADetectionHalfASecondAfterTheStartIsMailed)
+{
+    testkit::SmtpServer Smtp;
+    Smtp.start();
+    TSampleList List;
+    // The idle feed is silence: found about half a second after the sample is switched on.
+    TSampleRec* Air = AddDeadAir(List, 0.3);
+    Air->AutoDisable = true;
+    WriteFiles(List, "EmailMessagesCheck_Checked=True\r\nMsgDetectSampleCheck_Checked=True\r\n"
+                     "MsgOnOffSampleCheck_Checked=False\r\nMsgErrorCheck_Checked=True\r\n"
+                     "SMTPHostEdit_Text=127.0.0.1\r\nSMTPPortEdit_Text=" + std::to_string(Smtp.port()) + "\r\n"
+                     "EmailFromEdit_Text=ondrix@station.test\r\nEmailToEdit_Text=operator@station.test\r\n");
+    StartMonitor();
+    const QString Found = FormatMessageText("SampleFound", {1, "Dead air"});
+    ASSERT_TRUE(StdoutHas(Found)) << Text(Out).toStdString();
+    ASSERT_TRUE(Smtp.waitForMails(1)) << Text(Out).toStdString();
+    StopMonitor();
+    const std::vector<testkit::ReceivedMail> Mails = Smtp.mails();
+    ASSERT_EQ(Mails.size(), 1u) << Text(Out).toStdString();
+    EXPECT_TRUE(QString::fromStdString(Mails[0].subject).endsWith(Found)) << Mails[0].subject;
+    EXPECT_EQ(Mails[0].rcptTos, std::vector<std::string>{"operator@station.test"});
+}
+
+// Under systemd (Type=notify, WatchdogSec=): READY with the status once the samples are on, then
+// the watchdog's keep-alive. The keep-alive lapses while the capture delivers nothing (the
+// sound server hangs) and while the main loop hangs (its log file blocks, as on a hung network
+// share), and comes back once they go on; a stop says STOPPING.
+TEST_F(HeadlessFixture, TellsSystemdReadyAndStatusAndKeepsTheWatchdogOnlyWhileAudioIsAnalysed)
+{
+    testkit::NotifySocket Notify;
+    TSampleList List;
+    AddDeadAir(List, 3600);
+    testkit::AddSample(List, TSampleType::Signal, 1, "Overload")->SignaldB = 0;
+    WriteFiles(List, "LogFileCreate_Checked=True\r\n");
+    ::setenv("NOTIFY_SOCKET", Notify.path().c_str(), 1);
+    ::setenv("WATCHDOG_USEC", "1500000", 1);  // a keep-alive every 0.5 s
+    StartMonitor();
+    ::unsetenv("NOTIFY_SOCKET");
+    ::unsetenv("WATCHDOG_USEC");
+
+    // Every notification; the status lines also on their own.
+    QStringList Statuses;
+    auto Receive = [&](std::chrono::milliseconds Timeout) {
+        std::optional<std::string> Next = Notify.receive(Timeout);
+        if (Next && Next->rfind("STATUS=", 0) == 0)
+            Statuses.append(QString::fromStdString(Next->substr(7)));
+        return Next;
+    };
+    const QString Capturing = "Capturing from \"" + GetMessageText("DefaultDevice") + "\"";
+    EXPECT_EQ(Receive(60s), "READY=1\nSTATUS=" + (Capturing + "; 1 of 2 samples on; no detection yet").toStdString());
+    // Keep-alives while it runs.
+    for (int I = 0; I < 3; ++I)
+        EXPECT_EQ(Receive(10s), "WATCHDOG=1");
+
+    // Lets the keep-alive lapse (a few may still be under way), then expects it back.
+    auto LapsesThenComesBack = [&](const std::function<void()>& Resume) {
+        int Late = 0;
+        for (std::optional<std::string> Next; (Next = Receive(3s));) {
+            if (*Next == "WATCHDOG=1")
+                ASSERT_LE(++Late, 3) << "the keep-alive went on";
+        }
+        Resume();
+        std::optional<std::string> Next;
+        while ((Next = Receive(20s)) && Next->rfind("STATUS=", 0) == 0) {
+        }
+        EXPECT_EQ(Next, "WATCHDOG=1");
+    };
+    {
+        SCOPED_TRACE("the sound server hangs");
+        ASSERT_EQ(::kill(Server.pid(), SIGSTOP), 0);
+        LapsesThenComesBack([&] { ::kill(Server.pid(), SIGCONT); });
+    }
+    {
+        SCOPED_TRACE("the main loop hangs on its log file");
+        // The day's log file becomes a pipe nobody reads: the next message blocks the main loop.
+        QDirIterator It(QString::fromStdString(Data + "/Log"), {"*.log"}, QDir::Files, QDirIterator::Subdirectories);
+        ASSERT_TRUE(It.hasNext());
+        const std::string Log = It.next().toStdString();
+        ASSERT_EQ(::unlink(Log.c_str()), 0);
+        ASSERT_EQ(::mkfifo(Log.c_str(), 0600), 0);
+        const pid_t Switch = testkit::spawnProcess({testkit::executableFolder() + "/ondrixctl", "on", "2"}, Dir.file("ctl.txt"));
+        LapsesThenComesBack([&] {
+            const int Reader = ::open(Log.c_str(), O_RDONLY);
+            char Buffer[4096];
+            while (::read(Reader, Buffer, sizeof(Buffer)) > 0) {
+            }
+            ::close(Reader);
+            ::unlink(Log.c_str());
+        });
+        int ExitCode = -1;
+        testkit::waitForProcess(Switch, &ExitCode);
+        EXPECT_EQ(ExitCode, 0);
+    }
+    // The status follows the samples.
+    EXPECT_EQ(Statuses, QStringList({Capturing + "; 2 of 2 samples on; no detection yet"}));
+    ::kill(Monitor, SIGTERM);
+    std::optional<std::string> Last;
+    while ((Last = Receive(30s)) && *Last != "STOPPING=1") {
+    }
+    EXPECT_EQ(Last, "STOPPING=1");
+    StopMonitor();
 }

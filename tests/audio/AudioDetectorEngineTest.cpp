@@ -553,6 +553,60 @@ TEST_F(RecoveryFixture, FailedOpenLeavesInactiveAndASecondStartTriesAgain)
     EXPECT_EQ(dev.opens, 2);
 }
 
+TEST_F(RecoveryFixture, WithRetryFailedStartAFailedOpenRunsWithoutCaptureUntilAnAttemptOpensIt)
+{
+    int failed = 0;
+    std::vector<TCaptureFault> faults;
+    engine.RetryFailedStart = true;
+    engine.OnCaptureFailed = [&](TAudioDetector& sender) {
+        ++failed;
+        faults.push_back(sender.CaptureFault());
+    };
+    failOpens = 3;
+    ASSERT_TRUE(engine.Start());
+    EXPECT_TRUE(engine.Active());
+    EXPECT_FALSE(engine.CaptureOpen());
+    EXPECT_EQ(engine.ErrorText, "fake error 5");
+    EXPECT_EQ(engine.LeftVolumedB(), -91.0);
+    EXPECT_EQ(failed, 1);
+    queue.Drain();  // two more failed attempts, told no more, then the capture opens
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(faults, std::vector<TCaptureFault>{TCaptureFault::Other});
+    EXPECT_EQ(dev.opens, 4);
+    EXPECT_EQ(restored, 1);
+    EXPECT_EQ(lost, 0);
+    EXPECT_TRUE(engine.CaptureOpen());
+    returnBuffer(dev, 4096, 0x40);
+    returnBuffer(dev, 4096, 0x40);
+    queue.Drain();
+    EXPECT_GT(engine.LeftVolumedB(), -91.0);
+}
+
+TEST_F(RecoveryFixture, ASettingTheCaptureCannotTakeFailsStartEvenWithRetryFailedStart)
+{
+    engine.RetryFailedStart = true;
+    engine.FFTCount = 1000;
+    EXPECT_FALSE(engine.Start());
+    EXPECT_FALSE(engine.Active());
+    EXPECT_EQ(engine.CaptureFault(), TCaptureFault::None);
+    EXPECT_EQ(queue.Pending(), 0u);
+    EXPECT_EQ(dev.opens, 0);
+}
+
+TEST(CaptureRetry, TheWaitDoublesFromTheFirstUpToTheLongest)
+{
+    TMainThreadQueue queue;
+    TAudioDetector engine{queue};
+    engine.FirstRetryInterval = 250;
+    engine.RetryInterval = 3000;
+    const int64_t expected[] = {250, 500, 1000, 2000, 3000, 3000};
+    for (int attempt = 0; attempt < int(std::size(expected)); ++attempt)
+        EXPECT_EQ(engine.RetryWait(attempt).count(), expected[attempt]) << attempt;
+    EXPECT_EQ(engine.RetryWait(1000).count(), 3000);
+    engine.RetryInterval = 0;  // every attempt due at once
+    EXPECT_EQ(engine.RetryWait(0).count(), 0);
+}
+
 TEST_F(RecoveryFixture, VanishedCaptureIsReopenedByTheEngine)
 {
     ASSERT_TRUE(engine.Start());

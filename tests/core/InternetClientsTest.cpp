@@ -12,6 +12,7 @@
 #include "helpers/QtWait.h"
 #include "helpers/TestFiles.h"
 #include "messages/Class_OndrixMessage.h"
+#include "util/IniFile.h"
 #include "util/TextFile.h"
 
 #include <gtest/gtest.h>
@@ -199,6 +200,17 @@ TEST(InternetClients, EditedSettingsReachTheQueueOnceTheyHaveSettled)
     EXPECT_EQ(Mail.Port, QStringLiteral("0"));
     EXPECT_EQ(Mail.FromAddress, QStringLiteral("ondrix@station.test"));
     EXPECT_TRUE(Mail.MsgSubjectCheck);
+}
+
+TEST(InternetClients, SettingsReadFromTheFileReachTheQueueAtOnce)
+{
+    TProgram P;
+    testkit::writeText(P.Data.Root.file("mail.ini"), "[Ondrix]\r\nSMTPHostEdit_Text=mail.station.test\r\n"
+                                                     "SMTPPortEdit_Text=2525\r\n");
+    P.Model.ReadFrom(TIniFile(QString::fromStdString(P.Data.Root.file("mail.ini"))));
+    const TEmailSettings Mail = P.MailQueue().Settings();
+    EXPECT_EQ(Mail.Host, QStringLiteral("mail.station.test"));
+    EXPECT_EQ(Mail.Port, QStringLiteral("2525"));
 }
 
 // The test button mails "Тестовое сообщение" with the settings as they stand and ends with a box.

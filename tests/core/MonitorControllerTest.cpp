@@ -207,24 +207,30 @@ TEST_F(ControllerFixture, AClipDeletedAfterSwitchingOnIsReportedAtTheRebuild)
     EXPECT_FALSE(Controller.Monitoring());
 }
 
-TEST_F(ControllerFixture, WithoutAnInputDeviceEverySampleEndsOff)
+TEST_F(ControllerFixture, ACaptureThatCannotOpenKeepsTheSamplesOnAndIsTriedUntilItRuns)
 {
     Fake.openResult = 5;
     FeedFake();
+    Controller.Engine().FirstRetryInterval = Controller.Engine().RetryInterval = 10;  // attempts come quickly
     Add(TSampleType::Silence, 0, "a");
     Add(TSampleType::Signal, 1, "b");
-    QList<double> Levels;
-    QObject::connect(&Controller, &TMonitorController::LevelsChanged, [&](double L, double) { Levels.append(L); });
     Controller.Enable_All_BtnClick();
-    EXPECT_FALSE(Controller.Monitoring());
+    EXPECT_TRUE(Controller.Monitoring());
+    EXPECT_FALSE(Controller.CaptureRunning());
+    const QString Failed = Msg("CaptureNotStarted", {GetMessageText("DefaultDevice"), "fake error 5"});
+    EXPECT_EQ(Controller.CaptureProblem(), Failed);
+    // Attempts that fail for the same reason say nothing more.
+    ASSERT_TRUE(WaitFor([&] { return Fake.opens >= 4; }));
     for (int I = 0; I < 2; ++I)
-        EXPECT_FALSE(Controller.Samples()[I]->Enabled);
-    EXPECT_EQ(Texts(), QStringList({Msg("SampleEnabled", {1, "a"}), Msg("SampleEnabled", {2, "b"}), "fake error 5",
-                                    Msg("SampleNotFound", {1, "a"}), Msg("SampleDisabled", {1, "a"}),
-                                    Msg("SampleNotFound", {2, "b"}), Msg("SampleDisabled", {2, "b"})}));
+        EXPECT_TRUE(Controller.Samples()[I]->Enabled);
+    EXPECT_EQ(Texts(), QStringList({Msg("SampleEnabled", {1, "a"}), Msg("SampleEnabled", {2, "b"}), Failed}));
     EXPECT_EQ(Posted[2].MsgType, msgError);
-    EXPECT_TRUE(Controller.Engine().ErrorText.empty());
-    EXPECT_TRUE(Levels.isEmpty() || Levels.last() == -92.0);
+
+    Fake.openResult = 0;
+    ASSERT_TRUE(WaitFor([&] { return Controller.CaptureRunning(); }));
+    EXPECT_EQ(Texts().mid(3), QStringList({Msg("CaptureStarted", {GetMessageText("DefaultDevice")})}));
+    EXPECT_EQ(Posted[3].MsgType, msgInfo);
+    EXPECT_TRUE(Controller.CaptureProblem().isEmpty());
 }
 
 TEST_F(ControllerFixture, CaptureSettingsGoToTheEngine)
@@ -238,8 +244,16 @@ TEST_F(ControllerFixture, CaptureSettingsGoToTheEngine)
         TAudioDetector Other(Queue);
         Controller.ApplyCaptureSettings(Other);
         EXPECT_EQ(Other.DeviceIndex, C.DeviceIndex) << C.Device;
+        EXPECT_EQ(Other.DeviceName, "") << C.Device;
         EXPECT_EQ(Other.FrameRate, 44100);
         EXPECT_EQ(Other.FFTCount, 2048);
+    }
+    // A stored name is opened by that name, wherever the server lists it.
+    Model.SetText(SettingKey::DeviceName, "Studio Feed");
+    {
+        TAudioDetector Other(Queue);
+        Controller.ApplyCaptureSettings(Other);
+        EXPECT_EQ(Other.DeviceName, "Studio Feed");
     }
     const int Rates[] = {22050, 32000, 44100, 48000, 64000, 96000, 44100, 44100};
     const int Counts[] = {1024, 2048, 4096, 8192, 2048, 2048, 2048, 2048};

@@ -190,9 +190,13 @@ TEST_F(SettingsFileTest, AStillListedDeviceNameWinsOverTheIndex)
     const Case Cases[] = {
         {"Device=1\r\nDeviceName=Feed monitor", {"Mic", "Feed monitor"}, 2},   // sources renumbered
         {"Device=1\r\nDeviceName=Feed monitor", {"Feed monitor"}, 1},
-        {"Device=2\r\nDeviceName=Gone", {"Mic", "Feed monitor"}, 2},           // name gone: the index
+        // A device that is gone is waited for by its name; no other device stands in for it.
+        {"Device=2\r\nDeviceName=Gone", {"Mic", "Feed monitor"}, -1},
         {"Device=3\r\nDeviceName=Gone", {"Mic", "Feed monitor"}, -1},
+        {"Device=1\r\nDeviceName=Feed monitor", {}, -1},  // no sound server yet
         {"Device=0\r\nDeviceName=", {"Mic"}, 0},
+        {"Device=2\r\nDeviceName=", {"Mic", "Feed monitor"}, 2},
+        {"Device=3\r\nDeviceName=", {"Mic", "Feed monitor"}, -1},
     };
     for (const Case& C : Cases) {
         TSettingsModel Fresh;
@@ -200,6 +204,7 @@ TEST_F(SettingsFileTest, AStillListedDeviceNameWinsOverTheIndex)
         WriteMainIni(QString("[Ondrix]\r\n%1\r\n").arg(C.Stored));
         ASSERT_TRUE(LoadSettings(*Data.Settings, FreshConfig, C.Devices, Questions));
         EXPECT_EQ(Fresh.Int(K::Device), C.Expected) << C.Stored;
+        EXPECT_EQ("DeviceName=" + Fresh.Text(K::DeviceName), QString(C.Stored).section("\r\n", 1)) << C.Stored;
     }
 }
 

@@ -31,6 +31,8 @@ public:
     // Stops the server and waits until it has exited.
     void stop();
     bool running() const { return server_ > 0; }
+    // The server's process (to stall it with SIGSTOP, as a hung server would be).
+    pid_t pid() const { return server_; }
 
     // Plays a WAV file into the feed sink and waits until it has been played.
     void play(const std::string& wavFile);
