@@ -671,6 +671,8 @@ void TSamplePropertyForm::WriteBack(TSampleRec& Rec) const
         break;
     }
     Rec.FileExecute = Edit_FileExecute->text();
+    // The operator has seen and confirmed the values: they replace what the file could not say.
+    Rec.AcceptEditedValues();
 }
 
 bool TSamplePropertyForm::Execute(TSampleRec& Rec)
