@@ -18,6 +18,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # test harness: a real PulseAudio server, MP3 encoding of fixtures
   pulseaudio pulseaudio-utils lame
+  # test harness: PipeWire with its PulseAudio interface, its session manager and the session bus
+  # that the session manager needs
+  pipewire pipewire-pulse wireplumber dbus-daemon
   # test harness: real SMTP and HTTP servers, certificates, an X server for windows,
   # an independent zip reader, generated speech and sound tools
   python3-aiosmtpd openssl xvfb x11-apps imagemagick unzip sox espeak-ng

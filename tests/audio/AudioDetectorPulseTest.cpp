@@ -1,5 +1,6 @@
-// The engine on a real PulseAudio server: device names, detection of what is played into the
-// feed, a device that does not exist, and a server that goes away and comes back.
+// The engine on a real sound server (PulseAudio, and PipeWire through its PulseAudio interface):
+// device names, detection of what is played into the feed, a device that does not exist, a
+// server that goes away and comes back, and one that is not there yet when monitoring starts.
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,8 @@
 
 namespace {
 
-struct PulseEngine : ::testing::Test {
-    testkit::PulseServer server;
+struct PulseEngine : ::testing::TestWithParam<testkit::SoundServer> {
+    testkit::PulseServer server{GetParam()};
     TMainThreadQueue queue;
     TAudioDetector engine{queue};
 
@@ -25,12 +26,12 @@ struct PulseEngine : ::testing::Test {
 
 }  // namespace
 
-TEST_F(PulseEngine, DeviceNamesAreTheServersSources)
+TEST_P(PulseEngine, DeviceNamesAreTheServersSources)
 {
     EXPECT_EQ(engine.DeviceNames(), (std::vector<std::string>{"Monitor of Feed", "Mic"}));
 }
 
-TEST_F(PulseEngine, NonexistentDeviceLeavesTheEngineInactive)
+TEST_P(PulseEngine, NonexistentDeviceLeavesTheEngineInactive)
 {
     engine.DeviceIndex = 5;
     engine.Sequences.AddNew().Kind = skSilence;
@@ -39,7 +40,7 @@ TEST_F(PulseEngine, NonexistentDeviceLeavesTheEngineInactive)
     EXPECT_FALSE(engine.ErrorText.empty());
 }
 
-TEST_F(PulseEngine, CaptureComesBackAfterTheServerRestarts)
+TEST_P(PulseEngine, CaptureComesBackAfterTheServerRestarts)
 {
     int lost = 0, restored = 0, blocks = 0;
     engine.DeviceIndex = 1;  // "Mic"
@@ -65,7 +66,39 @@ TEST_F(PulseEngine, CaptureComesBackAfterTheServerRestarts)
     engine.Stop();
 }
 
-TEST_F(PulseEngine, HearsAJingleAndTheSilenceAfterIt)
+TEST_P(PulseEngine, ACaptureStartedBeforeTheServerRunsOnceTheServerIsUp)
+{
+    int failed = 0, restored = 0, blocks = 0;
+    engine.RetryFailedStart = true;
+    engine.DeviceName = "Mic";
+    engine.OnCaptureFailed = [&](TAudioDetector&) { ++failed; };
+    engine.OnCaptureRestored = [&](TAudioDetector&) { ++restored; };
+    engine.OnBufferFilled = [&](TAudioDetector&, const uint8_t*, uint16_t) { ++blocks; };
+    engine.Sequences.AddNew().Kind = skSilence;
+    server.stop();
+    ASSERT_TRUE(engine.Start());
+    EXPECT_EQ(engine.CaptureFault(), TCaptureFault::NoServer) << engine.ErrorText;
+    EXPECT_FALSE(engine.CaptureOpen());
+    drainUntil([] { return false; }, std::chrono::seconds(1));  // a few attempts fail meanwhile
+    server.start();
+    ASSERT_TRUE(drainUntil([&] { return restored == 1; }));
+    EXPECT_TRUE(drainUntil([&] { return blocks > 2; }));
+    EXPECT_EQ(failed, 1);
+    engine.Stop();
+}
+
+TEST_P(PulseEngine, ADeviceNameTheServerDoesNotListIsNoDevice)
+{
+    engine.RetryFailedStart = true;
+    engine.DeviceName = "Studio Feed";
+    engine.Sequences.AddNew().Kind = skSilence;
+    ASSERT_TRUE(engine.Start());
+    EXPECT_EQ(engine.CaptureFault(), TCaptureFault::NoDevice) << engine.ErrorText;
+    EXPECT_FALSE(engine.CaptureOpen());
+    engine.Stop();
+}
+
+TEST_P(PulseEngine, HearsAJingleAndTheSilenceAfterIt)
 {
     // A jingle of two long notes: a live start falls anywhere within a block, and long notes
     // keep the match independent of that (see ScanFixture.JingleIsFoundWhereverItStarts).
@@ -111,3 +144,7 @@ TEST_F(PulseEngine, HearsAJingleAndTheSilenceAfterIt)
     EXPECT_EQ(found[1].first, 2);
     EXPECT_NEAR(found[1].second - onset, 3.5 + block + 1.5, 3 * block);
 }
+
+INSTANTIATE_TEST_SUITE_P(SoundServers, PulseEngine,
+                         ::testing::Values(testkit::SoundServer::PulseAudio, testkit::SoundServer::PipeWire),
+                         [](const auto& Info) { return testkit::soundServerName(Info.param); });

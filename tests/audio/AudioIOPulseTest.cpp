@@ -1,4 +1,5 @@
-// Live capture from a real PulseAudio server (a private one per test).
+// Live capture from a real sound server (a private one per test): PulseAudio, and PipeWire
+// through its PulseAudio interface.
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,8 @@
 
 namespace {
 
-struct PulseCapture : ::testing::Test {
-    testkit::PulseServer server;
+struct PulseCapture : ::testing::TestWithParam<testkit::SoundServer> {
+    testkit::PulseServer server{GetParam()};
     TMainThreadQueue queue;
     TAudioIn in{queue};
     int peak = 0;
@@ -49,12 +50,12 @@ struct PulseCapture : ::testing::Test {
 
 }  // namespace
 
-TEST_F(PulseCapture, ListsSourcesInServerOrderByDescription)
+TEST_P(PulseCapture, ListsSourcesInServerOrderByDescription)
 {
     EXPECT_EQ(GetWaveInDevices(), (std::vector<std::string>{"Monitor of Feed", "Mic"}));
 }
 
-TEST_F(PulseCapture, RecordsWhatIsPlayedIntoTheFeed)
+TEST_P(PulseCapture, RecordsWhatIsPlayedIntoTheFeed)
 {
     testkit::Pcm pcm;
     pcm.appendTones(0.5, {1000.0}, 0.5);
@@ -73,7 +74,7 @@ TEST_F(PulseCapture, RecordsWhatIsPlayedIntoTheFeed)
     }
 }
 
-TEST_F(PulseCapture, NonexistentDeviceFailsWithTheServersText)
+TEST_P(PulseCapture, NonexistentDeviceFailsWithTheServersText)
 {
     in.SetWaveDevice(7);
     EXPECT_FALSE(in.Start());
@@ -82,7 +83,7 @@ TEST_F(PulseCapture, NonexistentDeviceFailsWithTheServersText)
     EXPECT_FALSE(in.DeviceOpen());
 }
 
-TEST_F(PulseCapture, NoServerMeansNoDevicesAndAFailedStart)
+TEST_P(PulseCapture, NoServerMeansNoDevicesAndAFailedStart)
 {
     server.stop();
     EXPECT_TRUE(GetWaveInDevices().empty());
@@ -90,7 +91,7 @@ TEST_F(PulseCapture, NoServerMeansNoDevicesAndAFailedStart)
     EXPECT_FALSE(in.ErrorText().empty());
 }
 
-TEST_F(PulseCapture, StoppedServerIsReportedAsLost)
+TEST_P(PulseCapture, StoppedServerIsReportedAsLost)
 {
     ASSERT_TRUE(in.Start()) << in.ErrorText();
     ASSERT_TRUE(drainUntil([&] { return bytes > 0; }));
@@ -108,7 +109,7 @@ TEST_F(PulseCapture, StoppedServerIsReportedAsLost)
     in.Stop();
 }
 
-TEST_F(PulseCapture, AudioLostWhileTheMainThreadIsBusyIsReportedAfterTheAudioBeforeIt)
+TEST_P(PulseCapture, AudioLostWhileTheMainThreadIsBusyIsReportedAfterTheAudioBeforeIt)
 {
     std::vector<uint32_t> drops;
     size_t bytesBeforeDrop = 0;
@@ -133,3 +134,7 @@ TEST_F(PulseCapture, AudioLostWhileTheMainThreadIsBusyIsReportedAfterTheAudioBef
     EXPECT_EQ(bytes % 4096, 0u);
     in.Stop();
 }
+
+INSTANTIATE_TEST_SUITE_P(SoundServers, PulseCapture,
+                         ::testing::Values(testkit::SoundServer::PulseAudio, testkit::SoundServer::PipeWire),
+                         [](const auto& Info) { return testkit::soundServerName(Info.param); });
