@@ -97,6 +97,13 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"AudioDropped", u"Потеряно %d мс звука: обработка не успевала за записью."},
     {u"AnalysisErrors", u"Ошибки анализа звука (%d): %s"},
     {u"LogLinesDropped", u"Не записано в журнал строк: %d (папка журнала недоступна)."},
+    // The program's start and stop, so that a gap in the log can be explained.
+    {u"ProgramStarted", u"Программа запущена: версия %s, папка данных \"%s\", вход \"%s\"."},
+    {u"ProgramStopped", u"Программа остановлена: %s."},
+    {u"StopSignal", u"сигнал %s"},
+    {u"StopSessionEnd", u"завершение сеанса рабочего стола"},
+    {u"StopRestart", u"перезапуск"},
+    {u"StopWindowClosed", u"окно закрыто"},
     // Values of the sample list that could not be read.
     {u"SampleValueNotRead", u"значение %s=\"%s\" не распознано"},
     {u"SampleKeyMissing", u"нет строки %s="},

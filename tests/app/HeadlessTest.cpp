@@ -477,3 +477,22 @@ TEST_F(HeadlessFixture, ASubscriberThatNeverAnswersDelaysOnlyItsDetectionsLaterS
     StopMonitor();
     testkit::waitForProcess(Listener);
 }
+
+// The log says when the program started (version, data folder, input) and why it stopped, so
+// that a gap in it can be explained.
+TEST_F(HeadlessFixture, TheLogTellsWhenTheProgramStartedAndWhyItStopped)
+{
+    WriteFiles(TSampleList(), "LogFileCreate_Checked=True\r\n");
+    const QString Started = FormatMessageText("ProgramStarted", {TCommonSettings::ProgramVersionText(),
+                                                                 QString::fromStdString(Data) + "/",
+                                                                 GetMessageText("DefaultDevice")});
+    const QString Stopped = FormatMessageText("ProgramStopped", {FormatMessageText("StopSignal", {"SIGTERM"})});
+    StartMonitor();
+    ASSERT_TRUE(StdoutHas(Started)) << Text(Out).toStdString();
+    StopMonitor();
+    const QString Log = LogText(Data);
+    ASSERT_EQ(LinesWith(Log, Started).size(), 1) << Log.toStdString();
+    ASSERT_EQ(LinesWith(Log, Stopped).size(), 1) << Log.toStdString();
+    EXPECT_LT(Log.indexOf(Started), Log.indexOf(Stopped));
+    EXPECT_TRUE(LinesWith(Log, Stopped).first().contains(GetMessageText("Info"))) << Log.toStdString();
+}
