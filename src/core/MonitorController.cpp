@@ -167,6 +167,11 @@ bool TMonitorController::LoadSettings(TSettingsQuestions& Questions)
 {
     const bool GoOn = ::LoadSettings(FFolders, FConfig, DeviceNames(), Questions);
     SyncMessageSettings();
+    // Values of the sample list that could not be read: in the list and the log, headless too.
+    for (int I = 0; I < FSamples.Count(); ++I)
+        if (const QString Warning = SampleLoadProblemsText(*FSamples[I], QStringLiteral("SampleNotRead"));
+            !Warning.isEmpty())
+            AddMessage(msgError, Warning);
     emit SampleCountChanged(FSamples.Count());
     // A failed load leaves the capture selectors unconnected, as the steps after the failure
     // never ran.
@@ -261,16 +266,34 @@ void TMonitorController::ReportSampleState(TSampleRec* Sample, bool Enabled)
 
 void TMonitorController::ReloadEngine()
 {
+    // Automation switches samples all day, often while another sample's clip, command or dead
+    // air is half way through: a sequence built the same as before goes on with the match it
+    // has under way, and only the samples that changed start afresh.
+    TAudioSequenceList Previous = std::move(FEngine.Sequences);
     FEngine.Sequences.Clear();
     for (int I = 0; I < FSamples.Count(); ++I) {
         TSampleRec* Sample = FSamples.Items(I);
         Sample->Sequence = nullptr;
         LoadSampleIntoEngine(Sample);
+        if (Sample->Sequence)
+            Sample->Sequence = KeepMatchUnderWay(Previous, *Sample->Sequence);
     }
     FJustEnabled.clear();
     UpdateMonitoring();
     emit SamplesChanged();
     TimerTimer();
+}
+
+TAudioSequence* TMonitorController::KeepMatchUnderWay(TAudioSequenceList& Previous, TAudioSequence& Built)
+{
+    for (int32_t I = 0; I < Previous.Count(); ++I) {
+        if (!SameTarget(Previous.Items(I), Built))
+            continue;
+        // The new sequence is the last of the list: the one before takes its place.
+        FEngine.Sequences.Delete(FEngine.Sequences.IndexOf(&Built));
+        return &FEngine.Sequences.Add(Previous.Extract(I));
+    }
+    return &Built;
 }
 
 void TMonitorController::LoadSampleIntoEngine(TSampleRec* Sample)
@@ -368,7 +391,8 @@ void TMonitorController::AutoStartSamples()
 {
     for (int I = 0; I < FSamples.Count(); ++I) {
         TSampleRec* Sample = FSamples.Items(I);
-        if (Sample->AutoStart)
+        // A sample whose values could not all be read waits for the operator.
+        if (Sample->AutoStart && !Sample->HasLoadProblems())
             SetSampleEnabled(Sample, true, false);
     }
     ReloadEngine();
@@ -523,8 +547,9 @@ void TMonitorController::HandleDetection(TSampleRec* Sample)
     if (!Sample)
         return;
     const int Number = Sample->Number;
-    // A sample that switches itself off fires once: a rebuild during its delay re-arms its
-    // sequence, and a second find before the first handling has switched it off is dropped.
+    // A sample that switches itself off fires once: a rebuild during its delay may re-arm its
+    // sequence (when the sample was edited meanwhile), and a second find before the first
+    // handling has switched it off is dropped.
     if (Sample->AutoDisable) {
         if (FOncePending.contains(Number))
             return;

@@ -59,8 +59,8 @@ public:
     QStringList DeviceNames();
 
     // --- Configuration ---
-    // Loads the configuration (LoadSettings of SettingsFile.h) with the engine's device list;
-    // from then on a change of the device or of the two hidden selectors restarts monitoring.
+    // Loads the configuration (LoadSettings of SettingsFile.h) with the engine's device list
+    // and warns of each sample whose values could not all be read ("SampleNotRead"); from then on a change of the device or of the two hidden selectors restarts monitoring.
     // False when Questions chose to end the program.
     bool LoadSettings(TSettingsQuestions& Questions);
     // Saves everything but the sample list.
@@ -88,7 +88,8 @@ public:
     void SetSampleEnabled(TSampleRec* Sample, bool Enable, bool Reload);
     // Posts "SampleEnabled" or "SampleDisabled" with the sample's position in the list + 1.
     void ReportSampleState(TSampleRec* Sample, bool Enabled);
-    // Rebuilds every sequence from the samples and starts or stops monitoring.
+    // Rebuilds every sequence from the samples and starts or stops monitoring. A sample whose
+    // sequence comes out as it was keeps the match it has under way.
     void ReloadEngine();
     // Builds and registers the sequence of one switched-on sample; a sample whose sequence
     // cannot be built is switched off with "WrongSampleInd" and "SampleDisabled".
@@ -99,7 +100,8 @@ public:
     void RestartMonitoring();
     // Copies device, rate and block size into an engine.
     void ApplyCaptureSettings(TAudioDetector& Detector) const;
-    // Switches on the samples marked for automatic start, then rebuilds once.
+    // Switches on the samples marked for automatic start whose values were all read, then
+    // rebuilds once.
     void AutoStartSamples();
     // By the sample's stored Number (external programs): false, changing nothing, when no
     // sample has that number.
@@ -181,6 +183,9 @@ private:
     void FinishDetection(int Number);
     // Tells the gathered audio faults when they are due.
     void ReportAudioFaults();
+    // Built, just appended to the engine's list, or the sequence of Previous that watches for
+    // the same (taken out of Previous and put in Built's place, with its match under way).
+    TAudioSequence* KeepMatchUnderWay(TAudioSequenceList& Previous, TAudioSequence& Built);
 
     TSettings& FFolders;
     TSettingsModel& FModel;

@@ -71,6 +71,7 @@ struct TOndrixSocketServer::TConnection {
     bool Busy = false;   // a request of this connection is being handled
     bool Closed = false; // dropped while busy; freed when the handling returns
     bool Scheduled = false;  // a later turn is queued to handle the remaining lines
+    bool SentLine = false;   // a whole line has come
     // Notifications sent to this connection whose "DONE" has not come yet, oldest first; a
     // null entry stands for one that is not waited for (or was given up).
     QList<std::shared_ptr<TNotification>> Awaited;
@@ -123,6 +124,23 @@ void TOndrixSubscriberList::AddSubscriber(TOndrixSubscriber* S)
         if (Subscribers(I)->Handle == S->Handle)
             Delete(I);
     Add(S);
+}
+
+bool TOndrixSubscriberList::Contains(qint64 Handle)
+{
+    TLockGuard Guard(*this);
+    for (int I = 0; I < Count(); ++I)
+        if (Subscribers(I)->Handle == Handle)
+            return true;
+    return false;
+}
+
+void TOndrixSubscriberList::RemoveHandle(qint64 Handle)
+{
+    TLockGuard Guard(*this);
+    for (int I = Count() - 1; I >= 0; --I)
+        if (Subscribers(I)->Handle == Handle)
+            Delete(I);
 }
 
 TOndrixSocketServer::TOndrixSocketServer(IOndrixRemoteControl& Host, QObject* Parent)
@@ -263,6 +281,11 @@ void TOndrixSocketServer::AcceptConnections()
         };
         connect(Socket, &QLocalSocket::disconnected, this, Drop, Qt::QueuedConnection);
         connect(Socket, &QLocalSocket::errorOccurred, this, Drop, Qt::QueuedConnection);
+        // A connection that says nothing only takes up a place.
+        QTimer::singleShot(FirstLineTimeout, this, [this, Handle] {
+            if (TConnection* Found = FindConnection(Handle); Found && !Found->SentLine)
+                DropConnection(Found);
+        });
         // Lines that came with the connection itself.
         if (Socket->bytesAvailable() > 0)
             ReadConnection(C);
@@ -281,6 +304,8 @@ void TOndrixSocketServer::DropConnection(TConnection* C)
         return;
     C->Closed = true;
     FConnections.remove(C->Handle);
+    // A window that closed hears nothing more: it is no longer a subscriber.
+    FSubscribers.RemoveHandle(C->Handle);
     if (C->Socket) {
         C->Socket->disconnect(this);
         C->Socket->abort();
@@ -318,6 +343,7 @@ void TOndrixSocketServer::ReadConnection(TConnection* C)
         }
         QByteArray Line = C->In.left(End);
         C->In.remove(0, End + 1);
+        C->SentLine = true;
         if (Line.endsWith('\r'))
             Line.chop(1);
         if (Line.size() > MaxLineLength) {
@@ -396,7 +422,10 @@ void TOndrixSocketServer::HandleLine(TConnection* C, const QByteArray& Line)
         bool SampleExists = true;
         switch (WParam) {
         case ucRegister:
-            AddByHandle(LParam);
+            if (!AddByHandle(LParam)) {
+                Answer(C, "ERROR no open connection has the handle " + QByteArray::number(LParam));
+                return;
+            }
             break;
         case ucVersion:
             Result = VersionNumber(FHost.RemoteVersionText());
@@ -460,7 +489,7 @@ void TOndrixSocketServer::RefuseMissingSample(qint64 Handle, qint64 Number)
 
 void TOndrixSocketServer::AddByName(const QString& ClassName)
 {
-    auto* S = new TOndrixSubscriber;
+    auto S = std::make_unique<TOndrixSubscriber>();
     S->Name = ClassName;
     // The window that receives notifications: the first open connection that described
     // itself with that class name.
@@ -469,18 +498,23 @@ void TOndrixSocketServer::AddByName(const QString& ClassName)
         if (!Other->Closed && Other->ClassName == ClassName && (!Found || Other->Handle < Found->Handle))
             Found = Other;
     S->Handle = Found ? Found->Handle : 0;
-    Register(S);
+    Register(std::move(S));
 }
 
-void TOndrixSocketServer::AddByHandle(qint64 Handle)
+bool TOndrixSocketServer::AddByHandle(qint64 Handle)
 {
-    auto* S = new TOndrixSubscriber;
+    if (!FindConnection(Handle))
+        return false;
+    auto S = std::make_unique<TOndrixSubscriber>();
     S->Handle = Handle;
-    Register(S);
+    Register(std::move(S));
+    return true;
 }
 
-void TOndrixSocketServer::Register(TOndrixSubscriber* S)
+void TOndrixSocketServer::Register(std::unique_ptr<TOndrixSubscriber> S)
 {
+    if (FSubscribers.Contains(S->Handle))
+        return;
     // Describe: the owner window stands for the connection's own description.
     if (S->Handle != 0) {
         if (TConnection* Owner = FindConnection(S->Handle)) {
@@ -495,7 +529,7 @@ void TOndrixSocketServer::Register(TOndrixSubscriber* S)
         S->Title.clear();
     }
     FHost.AddMessage(msgInfo, FormatMessageText("AddSubscriber", {S->DisplayName()}));
-    FSubscribers.AddSubscriber(S);
+    FSubscribers.AddSubscriber(S.release());
 }
 
 void TOndrixSocketServer::Answer(TConnection* C, const QByteArray& Line)
@@ -531,30 +565,40 @@ void TOndrixSocketServer::NotifySampleFound(int Number, bool Wait, std::function
         N->OnTimedOut = std::move(OnTimedOut);
     }
     const QByteArray Line = "USER " + QByteArray::number(ucSampleFound) + ' ' + QByteArray::number(Number);
+    // Who is told, taken first: a send that finds a program gone drops its connection, and
+    // with it its entry of the list.
+    struct TTold {
+        qint64 Handle;
+        QString Title;
+        QString Name;
+    };
+    QList<TTold> Told;
     {
         TKvSynchObjectList::TLockGuard Guard(FSubscribers);
         for (int I = 0; I < FSubscribers.Count(); ++I) {
-            TOndrixSubscriber* S = FSubscribers.Subscribers(I);
-            if (S->Handle == 0)
-                continue;
-            if (TConnection* C = FindConnection(S->Handle); C && SendLine(C, Line)) {
-                if (N && !N->Outstanding.contains(C->Handle)) {
-                    N->Outstanding.append(C->Handle);
-                    N->Names.insert(C->Handle, S->DisplayName());
-                    C->Awaited.append(N);
-                } else {
-                    C->Awaited.append(nullptr);
-                }
-                // A program that never answers must not make the list grow without end: the
-                // oldest entry (long given up) is forgotten.
-                if (C->Awaited.size() > MaxAwaited) {
-                    const std::shared_ptr<TNotification> Old = C->Awaited.takeFirst();
-                    if (Old && Old->Outstanding.removeOne(C->Handle) && Old->Outstanding.isEmpty())
-                        FinishNotification(Old.get());
-                }
-            }
-            FHost.AddMessage(msgCommand, FormatMessageText("CommandSent", {qint64(Number) + 1, S->Title}));
+            const TOndrixSubscriber* S = FSubscribers.Subscribers(I);
+            if (S->Handle != 0)
+                Told.append({S->Handle, S->Title, S->DisplayName()});
         }
+    }
+    for (const TTold& S : std::as_const(Told)) {
+        if (TConnection* C = FindConnection(S.Handle); C && SendLine(C, Line)) {
+            if (N && !N->Outstanding.contains(C->Handle)) {
+                N->Outstanding.append(C->Handle);
+                N->Names.insert(C->Handle, S.Name);
+                C->Awaited.append(N);
+            } else {
+                C->Awaited.append(nullptr);
+            }
+            // A program that never answers must not make the list grow without end: the
+            // oldest entry (long given up) is forgotten.
+            if (C->Awaited.size() > MaxAwaited) {
+                const std::shared_ptr<TNotification> Old = C->Awaited.takeFirst();
+                if (Old && Old->Outstanding.removeOne(C->Handle) && Old->Outstanding.isEmpty())
+                    FinishNotification(Old.get());
+            }
+        }
+        FHost.AddMessage(msgCommand, FormatMessageText("CommandSent", {qint64(Number) + 1, S.Title}));
     }
     if (!N) {
         if (OnDone)

@@ -104,6 +104,10 @@ public:
     TOndrixSubscriber* Subscribers(int Index) { return static_cast<TOndrixSubscriber*>(Items(Index)); }
     // Removes every entry with S's Handle, then appends S (under the list's lock).
     void AddSubscriber(TOndrixSubscriber* S);
+    // Whether an entry has Handle.
+    bool Contains(qint64 Handle);
+    // Removes (and frees) the entry with Handle, if any.
+    void RemoveHandle(qint64 Handle);
 };
 
 // The monitor's end of the local socket: accepts connections, answers requests through the
@@ -125,8 +129,7 @@ public:
     QString SocketPath() const { return FPath; }
 
     // Called once per detection: sends "USER 2000 <Number>" to every subscriber in
-    // registration order and adds a "CommandSent" message for each (a subscriber whose
-    // connection has closed is still named, and is not waited for; one registered with handle
+    // registration order and adds a "CommandSent" message for each (one registered with handle
     // 0 is skipped). Never blocks.
     // Without Wait, OnDone runs before this returns; "DONE" answers are read and dropped.
     // With Wait, OnDone runs once every notified subscriber has answered "DONE", closed its
@@ -138,10 +141,18 @@ public:
                            std::function<void(const QString& Subscriber)> OnTimedOut = {});
 
     // Registration as the requests do it: by the class name a connection described itself
-    // with (the first open one; handle 0 when there is none), or by a connection's handle.
-    // Each announces the subscriber ("AddSubscriber") and adds it to the list.
+    // with (the first open one; handle 0 when there is none), or by a connection's handle,
+    // which must be that of an open connection (false otherwise: nothing is registered). A
+    // new subscriber is announced ("AddSubscriber") and appended to the list; a handle
+    // registered already stays as it is, unannounced, so that a program repeating its
+    // registration neither grows the list nor floods the messages. A connection that closes
+    // leaves the list, so it holds at most one entry per open connection and one of handle 0.
     void AddByName(const QString& ClassName);
-    void AddByHandle(qint64 Handle);
+    bool AddByHandle(qint64 Handle);
+
+    // ms a new connection has to send its first line; one that sends nothing is closed, so that
+    // connections left idle cannot take up every place and lock automation out.
+    int FirstLineTimeout = 10000;
 
     TOndrixSubscriberList& Subscribers() { return FSubscribers; }
     // Connections now open (for tests and the status).
@@ -161,7 +172,7 @@ private:
     bool SendLine(TConnection* C, const QByteArray& Line);
     void DropConnection(TConnection* C);
     TConnection* FindConnection(qint64 Handle) const;
-    void Register(TOndrixSubscriber* S);
+    void Register(std::unique_ptr<TOndrixSubscriber> S);
     void AnswerReceived(TConnection* C);
     void FinishNotification(TNotification* N);
 

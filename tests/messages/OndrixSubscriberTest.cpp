@@ -212,7 +212,7 @@ TEST_F(OndrixSocketTest, EveryConnectionGetsItsOwnHandle)
     EXPECT_EQ(Server.ConnectionCount(), 2);
 }
 
-TEST_F(OndrixSocketTest, RegisteringOneWindowTwiceLeavesOneEntryAndTwoMessages)
+TEST_F(OndrixSocketTest, RegisteringOneWindowTwiceLeavesOneEntryAndOneMessage)
 {
     TLineClient& Window = NewClient();
     TLineClient& Other = NewClient();
@@ -230,7 +230,7 @@ TEST_F(OndrixSocketTest, RegisteringOneWindowTwiceLeavesOneEntryAndTwoMessages)
     EXPECT_EQ(S->Title, "Playout A");
     EXPECT_EQ(S->Name, "Automation");
     const QString Expected = FormatMessageText("AddSubscriber", {"Playout A / Automation / " + QString(Handle)});
-    EXPECT_EQ(Remote.Texts(msgInfo), QStringList({Expected, Expected}));
+    EXPECT_EQ(Remote.Texts(msgInfo), QStringList({Expected}));
     EXPECT_EQ(Expected, QString::fromUtf8("Подключено внешнее приложение Playout A / Automation / ") + Handle + ".");
 }
 
@@ -244,24 +244,34 @@ TEST_F(OndrixSocketTest, RegistrationsThatFindNoWindow)
     EXPECT_TRUE(Remote.Messages.isEmpty());
 
     // A class name nobody described: handle 0, announced with empty names; a second one
-    // replaces it.
+    // finds it registered.
     EXPECT_EQ(Client.Request("COPYDATA 0 1000 Nobody"), QByteArray("OK 0"));
     EXPECT_EQ(Client.Request("COPYDATA 0 1000 Noone"), QByteArray("OK 0"));
     ASSERT_EQ(Server.Subscribers().Count(), 1);
     EXPECT_EQ(Server.Subscribers().Subscribers(0)->Handle, 0);
     const QString Empty = FormatMessageText("AddSubscriber", {" /  / 0"});
-    EXPECT_EQ(Remote.Texts(msgInfo), QStringList({Empty, Empty}));
+    EXPECT_EQ(Remote.Texts(msgInfo), QStringList({Empty}));
 
-    // A handle of no open connection registers a window that will never hear anything.
-    EXPECT_EQ(Client.Request("USER 100 12345"), QByteArray("OK 0"));
-    ASSERT_EQ(Server.Subscribers().Count(), 2);
-    EXPECT_EQ(Server.Subscribers().Subscribers(1)->Handle, 12345);
-    EXPECT_EQ(Server.Subscribers().Subscribers(1)->Title, "");
+    // A handle of no open connection (none yet, one that closed, the own one's neighbour) is
+    // refused.
+    auto Gone = std::make_unique<TLineClient>();
+    ASSERT_TRUE(Gone->Connect(Path));
+    const std::optional<QByteArray> GoneHandle = Gone->Request("WINDOW Gone\tGone");
+    ASSERT_TRUE(GoneHandle);
+    Gone.reset();
+    ASSERT_TRUE(waitForEvents([&] { return Server.ConnectionCount() == 1; }));
+    for (const QByteArray Handle : {QByteArray("12345"), GoneHandle->mid(3), QByteArray("0"), QByteArray("-1")}) {
+        const std::optional<QByteArray> Answer = Client.Request("USER 100 " + Handle);
+        ASSERT_TRUE(Answer);
+        EXPECT_TRUE(Answer->startsWith("ERROR ")) << Handle.constData() << " -> " << Answer->constData();
+    }
+    ASSERT_EQ(Server.Subscribers().Count(), 1);
+    EXPECT_EQ(Remote.Texts(msgInfo).size(), 1);
     Server.NotifySampleFound(0, false, {});
-    EXPECT_EQ(Remote.Texts(msgCommand).size(), 1);  // the handle-0 entry gets nothing
+    EXPECT_EQ(Remote.Texts(msgCommand).size(), 0);  // the handle-0 entry gets nothing
 }
 
-// Three subscribers, a re-registration moving the first to the end.
+// Three subscribers; a repeated registration of the first changes nothing.
 TEST_F(OndrixSocketTest, NotificationGoesToEverySubscriberInRegistrationOrder)
 {
     TLineClient& A = NewClient();
@@ -281,11 +291,11 @@ TEST_F(OndrixSocketTest, NotificationGoesToEverySubscriberInRegistrationOrder)
     const auto Sent = [](const char* Title) {
         return QString::fromUtf8("Сообщение о нахождении образца №5 отправлено программе \"%1\"").arg(Title);
     };
-    EXPECT_EQ(Remote.Texts(msgCommand), QStringList({Sent("Second"), Sent("Third"), Sent("First")}));
+    EXPECT_EQ(Remote.Texts(msgCommand), QStringList({Sent("First"), Sent("Second"), Sent("Third")}));
     EXPECT_EQ(Remote.Messages.size(), 3);
 }
 
-TEST_F(OndrixSocketTest, ClosedSubscriberStaysRegisteredAndIsStillNamed)
+TEST_F(OndrixSocketTest, ClosedSubscriberLeavesTheList)
 {
     TLineClient& A = NewClient();
     auto Gone = std::make_unique<TLineClient>();
@@ -298,9 +308,9 @@ TEST_F(OndrixSocketTest, ClosedSubscriberStaysRegisteredAndIsStillNamed)
     bool Done = false;
     Server.NotifySampleFound(1, true, [&] { Done = true; });
     EXPECT_EQ(A.ReadLine(), QByteArray("USER 2000 1"));
-    EXPECT_EQ(Server.Subscribers().Count(), 2);
-    EXPECT_EQ(Remote.Texts(msgCommand).size(), 2);
-    EXPECT_FALSE(Done);  // the open one has not answered yet; the closed one is not awaited
+    EXPECT_EQ(Server.Subscribers().Count(), 1);
+    EXPECT_EQ(Remote.Texts(msgCommand).size(), 1);
+    EXPECT_FALSE(Done);  // the open one has not answered yet
     A.Send("DONE\n");
     EXPECT_TRUE(waitForEvents([&] { return Done; }));
     EXPECT_TRUE(Remote.Texts(msgError).isEmpty());
@@ -456,7 +466,48 @@ TEST_F(OndrixSocketTest, FloodFromAProgramThatNeverReadsCannotStopTheMonitor)
     EXPECT_EQ(Bystander.Request("USER 666 0"), QByteArray("OK 1523"));
     Server.NotifySampleFound(3, false, {});
     EXPECT_EQ(Bystander.ReadLine(), QByteArray("USER 2000 3"));
-    EXPECT_EQ(Server.Subscribers().Count(), 2);  // a closed window stays registered
+    EXPECT_EQ(Server.Subscribers().Count(), 1);  // the closed window left the list
+}
+
+// A program repeating its registration, or naming handles that are no connection, neither
+// grows the list nor adds a message each time: a detection afterwards is told once.
+TEST_F(OndrixSocketTest, RegistrationFloodLeavesOneEntry)
+{
+    TLineClient& Flood = NewClient();
+    const qint64 Handle = Flood.Subscribe("Flood", "Flood");
+    ASSERT_GT(Handle, 0);
+    QByteArray Lines;
+    for (int I = 0; I < 5000; ++I)
+        Lines += "USER 100 " + QByteArray::number(Handle) + "\nUSER 100 " + QByteArray::number(Handle + 1 + I) + '\n';
+    Flood.Send(Lines);
+    for (int I = 0; I < 5000; ++I) {
+        ASSERT_EQ(Flood.ReadLine(), QByteArray("OK 0")) << I;
+        const std::optional<QByteArray> Refused = Flood.ReadLine();
+        ASSERT_TRUE(Refused && Refused->startsWith("ERROR ")) << I;
+    }
+    EXPECT_EQ(Server.Subscribers().Count(), 1);
+    EXPECT_EQ(Remote.Texts(msgInfo).size(), 1);
+    Server.NotifySampleFound(2, false, {});
+    EXPECT_EQ(Flood.ReadLine(), QByteArray("USER 2000 2"));
+    EXPECT_EQ(Remote.Texts(msgCommand).size(), 1);
+}
+
+// Connections that never send a whole line are closed after a while, so that idle ones cannot
+// take every place; one that has spoken stays, however long it then listens.
+TEST_F(OndrixSocketTest, ConnectionsThatNeverSayAnythingAreClosed)
+{
+    Server.FirstLineTimeout = 300;
+    TLineClient& Silent = NewClient();
+    TLineClient& Half = NewClient();
+    Half.Send("USER 66");
+    TLineClient& Listener = NewClient();
+    ASSERT_GT(Listener.Subscribe("Automation", "Listener"), 0);
+    EXPECT_TRUE(Silent.WaitClosed());
+    EXPECT_TRUE(Half.WaitClosed());
+    EXPECT_EQ(Server.ConnectionCount(), 1);
+    Server.NotifySampleFound(5, false, {});
+    EXPECT_EQ(Listener.ReadLine(), QByteArray("USER 2000 5"));
+    EXPECT_EQ(Listener.Request("USER 666 0"), QByteArray("OK 1523"));
 }
 
 TEST_F(OndrixSocketTest, LiveSocketOfAnotherMonitorIsNeverTakenOver)
