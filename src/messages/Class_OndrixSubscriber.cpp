@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "lang/Lang.h"
+#include "messages/SocketOwner.h"
 #include "util/KeyValueText.h"
 
 namespace {
@@ -109,7 +110,7 @@ QString DefaultSocketPath()
     const QString Runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!Runtime.isEmpty())
         return Runtime + "/TOndrix.socket";
-    return QString("/tmp/TOndrix-%1.socket").arg(getuid());
+    return FallbackSocketFolder() + "/TOndrix.socket";
 }
 
 QString TOndrixSubscriber::DisplayName() const
@@ -177,6 +178,12 @@ bool TOndrixSocketServer::Listen(const QString& Path)
         return false;
     };
 
+    // Without a runtime folder the socket lies in /tmp, in a folder of this user's own that
+    // nobody else can put a socket of theirs into.
+    if (QFileInfo(FPath).absolutePath() == FallbackSocketFolder())
+        if (const QString Refused = PrepareOwnFolder(FallbackSocketFolder()); !Refused.isEmpty())
+            return Fail(Refused);
+
     // The lock beside the socket says whether another monitor serves it: the kernel releases
     // it when that monitor ends, however it ends, so a socket file left by a crash is known
     // to be stale and two monitors starting together cannot both take the path.
@@ -184,6 +191,10 @@ bool TOndrixSocketServer::Listen(const QString& Path)
     FLockFd = ::open(LockName.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (FLockFd < 0)
         return Fail(QString::fromLocal8Bit(std::strerror(errno)));
+    // A lock another user made could be held by that user against this monitor.
+    struct stat LockSt {};
+    if (::fstat(FLockFd, &LockSt) != 0 || LockSt.st_uid != getuid())
+        return Fail(QString("%1 belongs to another user").arg(FPath + ".lock"));
     if (::flock(FLockFd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
             return InUse();
@@ -193,8 +204,9 @@ bool TOndrixSocketServer::Listen(const QString& Path)
     struct stat St {};
     const QByteArray SocketName = QFile::encodeName(FPath);
     if (::lstat(SocketName.constData(), &St) == 0) {
-        if (!S_ISSOCK(St.st_mode))
-            return Fail("not a socket");
+        // Another user's socket at the path is never connected to nor taken over.
+        if (const QString Refused = CheckOwnSocketFile(FPath); !Refused.isEmpty())
+            return Fail(Refused);
         // A program that serves the path without our lock still owns it.
         QLocalSocket Probe;
         Probe.connectToServer(FPath);
@@ -256,7 +268,8 @@ void TOndrixSocketServer::AcceptConnections()
 {
     while (FServer && FServer->hasPendingConnections()) {
         QLocalSocket* Socket = FServer->nextPendingConnection();
-        if (FConnections.size() >= MaxConnections) {
+        // Only this user's programs may command the monitor or hear of its detections.
+        if (FConnections.size() >= MaxConnections || !CheckPeerIsOwnUser(Socket->socketDescriptor()).isEmpty()) {
             Socket->abort();
             Socket->deleteLater();
             continue;

@@ -80,7 +80,7 @@ public:
 int VersionNumber(const QString& VersionText);
 
 // The socket path: ONDRIX_SOCKET when set, else $XDG_RUNTIME_DIR/TOndrix.socket, else
-// /tmp/TOndrix-<uid>.socket.
+// /tmp/ondrix-<uid>/TOndrix.socket (the folder made by the monitor, its user's alone).
 QString DefaultSocketPath();
 
 class TOndrixSocketServer;
@@ -119,9 +119,11 @@ public:
     ~TOndrixSocketServer() override;
 
     // Starts serving Path (DefaultSocketPath() when empty). A stale socket file left by a
-    // crashed monitor is replaced; a socket another running monitor serves is never taken
-    // over: then, as for any other failure, an error message goes to the host, the result is
-    // false and the monitor runs without external control.
+    // crashed monitor is replaced; a socket another running monitor serves, or another user's,
+    // is never taken over: then, as for any other failure, an error message goes to the host,
+    // the result is false and the monitor runs without external control. The fallback folder
+    // in /tmp is made (or checked to be) this user's alone. Connections from processes of other
+    // users are refused.
     bool Listen(const QString& Path = QString());
     // Stops serving, closes every connection and removes the socket file.
     void Close();

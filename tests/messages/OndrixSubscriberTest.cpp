@@ -1,6 +1,9 @@
 #include "messages/Class_OndrixSubscriber.h"
+#include "messages/SocketOwner.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -10,7 +13,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "helpers/SocketPeers.h"
 #include "lang/Lang.h"
@@ -18,6 +23,13 @@
 using testkit::TLineClient;
 using testkit::TRecordingRemote;
 using testkit::waitForEvents;
+
+namespace {
+
+// A user other than the one the tests run as ("nobody").
+constexpr uid_t OtherUser = 65534;
+
+}  // namespace
 
 TEST(VersionNumberTest, PacksTheFirstDigitOfEachComponent)
 {
@@ -47,7 +59,8 @@ TEST(DefaultSocketPathTest, EnvironmentChoosesThePath)
     qunsetenv("ONDRIX_SOCKET");
     EXPECT_EQ(DefaultSocketPath(), "/run/user/1000/TOndrix.socket");
     qunsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(DefaultSocketPath(), QString("/tmp/TOndrix-%1.socket").arg(getuid()));
+    EXPECT_EQ(DefaultSocketPath(), QString("/tmp/ondrix-%1/TOndrix.socket").arg(getuid()));
+    EXPECT_EQ(FallbackSocketFolder(), QString("/tmp/ondrix-%1").arg(getuid()));
     if (!OldSocket.isNull())
         qputenv("ONDRIX_SOCKET", OldSocket);
     if (!OldRuntime.isNull())
@@ -537,7 +550,12 @@ TEST(OndrixSocketPathTest, LeftoversAtThePath)
         const char* Name;
         bool Listens;
     };
-    for (const Case& C : {Case{"stale socket", true}, Case{"regular file", false}, Case{"missing folder", false}}) {
+    // Only the superuser can give a file to another user.
+    std::vector<Case> Cases{{"stale socket", true}, {"regular file", false}, {"missing folder", false}};
+    if (geteuid() == 0)
+        Cases.push_back({"another user's socket", false});
+    int Foreign = -1;
+    for (const Case& C : Cases) {
         const QString Path = Dir.filePath(QString(C.Name).replace(' ', '_') + ".socket");
         const QString Wanted = QString(C.Name) == "missing folder" ? Dir.filePath("no/such.socket") : Path;
         if (QString(C.Name) == "stale socket") {
@@ -548,6 +566,15 @@ TEST(OndrixSocketPathTest, LeftoversAtThePath)
             std::strncpy(Address.sun_path, QFile::encodeName(Path).constData(), sizeof(Address.sun_path) - 1);
             ASSERT_EQ(::bind(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)), 0);
             ::close(Fd);
+        } else if (QString(C.Name) == "another user's socket") {
+            // Served by another user's program, as one made first in a folder all can write.
+            Foreign = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un Address {};
+            Address.sun_family = AF_UNIX;
+            std::strncpy(Address.sun_path, QFile::encodeName(Path).constData(), sizeof(Address.sun_path) - 1);
+            ASSERT_EQ(::bind(Foreign, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)), 0);
+            ASSERT_EQ(::listen(Foreign, 4), 0);
+            ASSERT_EQ(::chown(QFile::encodeName(Path).constData(), OtherUser, OtherUser), 0);
         } else if (QString(C.Name) == "regular file") {
             QFile File(Path);
             ASSERT_TRUE(File.open(QIODevice::WriteOnly));
@@ -570,7 +597,79 @@ TEST(OndrixSocketPathTest, LeftoversAtThePath)
             ASSERT_TRUE(File.open(QIODevice::ReadOnly));
             EXPECT_EQ(File.readAll(), QByteArray("keep me"));
         }
+        if (QString(C.Name) == "another user's socket") {
+            EXPECT_TRUE(Remote.Texts(msgError).front().contains("another user")) << Remote.Texts(msgError).front().toStdString();
+            EXPECT_TRUE(QFile::exists(Path));
+            ::close(Foreign);
+        }
     }
+}
+
+// The folder of the socket in /tmp: made for this user alone, or refused when it is anything
+// else than a folder of this user's.
+TEST(OndrixSocketPathTest, FallbackFolderIsTheUsersAlone)
+{
+    QTemporaryDir Dir;
+    ASSERT_TRUE(Dir.isValid());
+    const auto Mode = [](const QString& Path) {
+        struct stat St {};
+        return ::lstat(QFile::encodeName(Path).constData(), &St) == 0 ? St.st_mode & 07777 : 0u;
+    };
+    struct Case {
+        const char* Name;
+        std::function<void(const QString&)> Make;  // what lies at the path before
+        bool Usable;
+    };
+    std::vector<Case> Cases{
+        {"missing", [](const QString&) {}, true},
+        {"own, open to all", [](const QString& P) { ASSERT_EQ(::mkdir(QFile::encodeName(P).constData(), 0777), 0);
+                                                     ::chmod(QFile::encodeName(P).constData(), 0777); }, true},
+        {"link to an own folder", [&](const QString& P) {
+             ASSERT_EQ(::mkdir(QFile::encodeName(Dir.filePath("target")).constData(), 0755), 0);
+             ASSERT_TRUE(QFile::link(Dir.filePath("target"), P)); }, false},
+        {"file", [](const QString& P) { QFile F(P); ASSERT_TRUE(F.open(QIODevice::WriteOnly)); }, false},
+    };
+    if (geteuid() == 0)
+        Cases.push_back({"another user's", [](const QString& P) {
+                             ASSERT_EQ(::mkdir(QFile::encodeName(P).constData(), 0700), 0);
+                             ASSERT_EQ(::chown(QFile::encodeName(P).constData(), OtherUser, OtherUser), 0); }, false});
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        const QString Folder = Dir.filePath(QString(C.Name).replace(' ', '_').replace(',', '_'));
+        C.Make(Folder);
+        const QString Refused = PrepareOwnFolder(Folder);
+        EXPECT_EQ(Refused.isEmpty(), C.Usable) << Refused.toStdString();
+        if (C.Usable)
+            EXPECT_EQ(Mode(Folder), 0700u);
+    }
+    EXPECT_EQ(Mode(Dir.filePath("target")), 0755u);  // the link's target is left as it was
+}
+
+// Programs of other users are not served, even where the socket's mode would let them in.
+TEST_F(OndrixSocketTest, ConnectionsOfOtherUsersAreRefused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only the superuser can run a program as another user";
+    ::chmod(QFile::encodeName(Dir.path()).constData(), 0711);
+    ::chmod(QFile::encodeName(Path).constData(), 0666);
+    QProcess Other;
+    Other.start("/usr/bin/setpriv",
+                {"--reuid=" + QString::number(OtherUser), "--regid=" + QString::number(OtherUser), "--clear-groups",
+                 "/usr/bin/python3", "-c",
+                 "import socket, sys\n"
+                 "s = socket.socket(socket.AF_UNIX)\n"
+                 "s.settimeout(20)\n"
+                 "s.connect(sys.argv[1])\n"
+                 "try:\n"
+                 "    s.sendall(b'USER 666 0\\n')\n"
+                 "    print(s.recv(100).decode() or 'closed')\n"
+                 "except (BrokenPipeError, ConnectionResetError):\n"
+                 "    print('closed')\n",
+                 Path});
+    ASSERT_TRUE(waitForEvents([&] { return Other.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_EQ(Other.readAllStandardOutput().trimmed(), QByteArray("closed")) << Other.readAllStandardError().constData();
+    EXPECT_EQ(Server.ConnectionCount(), 0);
+    EXPECT_EQ(NewClient().Request("USER 666 0"), QByteArray("OK 1523"));
 }
 
 TEST_F(OndrixSocketTest, WritingToAProgramThatJustWentAwayIsHarmless)

@@ -10,6 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include "helpers/SocketPeers.h"
 #include "lang/Lang.h"
 #include "messages/Class_OndrixSubscriber.h"
@@ -141,6 +147,16 @@ TEST_F(OndrixCtlTest, NoMonitorExitsWithOneNamingThePathTried)
     const QString NotASocket = Dir.filePath("plain.txt");
     QFile Plain(NotASocket);
     ASSERT_TRUE(Plain.open(QIODevice::WriteOnly));
+    // The socket of a monitor that ended without removing it: bound, never served.
+    const QString Stale = Dir.filePath("stale.socket");
+    {
+        const int Fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un Address{};
+        Address.sun_family = AF_UNIX;
+        std::strncpy(Address.sun_path, QFile::encodeName(Stale).constData(), sizeof Address.sun_path - 1);
+        ASSERT_EQ(::bind(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address), 0);
+        ::close(Fd);
+    }
     QProcessEnvironment WithVariable = QProcessEnvironment::systemEnvironment();
     WithVariable.insert("ONDRIX_SOCKET", Missing);
     QProcessEnvironment WithDefault = QProcessEnvironment::systemEnvironment();
@@ -154,7 +170,8 @@ TEST_F(OndrixCtlTest, NoMonitorExitsWithOneNamingThePathTried)
     const Case Cases[] = {
         {{"version"}, WithVariable, {"no monitor serves " + Missing + " (from ONDRIX_SOCKET): there is no socket there"}},
         {{"--socket", Missing, "off", "2"}, WithVariable, {"no monitor serves " + Missing + " (from --socket)"}},
-        {{"--socket", NotASocket, "all-on"}, WithVariable, {"no monitor serves " + NotASocket, "nothing accepts connections"}},
+        {{"--socket", Stale, "all-on"}, WithVariable, {"no monitor serves " + Stale, "nothing accepts connections"}},
+        {{"--socket", NotASocket, "all-on"}, WithVariable, {"refusing the socket " + NotASocket + ": not a socket"}},
         {{"listen"}, WithDefault,
          {"no monitor serves " + Dir.filePath("runtime") + "/TOndrix.socket (the default socket)",
           "a monitor started with ONDRIX_SOCKET serves another socket"}},
@@ -336,3 +353,37 @@ TEST_F(OndrixCtlTest, ListenWithWaitFollowsTheMonitorThroughItsRestarts)
     Tool.terminate();
     EXPECT_TRUE(waitForEvents([&] { return Tool.state() == QProcess::NotRunning; }, 60000));
 }
+
+// A socket of another user, or one served by another user's program, is refused before a line
+// is read from it: a forged detection never runs the listener's command. The tool runs as
+// another user against this test's monitor, which is then that other user's.
+TEST_F(OndrixCtlTest, AnotherUsersSocketIsRefused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only the superuser can run a program as another user";
+    constexpr uid_t OtherUser = 65534;
+    ::chmod(QFile::encodeName(Dir.path()).constData(), 0777);
+    const QString Ran = Dir.filePath("ran");
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+    Environment.insert("ONDRIX_SOCKET", Path);
+    const QStringList AsOther{"--reuid=" + QString::number(OtherUser), "--regid=" + QString::number(OtherUser),
+                              "--clear-groups", ONDRIX_BIN_DIR "/ondrixctl"};
+    for (const bool FileGivenAway : {false, true}) {
+        SCOPED_TRACE(FileGivenAway ? "served by another user" : "another user's socket file");
+        if (FileGivenAway)
+            ASSERT_EQ(::chown(QFile::encodeName(Path).constData(), OtherUser, OtherUser), 0);
+        QProcess Tool;
+        Tool.setProcessEnvironment(Environment);
+        Tool.start("/usr/bin/setpriv", AsOther + QStringList{"listen", "--exec", "touch '" + Ran + "'"});
+        ASSERT_TRUE(waitForEvents([&] {
+            Server.NotifySampleFound(0, false, {});
+            return Tool.state() == QProcess::NotRunning;
+        }, 60000));
+        const QByteArray Err = Tool.readAllStandardError();
+        EXPECT_EQ(Tool.exitCode(), 1) << Err.constData();
+        EXPECT_TRUE(Err.contains("another user")) << Err.constData();
+        EXPECT_FALSE(QFile::exists(Ran));
+        EXPECT_EQ(Server.Subscribers().Count(), 0);
+    }
+}
+

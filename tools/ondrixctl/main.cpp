@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -13,6 +14,7 @@
 #include <optional>
 
 #include "messages/Class_OndrixSubscriber.h"
+#include "messages/SocketOwner.h"
 
 namespace {
 
@@ -44,7 +46,8 @@ const char* const HelpText =
     "\n"
     "Options:\n"
     "  --socket PATH  the monitor's socket; default: $ONDRIX_SOCKET, else\n"
-    "                 $XDG_RUNTIME_DIR/TOndrix.socket, else /tmp/TOndrix-<uid>.socket\n"
+    "                 $XDG_RUNTIME_DIR/TOndrix.socket, else /tmp/ondrix-<uid>/TOndrix.socket;\n"
+    "                 a socket of another user, or served by one, is refused\n"
     "  --help         show this text\n"
     "\n"
     "Exit codes: 0 done; 1 no monitor answers, it answers ERROR, or it went away;\n"
@@ -166,13 +169,16 @@ class TMonitorConnection {
 public:
     TMonitorConnection(QString Path, TSocketOrigin Origin) : FPath(std::move(Path)), FOrigin(Origin) {}
 
-    // Connects once; says why on standard error when no monitor serves the socket.
+    // Connects once; says why on standard error when no monitor serves the socket or it is
+    // refused.
     bool Connect()
     {
-        if (TryConnect())
+        bool NoMonitor = false;
+        const QString Why = TryConnect(NoMonitor);
+        if (Why.isEmpty())
             return true;
-        std::fprintf(stderr, "ondrixctl: %s\n", qPrintable(WhyNotConnected()));
-        if (FOrigin == TSocketOrigin::Default)
+        std::fprintf(stderr, "ondrixctl: %s\n", qPrintable(Why));
+        if (NoMonitor && FOrigin == TSocketOrigin::Default)
             std::fprintf(stderr, "ondrixctl: a monitor started with ONDRIX_SOCKET serves another socket: "
                                  "name it with --socket or ONDRIX_SOCKET\n");
         return false;
@@ -182,12 +188,19 @@ public:
     // once on standard error that it waits, and when the monitor is there.
     void ConnectWhenServed()
     {
-        if (TryConnect())
+        bool NoMonitor = false;
+        QString Why = TryConnect(NoMonitor);
+        if (Why.isEmpty())
             return;
-        std::fprintf(stderr, "ondrixctl: %s; waiting for a monitor\n", qPrintable(WhyNotConnected()));
-        do
+        // Each new reason is said once (a refused socket that goes away, then none at all).
+        QString Said;
+        do {
+            if (Why != Said)
+                std::fprintf(stderr, "ondrixctl: %s; waiting for a monitor\n", qPrintable(Why));
+            Said = Why;
             QThread::msleep(WaitRetryMs);
-        while (!TryConnect());
+            Why = TryConnect(NoMonitor);
+        } while (!Why.isEmpty());
         std::fprintf(stderr, "ondrixctl: connected to the monitor at %s\n", qPrintable(FPath));
     }
 
@@ -267,15 +280,33 @@ public:
     }
 
 private:
-    // A fresh connection, with nothing left over from an earlier one.
-    bool TryConnect()
+    // A fresh connection, with nothing left over from an earlier one: only to a socket of this
+    // user's, served by a process of this user's. Another user could have made the socket first
+    // where others can write (/tmp), to hear the commands or send forged detections to a
+    // listener that runs a command on each. Empty when connected, else why not; NoMonitor
+    // tells a socket nobody serves from one that is refused.
+    QString TryConnect(bool& NoMonitor)
     {
         FSocket.abort();
         FIn.clear();
         FEarly.clear();
+        NoMonitor = false;
+        if (QFileInfo::exists(FPath))
+            if (const QString Refused = CheckOwnSocketFile(FPath); !Refused.isEmpty())
+                return Refusal(Refused);
         FSocket.connectToServer(FPath);
-        return FSocket.waitForConnected(ConnectTimeoutMs);
+        if (!FSocket.waitForConnected(ConnectTimeoutMs)) {
+            NoMonitor = true;
+            return WhyNotConnected();
+        }
+        if (const QString Refused = CheckPeerIsOwnUser(FSocket.socketDescriptor()); !Refused.isEmpty()) {
+            FSocket.abort();
+            return Refusal(Refused);
+        }
+        return {};
     }
+
+    QString Refusal(const QString& Why) const { return QString("refusing the socket %1: %2").arg(FPath, Why); }
 
     // Why the last attempt failed, in the terms of the one who runs it (Qt's own texts say
     // "Invalid name" for a socket that is not there), naming the path and where it came from.
