@@ -71,6 +71,10 @@ public:
     void AddMessage(TOndrixMessageType MsgType, const QString& Text) override;
     // The same, kept out of the mail whatever the filter says (the mailer's own failures).
     void AddUnmailedMessage(TOndrixMessageType MsgType, const QString& Text);
+    // A failure that may otherwise go unseen (the log cannot be written, the archive on exit
+    // failed): added as AddMessage does, and its log line is also given to Alert, which the
+    // window prints on standard error (the journal of a service).
+    void AddAlertMessage(TOndrixMessageType MsgType, const QString& Text);
 
     // --- External programs ---
     // The local socket they connect to; serving starts with Socket().Listen().
@@ -166,6 +170,8 @@ signals:
     void MonitoringChanged(bool Active);
     // A program message was added.
     void MessageAdded(const TOndrixMessage& Message);
+    // The log line of a message added by AddAlertMessage (after MessageAdded).
+    void Alert(const QString& LogLine);
     // New levels of the live capture in dB (-92 on both channels when monitoring stops).
     void LevelsChanged(double LeftDb, double RightDb);
     // Once a second, and right after each rebuild: clock, status, scheduled work.
@@ -174,7 +180,10 @@ signals:
     void DetectionHandled(int Number);
 
 private:
-    void ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail);
+    // Adds the message (see AddMessage) and returns it.
+    TOndrixMessage ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail);
+    // Tells a failure to write the log once, until the log is written again.
+    void LogWritten(bool Written, const QString& Error);
     TSampleRec* Row(int Index) const;
     void SetRows(const QList<int>& Rows, const std::function<bool(const TSampleRec&)>& Enable);
     void SaveSampleListReported();
@@ -198,6 +207,8 @@ private:
     int FFrequencyIndex = 2;
     int FFFTSizeIndex = 1;
     bool FRestartOnCaptureChange = false;
+    // The log could not be written and the operator was told; cleared once it is written again.
+    bool FLogFailureTold = false;
     // Numbers of samples that switch themselves off whose detection is being handled.
     QSet<int> FOncePending;
     // Samples switched on since the last rebuild (compared by address only, never used).

@@ -96,6 +96,7 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"AudioDropped", u"Потеряно %d мс звука: обработка не успевала за записью."},
     {u"AnalysisErrors", u"Ошибки анализа звука (%d): %s"},
     {u"LogLinesDropped", u"Не записано в журнал строк: %d (папка журнала недоступна)."},
+    {u"LogWriteFailed", u"Не удалось записать журнал: %s. Строки хранятся в памяти (не больше %d) и будут записаны, как только запись снова станет возможной."},
     // Values of the sample list that could not be read.
     {u"SampleValueNotRead", u"значение %s=\"%s\" не распознано"},
     {u"SampleKeyMissing", u"нет строки %s="},
