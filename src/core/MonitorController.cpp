@@ -255,9 +255,13 @@ void TMonitorController::SetSampleEnabled(TSampleRec* Sample, bool Enable, bool 
         ReloadEngine();
 }
 
-void TMonitorController::SetSampleEnabledByNumber(int Number, bool Enable, bool Reload)
+bool TMonitorController::SetSampleEnabledByNumber(int Number, bool Enable, bool Reload)
 {
-    SetSampleEnabled(FSamples.FindByNumber(Number), Enable, Reload);
+    TSampleRec* Sample = FSamples.FindByNumber(Number);
+    if (!Sample)
+        return false;
+    SetSampleEnabled(Sample, Enable, Reload);
+    return true;
 }
 
 QString TMonitorController::RemoteVersionText() const
@@ -265,9 +269,11 @@ QString TMonitorController::RemoteVersionText() const
     return FFolders.VersionText;
 }
 
-void TMonitorController::RemoteSetSampleEnabled(int Number, bool Enable, bool Reload)
+std::optional<QString> TMonitorController::RemoteSampleDescription(int Number) const
 {
-    SetSampleEnabledByNumber(Number, Enable, Reload);
+    if (const TSampleRec* Sample = FSamples.FindByNumber(Number))
+        return Sample->Description;
+    return std::nullopt;
 }
 
 void TMonitorController::ReportSampleState(TSampleRec* Sample, bool Enabled)

@@ -81,7 +81,8 @@ public:
     TOndrixSocketServer& Socket() { return FSocket; }
     // Their requests (all on the main thread).
     QString RemoteVersionText() const override;
-    void RemoteSetSampleEnabled(int Number, bool Enable, bool Reload) override;
+    bool RemoteSetSampleEnabled(int Number, bool Enable, bool Reload) override { return SetSampleEnabledByNumber(Number, Enable, Reload); }
+    std::optional<QString> RemoteSampleDescription(int Number) const override;
     void RemoteEnableAll() override { Enable_All_BtnClick(); }
     void RemoteDisableAll() override { Disable_All_BtnClick(); }
     void RemoteReloadEngine() override { ReloadEngine(); }
@@ -106,8 +107,9 @@ public:
     // Switches on the samples marked for automatic start whose values were all read, then
     // rebuilds once.
     void AutoStartSamples();
-    // By the sample's stored Number (external programs): a number no sample has changes nothing.
-    void SetSampleEnabledByNumber(int Number, bool Enable, bool Reload);
+    // By the sample's stored Number (external programs): false, changing nothing, when no
+    // sample has that number.
+    bool SetSampleEnabledByNumber(int Number, bool Enable, bool Reload);
 
     // --- The sample tool bar, on the selected rows (indexes into Samples) ---
     void Enable_BtnClick(const QList<int>& Rows);

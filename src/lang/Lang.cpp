@@ -105,6 +105,7 @@ const TBuiltInMessage BuiltInMessages[] = {
     // Messages of the local socket that external programs use.
     {u"SocketInUse", u"Сокет внешних программ %s обслуживает другая запущенная копия программы. Внешние программы не смогут управлять этой копией."},
     {u"SocketError", u"Не удалось открыть сокет внешних программ %s: %s. Внешние программы не смогут управлять программой."},
+    {u"RemoteNoSample", u"Команда внешней программы для образца №%d не выполнена: такого образца нет."},
     {u"SubscriberTimeout", u"Внешнее приложение %s не ответило на сообщение о нахождении образца №%d за 5 секунд."},
     // Messages of the configuration archives.
     {u"Config_Backup_NoData", u"Архивировать нечего: выбранные папки пусты или не выбрана ни одна. Прежний архив сохранён."},

@@ -337,7 +337,9 @@ TEST_F(HeadlessFixture, OndrixctlSwitchesSamplesAndTheLogTellsEachSwitch)
         {{"all-on"}, 0, {Enabled(1, "Jingle"), Enabled(2, "Dead air"), Enabled(3, "Overload")}},
         {{"on", "5"}, 0, {}},  // on already
         {{"all-off"}, 0, Disabled(1, 1, "Jingle") + Disabled(2, 2, "Dead air") + Disabled(3, 5, "Overload")},
-        {{"on", "9"}, 0, {}},  // no such sample: nothing changes
+        // No such sample: nothing changes, the program is refused and the operator told.
+        {{"on", "9"}, 1, {FormatMessageText("RemoteNoSample", {9})}},
+        {{"off", "99"}, 1, {FormatMessageText("RemoteNoSample", {99})}},
         {{"on", "x"}, 2, {}},
         {{"frobnicate"}, 2, {}},
         {{"--socket", Dir.file("nobody.socket"), "all-on"}, 1, {}},
