@@ -440,7 +440,10 @@ bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input)
         break;
     case skSilence:
     case skSignal:
-        StepLevel(Sequence, Input.LeftVolumedB, Input.RightVolumedB, Input.Now);
+        if (Sequence.LevelMeasure == lmRms)
+            StepLevel(Sequence, Input.LeftRmsdB, Input.RightRmsdB, Input.Now);
+        else
+            StepLevel(Sequence, Input.LeftVolumedB, Input.RightVolumedB, Input.Now);
         break;
     case skLandmark:
         // The engine's landmark matcher has seen this block already.

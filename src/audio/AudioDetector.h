@@ -61,6 +61,13 @@ enum TMatchMethod : uint8_t {
                      // audio/ToneDetector.h)
 };
 
+// What a level detector measures of a block, on each channel. Stored as one byte.
+enum TLevelMeasure : uint8_t {
+    lmPeak = 0,  // the largest sample
+    lmRms = 1,   // the root mean square of the samples: a steady hiss, hum or noise floor
+                 // reads at its power, not at its rare highest peaks
+};
+
 struct TLandmarkPrint;
 class TLandmarkMatcher;
 class TClipPrintCache;
@@ -354,6 +361,8 @@ public:
     TMatchMethod Method = mmSpectral;
     // dB; level detectors: the threshold.
     double Level = 0;
+    // Level detectors: what the threshold is compared with.
+    TLevelMeasure LevelMeasure = lmPeak;
     // The sample the sequence was built for; carried for the engine's user, never interpreted.
     int32_t Number = 0;
     // Landmark clips: the fingerprint the engine's landmark matcher watches for.
@@ -462,6 +471,10 @@ struct TStepInput {
     int32_t FrameRate = 44100;
     double LeftVolumedB = -91.0;
     double RightVolumedB = -91.0;
+    // The root mean square of each channel in dB full scale, for level detectors that measure
+    // it (the engine measures it only while one of its sequences does).
+    double LeftRmsdB = -91.0;
+    double RightRmsdB = -91.0;
     // The stream time of the block.
     TDateTime Now = 0;
     // Where tone-set sequences keep the measures of the block they share; none gives each
@@ -469,7 +482,7 @@ struct TStepInput {
     TToneAnalysis* Tones = nullptr;
 };
 
-// The louder of both channels holds the level condition (silence: at or below Level;
+// The louder of both channels (in the measure the sequence takes) holds the level condition (silence: at or below Level;
 // signal: at or above). The first block it holds records StartTime; the sequence is found
 // on a later block once it has held strictly longer than Duration. A block that breaks
 // the condition clears StartTime.
@@ -627,6 +640,10 @@ public:
 
     // Clamps Value to 1..32768 in place and gives 20 * log10(Value / 32767).
     static double VolumeToDb(int32_t& Value);
+    // A root mean square in dB full scale, on the scale of VolumeToDb: 20 * log10(Rms / 32767)
+    // with Rms clamped to 1..32768, so that digital silence reads as the quietest peak does.
+    // A full-scale sine reads about -3 dB.
+    static double RmsToDb(double Rms);
 
     // Analyses one block of Size bytes (interleaved 16-bit stereo) and steps every sequence.
     void ProcessBuffer(const uint8_t* Data, uint16_t Size);

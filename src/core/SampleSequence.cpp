@@ -39,6 +39,7 @@ TAudioSequence* BuildSampleSequence(TAudioDetector& Engine, const TSampleRec& Sa
         sequence->Kind = Sample.Type == TSampleType::Silence ? skSilence : skSignal;
         sequence->Duration = TruncToInt32(Sample.SignalTime * 1000);
         sequence->Level = Sample.SignaldB;
+        sequence->LevelMeasure = Sample.LevelMode == TLevelMode::Rms ? lmRms : lmPeak;
         break;
     case TSampleType::Command: {
         sequence->Kind = skSpectral;

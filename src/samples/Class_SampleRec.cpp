@@ -15,6 +15,7 @@ namespace {
 const char16_t* const SampleTypeNames[] = {u"File", u"Silence", u"Signal", u"Command"};
 const char16_t* const SignalModeNames[] = {u"Left", u"Right", u"Add", u"Dec"};
 const char16_t* const DetectMethodNames[] = {u"Robust", u"Spectral"};
+const char16_t* const LevelModeNames[] = {u"Peak", u"RMS"};
 
 QString BoolToStr(bool Value)
 {
@@ -137,6 +138,16 @@ TDetectMethod StrToDetectMethod(const QString& Name)
     return TDetectMethod(IndexOfName(DetectMethodNames, Name, size_t(TDetectMethod::Robust)));
 }
 
+QString LevelModeToStr(TLevelMode Mode)
+{
+    return NameAt(LevelModeNames, size_t(Mode));
+}
+
+TLevelMode StrToLevelMode(const QString& Name)
+{
+    return TLevelMode(IndexOfName(LevelModeNames, Name, size_t(TLevelMode::Peak)));
+}
+
 void TSampleRec::SetDefaults()
 {
     SignalMode = TSignalMode::Left;
@@ -157,6 +168,7 @@ void TSampleRec::SetDefaults()
     CommandSpeed = 5;
     FileExecute.clear();
     Method = TDetectMethod::Robust;
+    LevelMode = TLevelMode::Peak;
 }
 
 void TSampleRec::SaveToStrings(QStringList& Lines) const
@@ -183,6 +195,7 @@ void TSampleRec::SaveToStrings(QStringList& Lines) const
     case TSampleType::Signal:
         Put("SignalTime", SampleFloatToStr(SignalTime));
         Put("SignaldB", SampleFloatToStr(SignaldB));
+        Put("LevelMode", LevelModeToStr(LevelMode));
         break;
     case TSampleType::Command:
         Put("Command", Command);
@@ -234,6 +247,8 @@ void TSampleRec::ReadValue(const QString& Key, const QString& Value)
         FileExecute = Value;
     else if (Is("Method"))
         Method = StrToDetectMethod(Value);
+    else if (Is("LevelMode"))
+        LevelMode = StrToLevelMode(Value);
 }
 
 TSampleRec* TSampleList::Add(std::unique_ptr<TSampleRec> Rec)

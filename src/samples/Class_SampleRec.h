@@ -28,6 +28,14 @@ enum class TDetectMethod : quint8 {
     Spectral = 1,
 };
 
+// What a silence or signal sample measures of each analysis block. Peak is the largest sample,
+// as the first engine measured; RMS the block's root mean square, which reads a steady hiss,
+// hum or noise floor at its power rather than at its highest peaks.
+enum class TLevelMode : quint8 {
+    Peak = 0,
+    Rms = 1,
+};
+
 // Names of types, channel modes and booleans as the sample file writes them. Reading compares
 // without regard to case; an unknown type name reads as File, an unknown mode as Add.
 QString SampleTypeToStr(TSampleType Type);    // empty for a value outside the four
@@ -36,6 +44,8 @@ QString SignalModeToStr(TSignalMode Mode);    // empty for a value outside the f
 TSignalMode StrToSignalMode(const QString& Name);
 QString DetectMethodToStr(TDetectMethod Method);  // empty for a value outside the two
 TDetectMethod StrToDetectMethod(const QString& Name);  // unknown or empty: Robust
+QString LevelModeToStr(TLevelMode Mode);          // "Peak", "RMS"; empty outside the two
+TLevelMode StrToLevelMode(const QString& Name);   // unknown or empty: Peak
 
 // A number as the sample file writes it: rounded to three decimals (a positive value goes up
 // when the dropped part exceeds 0.45 of the last place, a negative one is cut toward zero; a
@@ -70,6 +80,7 @@ public:
     qint32 CommandSpeed;   // Command: symbols per second
     QString FileExecute;   // run when found; empty = nothing
     TDetectMethod Method;  // File, Command: how it is recognised ("Method", missing = Robust)
+    TLevelMode LevelMode;  // Silence, Signal: what is measured ("LevelMode", missing = Peak)
 
     // Every stored field and Enabled to its default; Sequence and Detected stay.
     void SetDefaults();

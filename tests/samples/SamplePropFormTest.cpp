@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -110,8 +111,10 @@ TEST_F(SamplePropForm, EachTypeShowsExactlyItsPanels)
                 EXPECT_EQ(Shown("Group_SignalLevel"), C.Sensitivity) << What;
                 // The dialog shrinks and grows with the panels: it is exactly as tall as they need.
                 EXPECT_EQ(Form.height(), Form.sizeHint().height()) << What;
+                // The level panel replaces the channel and sensitivity groups: the height
+                // changes with it.
                 if (ByClick && !C.File && !C.Script) {
-                    EXPECT_LT(Form.height(), HeightBefore) << What;
+                    EXPECT_NE(Form.height(), HeightBefore) << What;
                 }
                 Cancel(Form);
             });
@@ -339,6 +342,7 @@ TEST_F(SamplePropForm, OkWritesOnlyTheFieldsOfTheSelectedType)
             Get<QComboBox>(Form, "Combo_Method")->setCurrentIndex(1);
             Get<QDoubleSpinBox>(Form, "SignalTime")->setValue(3.75);
             Get<QSlider>(Form, "SignaldB")->setValue(-60);
+            Get<QComboBox>(Form, "Combo_LevelMode")->setCurrentIndex(1);
             Get<QLineEdit>(Form, "Edit_Command")->setText("5,6");
             Get<QSlider>(Form, "TrackBar_DialSpeed")->setValue(3);
             Get<QLineEdit>(Form, "Edit_FileExecute")->setText("/bin/true");
@@ -357,9 +361,52 @@ TEST_F(SamplePropForm, OkWritesOnlyTheFieldsOfTheSelectedType)
         EXPECT_EQ(Rec.Precision, C.FileFields ? 4 : Before.Precision) << What;
         EXPECT_EQ(Rec.SignalTime, C.LevelFields ? 3.0 : Before.SignalTime) << What;
         EXPECT_EQ(Rec.SignaldB, C.LevelFields ? -60.0 : Before.SignaldB) << What;
+        EXPECT_EQ(Rec.LevelMode, C.LevelFields ? TLevelMode::Rms : Before.LevelMode) << What;
         EXPECT_EQ(Rec.Command, C.CommandFields ? "5,6" : Before.Command) << What;
         EXPECT_EQ(Rec.CommandSpeed, C.CommandFields ? 3 : Before.CommandSpeed) << What;
         EXPECT_EQ(Rec.Method, C.FileFields || C.CommandFields ? TDetectMethod::Spectral : Before.Method) << What;
+    }
+}
+
+// A new silence sample measures its level as RMS unless the operator picks the peak; a new
+// signal sample keeps the peak; a stored sample shows and keeps its own measure.
+TEST_F(SamplePropForm, ANewSilenceSampleIsOfferedTheRmsAStoredOneKeepsItsMeasure)
+{
+    struct Case {
+        const char* Name;
+        qint32 Number;  // -1: a new sample
+        TLevelMode Stored;
+        std::vector<TSampleType> Clicks;
+        bool PickPeak;  // the operator picks the peak after the clicks
+        TLevelMode Expected;
+    };
+    using T = TSampleType;
+    const Case Cases[] = {
+        {"new silence", -1, TLevelMode::Peak, {T::Silence}, false, TLevelMode::Rms},
+        {"new signal", -1, TLevelMode::Peak, {T::Signal}, false, TLevelMode::Peak},
+        {"new, signal then silence", -1, TLevelMode::Peak, {T::Signal, T::Silence}, false, TLevelMode::Rms},
+        {"new silence, peak picked", -1, TLevelMode::Peak, {T::Silence}, true, TLevelMode::Peak},
+        {"stored silence by its peak", 3, TLevelMode::Peak, {T::Silence}, false, TLevelMode::Peak},
+        {"stored signal by its RMS", 3, TLevelMode::Rms, {T::Signal}, false, TLevelMode::Rms},
+    };
+    for (const Case& C : Cases) {
+        TSampleRec Rec;
+        Rec.Number = C.Number;
+        Rec.LevelMode = C.Stored;
+        ASSERT_TRUE(Run(Rec, [&](TSamplePropertyForm& Form) {
+            auto* Combo = Get<QComboBox>(Form, "Combo_LevelMode");
+            for (const T Type : C.Clicks)
+                ChooseType(Form, Type);
+            if (C.PickPeak) {
+                Combo->setFocus();
+                QTest::keyClick(Combo, Qt::Key_Up);
+                // A later change of type leaves the operator's choice alone.
+                ChooseType(Form, T::Signal);
+                ChooseType(Form, T::Silence);
+            }
+            Ok(Form);
+        })) << C.Name;
+        EXPECT_EQ(Rec.LevelMode, C.Expected) << C.Name;
     }
 }
 
