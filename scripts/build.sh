@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds everything into build/ (or $ONDRIX_BUILD_DIR).
+# Configures and builds everything into build/ (or $ONDRIX_BUILD_DIR); arguments go to
+# `cmake --build`, e.g. --target ondrix to build one program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${ONDRIX_BUILD_DIR:-build}

@@ -167,6 +167,11 @@ bool TMonitorController::LoadSettings(TSettingsQuestions& Questions)
 {
     const bool GoOn = ::LoadSettings(FFolders, FConfig, DeviceNames(), Questions);
     SyncMessageSettings();
+    // Values of the sample list that could not be read: in the list and the log, headless too.
+    for (int I = 0; I < FSamples.Count(); ++I)
+        if (const QString Warning = SampleLoadProblemsText(*FSamples[I], QStringLiteral("SampleNotRead"));
+            !Warning.isEmpty())
+            AddMessage(msgError, Warning);
     emit SampleCountChanged(FSamples.Count());
     // A failed load leaves the capture selectors unconnected, as the steps after the failure
     // never ran.
@@ -362,7 +367,8 @@ void TMonitorController::AutoStartSamples()
 {
     for (int I = 0; I < FSamples.Count(); ++I) {
         TSampleRec* Sample = FSamples.Items(I);
-        if (Sample->AutoStart)
+        // A sample whose values could not all be read waits for the operator.
+        if (Sample->AutoStart && !Sample->HasLoadProblems())
             SetSampleEnabled(Sample, true, false);
     }
     ReloadEngine();

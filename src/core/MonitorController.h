@@ -59,8 +59,8 @@ public:
     QStringList DeviceNames();
 
     // --- Configuration ---
-    // Loads the configuration (LoadSettings of SettingsFile.h) with the engine's device list;
-    // from then on a change of the device or of the two hidden selectors restarts monitoring.
+    // Loads the configuration (LoadSettings of SettingsFile.h) with the engine's device list
+    // and warns of each sample whose values could not all be read ("SampleNotRead"); from then on a change of the device or of the two hidden selectors restarts monitoring.
     // False when Questions chose to end the program.
     bool LoadSettings(TSettingsQuestions& Questions);
     // Saves everything but the sample list.
@@ -98,7 +98,8 @@ public:
     void RestartMonitoring();
     // Copies device, rate and block size into an engine.
     void ApplyCaptureSettings(TAudioDetector& Detector) const;
-    // Switches on the samples marked for automatic start, then rebuilds once.
+    // Switches on the samples marked for automatic start whose values were all read, then
+    // rebuilds once.
     void AutoStartSamples();
     // By the sample's stored Number (external programs): a number no sample has changes nothing.
     void SetSampleEnabledByNumber(int Number, bool Enable, bool Reload);

@@ -96,6 +96,11 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"AudioDropped", u"Потеряно %d мс звука: обработка не успевала за записью."},
     {u"AnalysisErrors", u"Ошибки анализа звука (%d): %s"},
     {u"LogLinesDropped", u"Не записано в журнал строк: %d (папка журнала недоступна)."},
+    // Values of the sample list that could not be read.
+    {u"SampleValueNotRead", u"значение %s=\"%s\" не распознано"},
+    {u"SampleKeyMissing", u"нет строки %s="},
+    {u"SampleNotRead", u"Образец № %d \"%s\": %s. Он не включается автоматически, а его строки в файле остаются как есть, пока образец не изменён в окне образца."},
+    {u"SampleNotWatched", u"Образец № %d \"%s\": %s. Он не отслеживается."},
     // Messages of the local socket that external programs use.
     {u"SocketInUse", u"Сокет внешних программ %s обслуживает другая запущенная копия программы. Внешние программы не смогут управлять этой копией."},
     {u"SocketError", u"Не удалось открыть сокет внешних программ %s: %s. Внешние программы не смогут управлять программой."},

@@ -1,5 +1,6 @@
 #include "samples/Class_SampleRec.h"
 
+#include "lang/Lang.h"
 #include "util/KeyValueText.h"
 #include "util/TextFile.h"
 
@@ -22,9 +23,11 @@ QString BoolToStr(bool Value)
     return Value ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
 }
 
-bool StrToBool(const QString& Value)
+// "TRUE" or "FALSE" without regard to case; any other text reads as false and does not parse.
+bool ReadBool(const QString& Value, bool& Target)
 {
-    return SameKey(Value, QStringLiteral("TRUE"));
+    Target = SameKey(Value, QStringLiteral("TRUE"));
+    return Target || SameKey(Value, QStringLiteral("FALSE"));
 }
 
 // The ranges the sample dialog offers. A hand-edited file can hold anything; every value read
@@ -40,29 +43,41 @@ constexpr double MaxSignaldB = 0;
 constexpr qint32 MinCommandSpeed = 1;
 constexpr qint32 MaxCommandSpeed = 10;
 
-qint32 IntInRange(const QString& Value, qint32 Default, qint32 Min, qint32 Max)
+// A whole number brought into Min..Max; one that does not parse gives Fallback and false.
+bool ReadInt(const QString& Value, qint32& Target, qint32 Fallback, qint32 Min, qint32 Max)
 {
-    return std::clamp(StrToIntDef(Value, Default), Min, Max);
+    bool Ok = false;
+    const int Number = Value.toInt(&Ok, 10);
+    Target = Ok ? std::clamp(Number, Min, Max) : Fallback;
+    return Ok;
 }
 
-double FloatInRange(const QString& Value, double Default, double Min, double Max)
+bool ReadFloat(const QString& Value, double& Target, double Fallback, double Min, double Max)
 {
-    return std::clamp(StrToFloatDef(Value, Default), Min, Max);
+    double Number = Fallback;
+    const bool Ok = TextToFloat(Value, Number);
+    Target = Ok ? std::clamp(Number, Min, Max) : Fallback;
+    return Ok;
 }
 
 // Value - 50 for the old "Sensitivity" key.
-qint32 SensitivityToSense(const QString& Value)
+bool ReadSensitivity(const QString& Value, qint32& Sense)
 {
-    const qint64 Sense = qint64(StrToIntDef(Value, 50)) - 50;
-    return qint32(std::clamp<qint64>(Sense, 0, MaxSense));
+    bool Ok = false;
+    const int Number = Value.toInt(&Ok, 10);
+    Sense = qint32(std::clamp<qint64>(qint64(Ok ? Number : 50) - 50, 0, MaxSense));
+    return Ok;
 }
 
 // A type number of an older file; a number outside the four reads as File, as an unknown type
 // name does, so that saving and loading again gives the same sample.
-TSampleType SampleTypeOfNumber(const QString& Value)
+bool ReadSampleTypeNumber(const QString& Value, TSampleType& Type)
 {
-    const int Number = StrToIntDef(Value, 0);
-    return Number >= 0 && Number <= int(TSampleType::Command) ? TSampleType(Number) : TSampleType::File;
+    bool Ok = false;
+    const int Number = Value.toInt(&Ok, 10);
+    Ok = Ok && Number >= 0 && Number <= int(TSampleType::Command);
+    Type = Ok ? TSampleType(Number) : TSampleType::File;
+    return Ok;
 }
 
 // The name at Index in a table of names, empty outside it.
@@ -81,6 +96,19 @@ size_t IndexOfName(const char16_t* const (&Names)[N], const QString& Name, size_
             return I;
     return Default;
 }
+
+// The value of a key that takes one of Names: Target as StrTo... gives it, and whether the name
+// is one of them.
+template <typename T, size_t N>
+bool ReadName(const char16_t* const (&Names)[N], const QString& Value, T& Target, T Default)
+{
+    const size_t Index = IndexOfName(Names, Value, N);
+    Target = Index < N ? T(Index) : Default;
+    return Index < N;
+}
+
+// The longest value text a warning quotes.
+constexpr qsizetype MaxQuotedValue = 60;
 
 }  // namespace
 
@@ -206,49 +234,74 @@ void TSampleRec::SaveToStrings(QStringList& Lines) const
     Put("FileExecute", FileExecute);
 }
 
-void TSampleRec::ReadValue(const QString& Key, const QString& Value)
+void TSampleRec::AcceptEditedValues()
+{
+    LoadProblems.clear();
+    StoredLines.clear();
+}
+
+bool TSampleRec::ReadValue(const QString& Key, const QString& Value)
 {
     auto Is = [&Key](const char* Name) { return SameKey(Key, QLatin1String(Name)); };
     if (Is("SampleType"))  // older files
-        Type = SampleTypeOfNumber(Value);
-    else if (Is("Sensitivity"))  // older files, 50 above today's Sense
-        Sense = SensitivityToSense(Value);
-    else if (Is("Description"))
+        return ReadSampleTypeNumber(Value, Type);
+    if (Is("Sensitivity"))  // older files, 50 above today's Sense
+        return ReadSensitivity(Value, Sense);
+    if (Is("Description"))
         Description = Value;
     else if (Is("Number"))
-        Number = std::clamp(StrToIntDef(Value, -1), -1, MaxNumber);
+        return ReadInt(Value, Number, -1, -1, MaxNumber);
     else if (Is("Type"))
-        Type = StrToSampleType(Value);
+        return ReadName(SampleTypeNames, Value, Type, TSampleType::File);
     else if (Is("Sense"))
-        Sense = IntInRange(Value, 0, 0, MaxSense);
+        return ReadInt(Value, Sense, 0, 0, MaxSense);
     else if (Is("SignalMode"))
-        SignalMode = StrToSignalMode(Value);
+        return ReadName(SignalModeNames, Value, SignalMode, TSignalMode::Add);
     else if (Is("Precision"))
-        Precision = IntInRange(Value, 0, 0, MaxPrecision);
+        return ReadInt(Value, Precision, 0, 0, MaxPrecision);
     else if (Is("AutoDisable"))
-        AutoDisable = StrToBool(Value);
+        return ReadBool(Value, AutoDisable);
     else if (Is("AutoStart"))
-        AutoStart = StrToBool(Value);
+        return ReadBool(Value, AutoStart);
     else if (Is("UseLowFreq"))
-        UseLowFreq = StrToBool(Value);
+        return ReadBool(Value, UseLowFreq);
     else if (Is("SampleWait"))
-        SampleWait = IntInRange(Value, 0, 0, MaxSampleWait);
+        return ReadInt(Value, SampleWait, 0, 0, MaxSampleWait);
     else if (Is("Path"))
         Path = Value;
     else if (Is("SignalTime"))
-        SignalTime = FloatInRange(Value, 0, 0, MaxSignalTime);
+        return ReadFloat(Value, SignalTime, 0, 0, MaxSignalTime);
     else if (Is("SignaldB"))
-        SignaldB = FloatInRange(Value, 0, MinSignaldB, MaxSignaldB);
+        return ReadFloat(Value, SignaldB, 0, MinSignaldB, MaxSignaldB);
     else if (Is("Command"))
         Command = Value;
     else if (Is("CommandSpeed"))
-        CommandSpeed = IntInRange(Value, 5, MinCommandSpeed, MaxCommandSpeed);
+        return ReadInt(Value, CommandSpeed, 5, MinCommandSpeed, MaxCommandSpeed);
     else if (Is("FileExecute"))
         FileExecute = Value;
-    else if (Is("Method"))
-        Method = StrToDetectMethod(Value);
-    else if (Is("LevelMode"))
-        LevelMode = StrToLevelMode(Value);
+    else if (Is("Method"))  // empty: the default
+        return ReadName(DetectMethodNames, Value, Method, TDetectMethod::Robust) || Value.isEmpty();
+    else if (Is("LevelMode"))  // empty: the default
+        return ReadName(LevelModeNames, Value, LevelMode, TLevelMode::Peak) || Value.isEmpty();
+    return true;
+}
+
+QString SampleLoadProblemsText(const TSampleRec& Rec, const QString& MessageKey)
+{
+    if (!Rec.HasLoadProblems())
+        return QString();
+    QStringList Parts;
+    for (const TSampleValueProblem& Problem : Rec.LoadProblems) {
+        if (Problem.Missing) {
+            Parts << FormatMessageText(QStringLiteral("SampleKeyMissing"), {Problem.Key});
+            continue;
+        }
+        QString Text = OneLineValue(Problem.Text);
+        if (Text.size() > MaxQuotedValue)
+            Text = Text.left(MaxQuotedValue) + QStringLiteral("...");
+        Parts << FormatMessageText(QStringLiteral("SampleValueNotRead"), {Problem.Key, Text});
+    }
+    return FormatMessageText(MessageKey, {Rec.Number + 1, Rec.Description, Parts.join(QStringLiteral("; "))});
 }
 
 TSampleRec* TSampleList::Add(std::unique_ptr<TSampleRec> Rec)
@@ -281,14 +334,39 @@ bool TSampleList::LoadFromFile(const QString& FileName, QString* Error)
         if (!ReadTextFile(FileName, Text, Error))
             return false;
         TSampleRec* Current = nullptr;  // lines before the first description have no record
+        QStringList CurrentLines;
+        bool TypeRead = false;
+        // A record ends at the next description or at the end of the file: a record without a
+        // type (a misspelt key) would otherwise be taken for a command.
+        const auto EndRecord = [&] {
+            if (!Current)
+                return;
+            if (!TypeRead)
+                Current->LoadProblems.push_back({QStringLiteral("Type"), QString(), true});
+            if (Current->HasLoadProblems()) {
+                while (!CurrentLines.isEmpty() && CurrentLines.last().trimmed().isEmpty())
+                    CurrentLines.removeLast();
+                Current->StoredLines = CurrentLines;
+            }
+        };
         QString Key, Value;
         for (const QString& Line : SplitTextLines(Text)) {
             SplitKeyValue(Line, Key, Value);
-            if (SameKey(Key, QStringLiteral("Description")))
+            if (SameKey(Key, QStringLiteral("Description"))) {
+                EndRecord();
                 Current = Loaded.Add(std::make_unique<TSampleRec>());
-            if (Current)
-                Current->ReadValue(Key, Value);
+                CurrentLines.clear();
+                TypeRead = false;
+            }
+            if (!Current)
+                continue;
+            CurrentLines << Line;
+            if (SameKey(Key, QStringLiteral("Type")) || SameKey(Key, QStringLiteral("SampleType")))
+                TypeRead = true;
+            if (!Current->ReadValue(Key, Value))
+                Current->LoadProblems.push_back({Key, Value});
         }
+        EndRecord();
     }
     Loaded.SortByNumber();
     FItems = std::move(Loaded.FItems);
@@ -301,7 +379,11 @@ QStringList TSampleList::SaveToStrings() const
     for (int I = 0; I < Count(); ++I) {
         if (I > 0)
             Lines.append(QString());
-        Items(I)->SaveToStrings(Lines);
+        // A record with values the program could not read goes back as the file had it.
+        if (const TSampleRec* Rec = Items(I); !Rec->StoredLines.isEmpty())
+            Lines << Rec->StoredLines;
+        else
+            Rec->SaveToStrings(Lines);
     }
     return Lines;
 }

@@ -53,6 +53,14 @@ TLevelMode StrToLevelMode(const QString& Name);   // unknown or empty: Peak
 // separator of the user's locale. Saving what was loaded writes the same text again.
 QString SampleFloatToStr(double Value);
 
+// A line of the sample file whose value could not be read: its key as the file spells it and
+// its text. Missing: the record has no line for the key at all (a record without a type).
+struct TSampleValueProblem {
+    QString Key;
+    QString Text;
+    bool Missing = false;
+};
+
 // One sample: its stored settings and its run-time state.
 class TSampleRec {
 public:
@@ -82,16 +90,30 @@ public:
     TDetectMethod Method;  // File, Command: how it is recognised ("Method", missing = Robust)
     TLevelMode LevelMode;  // Silence, Signal: what is measured ("LevelMode", missing = Peak)
 
+    // Loading only: the values of the record that could not be read, and then the record's
+    // lines as the file holds them. Such a sample is not switched on automatically, and saving
+    // writes those lines back unchanged, so that a fallback the operator never chose does not
+    // replace what the file says; confirming the sample dialog (AcceptEditedValues) ends both.
+    std::vector<TSampleValueProblem> LoadProblems;
+    QStringList StoredLines;
+    bool HasLoadProblems() const { return !LoadProblems.empty(); }
+    void AcceptEditedValues();
+
     // Every stored field and Enabled to its default; Sequence and Detected stay.
     void SetDefaults();
     // Appends the record's "Key=Value" lines in file order (type-specific lines only for its
     // type).
     void SaveToStrings(QStringList& Lines) const;
-    // Applies one "Key=Value" pair read from the file; unknown keys are ignored, values that
-    // do not parse take the key's fallback, numbers are brought into the sample dialog's
-    // ranges (a type number outside the four reads as File).
-    void ReadValue(const QString& Key, const QString& Value);
+    // Applies one "Key=Value" pair read from the file; unknown keys are ignored, numbers are
+    // brought into the sample dialog's ranges. A value that does not parse (a number with a
+    // unit, a name none of the key's names) takes the key's fallback and gives false.
+    bool ReadValue(const QString& Key, const QString& Value);
 };
+
+// The warning for a sample with LoadProblems, empty without: "Sample No. n "description": "
+// naming each key and its text, then what is done about it (the message of MessageKey, which
+// takes the number, the description and the problems).
+QString SampleLoadProblemsText(const TSampleRec& Rec, const QString& MessageKey);
 
 // The program's samples, owned by the list. Records keep their address while they are in the
 // list, so other parts may hold on to them.
@@ -108,8 +130,8 @@ public:
     int IndexOf(const TSampleRec* Rec) const;
     void Clear() { FItems.clear(); }
 
-    // Replaces the list with the file's records, sorted by number. A missing file gives an
-    // empty list. A file that cannot be read leaves the list as it was and returns false with
+    // Replaces the list with the file's records, sorted by number; a record's values that do
+    // not parse and a missing type are its LoadProblems. A missing file gives an empty list. A file that cannot be read leaves the list as it was and returns false with
     // an error naming the file.
     bool LoadFromFile(const QString& FileName, QString* Error = nullptr);
     // "[Samples]" and each record's lines, an empty line between records.

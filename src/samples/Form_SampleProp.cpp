@@ -208,7 +208,7 @@ TSamplePropertyForm::TSamplePropertyForm(QWidget* MainWindow, const TSampleList&
     Check_UseLowFreq = Named(new QCheckBox(QStringLiteral("Учитывать отсутствие частот")), "Check_UseLowFreq");
     auto* FileLayout = new QVBoxLayout(FilePanel);
     FileLayout->setContentsMargins(0, 0, 0, 0);
-    FileLayout->addWidget(NewLabel("Label_Filename", QStringLiteral("Файл (*.wav, *.mp3)")));
+    FileLayout->addWidget(NewLabel("Label_Filename", QStringLiteral("Файл (*.wav, *.mp3, *.flac, *.ogg, *.opus)")));
     FileLayout->addWidget(Row({Filename, Button_Filename, PlayBut, StopBut, PanelFileTime}, 0));
     FileLayout->addWidget(Row({NewLabel("Label_Precision", QStringLiteral("Точность совпадения")), Combo_Precision}));
     FileLayout->addWidget(Check_UseLowFreq);
@@ -285,7 +285,7 @@ TSamplePropertyForm::TSamplePropertyForm(QWidget* MainWindow, const TSampleList&
     // "Чувствительность"
     Group_SignalLevel = Named(new QGroupBox(QStringLiteral("Чувствительность")), "Group_SignalLevel");
     TrackBar_Sensitivity = NewTrackBar("TrackBar_Sensitivity", 0, 100);
-    Label_Sensitivity = NewValueLabel("Label_Sensitivity", QStringLiteral("+ 50 %"));
+    Label_Sensitivity = NewValueLabel("Label_Sensitivity", SensitivityText(100));
     auto* LevelLayout = new QHBoxLayout(Group_SignalLevel);
     LevelLayout->addWidget(TrackBar_Sensitivity, 1);
     LevelLayout->addWidget(Label_Sensitivity);
@@ -330,7 +330,7 @@ TSamplePropertyForm::TSamplePropertyForm(QWidget* MainWindow, const TSampleList&
     connect(CancelBut, &QPushButton::clicked, this, &TSamplePropertyForm::CancelButClick);
     connect(Button_Filename, &QToolButton::clicked, this, [this] {
         const QString Chosen = QFileDialog::getOpenFileName(this, QString(), Filename->text(),
-                                                            QStringLiteral("WAVE PCM (*.wav);;MP3 (*.mp3)"));
+                                                            ClipFileFilter());
         if (!Chosen.isEmpty())
             Filename->setText(Chosen);
     });
@@ -400,8 +400,19 @@ void TSamplePropertyForm::BuildCommandMenu()
 
 QString TSamplePropertyForm::SensitivityText(int Position)
 {
+    // The stored value first, as the sample file has it ("Sense=50"), then its distance from
+    // the neutral 50.
     const int D = Position - 50;
-    return (D >= 0 ? QStringLiteral("+ %1 %").arg(D) : QStringLiteral("- %1 %").arg(-D));
+    return QStringLiteral("%1 (%2)").arg(Position).arg(D >= 0 ? QStringLiteral("+ %1 %").arg(D)
+                                                             : QStringLiteral("- %1 %").arg(-D));
+}
+
+QString TSamplePropertyForm::ClipFileFilter()
+{
+    // The formats the clip reader decodes (libsndfile); it tells them by their content, so
+    // the names only guide the choice.
+    return QStringLiteral("WAV, MP3, FLAC, Ogg (*.wav *.mp3 *.flac *.ogg *.oga *.opus);;WAVE PCM (*.wav);;MP3 (*.mp3);;"
+                          "FLAC (*.flac);;Ogg Vorbis, Opus (*.ogg *.oga *.opus)");
 }
 
 QString TSamplePropertyForm::ThresholdText(int Db)
@@ -690,6 +701,8 @@ void TSamplePropertyForm::WriteBack(TSampleRec& Rec) const
         break;
     }
     Rec.FileExecute = Edit_FileExecute->text();
+    // The operator has seen and confirmed the values: they replace what the file could not say.
+    Rec.AcceptEditedValues();
 }
 
 bool TSamplePropertyForm::Execute(TSampleRec& Rec)

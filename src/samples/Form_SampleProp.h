@@ -56,7 +56,9 @@ public:
     TLanguage* Language() const { return FLanguage; }
 
     // Label texts.
-    static QString SensitivityText(int Position);  // "+ 0 %", "- 20 %"
+    static QString SensitivityText(int Position);  // "50 (+ 0 %)", "30 (- 20 %)"
+    // The file chooser's filter for clips: every format the clip reader decodes.
+    static QString ClipFileFilter();
     static QString ThresholdText(int Db);           // "-50 dB"
     static QString FileTimeText(double Seconds);     // "01:15.500 "
     static QString StrengthText(int Percent);        // "85 % (Сильно)"

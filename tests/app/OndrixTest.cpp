@@ -5,6 +5,7 @@
 #include "helpers/Process.h"
 #include "helpers/TestFiles.h"
 #include "helpers/QtPrinters.h"
+#include "helpers/XvfbDisplay.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -244,14 +245,10 @@ TEST_F(OndrixProgramTest, StopSignalEndsTheStartupDelayBeforeAnyFolderIsMade)
 TEST_F(OndrixProgramTest, StopSignalClosesTheStartupErrorBox)
 {
     // A real X server, so that the error box is shown and waits for a click.
-    const QString Display = QStringLiteral(":%1").arg(90 + ::getpid() % 8);
-    QProcess Server;
-    Server.start("Xvfb", {Display, "-screen", "0", "800x600x24", "-nolisten", "tcp"});
-    if (!Server.waitForStarted())
-        GTEST_SKIP() << "Xvfb is not installed";
+    testkit::XvfbDisplay Display(800, 600);
     QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
     Env.remove("QT_QPA_PLATFORM");
-    Env.insert("DISPLAY", Display);
+    Env.insert("DISPLAY", QString::fromStdString(Display.name()));
     Env.insert("HOME", Q(Root.path() / "home"));
     QProcess Process;
     Process.setProcessEnvironment(Env);
@@ -268,8 +265,6 @@ TEST_F(OndrixProgramTest, StopSignalClosesTheStartupErrorBox)
     if (Process.state() == QProcess::Running)
         ::kill(pid_t(Process.processId()), SIGTERM);
     const bool Ended = Process.waitForFinished(60000);
-    Server.terminate();
-    Server.waitForFinished(10000);
     ASSERT_TRUE(Ended) << "the box kept the program alive";
     EXPECT_EQ(Process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(Process.exitCode(), 1);

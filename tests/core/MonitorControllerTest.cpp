@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <filesystem>
 
 namespace {
 
@@ -619,4 +620,33 @@ TEST_F(ControllerFixture, AFileThatIsNotAProgramOpensWithItsAssociatedProgram)
     ASSERT_TRUE(Started) << Error.toStdString();
     ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(QString::fromStdString(Record)); }));
     EXPECT_EQ(ReadLines(Record), QStringList({Data.Path("alarm sound.wav")}));
+}
+
+TEST_F(ControllerFixture, ASampleWithValuesThatDoNotParseIsNamedAndWaitsForTheOperator)
+{
+    const std::string Bad = "Description=Dead air\r\nNumber=1\r\nType=Silence\r\nSignaldB=-50dB\r\nSignalTime=2\r\n"
+                            "AutoStart=TRUE\r\n";
+    const std::string File = Data.Settings->SamplesFile.toStdString();
+    std::filesystem::create_directories(std::filesystem::path(File).parent_path());
+    testkit::writeText(File, "[Samples]\r\nDescription=Good\r\nNumber=0\r\nType=Silence\r\nAutoStart=TRUE\r\n\r\n" + Bad);
+    QStringList Reported;
+    THeadlessSettingsQuestions Questions([&Reported](const QString& Text) { Reported << Text; });
+    ASSERT_TRUE(Controller.LoadSettings(Questions)) << Reported.join('\n').toStdString();
+
+    const QString Warning = Msg("SampleNotRead", {2, "Dead air", Msg("SampleValueNotRead", {"SignaldB", "-50dB"})});
+    ASSERT_EQ(Count(Warning), 1) << Texts().join('\n').toStdString();
+    EXPECT_EQ(Posted[int(Texts().indexOf(Warning))].MsgType, msgError);
+    Feed(testkit::makeProgramme(2.0));
+    Controller.AutoStartSamples();
+    EXPECT_TRUE(Controller.Samples()[0]->Enabled);
+    EXPECT_FALSE(Controller.Samples()[1]->Enabled);
+
+    // Another sample is edited and the list saved: the record keeps the file's own lines.
+    Controller.SampleProp_BtnClick({0}, [](TSampleRec& Sample) {
+        Sample.Description = "Good one";
+        return true;
+    });
+    const std::string Saved = testkit::readText(File);
+    EXPECT_NE(Saved.find("Description=Good one\r\n"), std::string::npos) << Saved;
+    EXPECT_NE(Saved.find(Bad), std::string::npos) << Saved;
 }

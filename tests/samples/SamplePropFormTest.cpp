@@ -26,7 +26,14 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <map>
+#include <vector>
 
 #include <functional>
 #include <vector>
@@ -128,7 +135,7 @@ TEST_F(SamplePropForm, NewSampleInAnEmptyListOpensWithTheDefaults)
     Run(Rec, [&](TSamplePropertyForm& Form) {
         EXPECT_EQ(Get<QSpinBox>(Form, "Edit_SampleNum")->value(), 1);
         EXPECT_TRUE(Get<QRadioButton>(Form, "Radio_Command")->isChecked());
-        EXPECT_EQ(Get<QLabel>(Form, "Label_Sensitivity")->text(), "+ 0 %");
+        EXPECT_EQ(Get<QLabel>(Form, "Label_Sensitivity")->text(), "50 (+ 0 %)");
         EXPECT_EQ(Get<QLabel>(Form, "Label_DialSpeed")->text(), "5");
         EXPECT_EQ(Get<QLabel>(Form, "SignaldBLab")->text(), "-40 dB");
         EXPECT_EQ(Get<QDoubleSpinBox>(Form, "SignalTime")->text(), "5");
@@ -149,10 +156,11 @@ TEST_F(SamplePropForm, LabelsShowTheTrackBarValues)
         const char* Text;
     };
     const Case Cases[] = {
-        {"TrackBar_Sensitivity", 50, "Label_Sensitivity", "+ 0 %"},
-        {"TrackBar_Sensitivity", 30, "Label_Sensitivity", "- 20 %"},
-        {"TrackBar_Sensitivity", 0, "Label_Sensitivity", "- 50 %"},
-        {"TrackBar_Sensitivity", 100, "Label_Sensitivity", "+ 50 %"},
+        // The stored value (Sense=) first, then its distance from the neutral 50.
+        {"TrackBar_Sensitivity", 50, "Label_Sensitivity", "50 (+ 0 %)"},
+        {"TrackBar_Sensitivity", 30, "Label_Sensitivity", "30 (- 20 %)"},
+        {"TrackBar_Sensitivity", 0, "Label_Sensitivity", "0 (- 50 %)"},
+        {"TrackBar_Sensitivity", 100, "Label_Sensitivity", "100 (+ 50 %)"},
         {"SignaldB", -50, "SignaldBLab", "-50 dB"},
         {"SignaldB", 0, "SignaldBLab", "0 dB"},
         {"SignaldB", -91, "SignaldBLab", "-91 dB"},
@@ -191,6 +199,71 @@ TEST_F(SamplePropForm, FileLengthIsShownAsMinutesSecondsAndMilliseconds)
         EXPECT_EQ(Get<QLabel>(Form, "PanelFileTime")->text(), "00:01.500 ");
         Get<QLineEdit>(Form, "Filename")->setText(QString::fromStdString(Dir.file("Missing.wav")));
         EXPECT_EQ(Get<QLabel>(Form, "PanelFileTime")->text(), "00:00.000 ");
+        Cancel(Form);
+    });
+}
+
+// The file chooser offers every format the clip reader decodes, and the label names them: a
+// clip of each pattern of the filter, written in that format, shows its length.
+TEST_F(SamplePropForm, TheClipFilterListsEveryFormatThatLoads)
+{
+    const std::map<QString, int> Formats = {
+        {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},     {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
+        {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},   {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+        {"oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS},     {"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS},
+    };
+    QStringList Patterns;
+    for (const auto& Match : QRegularExpression(R"(\*\.(\w+))").globalMatch(TSamplePropertyForm::ClipFileFilter()))
+        Patterns << Match.captured(1);
+    Patterns.removeDuplicates();
+    for (const auto& [Extension, Format] : Formats)
+        EXPECT_TRUE(Patterns.contains(Extension)) << Extension.toStdString();
+
+    TSampleRec Rec;
+    Rec.Type = TSampleType::File;
+    Run(Rec, [&](TSamplePropertyForm& Form) {
+        const QString Label = Get<QLabel>(Form, "Label_Filename")->text();
+        for (const QString& Extension : Patterns) {
+            SCOPED_TRACE(Extension.toStdString());
+            ASSERT_TRUE(Formats.count(Extension)) << "a pattern of the filter that no test writes";
+            if (Extension != "oga")  // the label names each format once
+                EXPECT_TRUE(Label.contains("*." + Extension)) << Label.toStdString();
+            const std::string Path = Dir.file("clip." + Extension.toStdString());
+            SF_INFO Info{};
+            Info.samplerate = 48000;
+            Info.channels = 2;
+            Info.format = Formats.at(Extension);
+            SNDFILE* Out = sf_open(Path.c_str(), SFM_WRITE, &Info);
+            ASSERT_NE(Out, nullptr) << sf_strerror(nullptr);
+            std::vector<float> Samples(2 * 48000);
+            for (size_t I = 0; I < Samples.size(); ++I)
+                Samples[I] = 0.5f * float(std::sin(double(I / 2) * 0.05));
+            sf_writef_float(Out, Samples.data(), 48000);
+            sf_close(Out);
+            Get<QLineEdit>(Form, "Filename")->setText(QString::fromStdString(Path));
+            EXPECT_NE(Get<QLabel>(Form, "PanelFileTime")->text(), "00:00.000 ");
+        }
+        Cancel(Form);
+    });
+}
+
+// Every label of every panel shows its whole text in its place (the Russian dial-speed title
+// with its closing bracket among them).
+TEST_F(SamplePropForm, EveryLabelShowsItsWholeText)
+{
+    TSampleRec Rec;
+    Run(Rec, [&](TSamplePropertyForm& Form) {
+        EXPECT_EQ(Get<QLabel>(Form, "Label_DialSpeedTitle")->text(), QString::fromUtf8("Скорость набора (символов в сек)"));
+        for (TSampleType Type : {TSampleType::File, TSampleType::Silence, TSampleType::Signal, TSampleType::Command}) {
+            ChooseType(Form, Type);
+            QApplication::processEvents();
+            for (QLabel* Label : Form.findChildren<QLabel*>()) {
+                if (!Label->isVisible() || Label->wordWrap() || Label->text().isEmpty())
+                    continue;
+                EXPECT_GE(Label->contentsRect().width(), Label->fontMetrics().horizontalAdvance(Label->text()))
+                    << Label->objectName().toStdString() << ": " << Label->text().toStdString();
+            }
+        }
         Cancel(Form);
     });
 }

@@ -1,6 +1,7 @@
 #include "samples/Class_SampleRec.h"
 
 #include "helpers/QtPrinters.h"
+#include "lang/Lang.h"
 #include "helpers/TestFiles.h"
 
 #include <QDir>
@@ -150,6 +151,95 @@ TEST(SampleFileTest, EachKeyReadsItsValueOrItsFallback)
         ASSERT_EQ(List.Count(), 1) << C.Line;
         EXPECT_TRUE(C.Holds(*List[0])) << C.Line;
     }
+}
+
+// What a problem of a loaded record reads as, for comparing: "Key=Text" or "Key missing".
+QStringList Problems(const TSampleRec& R)
+{
+    QStringList Result;
+    for (const TSampleValueProblem& P : R.LoadProblems)
+        Result << (P.Missing ? P.Key + QStringLiteral(" missing") : P.Key + u'=' + P.Text);
+    return Result;
+}
+
+TEST(SampleFileTest, ValuesThatDoNotParseAreTheRecordsProblems)
+{
+    struct Case {
+        const char* Lines;  // after "Description=x"
+        QStringList Expected;
+    };
+    const Case Cases[] = {
+        {"Type=Silence\r\nSignaldB=-50\r\nSignalTime=2,5\r\nSense=70\r\nAutoStart=true", {}},
+        {"SampleType=1", {}},
+        {"Type=Silence\r\nSignaldB=-50dB", {"SignaldB=-50dB"}},
+        {"Type=Silence\r\nSignalTime=2 s", {"SignalTime=2 s"}},
+        {"Type=Silense", {"Type=Silense"}},
+        {"Type=", {"Type="}},
+        {"Tpye=File\r\nPath=/a.wav", {"Type missing"}},
+        {"SampleType=7", {"SampleType=7"}},
+        {"Type=File\r\nSense=50%\r\nPrecision=high\r\nSampleWait=1 s", {"Sense=50%", "Precision=high", "SampleWait=1 s"}},
+        {"Type=File\r\nAutoStart=yes\r\nAutoDisable=1\r\nUseLowFreq=", {"AutoStart=yes", "AutoDisable=1", "UseLowFreq="}},
+        {"Type=File\r\nSignalMode=Centre\r\nMethod=Landmarks\r\nNumber=two", {"SignalMode=Centre", "Method=Landmarks", "Number=two"}},
+        {"Type=Command\r\nCommandSpeed=fast\r\nSensitivity=high", {"CommandSpeed=fast", "Sensitivity=high"}},
+        {"Type=Command\r\nMethod=\r\nUnknown=5", {}},
+    };
+    for (const Case& C : Cases) {
+        TSampleList List;
+        LoadText(List, std::string("Description=x\r\n") + C.Lines + "\r\n");
+        ASSERT_EQ(List.Count(), 1) << C.Lines;
+        EXPECT_EQ(Problems(*List[0]), C.Expected) << C.Lines;
+        EXPECT_EQ(List[0]->HasLoadProblems(), !C.Expected.isEmpty()) << C.Lines;
+    }
+}
+
+TEST(SampleFileTest, AWarningNamesTheSampleTheKeyAndTheText)
+{
+    TSampleList List;
+    LoadText(List, "[Samples]\r\nDescription=Dead air\r\nNumber=2\r\nType=Silence\r\nSignaldB=-50dB\r\n"
+                   "SignalTime=2 s\r\n\r\nDescription=Jingle\r\nNumber=0\r\nTpye=File\r\n\r\n"
+                   "Description=Good\r\nNumber=1\r\nType=Signal\r\n");
+    ASSERT_EQ(List.Count(), 3);
+    const auto Text = [](const char* Key, const QVariantList& Args) { return FormatMessageText(Key, Args); };
+    EXPECT_EQ(SampleLoadProblemsText(*List[2], "SampleNotRead"),
+              Text("SampleNotRead", {3, "Dead air", Text("SampleValueNotRead", {"SignaldB", "-50dB"}) + "; "
+                                                          + Text("SampleValueNotRead", {"SignalTime", "2 s"})}));
+    EXPECT_EQ(SampleLoadProblemsText(*List[0], "SampleNotWatched"),
+              Text("SampleNotWatched", {1, "Jingle", Text("SampleKeyMissing", {"Type"})}));
+    EXPECT_EQ(SampleLoadProblemsText(*List[1], "SampleNotRead"), QString());
+    const QString Warning = SampleLoadProblemsText(*List[2], "SampleNotRead");
+    for (const char* Part : {"3", "Dead air", "SignaldB", "-50dB", "SignalTime", "2 s"})
+        EXPECT_TRUE(Warning.contains(QString::fromUtf8(Part))) << Part;
+}
+
+TEST(SampleFileTest, ARecordWithProblemsIsWrittenBackAsTheFileHadItUntilItIsEdited)
+{
+    const std::string Bad = "Description=Dead air\r\nNumber=1\r\nType=Silence\r\n; checked 3 May\r\n"
+                            "SignaldB=-50dB\r\nSignalTime=2\r\nAutoStart=TRUE\r\n";
+    TSampleList List;
+    LoadText(List, "[Samples]\r\n" + Bad + "\r\n\r\nDescription=Typo\r\nNumber=2\r\nTpye=Silence\r\n");
+    ASSERT_EQ(List.Count(), 2);
+    // Another sample is added and the list saved: both records stay as they were.
+    AddRec(List, TSampleType::Signal, 0, QStringLiteral("new"));
+    List.SortByNumber();
+    TSampleRec New;
+    New.Description = QStringLiteral("new");
+    New.Number = 0;
+    New.Type = TSampleType::Signal;
+    QStringList NewLines{QStringLiteral("[Samples]")};
+    New.SaveToStrings(NewLines);
+    EXPECT_EQ(SavedText(List), (NewLines.join("\r\n") + "\r\n\r\n").toStdString() + Bad
+                                   + "\r\nDescription=Typo\r\nNumber=2\r\nTpye=Silence\r\n");
+    // Confirmed in the dialog, the record is written from its values again.
+    List[1]->SignaldB = -50;
+    List[1]->AcceptEditedValues();
+    EXPECT_FALSE(List[1]->HasLoadProblems());
+    TSampleList Again;
+    LoadText(Again, SavedText(List));
+    ASSERT_EQ(Again.Count(), 3);
+    EXPECT_FALSE(Again[1]->HasLoadProblems());
+    EXPECT_EQ(Again[1]->SignaldB, -50);
+    EXPECT_EQ(Again[1]->SignalTime, 2);
+    EXPECT_TRUE(Again[2]->HasLoadProblems());
 }
 
 TEST(SampleFileTest, DescriptionKeepsEverythingAfterTheFirstEquals)

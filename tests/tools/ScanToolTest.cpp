@@ -230,6 +230,31 @@ TEST_F(ScanFixture, SamplesThatCanNeverBeFoundAreNamedOnStandardError)
         EXPECT_TRUE(result.err.contains(text)) << text.toStdString() << "\n" << result.err.toStdString();
 }
 
+TEST_F(ScanFixture, SamplesWithValuesThatDoNotParseAreNamedAndLeftOut)
+{
+    // Watched with their fallbacks, the first would fire all through the programme (0 dB) and
+    // the second would look for a clip without a file.
+    const std::string bad = "\r\nDescription=Air typo\r\nNumber=5\r\nType=Silence\r\nSignaldB=-50dB\r\n"
+                            "SignalTime=2 s\r\n\r\nDescription=Mistyped\r\nNumber=6\r\nType=Silense\r\n"
+                            "\r\nDescription=Keyless\r\nNumber=7\r\nTpye=Silence\r\n";
+    const std::string text = testkit::readText(samplesFile.toStdString()) + bad;
+    testkit::writeText(samplesFile.toStdString(), text);
+
+    const ScanResult result = runScan({"--samples", samplesFile, "--freq", freqFile,
+                                       QString::fromStdString(dir.file("broadcast.wav"))});
+    expectTruth(result);
+    const auto value = [](const char* key, const char* text) {
+        return FormatMessageText("SampleValueNotRead", {key, text});
+    };
+    for (const QString& warning :
+         {FormatMessageText("SampleNotWatched", {6, "Air typo", value("SignaldB", "-50dB") + "; " + value("SignalTime", "2 s")}),
+          FormatMessageText("SampleNotWatched", {7, "Mistyped", value("Type", "Silense")}),
+          FormatMessageText("SampleNotWatched", {8, "Keyless", FormatMessageText("SampleKeyMissing", {"Type"})})})
+        EXPECT_TRUE(result.err.contains(warning)) << warning.toStdString() << "\n" << result.err.toStdString();
+    EXPECT_FALSE(result.err.contains("\"\"")) << "no file error for a mistyped type: " << result.err.toStdString();
+    EXPECT_EQ(testkit::readText(samplesFile.toStdString()), text);
+}
+
 TEST_F(ScanFixture, MessagesAreInEnglishOutsideARussianLocale)
 {
     const ScanResult result = runScan({"--samples", samplesFile, "--freq", freqFile, QString::fromStdString(dir.file("broadcast.wav"))},

@@ -75,6 +75,8 @@ const char* const HelpText =
     "44100 Hz when their fingerprint is built.\n"
     "\n"
     "Warnings on standard error, each naming the sample; the scan goes on:\n"
+    "  - a sample with a value that does not parse (a number with a unit, an unknown Type=)\n"
+    "    or without a Type= line is named with the key and the text, and left out;\n"
     "  - a sample whose sequence cannot be built (\"WrongSampleInd\": its clip is missing,\n"
     "    unreadable or has nothing to recognise) is left out;\n"
     "  - a sample that can never be found: a command none of whose identifiers the frequency\n"
@@ -252,6 +254,9 @@ void UseEnglishOutsideRussian()
         {"UnknownCommands", "Sample No. %d \"%s\": the commands %s are not in the frequency table and are skipped."},
         {"NeverFoundShortClip", "Sample No. %d \"%s\" will never be found: its file is shorter than one analysis block (%d ms)."},
         {"FreqIDNotDialable", "Command \"%s\" of \"%s\" can never be dialled: its name is empty or holds a comma."},
+        {"SampleValueNotRead", "the value %s=\"%s\" is not understood"},
+        {"SampleKeyMissing", "there is no %s= line"},
+        {"SampleNotWatched", "Sample No. %d \"%s\": %s. It is not watched."},
         {"WeakSample", "Sample No. %d \"%s\" is hard to tell apart (strength %d%%): under other sound it may be missed."},
         {"DataSwitchEmpty", "The /Data= switch needs the data folder, for example /Data=/srv/ondrix."},
         {"DefaultFolderNotFound", "The default settings folder \"%s\" is missing: the program is not fully installed."},
@@ -308,6 +313,11 @@ public:
             Error(warning);
         for (int i = 0; i < Samples.Count(); ++i) {
             const TSampleRec* sample = Samples[i];
+            // A value that could not be read would be watched with a fallback nobody chose.
+            if (sample->HasLoadProblems()) {
+                Error(SampleLoadProblemsText(*sample, "SampleNotWatched"));
+                continue;
+            }
             // Built before the reasons are looked for, which then take the clip's length from
             // the build instead of reading the clip again; printed after them all the same.
             TAudioSequence* sequence = nullptr;
