@@ -68,6 +68,13 @@ enum TLevelMeasure : uint8_t {
                  // reads at its power, not at its rare highest peaks
 };
 
+// What a level detector that alarms once per episode (AlarmOnce) reports beside its find.
+enum TAlarmChange : uint8_t {
+    acNone = 0,
+    acReminder = 1,  // the condition still holds, RemindInterval after the find or the last reminder
+    acEnded = 2,     // the first block that breaks the condition after the find
+};
+
 struct TLandmarkPrint;
 class TLandmarkMatcher;
 class TClipPrintCache;
@@ -363,6 +370,13 @@ public:
     double Level = 0;
     // Level detectors: what the threshold is compared with.
     TLevelMeasure LevelMeasure = lmPeak;
+    // Level detectors: one find per episode. Found, the sequence stays found while the
+    // condition holds, reports a reminder every RemindInterval ms after the find (0: none),
+    // and reports the end of the episode on the first block that breaks the condition
+    // (AlarmChange); then it is re-armed, unless it has Hold. Without AlarmOnce it is re-armed
+    // on the block after each find and found again after every further Duration.
+    bool AlarmOnce = false;
+    int32_t RemindInterval = 0;
     // The sample the sequence was built for; carried for the engine's user, never interpreted.
     int32_t Number = 0;
     // Landmark clips: the fingerprint the engine's landmark matcher watches for.
@@ -370,6 +384,13 @@ public:
 
     // Level detectors: when the condition began to hold without a break; 0 when it does not hold.
     TDateTime StartTime() const { return FStartTime; }
+    // Level detectors with AlarmOnce: found, and the condition has held since (the episode).
+    bool InEpisode() const { return FEpisode; }
+    // What the last step reported beside a find (acNone for every other sequence), and how
+    // long the episode had lasted then, in ms from StartTime: up to that block for a reminder,
+    // up to the block that ended it for the end.
+    TAlarmChange AlarmChange() const { return FAlarmChange; }
+    int32_t AlarmLasted() const { return FAlarmLasted; }
 
     // StartTime 0, not found, no Current or Previous, and Reset of every slice.
     void Reset();
@@ -460,6 +481,14 @@ private:
     bool FLandmarkDue = false;
     int32_t FLandmarkProgress = 0;
     uint32_t FResets = 0;
+    // Level detectors with AlarmOnce: the episode runs, the next reminder is due at
+    // FNextReminder, and what the last step reported.
+    bool FEpisode = false;
+    TDateTime FNextReminder = 0;
+    TAlarmChange FAlarmChange = acNone;
+    int32_t FAlarmLasted = 0;
+    // One step of an episode: a reminder when due, or its end.
+    void StepEpisode(bool Holds, TDateTime Now);
 };
 
 using TAudioSequenceList = TOwningList<TAudioSequence>;
@@ -491,7 +520,8 @@ void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolume
 // The per-block rule. A sequence not found at the start of the step is matched (spectral)
 // or its level stepped (silence, signal); the result is true exactly when this step found
 // it, so each detection is reported once. A sequence found before the step is re-armed
-// (Reset) unless it has Hold, and gives false.
+// (Reset) unless it has Hold, and gives false; a level detector in an episode (AlarmOnce)
+// steps the episode instead, and tells a reminder or its end through AlarmChange.
 bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input);
 
 // The detection engine: the sequences it watches and its two analysers, the live one and
@@ -514,6 +544,9 @@ class TAudioDetector {
 public:
     // A sequence has just been found.
     using TSequenceEvent = std::function<void(TAudioSequence& Sequence)>;
+    // A level detector's episode (AlarmOnce) has a reminder due or has ended (Change), having
+    // lasted LastedMs.
+    using TAlarmEvent = std::function<void(TAudioSequence& Sequence, TAlarmChange Change, int32_t LastedMs)>;
     // One analysis block of Size bytes of interleaved 16-bit stereo PCM.
     using TBufferEvent = std::function<void(TAudioDetector& Sender, const uint8_t* Data, uint16_t Size)>;
     using TVolumeEvent = std::function<void(TAudioDetector& Sender, int32_t LeftVolume, int32_t RightVolume,
@@ -566,6 +599,8 @@ public:
     int64_t ClipFrames(const std::string& FileName);
 
     TSequenceEvent OnSequenceFound;
+    // Fired within the block, after the step of the sequence, like OnSequenceFound.
+    TAlarmEvent OnAlarmChange;
     TBufferEvent OnBufferFilled;
     TVolumeEvent OnVolumeChange;
     // The capture vanished (ErrorText says why); the engine stays active and retries.

@@ -318,8 +318,12 @@ void TAudioDetector::AnalyseBlock(const uint8_t* Data, uint16_t Size, bool Conti
         const int32_t count = Sequences.Count();
         for (int32_t i = 0; i < count; ++i) {
             TAudioSequence& sequence = Sequences.Items(i);
-            if (StepSequence(sequence, input) && OnSequenceFound)
-                OnSequenceFound(sequence);
+            if (StepSequence(sequence, input)) {
+                if (OnSequenceFound)
+                    OnSequenceFound(sequence);
+            } else if (sequence.AlarmChange() != acNone && OnAlarmChange) {
+                OnAlarmChange(sequence, sequence.AlarmChange(), sequence.AlarmLasted());
+            }
         }
     } catch (const std::exception& e) {
         // The rest of this block is skipped; the next one is processed normally.

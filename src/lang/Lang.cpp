@@ -95,6 +95,8 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"NeverFoundShortClip", u"Образец № %d \"%s\" никогда не будет найден: файл короче одного блока анализа (%d мс)."},
     {u"AudioDropped", u"Потеряно %d мс звука: обработка не успевала за записью."},
     {u"AnalysisErrors", u"Ошибки анализа звука (%d): %s"},
+    {u"SampleReminder", u"Образец № %d \"%s\" держится уже %s"},
+    {u"SampleEnded", u"Образец № %d \"%s\" закончился, длился %s"},
     {u"LogLinesDropped", u"Не записано в журнал строк: %d (папка журнала недоступна)."},
     // Values of the sample list that could not be read.
     {u"SampleValueNotRead", u"значение %s=\"%s\" не распознано"},

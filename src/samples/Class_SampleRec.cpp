@@ -42,6 +42,7 @@ constexpr double MinSignaldB = -91;
 constexpr double MaxSignaldB = 0;
 constexpr qint32 MinCommandSpeed = 1;
 constexpr qint32 MaxCommandSpeed = 10;
+constexpr qint32 MaxRemindMinutes = 9999;
 
 // A whole number brought into Min..Max; one that does not parse gives Fallback and false.
 bool ReadInt(const QString& Value, qint32& Target, qint32 Fallback, qint32 Min, qint32 Max)
@@ -197,6 +198,8 @@ void TSampleRec::SetDefaults()
     FileExecute.clear();
     Method = TDetectMethod::Robust;
     LevelMode = TLevelMode::Peak;
+    AlarmOnce = false;
+    RemindMinutes = 0;
 }
 
 void TSampleRec::SaveToStrings(QStringList& Lines) const
@@ -224,6 +227,8 @@ void TSampleRec::SaveToStrings(QStringList& Lines) const
         Put("SignalTime", SampleFloatToStr(SignalTime));
         Put("SignaldB", SampleFloatToStr(SignaldB));
         Put("LevelMode", LevelModeToStr(LevelMode));
+        Put("AlarmOnce", BoolToStr(AlarmOnce));
+        Put("RemindMinutes", QString::number(RemindMinutes));
         break;
     case TSampleType::Command:
         Put("Command", Command);
@@ -283,6 +288,10 @@ bool TSampleRec::ReadValue(const QString& Key, const QString& Value)
         return ReadName(DetectMethodNames, Value, Method, TDetectMethod::Robust) || Value.isEmpty();
     else if (Is("LevelMode"))  // empty: the default
         return ReadName(LevelModeNames, Value, LevelMode, TLevelMode::Peak) || Value.isEmpty();
+    else if (Is("AlarmOnce"))
+        return ReadBool(Value, AlarmOnce);
+    else if (Is("RemindMinutes"))
+        return ReadInt(Value, RemindMinutes, 0, 0, MaxRemindMinutes);
     return true;
 }
 

@@ -89,6 +89,11 @@ public:
     QString FileExecute;   // run when found; empty = nothing
     TDetectMethod Method;  // File, Command: how it is recognised ("Method", missing = Robust)
     TLevelMode LevelMode;  // Silence, Signal: what is measured ("LevelMode", missing = Peak)
+    // Silence, Signal: found once per episode, with a message when it ends and a reminder
+    // every RemindMinutes (0: none) while it lasts. Without it (lists without the key) the
+    // sample is found again after every further SignalTime for as long as it lasts.
+    bool AlarmOnce;
+    qint32 RemindMinutes;
 
     // Loading only: the values of the record that could not be read, and then the record's
     // lines as the file holds them. Such a sample is not switched on automatically, and saving

@@ -42,6 +42,7 @@ namespace {
 
 constexpr int MaxSpinValue = 99999999;
 constexpr int CommandMenuRows = 10;
+constexpr int MaxRemindMinutes = 9999;
 // A clip's strength from this on is called strong; below TLandmarkStrength::WeakBelow, weak.
 constexpr int StrongFrom = 80;
 // Longer files are not measured: reading one would hold the dialog up, and a clip is seconds long.
@@ -241,6 +242,15 @@ TSamplePropertyForm::TSamplePropertyForm(QWidget* MainWindow, const TSampleList&
     Combo_LevelMode = Named(new QComboBox, "Combo_LevelMode");
     Combo_LevelMode->addItems({QStringLiteral("Пиковый"), QStringLiteral("Среднеквадратичный (RMS)")});
     SignalLayout->addWidget(Row({NewLabel("Label_LevelMode", QStringLiteral("Измерение уровня")), Combo_LevelMode}));
+    // Once per episode, with a reminder while it lasts; the reminder needs the episode.
+    Check_AlarmOnce =
+        Named(new QCheckBox(QStringLiteral("Сообщать один раз, пока держится, и когда закончится")), "Check_AlarmOnce");
+    Edit_RemindMinutes = NewSpin("Edit_RemindMinutes", 0, MaxRemindMinutes);
+    RemindPanel = Row({NewLabel("Label_RemindMinutes", QStringLiteral("Напоминать каждые")), Edit_RemindMinutes,
+                       NewLabel("Label_Minutes", QStringLiteral("минут (0 - не напоминать)"))});
+    RemindPanel->setObjectName(QStringLiteral("RemindPanel"));
+    SignalLayout->addWidget(Check_AlarmOnce);
+    SignalLayout->addWidget(RemindPanel);
     PropsLayout->addWidget(SignalPanel);
 
     ScriptPanel = Named(new QWidget, "ScriptPanel");
@@ -326,6 +336,7 @@ TSamplePropertyForm::TSamplePropertyForm(QWidget* MainWindow, const TSampleList&
     connect(Combo_Method, &QComboBox::currentIndexChanged, this, &TSamplePropertyForm::UpdateStrength);
     // Only the operator's own choice (activated), not one the dialog makes for a new sample.
     connect(Combo_LevelMode, &QComboBox::activated, this, [this] { FLevelModeChosen = true; });
+    connect(Check_AlarmOnce, &QCheckBox::toggled, RemindPanel, &QWidget::setEnabled);
     connect(SignalModeButtons, &QButtonGroup::idClicked, this, &TSamplePropertyForm::UpdateStrength);
     connect(CancelBut, &QPushButton::clicked, this, &TSamplePropertyForm::CancelButClick);
     connect(Button_Filename, &QToolButton::clicked, this, [this] {
@@ -654,6 +665,10 @@ void TSamplePropertyForm::Fill(const TSampleRec& Rec)
     Combo_Method->setCurrentIndex(Rec.Method == TDetectMethod::Spectral ? 1 : 0);
     const TLevelMode LevelMode = FNewSample ? NewSampleLevelMode(Rec.Type) : Rec.LevelMode;
     Combo_LevelMode->setCurrentIndex(LevelMode == TLevelMode::Rms ? 1 : 0);
+    // A new sample alarms once per episode; a stored one keeps what it had.
+    Check_AlarmOnce->setChecked(FNewSample || Rec.AlarmOnce);
+    RemindPanel->setEnabled(Check_AlarmOnce->isChecked());
+    Edit_RemindMinutes->setValue(Rec.RemindMinutes);
     Edit_FileExecute->setText(Rec.FileExecute);
     UpdateFileTime();
     UpdateStrength();
@@ -693,6 +708,8 @@ void TSamplePropertyForm::WriteBack(TSampleRec& Rec) const
         Rec.SignalTime = std::trunc(SignalTime->value());
         Rec.SignaldB = SignaldB->value();
         Rec.LevelMode = Combo_LevelMode->currentIndex() == 1 ? TLevelMode::Rms : TLevelMode::Peak;
+        Rec.AlarmOnce = Check_AlarmOnce->isChecked();
+        Rec.RemindMinutes = Edit_RemindMinutes->value();
         break;
     case TSampleType::Command:
         Rec.Command = Edit_Command->text();

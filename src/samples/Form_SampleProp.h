@@ -47,7 +47,7 @@ public:
     // Shows the dialog modally for Rec and returns true when OK was pressed; Rec is written
     // only then. A record without a number (-1) gets the list's next free number first; it is
     // a new sample, offered the measure NewSampleLevelMode gives for the type chosen (until
-    // the operator picks one).
+    // the operator picks one) and one alarm per episode.
     bool Execute(TSampleRec& Rec);
 
     TAudioPlayer& MPlayer() { return *FPlayer; }
@@ -130,6 +130,9 @@ private:
     QLabel* SignaldBLab;
     QDoubleSpinBox* SignalTime;
     QComboBox* Combo_LevelMode;
+    QCheckBox* Check_AlarmOnce;
+    QWidget* RemindPanel;
+    QSpinBox* Edit_RemindMinutes;
     QWidget* ScriptPanel;
     QLineEdit* Edit_Command;
     QToolButton* ClearCommand;

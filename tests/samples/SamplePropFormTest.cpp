@@ -416,6 +416,8 @@ TEST_F(SamplePropForm, OkWritesOnlyTheFieldsOfTheSelectedType)
             Get<QDoubleSpinBox>(Form, "SignalTime")->setValue(3.75);
             Get<QSlider>(Form, "SignaldB")->setValue(-60);
             Get<QComboBox>(Form, "Combo_LevelMode")->setCurrentIndex(1);
+            Get<QCheckBox>(Form, "Check_AlarmOnce")->setChecked(true);
+            Get<QSpinBox>(Form, "Edit_RemindMinutes")->setValue(7);
             Get<QLineEdit>(Form, "Edit_Command")->setText("5,6");
             Get<QSlider>(Form, "TrackBar_DialSpeed")->setValue(3);
             Get<QLineEdit>(Form, "Edit_FileExecute")->setText("/bin/true");
@@ -435,6 +437,8 @@ TEST_F(SamplePropForm, OkWritesOnlyTheFieldsOfTheSelectedType)
         EXPECT_EQ(Rec.SignalTime, C.LevelFields ? 3.0 : Before.SignalTime) << What;
         EXPECT_EQ(Rec.SignaldB, C.LevelFields ? -60.0 : Before.SignaldB) << What;
         EXPECT_EQ(Rec.LevelMode, C.LevelFields ? TLevelMode::Rms : Before.LevelMode) << What;
+        EXPECT_EQ(Rec.AlarmOnce, C.LevelFields ? true : Before.AlarmOnce) << What;
+        EXPECT_EQ(Rec.RemindMinutes, C.LevelFields ? 7 : Before.RemindMinutes) << What;
         EXPECT_EQ(Rec.Command, C.CommandFields ? "5,6" : Before.Command) << What;
         EXPECT_EQ(Rec.CommandSpeed, C.CommandFields ? 3 : Before.CommandSpeed) << What;
         EXPECT_EQ(Rec.Method, C.FileFields || C.CommandFields ? TDetectMethod::Spectral : Before.Method) << What;
@@ -480,6 +484,40 @@ TEST_F(SamplePropForm, ANewSilenceSampleIsOfferedTheRmsAStoredOneKeepsItsMeasure
             Ok(Form);
         })) << C.Name;
         EXPECT_EQ(Rec.LevelMode, C.Expected) << C.Name;
+    }
+}
+
+// A new sample alarms once per episode; a stored one shows what it has. The reminder can be
+// set only while the sample alarms once.
+TEST_F(SamplePropForm, ANewSampleAlarmsOnceAStoredOneKeepsItsWay)
+{
+    struct Case {
+        qint32 Number;  // -1: a new sample
+        bool StoredOnce;
+        qint32 StoredMinutes;
+        bool ShownOnce;
+    };
+    const Case Cases[] = {{-1, false, 0, true}, {3, false, 0, false}, {3, true, 15, true}};
+    for (const Case& C : Cases) {
+        const std::string What = "number " + std::to_string(C.Number) + (C.StoredOnce ? ", once" : "");
+        TSampleRec Rec;
+        Rec.Number = C.Number;
+        Rec.Type = TSampleType::Silence;
+        Rec.AlarmOnce = C.StoredOnce;
+        Rec.RemindMinutes = C.StoredMinutes;
+        ASSERT_TRUE(Run(Rec, [&](TSamplePropertyForm& Form) {
+            auto* Once = Get<QCheckBox>(Form, "Check_AlarmOnce");
+            auto* Remind = Get<QWidget>(Form, "RemindPanel");
+            EXPECT_EQ(Once->isChecked(), C.ShownOnce) << What;
+            EXPECT_EQ(Get<QSpinBox>(Form, "Edit_RemindMinutes")->value(), C.StoredMinutes) << What;
+            EXPECT_EQ(Remind->isEnabled(), C.ShownOnce) << What;
+            Once->click();
+            EXPECT_EQ(Remind->isEnabled(), !C.ShownOnce) << What;
+            Once->click();
+            Ok(Form);
+        }));
+        EXPECT_EQ(Rec.AlarmOnce, C.ShownOnce) << What;
+        EXPECT_EQ(Rec.RemindMinutes, C.StoredMinutes) << What;
     }
 }
 
