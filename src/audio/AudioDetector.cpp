@@ -506,3 +506,27 @@ bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input)
     }
     return Sequence.Found();
 }
+
+bool SameTarget(const TAudioSequence& A, const TAudioSequence& B)
+{
+    if (A.Kind != B.Kind || A.Method != B.Method || A.Channel != B.Channel || A.Level != B.Level
+        || A.Duration != B.Duration || A.Hold != B.Hold || A.Number != B.Number || A.Landmarks != B.Landmarks
+        || A.LevelMeasure != B.LevelMeasure || A.AlarmOnce != B.AlarmOnce || A.RemindInterval != B.RemindInterval
+        || A.Samples.Count() != B.Samples.Count())
+        return false;
+    for (int32_t I = 0; I < A.Samples.Count(); ++I) {
+        const TAudioSample& SliceA = A.Samples[I];
+        const TAudioSample& SliceB = B.Samples[I];
+        if (SliceA.MaxGap != SliceB.MaxGap || SliceA.MinGap != SliceB.MinGap
+            || SliceA.Peaks.Count() != SliceB.Peaks.Count())
+            return false;
+        for (int32_t P = 0; P < SliceA.Peaks.Count(); ++P) {
+            const TFreqData& PeakA = SliceA.Peaks.Items(P);
+            const TFreqData& PeakB = SliceB.Peaks.Items(P);
+            if (PeakA.Frequency != PeakB.Frequency || PeakA.Tolerance != PeakB.Tolerance
+                || PeakA.RefLevel != PeakB.RefLevel || PeakA.Kind != PeakB.Kind || PeakA.Sense != PeakB.Sense)
+                return false;
+        }
+    }
+    return true;
+}

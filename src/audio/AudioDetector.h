@@ -524,6 +524,12 @@ void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolume
 // steps the episode instead, and tells a reminder or its end through AlarmChange.
 bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input);
 
+// Whether two sequences watch for the same thing: kind, method, channel, level, its measure,
+// duration, hold, alarm and reminder, and number alike, the same landmark print, and slices with the same gaps and peaks.
+// Their matching state is not compared. A rebuild keeps a sequence that stays the same, with
+// the match it has under way.
+bool SameTarget(const TAudioSequence& A, const TAudioSequence& B);
+
 // The detection engine: the sequences it watches and its two analysers, the live one and
 // the one the fingerprint builder uses, so that a build never disturbs live analysis.
 //

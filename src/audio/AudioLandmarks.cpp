@@ -364,7 +364,6 @@ void TLandmarkMatcher::Rebuild(TAudioSequenceList& Sequences)
         });
         if (Kept != Old.end()) {
             Slots.push_back(std::move(*Kept));
-            Slots.back().Active = false;
             continue;
         }
         TSlot Slot;
@@ -386,7 +385,12 @@ void TLandmarkMatcher::Rebuild(TAudioSequenceList& Sequences)
                         + DriftReach(Print);
         Slots.push_back(std::move(Slot));
     }
+    // A kept slot that was settling a clip (armed, or holding votes) goes on settling it at its
+    // new place: a clip heard to its end must still be reported when no vote comes after.
     ActiveSlots.clear();
+    for (uint32_t S = 0; S < Slots.size(); ++S)
+        if (Slots[S].Active)
+            ActiveSlots.push_back(S);
 
     // Counting sort of every clip's landmarks by hash.
     BucketStart.assign((size_t(1) << HashBits) + 1, 0);

@@ -275,16 +275,34 @@ void TMonitorController::ReportSampleState(TSampleRec* Sample, bool Enabled)
 
 void TMonitorController::ReloadEngine()
 {
+    // Automation switches samples all day, often while another sample's clip, command or dead
+    // air is half way through: a sequence built the same as before goes on with the match it
+    // has under way, and only the samples that changed start afresh.
+    TAudioSequenceList Previous = std::move(FEngine.Sequences);
     FEngine.Sequences.Clear();
     for (int I = 0; I < FSamples.Count(); ++I) {
         TSampleRec* Sample = FSamples.Items(I);
         Sample->Sequence = nullptr;
         LoadSampleIntoEngine(Sample);
+        if (Sample->Sequence)
+            Sample->Sequence = KeepMatchUnderWay(Previous, *Sample->Sequence);
     }
     FJustEnabled.clear();
     UpdateMonitoring();
     emit SamplesChanged();
     TimerTimer();
+}
+
+TAudioSequence* TMonitorController::KeepMatchUnderWay(TAudioSequenceList& Previous, TAudioSequence& Built)
+{
+    for (int32_t I = 0; I < Previous.Count(); ++I) {
+        if (!SameTarget(Previous.Items(I), Built))
+            continue;
+        // The new sequence is the last of the list: the one before takes its place.
+        FEngine.Sequences.Delete(FEngine.Sequences.IndexOf(&Built));
+        return &FEngine.Sequences.Add(Previous.Extract(I));
+    }
+    return &Built;
 }
 
 void TMonitorController::LoadSampleIntoEngine(TSampleRec* Sample)
@@ -560,8 +578,9 @@ void TMonitorController::HandleDetection(TSampleRec* Sample)
     if (!Sample)
         return;
     const int Number = Sample->Number;
-    // A sample that switches itself off fires once: a rebuild during its delay re-arms its
-    // sequence, and a second find before the first handling has switched it off is dropped.
+    // A sample that switches itself off fires once: a rebuild during its delay may re-arm its
+    // sequence (when the sample was edited meanwhile), and a second find before the first
+    // handling has switched it off is dropped.
     if (Sample->AutoDisable) {
         if (FOncePending.contains(Number))
             return;

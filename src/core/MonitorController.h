@@ -87,7 +87,8 @@ public:
     void SetSampleEnabled(TSampleRec* Sample, bool Enable, bool Reload);
     // Posts "SampleEnabled" or "SampleDisabled" with the sample's position in the list + 1.
     void ReportSampleState(TSampleRec* Sample, bool Enabled);
-    // Rebuilds every sequence from the samples and starts or stops monitoring.
+    // Rebuilds every sequence from the samples and starts or stops monitoring. A sample whose
+    // sequence comes out as it was keeps the match it has under way.
     void ReloadEngine();
     // Builds and registers the sequence of one switched-on sample; a sample whose sequence
     // cannot be built is switched off with "WrongSampleInd" and "SampleDisabled".
@@ -191,6 +192,9 @@ private:
     void FinishDetection(int Number);
     // Tells the gathered audio faults when they are due.
     void ReportAudioFaults();
+    // Built, just appended to the engine's list, or the sequence of Previous that watches for
+    // the same (taken out of Previous and put in Built's place, with its match under way).
+    TAudioSequence* KeepMatchUnderWay(TAudioSequenceList& Previous, TAudioSequence& Built);
 
     TSettings& FFolders;
     TSettingsModel& FModel;

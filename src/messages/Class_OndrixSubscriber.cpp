@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "lang/Lang.h"
+#include "messages/SocketOwner.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ struct TOndrixSocketServer::TConnection {
     bool Busy = false;   // a request of this connection is being handled
     bool Closed = false; // dropped while busy; freed when the handling returns
     bool Scheduled = false;  // a later turn is queued to handle the remaining lines
+    bool SentLine = false;   // a whole line has come
     // Notifications sent to this connection whose "DONE" has not come yet, oldest first; a
     // null entry stands for one that is not waited for (or was given up).
     QList<std::shared_ptr<TNotification>> Awaited;
@@ -94,7 +96,7 @@ QString DefaultSocketPath()
     const QString Runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!Runtime.isEmpty())
         return Runtime + "/TOndrix.socket";
-    return QString("/tmp/TOndrix-%1.socket").arg(getuid());
+    return FallbackSocketFolder() + "/TOndrix.socket";
 }
 
 QString TOndrixSubscriber::DisplayName() const
@@ -109,6 +111,23 @@ void TOndrixSubscriberList::AddSubscriber(TOndrixSubscriber* S)
         if (Subscribers(I)->Handle == S->Handle)
             Delete(I);
     Add(S);
+}
+
+bool TOndrixSubscriberList::Contains(qint64 Handle)
+{
+    TLockGuard Guard(*this);
+    for (int I = 0; I < Count(); ++I)
+        if (Subscribers(I)->Handle == Handle)
+            return true;
+    return false;
+}
+
+void TOndrixSubscriberList::RemoveHandle(qint64 Handle)
+{
+    TLockGuard Guard(*this);
+    for (int I = Count() - 1; I >= 0; --I)
+        if (Subscribers(I)->Handle == Handle)
+            Delete(I);
 }
 
 TOndrixSocketServer::TOndrixSocketServer(IOndrixRemoteControl& Host, QObject* Parent)
@@ -145,6 +164,12 @@ bool TOndrixSocketServer::Listen(const QString& Path)
         return false;
     };
 
+    // Without a runtime folder the socket lies in /tmp, in a folder of this user's own that
+    // nobody else can put a socket of theirs into.
+    if (QFileInfo(FPath).absolutePath() == FallbackSocketFolder())
+        if (const QString Refused = PrepareOwnFolder(FallbackSocketFolder()); !Refused.isEmpty())
+            return Fail(Refused);
+
     // The lock beside the socket says whether another monitor serves it: the kernel releases
     // it when that monitor ends, however it ends, so a socket file left by a crash is known
     // to be stale and two monitors starting together cannot both take the path.
@@ -152,6 +177,10 @@ bool TOndrixSocketServer::Listen(const QString& Path)
     FLockFd = ::open(LockName.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (FLockFd < 0)
         return Fail(QString::fromLocal8Bit(std::strerror(errno)));
+    // A lock another user made could be held by that user against this monitor.
+    struct stat LockSt {};
+    if (::fstat(FLockFd, &LockSt) != 0 || LockSt.st_uid != getuid())
+        return Fail(QString("%1 belongs to another user").arg(FPath + ".lock"));
     if (::flock(FLockFd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
             return InUse();
@@ -161,8 +190,9 @@ bool TOndrixSocketServer::Listen(const QString& Path)
     struct stat St {};
     const QByteArray SocketName = QFile::encodeName(FPath);
     if (::lstat(SocketName.constData(), &St) == 0) {
-        if (!S_ISSOCK(St.st_mode))
-            return Fail("not a socket");
+        // Another user's socket at the path is never connected to nor taken over.
+        if (const QString Refused = CheckOwnSocketFile(FPath); !Refused.isEmpty())
+            return Fail(Refused);
         // A program that serves the path without our lock still owns it.
         QLocalSocket Probe;
         Probe.connectToServer(FPath);
@@ -224,7 +254,8 @@ void TOndrixSocketServer::AcceptConnections()
 {
     while (FServer && FServer->hasPendingConnections()) {
         QLocalSocket* Socket = FServer->nextPendingConnection();
-        if (FConnections.size() >= MaxConnections) {
+        // Only this user's programs may command the monitor or hear of its detections.
+        if (FConnections.size() >= MaxConnections || !CheckPeerIsOwnUser(Socket->socketDescriptor()).isEmpty()) {
             Socket->abort();
             Socket->deleteLater();
             continue;
@@ -249,6 +280,11 @@ void TOndrixSocketServer::AcceptConnections()
         };
         connect(Socket, &QLocalSocket::disconnected, this, Drop, Qt::QueuedConnection);
         connect(Socket, &QLocalSocket::errorOccurred, this, Drop, Qt::QueuedConnection);
+        // A connection that says nothing only takes up a place.
+        QTimer::singleShot(FirstLineTimeout, this, [this, Handle] {
+            if (TConnection* Found = FindConnection(Handle); Found && !Found->SentLine)
+                DropConnection(Found);
+        });
         // Lines that came with the connection itself.
         if (Socket->bytesAvailable() > 0)
             ReadConnection(C);
@@ -267,6 +303,8 @@ void TOndrixSocketServer::DropConnection(TConnection* C)
         return;
     C->Closed = true;
     FConnections.remove(C->Handle);
+    // A window that closed hears nothing more: it is no longer a subscriber.
+    FSubscribers.RemoveHandle(C->Handle);
     if (C->Socket) {
         C->Socket->disconnect(this);
         C->Socket->abort();
@@ -304,6 +342,7 @@ void TOndrixSocketServer::ReadConnection(TConnection* C)
         }
         QByteArray Line = C->In.left(End);
         C->In.remove(0, End + 1);
+        C->SentLine = true;
         if (Line.endsWith('\r'))
             Line.chop(1);
         if (Line.size() > MaxLineLength) {
@@ -381,7 +420,10 @@ void TOndrixSocketServer::HandleLine(TConnection* C, const QByteArray& Line)
         qint64 Result = 0;
         switch (WParam) {
         case ucRegister:
-            AddByHandle(LParam);
+            if (!AddByHandle(LParam)) {
+                Answer(C, "ERROR no open connection has the handle " + QByteArray::number(LParam));
+                return;
+            }
             break;
         case ucVersion:
             Result = VersionNumber(FHost.RemoteVersionText());
@@ -416,7 +458,7 @@ void TOndrixSocketServer::HandleLine(TConnection* C, const QByteArray& Line)
 
 void TOndrixSocketServer::AddByName(const QString& ClassName)
 {
-    auto* S = new TOndrixSubscriber;
+    auto S = std::make_unique<TOndrixSubscriber>();
     S->Name = ClassName;
     // The window that receives notifications: the first open connection that described
     // itself with that class name.
@@ -425,18 +467,23 @@ void TOndrixSocketServer::AddByName(const QString& ClassName)
         if (!Other->Closed && Other->ClassName == ClassName && (!Found || Other->Handle < Found->Handle))
             Found = Other;
     S->Handle = Found ? Found->Handle : 0;
-    Register(S);
+    Register(std::move(S));
 }
 
-void TOndrixSocketServer::AddByHandle(qint64 Handle)
+bool TOndrixSocketServer::AddByHandle(qint64 Handle)
 {
-    auto* S = new TOndrixSubscriber;
+    if (!FindConnection(Handle))
+        return false;
+    auto S = std::make_unique<TOndrixSubscriber>();
     S->Handle = Handle;
-    Register(S);
+    Register(std::move(S));
+    return true;
 }
 
-void TOndrixSocketServer::Register(TOndrixSubscriber* S)
+void TOndrixSocketServer::Register(std::unique_ptr<TOndrixSubscriber> S)
 {
+    if (FSubscribers.Contains(S->Handle))
+        return;
     // Describe: the owner window stands for the connection's own description.
     if (S->Handle != 0) {
         if (TConnection* Owner = FindConnection(S->Handle)) {
@@ -451,7 +498,7 @@ void TOndrixSocketServer::Register(TOndrixSubscriber* S)
         S->Title.clear();
     }
     FHost.AddMessage(msgInfo, FormatMessageText("AddSubscriber", {S->DisplayName()}));
-    FSubscribers.AddSubscriber(S);
+    FSubscribers.AddSubscriber(S.release());
 }
 
 void TOndrixSocketServer::Answer(TConnection* C, const QByteArray& Line)
@@ -487,30 +534,40 @@ void TOndrixSocketServer::NotifySampleFound(int Number, bool Wait, std::function
         N->OnTimedOut = std::move(OnTimedOut);
     }
     const QByteArray Line = "USER " + QByteArray::number(ucSampleFound) + ' ' + QByteArray::number(Number);
+    // Who is told, taken first: a send that finds a program gone drops its connection, and
+    // with it its entry of the list.
+    struct TTold {
+        qint64 Handle;
+        QString Title;
+        QString Name;
+    };
+    QList<TTold> Told;
     {
         TKvSynchObjectList::TLockGuard Guard(FSubscribers);
         for (int I = 0; I < FSubscribers.Count(); ++I) {
-            TOndrixSubscriber* S = FSubscribers.Subscribers(I);
-            if (S->Handle == 0)
-                continue;
-            if (TConnection* C = FindConnection(S->Handle); C && SendLine(C, Line)) {
-                if (N && !N->Outstanding.contains(C->Handle)) {
-                    N->Outstanding.append(C->Handle);
-                    N->Names.insert(C->Handle, S->DisplayName());
-                    C->Awaited.append(N);
-                } else {
-                    C->Awaited.append(nullptr);
-                }
-                // A program that never answers must not make the list grow without end: the
-                // oldest entry (long given up) is forgotten.
-                if (C->Awaited.size() > MaxAwaited) {
-                    const std::shared_ptr<TNotification> Old = C->Awaited.takeFirst();
-                    if (Old && Old->Outstanding.removeOne(C->Handle) && Old->Outstanding.isEmpty())
-                        FinishNotification(Old.get());
-                }
-            }
-            FHost.AddMessage(msgCommand, FormatMessageText("CommandSent", {qint64(Number) + 1, S->Title}));
+            const TOndrixSubscriber* S = FSubscribers.Subscribers(I);
+            if (S->Handle != 0)
+                Told.append({S->Handle, S->Title, S->DisplayName()});
         }
+    }
+    for (const TTold& S : std::as_const(Told)) {
+        if (TConnection* C = FindConnection(S.Handle); C && SendLine(C, Line)) {
+            if (N && !N->Outstanding.contains(C->Handle)) {
+                N->Outstanding.append(C->Handle);
+                N->Names.insert(C->Handle, S.Name);
+                C->Awaited.append(N);
+            } else {
+                C->Awaited.append(nullptr);
+            }
+            // A program that never answers must not make the list grow without end: the
+            // oldest entry (long given up) is forgotten.
+            if (C->Awaited.size() > MaxAwaited) {
+                const std::shared_ptr<TNotification> Old = C->Awaited.takeFirst();
+                if (Old && Old->Outstanding.removeOne(C->Handle) && Old->Outstanding.isEmpty())
+                    FinishNotification(Old.get());
+            }
+        }
+        FHost.AddMessage(msgCommand, FormatMessageText("CommandSent", {qint64(Number) + 1, S.Title}));
     }
     if (!N) {
         if (OnDone)

@@ -79,7 +79,7 @@ public:
 int VersionNumber(const QString& VersionText);
 
 // The socket path: ONDRIX_SOCKET when set, else $XDG_RUNTIME_DIR/TOndrix.socket, else
-// /tmp/TOndrix-<uid>.socket.
+// /tmp/ondrix-<uid>/TOndrix.socket (the folder made by the monitor, its user's alone).
 QString DefaultSocketPath();
 
 class TOndrixSocketServer;
@@ -103,6 +103,10 @@ public:
     TOndrixSubscriber* Subscribers(int Index) { return static_cast<TOndrixSubscriber*>(Items(Index)); }
     // Removes every entry with S's Handle, then appends S (under the list's lock).
     void AddSubscriber(TOndrixSubscriber* S);
+    // Whether an entry has Handle.
+    bool Contains(qint64 Handle);
+    // Removes (and frees) the entry with Handle, if any.
+    void RemoveHandle(qint64 Handle);
 };
 
 // The monitor's end of the local socket: accepts connections, answers requests through the
@@ -114,9 +118,11 @@ public:
     ~TOndrixSocketServer() override;
 
     // Starts serving Path (DefaultSocketPath() when empty). A stale socket file left by a
-    // crashed monitor is replaced; a socket another running monitor serves is never taken
-    // over: then, as for any other failure, an error message goes to the host, the result is
-    // false and the monitor runs without external control.
+    // crashed monitor is replaced; a socket another running monitor serves, or another user's,
+    // is never taken over: then, as for any other failure, an error message goes to the host,
+    // the result is false and the monitor runs without external control. The fallback folder
+    // in /tmp is made (or checked to be) this user's alone. Connections from processes of other
+    // users are refused.
     bool Listen(const QString& Path = QString());
     // Stops serving, closes every connection and removes the socket file.
     void Close();
@@ -124,8 +130,7 @@ public:
     QString SocketPath() const { return FPath; }
 
     // Called once per detection: sends "USER 2000 <Number>" to every subscriber in
-    // registration order and adds a "CommandSent" message for each (a subscriber whose
-    // connection has closed is still named, and is not waited for; one registered with handle
+    // registration order and adds a "CommandSent" message for each (one registered with handle
     // 0 is skipped). Never blocks.
     // Without Wait, OnDone runs before this returns; "DONE" answers are read and dropped.
     // With Wait, OnDone runs once every notified subscriber has answered "DONE", closed its
@@ -143,10 +148,18 @@ public:
     void NotifySampleEnded(int Number);
 
     // Registration as the requests do it: by the class name a connection described itself
-    // with (the first open one; handle 0 when there is none), or by a connection's handle.
-    // Each announces the subscriber ("AddSubscriber") and adds it to the list.
+    // with (the first open one; handle 0 when there is none), or by a connection's handle,
+    // which must be that of an open connection (false otherwise: nothing is registered). A
+    // new subscriber is announced ("AddSubscriber") and appended to the list; a handle
+    // registered already stays as it is, unannounced, so that a program repeating its
+    // registration neither grows the list nor floods the messages. A connection that closes
+    // leaves the list, so it holds at most one entry per open connection and one of handle 0.
     void AddByName(const QString& ClassName);
-    void AddByHandle(qint64 Handle);
+    bool AddByHandle(qint64 Handle);
+
+    // ms a new connection has to send its first line; one that sends nothing is closed, so that
+    // connections left idle cannot take up every place and lock automation out.
+    int FirstLineTimeout = 10000;
 
     TOndrixSubscriberList& Subscribers() { return FSubscribers; }
     // Connections now open (for tests and the status).
@@ -163,7 +176,7 @@ private:
     bool SendLine(TConnection* C, const QByteArray& Line);
     void DropConnection(TConnection* C);
     TConnection* FindConnection(qint64 Handle) const;
-    void Register(TOndrixSubscriber* S);
+    void Register(std::unique_ptr<TOndrixSubscriber> S);
     void AnswerReceived(TConnection* C);
     void FinishNotification(TNotification* N);
 

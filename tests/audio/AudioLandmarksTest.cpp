@@ -486,6 +486,43 @@ TEST_F(LandmarkClip, HoldProgressAndResetBehaveAsForOtherSequences)
     EXPECT_FALSE(Sequence.Found());
 }
 
+// Another clip switched on or off rebuilds the matcher's slots: a clip under way keeps its
+// votes, and one heard to its end is still reported in its block when no vote comes after it
+// (the stream goes silent).
+TEST_F(LandmarkClip, AClipUnderWayIsFoundInItsBlockWhileAnotherIsSwitchedEveryBlock)
+{
+    const testkit::Pcm Clip = testkit::playPhrase(Phrase());
+    Watch(Clip);
+    const std::string OtherPath = Dir.file("other.wav");
+    testkit::writeWav(OtherPath, testkit::playPhrase(Phrase(9)));
+    testkit::Pcm Air;
+    Air.appendSilence(0.5);
+    testkit::mixAt(Air, Clip, 0.5);
+    Air.appendSilence(1.0);
+    const auto Alone = Scan(Air);
+    ASSERT_EQ(Alone[0].size(), 1u);
+
+    Engine.ResetSequences();
+    Engine.Landmarks().ResetStream();
+    std::vector<int> Found;
+    int H = 0;
+    Engine.OnSequenceFound = [&](TAudioSequence& Sequence) {
+        if (Sequence.Number == 0)
+            Found.push_back(H);
+    };
+    for (; size_t(H) * Half + Block <= Air.frames(); ++H) {
+        if (Engine.Sequences.Count() == 1) {
+            auto Other = Engine.BuildLandmarksFromFile(OtherPath, 50, TSignalMode::Left);
+            Other->Number = 1;
+            Engine.Sequences.Add(std::move(Other));
+        } else {
+            Engine.Sequences.Delete(1);
+        }
+        Engine.ProcessBuffer(reinterpret_cast<const uint8_t*>(Air.samples.data() + size_t(H) * Half * 2), Block * 4);
+    }
+    EXPECT_EQ(Found, Alone[0]);
+}
+
 TEST_F(LandmarkClip, WeakClipsAreMeasuredAndThoseWithoutLandmarksRefused)
 {
     // Strength follows what a clip offers: busy or slow phrases are strong; two short notes

@@ -454,8 +454,8 @@ TEST_F(FeedFixture, ADelayedDetectionLetsAnotherSampleBeHandledMeanwhile)
     ASSERT_TRUE(WaitFor([&] { return Handled.size() == 2; }));
     RunToEnd();
     RunFor(100);
-    // The rebuild after the dead air re-armed the jingle's sequence during its delay; its
-    // second playing is still not a second detection.
+    // The rebuild after the dead air kept the jingle's sequence as it was, found and held,
+    // during its delay; its second playing is not a second detection.
     EXPECT_EQ(Handled, QList<int>({1, 0}));
     EXPECT_EQ(Count(Msg("SampleFound", {1, "Jingle"})), 1);
 }
@@ -516,6 +516,74 @@ TEST_F(ControllerFixture, TenMinutesOfDeadAirAlarmOnceRemindAndEndWithTheirLengt
     // Found after 3 s and again after every further 3 s (and two blocks) of the ten minutes.
     EXPECT_EQ(Count(Msg("SampleFound", {2, "Old list"})), 195);
     EXPECT_EQ(Notified.count(1), 195);
+}
+
+// Automation switches samples all day. Switching one sample on and off, or reloading, while
+// another's jingle, command or dead air is under way must neither lose nor delay its
+// detection: each run finds the same samples in the same blocks as a run left alone.
+TEST_F(ControllerFixture, SwitchingOrReloadingKeepsTheMatchesUnderWayOfTheOtherSamples)
+{
+    ASSERT_TRUE(LoadFrequencyTable(FrequencyTable, ONDRIX_SOURCE_DIR "/resources/Ini_Def/Freq.ini"));
+    const testkit::Pcm Jingle = testkit::playPhrase(testkit::makePhrase(3, 12, 0.15));
+    testkit::Pcm Programme = testkit::makeProgramme(16.0);
+    testkit::mixAt(Programme, Jingle, 2.0);
+    testkit::mixAt(Programme, testkit::makeDtmf("159", 0.12, 0.06), 6.0);
+    testkit::silence(Programme, 9.0, 3.0);
+    Feed(Programme);
+    AddClip(0, "Jingle", Jingle, "jingle.wav");
+    TSampleRec* Cue = Add(TSampleType::Command, 1, "Cue");
+    Cue->Command = "1,5,9";
+    Cue->CommandSpeed = 5;
+    TSampleRec* Air = Add(TSampleType::Silence, 2, "Dead air");
+    Air->SignalTime = 2.0;
+    Air->SignaldB = -50;
+    // The sample that automation keeps switching: a clip the feed does not hold, so that the
+    // clips watched change with every switch.
+    TSampleRec* Switched = AddClip(3, "Switched", testkit::makeClip(7, 1.0), "other.wav");
+    Controller.Enable_BtnClick({0, 1, 2});
+
+    // Every detection: the sample and the block it was found in, counted from the start.
+    using TFound = QList<QPair<int, double>>;
+    TFound Found;
+    TAudioDetector& Engine = Controller.Engine();
+    const auto Handler = Engine.OnSequenceFound;
+    Engine.OnSequenceFound = [&](TAudioSequence& Sequence) {
+        Found.append({Sequence.Number, std::round((Engine.StreamTime() - Engine.StreamStart()) * 86400 / Block)});
+        Handler(Sequence);
+    };
+    // What is done every fifth block (about 0.23 s), before the block is analysed: between two
+    // blocks, as a request from the socket comes in between two turns of the capture. (The
+    // feed comes as fast as it is taken, in one drain of the queue: a queued call would only
+    // run at its end.)
+    const auto Run = [&](const std::function<void()>& Interference) {
+        Found.clear();
+        InputEnds = 0;
+        int Blocks = 0;
+        Engine.OnBufferFilled = [&](TAudioDetector&, const uint8_t*, uint16_t) {
+            if (Interference && ++Blocks % 5 == 0)
+                Interference();
+        };
+        Controller.RestartMonitoring();
+        EXPECT_TRUE(WaitFor([this] { return InputEnds > 0; })) << Texts().join("\n").toStdString();
+        RunFor(50);
+        return Found;
+    };
+    const TFound Alone = Run(nullptr);
+    ASSERT_EQ(Alone.size(), 3) << Texts().join("\n").toStdString();
+    EXPECT_EQ((QList<int>{Alone[0].first, Alone[1].first, Alone[2].first}), (QList<int>{0, 1, 2}));
+
+    const struct {
+        const char* Name;
+        std::function<void()> Interference;
+    } Cases[] = {
+        {"on N / off N", [&] { Controller.RemoteSetSampleEnabled(3, !Switched->Enabled, true); }},
+        {"reload", [&] { Controller.RemoteReloadEngine(); }},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        EXPECT_EQ(Run(Case.Interference), Alone);
+    }
+    Engine.OnBufferFilled = nullptr;
 }
 
 TEST_F(ControllerFixture, ASampleDeletedDuringItsDelayIsLeftAlone)

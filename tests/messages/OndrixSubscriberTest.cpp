@@ -1,6 +1,9 @@
 #include "messages/Class_OndrixSubscriber.h"
+#include "messages/SocketOwner.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -10,7 +13,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "helpers/SocketPeers.h"
 #include "lang/Lang.h"
@@ -18,6 +23,13 @@
 using testkit::TLineClient;
 using testkit::TRecordingRemote;
 using testkit::waitForEvents;
+
+namespace {
+
+// A user other than the one the tests run as ("nobody").
+constexpr uid_t OtherUser = 65534;
+
+}  // namespace
 
 TEST(VersionNumberTest, PacksTheFirstDigitOfEachComponent)
 {
@@ -47,7 +59,8 @@ TEST(DefaultSocketPathTest, EnvironmentChoosesThePath)
     qunsetenv("ONDRIX_SOCKET");
     EXPECT_EQ(DefaultSocketPath(), "/run/user/1000/TOndrix.socket");
     qunsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(DefaultSocketPath(), QString("/tmp/TOndrix-%1.socket").arg(getuid()));
+    EXPECT_EQ(DefaultSocketPath(), QString("/tmp/ondrix-%1/TOndrix.socket").arg(getuid()));
+    EXPECT_EQ(FallbackSocketFolder(), QString("/tmp/ondrix-%1").arg(getuid()));
     if (!OldSocket.isNull())
         qputenv("ONDRIX_SOCKET", OldSocket);
     if (!OldRuntime.isNull())
@@ -176,7 +189,7 @@ TEST_F(OndrixSocketTest, EveryConnectionGetsItsOwnHandle)
     EXPECT_EQ(Server.ConnectionCount(), 2);
 }
 
-TEST_F(OndrixSocketTest, RegisteringOneWindowTwiceLeavesOneEntryAndTwoMessages)
+TEST_F(OndrixSocketTest, RegisteringOneWindowTwiceLeavesOneEntryAndOneMessage)
 {
     TLineClient& Window = NewClient();
     TLineClient& Other = NewClient();
@@ -194,7 +207,7 @@ TEST_F(OndrixSocketTest, RegisteringOneWindowTwiceLeavesOneEntryAndTwoMessages)
     EXPECT_EQ(S->Title, "Playout A");
     EXPECT_EQ(S->Name, "Automation");
     const QString Expected = FormatMessageText("AddSubscriber", {"Playout A / Automation / " + QString(Handle)});
-    EXPECT_EQ(Remote.Texts(msgInfo), QStringList({Expected, Expected}));
+    EXPECT_EQ(Remote.Texts(msgInfo), QStringList({Expected}));
     EXPECT_EQ(Expected, QString::fromUtf8("Подключено внешнее приложение Playout A / Automation / ") + Handle + ".");
 }
 
@@ -208,24 +221,34 @@ TEST_F(OndrixSocketTest, RegistrationsThatFindNoWindow)
     EXPECT_TRUE(Remote.Messages.isEmpty());
 
     // A class name nobody described: handle 0, announced with empty names; a second one
-    // replaces it.
+    // finds it registered.
     EXPECT_EQ(Client.Request("COPYDATA 0 1000 Nobody"), QByteArray("OK 0"));
     EXPECT_EQ(Client.Request("COPYDATA 0 1000 Noone"), QByteArray("OK 0"));
     ASSERT_EQ(Server.Subscribers().Count(), 1);
     EXPECT_EQ(Server.Subscribers().Subscribers(0)->Handle, 0);
     const QString Empty = FormatMessageText("AddSubscriber", {" /  / 0"});
-    EXPECT_EQ(Remote.Texts(msgInfo), QStringList({Empty, Empty}));
+    EXPECT_EQ(Remote.Texts(msgInfo), QStringList({Empty}));
 
-    // A handle of no open connection registers a window that will never hear anything.
-    EXPECT_EQ(Client.Request("USER 100 12345"), QByteArray("OK 0"));
-    ASSERT_EQ(Server.Subscribers().Count(), 2);
-    EXPECT_EQ(Server.Subscribers().Subscribers(1)->Handle, 12345);
-    EXPECT_EQ(Server.Subscribers().Subscribers(1)->Title, "");
+    // A handle of no open connection (none yet, one that closed, the own one's neighbour) is
+    // refused.
+    auto Gone = std::make_unique<TLineClient>();
+    ASSERT_TRUE(Gone->Connect(Path));
+    const std::optional<QByteArray> GoneHandle = Gone->Request("WINDOW Gone\tGone");
+    ASSERT_TRUE(GoneHandle);
+    Gone.reset();
+    ASSERT_TRUE(waitForEvents([&] { return Server.ConnectionCount() == 1; }));
+    for (const QByteArray Handle : {QByteArray("12345"), GoneHandle->mid(3), QByteArray("0"), QByteArray("-1")}) {
+        const std::optional<QByteArray> Answer = Client.Request("USER 100 " + Handle);
+        ASSERT_TRUE(Answer);
+        EXPECT_TRUE(Answer->startsWith("ERROR ")) << Handle.constData() << " -> " << Answer->constData();
+    }
+    ASSERT_EQ(Server.Subscribers().Count(), 1);
+    EXPECT_EQ(Remote.Texts(msgInfo).size(), 1);
     Server.NotifySampleFound(0, false, {});
-    EXPECT_EQ(Remote.Texts(msgCommand).size(), 1);  // the handle-0 entry gets nothing
+    EXPECT_EQ(Remote.Texts(msgCommand).size(), 0);  // the handle-0 entry gets nothing
 }
 
-// Three subscribers, a re-registration moving the first to the end.
+// Three subscribers; a repeated registration of the first changes nothing.
 TEST_F(OndrixSocketTest, NotificationGoesToEverySubscriberInRegistrationOrder)
 {
     TLineClient& A = NewClient();
@@ -245,7 +268,7 @@ TEST_F(OndrixSocketTest, NotificationGoesToEverySubscriberInRegistrationOrder)
     const auto Sent = [](const char* Title) {
         return QString::fromUtf8("Сообщение о нахождении образца №5 отправлено программе \"%1\"").arg(Title);
     };
-    EXPECT_EQ(Remote.Texts(msgCommand), QStringList({Sent("Second"), Sent("Third"), Sent("First")}));
+    EXPECT_EQ(Remote.Texts(msgCommand), QStringList({Sent("First"), Sent("Second"), Sent("Third")}));
     EXPECT_EQ(Remote.Messages.size(), 3);
 }
 
@@ -281,7 +304,7 @@ TEST_F(OndrixSocketTest, TheEndOfAnEpisodeGoesToEverySubscriberAndIsNotAnswered)
     EXPECT_TRUE(Remote.Texts(msgError).isEmpty());
 }
 
-TEST_F(OndrixSocketTest, ClosedSubscriberStaysRegisteredAndIsStillNamed)
+TEST_F(OndrixSocketTest, ClosedSubscriberLeavesTheList)
 {
     TLineClient& A = NewClient();
     auto Gone = std::make_unique<TLineClient>();
@@ -294,9 +317,9 @@ TEST_F(OndrixSocketTest, ClosedSubscriberStaysRegisteredAndIsStillNamed)
     bool Done = false;
     Server.NotifySampleFound(1, true, [&] { Done = true; });
     EXPECT_EQ(A.ReadLine(), QByteArray("USER 2000 1"));
-    EXPECT_EQ(Server.Subscribers().Count(), 2);
-    EXPECT_EQ(Remote.Texts(msgCommand).size(), 2);
-    EXPECT_FALSE(Done);  // the open one has not answered yet; the closed one is not awaited
+    EXPECT_EQ(Server.Subscribers().Count(), 1);
+    EXPECT_EQ(Remote.Texts(msgCommand).size(), 1);
+    EXPECT_FALSE(Done);  // the open one has not answered yet
     A.Send("DONE\n");
     EXPECT_TRUE(waitForEvents([&] { return Done; }));
     EXPECT_TRUE(Remote.Texts(msgError).isEmpty());
@@ -452,7 +475,48 @@ TEST_F(OndrixSocketTest, FloodFromAProgramThatNeverReadsCannotStopTheMonitor)
     EXPECT_EQ(Bystander.Request("USER 666 0"), QByteArray("OK 1523"));
     Server.NotifySampleFound(3, false, {});
     EXPECT_EQ(Bystander.ReadLine(), QByteArray("USER 2000 3"));
-    EXPECT_EQ(Server.Subscribers().Count(), 2);  // a closed window stays registered
+    EXPECT_EQ(Server.Subscribers().Count(), 1);  // the closed window left the list
+}
+
+// A program repeating its registration, or naming handles that are no connection, neither
+// grows the list nor adds a message each time: a detection afterwards is told once.
+TEST_F(OndrixSocketTest, RegistrationFloodLeavesOneEntry)
+{
+    TLineClient& Flood = NewClient();
+    const qint64 Handle = Flood.Subscribe("Flood", "Flood");
+    ASSERT_GT(Handle, 0);
+    QByteArray Lines;
+    for (int I = 0; I < 5000; ++I)
+        Lines += "USER 100 " + QByteArray::number(Handle) + "\nUSER 100 " + QByteArray::number(Handle + 1 + I) + '\n';
+    Flood.Send(Lines);
+    for (int I = 0; I < 5000; ++I) {
+        ASSERT_EQ(Flood.ReadLine(), QByteArray("OK 0")) << I;
+        const std::optional<QByteArray> Refused = Flood.ReadLine();
+        ASSERT_TRUE(Refused && Refused->startsWith("ERROR ")) << I;
+    }
+    EXPECT_EQ(Server.Subscribers().Count(), 1);
+    EXPECT_EQ(Remote.Texts(msgInfo).size(), 1);
+    Server.NotifySampleFound(2, false, {});
+    EXPECT_EQ(Flood.ReadLine(), QByteArray("USER 2000 2"));
+    EXPECT_EQ(Remote.Texts(msgCommand).size(), 1);
+}
+
+// Connections that never send a whole line are closed after a while, so that idle ones cannot
+// take every place; one that has spoken stays, however long it then listens.
+TEST_F(OndrixSocketTest, ConnectionsThatNeverSayAnythingAreClosed)
+{
+    Server.FirstLineTimeout = 300;
+    TLineClient& Silent = NewClient();
+    TLineClient& Half = NewClient();
+    Half.Send("USER 66");
+    TLineClient& Listener = NewClient();
+    ASSERT_GT(Listener.Subscribe("Automation", "Listener"), 0);
+    EXPECT_TRUE(Silent.WaitClosed());
+    EXPECT_TRUE(Half.WaitClosed());
+    EXPECT_EQ(Server.ConnectionCount(), 1);
+    Server.NotifySampleFound(5, false, {});
+    EXPECT_EQ(Listener.ReadLine(), QByteArray("USER 2000 5"));
+    EXPECT_EQ(Listener.Request("USER 666 0"), QByteArray("OK 1523"));
 }
 
 TEST_F(OndrixSocketTest, LiveSocketOfAnotherMonitorIsNeverTakenOver)
@@ -482,7 +546,12 @@ TEST(OndrixSocketPathTest, LeftoversAtThePath)
         const char* Name;
         bool Listens;
     };
-    for (const Case& C : {Case{"stale socket", true}, Case{"regular file", false}, Case{"missing folder", false}}) {
+    // Only the superuser can give a file to another user.
+    std::vector<Case> Cases{{"stale socket", true}, {"regular file", false}, {"missing folder", false}};
+    if (geteuid() == 0)
+        Cases.push_back({"another user's socket", false});
+    int Foreign = -1;
+    for (const Case& C : Cases) {
         const QString Path = Dir.filePath(QString(C.Name).replace(' ', '_') + ".socket");
         const QString Wanted = QString(C.Name) == "missing folder" ? Dir.filePath("no/such.socket") : Path;
         if (QString(C.Name) == "stale socket") {
@@ -493,6 +562,15 @@ TEST(OndrixSocketPathTest, LeftoversAtThePath)
             std::strncpy(Address.sun_path, QFile::encodeName(Path).constData(), sizeof(Address.sun_path) - 1);
             ASSERT_EQ(::bind(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)), 0);
             ::close(Fd);
+        } else if (QString(C.Name) == "another user's socket") {
+            // Served by another user's program, as one made first in a folder all can write.
+            Foreign = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un Address {};
+            Address.sun_family = AF_UNIX;
+            std::strncpy(Address.sun_path, QFile::encodeName(Path).constData(), sizeof(Address.sun_path) - 1);
+            ASSERT_EQ(::bind(Foreign, reinterpret_cast<sockaddr*>(&Address), sizeof(Address)), 0);
+            ASSERT_EQ(::listen(Foreign, 4), 0);
+            ASSERT_EQ(::chown(QFile::encodeName(Path).constData(), OtherUser, OtherUser), 0);
         } else if (QString(C.Name) == "regular file") {
             QFile File(Path);
             ASSERT_TRUE(File.open(QIODevice::WriteOnly));
@@ -515,7 +593,79 @@ TEST(OndrixSocketPathTest, LeftoversAtThePath)
             ASSERT_TRUE(File.open(QIODevice::ReadOnly));
             EXPECT_EQ(File.readAll(), QByteArray("keep me"));
         }
+        if (QString(C.Name) == "another user's socket") {
+            EXPECT_TRUE(Remote.Texts(msgError).front().contains("another user")) << Remote.Texts(msgError).front().toStdString();
+            EXPECT_TRUE(QFile::exists(Path));
+            ::close(Foreign);
+        }
     }
+}
+
+// The folder of the socket in /tmp: made for this user alone, or refused when it is anything
+// else than a folder of this user's.
+TEST(OndrixSocketPathTest, FallbackFolderIsTheUsersAlone)
+{
+    QTemporaryDir Dir;
+    ASSERT_TRUE(Dir.isValid());
+    const auto Mode = [](const QString& Path) {
+        struct stat St {};
+        return ::lstat(QFile::encodeName(Path).constData(), &St) == 0 ? St.st_mode & 07777 : 0u;
+    };
+    struct Case {
+        const char* Name;
+        std::function<void(const QString&)> Make;  // what lies at the path before
+        bool Usable;
+    };
+    std::vector<Case> Cases{
+        {"missing", [](const QString&) {}, true},
+        {"own, open to all", [](const QString& P) { ASSERT_EQ(::mkdir(QFile::encodeName(P).constData(), 0777), 0);
+                                                     ::chmod(QFile::encodeName(P).constData(), 0777); }, true},
+        {"link to an own folder", [&](const QString& P) {
+             ASSERT_EQ(::mkdir(QFile::encodeName(Dir.filePath("target")).constData(), 0755), 0);
+             ASSERT_TRUE(QFile::link(Dir.filePath("target"), P)); }, false},
+        {"file", [](const QString& P) { QFile F(P); ASSERT_TRUE(F.open(QIODevice::WriteOnly)); }, false},
+    };
+    if (geteuid() == 0)
+        Cases.push_back({"another user's", [](const QString& P) {
+                             ASSERT_EQ(::mkdir(QFile::encodeName(P).constData(), 0700), 0);
+                             ASSERT_EQ(::chown(QFile::encodeName(P).constData(), OtherUser, OtherUser), 0); }, false});
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        const QString Folder = Dir.filePath(QString(C.Name).replace(' ', '_').replace(',', '_'));
+        C.Make(Folder);
+        const QString Refused = PrepareOwnFolder(Folder);
+        EXPECT_EQ(Refused.isEmpty(), C.Usable) << Refused.toStdString();
+        if (C.Usable)
+            EXPECT_EQ(Mode(Folder), 0700u);
+    }
+    EXPECT_EQ(Mode(Dir.filePath("target")), 0755u);  // the link's target is left as it was
+}
+
+// Programs of other users are not served, even where the socket's mode would let them in.
+TEST_F(OndrixSocketTest, ConnectionsOfOtherUsersAreRefused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only the superuser can run a program as another user";
+    ::chmod(QFile::encodeName(Dir.path()).constData(), 0711);
+    ::chmod(QFile::encodeName(Path).constData(), 0666);
+    QProcess Other;
+    Other.start("/usr/bin/setpriv",
+                {"--reuid=" + QString::number(OtherUser), "--regid=" + QString::number(OtherUser), "--clear-groups",
+                 "/usr/bin/python3", "-c",
+                 "import socket, sys\n"
+                 "s = socket.socket(socket.AF_UNIX)\n"
+                 "s.settimeout(20)\n"
+                 "s.connect(sys.argv[1])\n"
+                 "try:\n"
+                 "    s.sendall(b'USER 666 0\\n')\n"
+                 "    print(s.recv(100).decode() or 'closed')\n"
+                 "except (BrokenPipeError, ConnectionResetError):\n"
+                 "    print('closed')\n",
+                 Path});
+    ASSERT_TRUE(waitForEvents([&] { return Other.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_EQ(Other.readAllStandardOutput().trimmed(), QByteArray("closed")) << Other.readAllStandardError().constData();
+    EXPECT_EQ(Server.ConnectionCount(), 0);
+    EXPECT_EQ(NewClient().Request("USER 666 0"), QByteArray("OK 1523"));
 }
 
 TEST_F(OndrixSocketTest, WritingToAProgramThatJustWentAwayIsHarmless)

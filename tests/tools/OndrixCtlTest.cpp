@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "helpers/SocketPeers.h"
 #include "messages/Class_OndrixSubscriber.h"
@@ -214,3 +216,37 @@ TEST_F(OndrixCtlTest, ListenPrintsEachDetectionAndAnswersAfterItsCommand)
     ASSERT_TRUE(waitForEvents([&] { return Tool.state() == QProcess::NotRunning; }, 60000));
     EXPECT_EQ(Tool.exitCode(), 1);
 }
+
+// A socket of another user, or one served by another user's program, is refused before a line
+// is read from it: a forged detection never runs the listener's command. The tool runs as
+// another user against this test's monitor, which is then that other user's.
+TEST_F(OndrixCtlTest, AnotherUsersSocketIsRefused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only the superuser can run a program as another user";
+    constexpr uid_t OtherUser = 65534;
+    ::chmod(QFile::encodeName(Dir.path()).constData(), 0777);
+    const QString Ran = Dir.filePath("ran");
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+    Environment.insert("ONDRIX_SOCKET", Path);
+    const QStringList AsOther{"--reuid=" + QString::number(OtherUser), "--regid=" + QString::number(OtherUser),
+                              "--clear-groups", ONDRIX_BIN_DIR "/ondrixctl"};
+    for (const bool FileGivenAway : {false, true}) {
+        SCOPED_TRACE(FileGivenAway ? "served by another user" : "another user's socket file");
+        if (FileGivenAway)
+            ASSERT_EQ(::chown(QFile::encodeName(Path).constData(), OtherUser, OtherUser), 0);
+        QProcess Tool;
+        Tool.setProcessEnvironment(Environment);
+        Tool.start("/usr/bin/setpriv", AsOther + QStringList{"listen", "--exec", "touch '" + Ran + "'"});
+        ASSERT_TRUE(waitForEvents([&] {
+            Server.NotifySampleFound(0, false, {});
+            return Tool.state() == QProcess::NotRunning;
+        }, 60000));
+        const QByteArray Err = Tool.readAllStandardError();
+        EXPECT_EQ(Tool.exitCode(), 1) << Err.constData();
+        EXPECT_TRUE(Err.contains("another user")) << Err.constData();
+        EXPECT_FALSE(QFile::exists(Ran));
+        EXPECT_EQ(Server.Subscribers().Count(), 0);
+    }
+}
+

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -12,6 +13,7 @@
 #include <optional>
 
 #include "messages/Class_OndrixSubscriber.h"
+#include "messages/SocketOwner.h"
 
 namespace {
 
@@ -40,7 +42,8 @@ const char* const HelpText =
     "\n"
     "Options:\n"
     "  --socket PATH  the monitor's socket; default: $ONDRIX_SOCKET, else\n"
-    "                 $XDG_RUNTIME_DIR/TOndrix.socket, else /tmp/TOndrix-<uid>.socket\n"
+    "                 $XDG_RUNTIME_DIR/TOndrix.socket, else /tmp/ondrix-<uid>/TOndrix.socket;\n"
+    "                 a socket of another user, or served by one, is refused\n"
     "  --help         show this text\n"
     "\n"
     "Exit codes: 0 done; 1 no monitor answers, it answers ERROR, or it went away;\n"
@@ -145,14 +148,25 @@ class TMonitorConnection {
 public:
     explicit TMonitorConnection(QString Path) : FPath(std::move(Path)) {}
 
+    // Connects to the monitor: only to a socket of this user's, served by a process of this
+    // user's. Another user could have made the socket first where others can write (/tmp), to
+    // hear the commands or send forged detections to a listener that runs a command on each.
     bool Connect()
     {
+        if (QFileInfo::exists(FPath))
+            if (const QString Refused = CheckOwnSocketFile(FPath); !Refused.isEmpty())
+                return Refuse(Refused);
         FSocket.connectToServer(FPath);
-        if (FSocket.waitForConnected(ConnectTimeoutMs))
-            return true;
-        std::fprintf(stderr, "ondrixctl: no monitor answers on %s: %s\n", qPrintable(FPath),
-                     qPrintable(FSocket.errorString()));
-        return false;
+        if (!FSocket.waitForConnected(ConnectTimeoutMs)) {
+            std::fprintf(stderr, "ondrixctl: no monitor answers on %s: %s\n", qPrintable(FPath),
+                         qPrintable(FSocket.errorString()));
+            return false;
+        }
+        if (const QString Refused = CheckPeerIsOwnUser(FSocket.socketDescriptor()); !Refused.isEmpty()) {
+            FSocket.abort();
+            return Refuse(Refused);
+        }
+        return true;
     }
 
     bool Send(const QByteArray& Line)
@@ -213,6 +227,12 @@ public:
     }
 
 private:
+    bool Refuse(const QString& Why)
+    {
+        std::fprintf(stderr, "ondrixctl: refusing the socket %s: %s\n", qPrintable(FPath), qPrintable(Why));
+        return false;
+    }
+
     bool Lost()
     {
         if (FSocket.state() != QLocalSocket::ConnectedState)
