@@ -209,13 +209,36 @@ void TMonitorController::AddUnmailedMessage(TOndrixMessageType MsgType, const QS
     ProcessAddedMessage(MsgType, Text, false);
 }
 
-void TMonitorController::ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail)
+void TMonitorController::AddAlertMessage(TOndrixMessageType MsgType, const QString& Text)
+{
+    const TOndrixMessage Message = ProcessAddedMessage(MsgType, Text, true);
+    emit Alert(MessageLogLine(Message));
+}
+
+TOndrixMessage TMonitorController::ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail)
 {
     TOndrixMessage Message{MsgType, Text, FMessages.Clock ? FMessages.Clock() : Now()};
     // A log file that cannot be written keeps the line pending; the detection's actions and
     // the observers go on regardless.
-    FMessages.ProcessMessage(Message, nullptr, MayMail);
+    QString Error;
+    const bool Logged = FMessages.ProcessMessage(Message, &Error, MayMail);
     emit MessageAdded(Message);
+    LogWritten(Logged, Error);
+    return Message;
+}
+
+void TMonitorController::LogWritten(bool Written, const QString& Error)
+{
+    if (Written) {
+        FLogFailureTold = false;
+        return;
+    }
+    if (FLogFailureTold)
+        return;
+    // Once per failure: the message's own line cannot be written either, and joins the
+    // pending ones.
+    FLogFailureTold = true;
+    AddAlertMessage(msgError, FormatMessageText(QStringLiteral("LogWriteFailed"), {Error, FMessages.MaxPendingLogLines}));
 }
 
 TSampleRec* TMonitorController::Row(int Index) const
@@ -247,9 +270,13 @@ void TMonitorController::SetSampleEnabled(TSampleRec* Sample, bool Enable, bool 
         ReloadEngine();
 }
 
-void TMonitorController::SetSampleEnabledByNumber(int Number, bool Enable, bool Reload)
+bool TMonitorController::SetSampleEnabledByNumber(int Number, bool Enable, bool Reload)
 {
-    SetSampleEnabled(FSamples.FindByNumber(Number), Enable, Reload);
+    TSampleRec* Sample = FSamples.FindByNumber(Number);
+    if (!Sample)
+        return false;
+    SetSampleEnabled(Sample, Enable, Reload);
+    return true;
 }
 
 QString TMonitorController::RemoteVersionText() const
@@ -257,9 +284,11 @@ QString TMonitorController::RemoteVersionText() const
     return FFolders.VersionText;
 }
 
-void TMonitorController::RemoteSetSampleEnabled(int Number, bool Enable, bool Reload)
+std::optional<QString> TMonitorController::RemoteSampleDescription(int Number) const
 {
-    SetSampleEnabledByNumber(Number, Enable, Reload);
+    if (const TSampleRec* Sample = FSamples.FindByNumber(Number))
+        return Sample->Description;
+    return std::nullopt;
 }
 
 void TMonitorController::ReportSampleState(TSampleRec* Sample, bool Enabled)
@@ -636,6 +665,12 @@ void TMonitorController::FinishDetection(int Number)
 
 void TMonitorController::TimerTimer()
 {
+    // Lines kept while the log could not be written go out as soon as it can be again, not
+    // only with the next message.
+    if (!FMessages.PendingLogLines().isEmpty()) {
+        QString Error;
+        LogWritten(FMessages.FlushLog(&Error), Error);
+    }
     ReportAudioFaults();
     emit Tick();
 }

@@ -71,13 +71,18 @@ public:
     void AddMessage(TOndrixMessageType MsgType, const QString& Text) override;
     // The same, kept out of the mail whatever the filter says (the mailer's own failures).
     void AddUnmailedMessage(TOndrixMessageType MsgType, const QString& Text);
+    // A failure that may otherwise go unseen (the log cannot be written, the archive on exit
+    // failed): added as AddMessage does, and its log line is also given to Alert, which the
+    // window prints on standard error (the journal of a service).
+    void AddAlertMessage(TOndrixMessageType MsgType, const QString& Text);
 
     // --- External programs ---
     // The local socket they connect to; serving starts with Socket().Listen().
     TOndrixSocketServer& Socket() { return FSocket; }
     // Their requests (all on the main thread).
     QString RemoteVersionText() const override;
-    void RemoteSetSampleEnabled(int Number, bool Enable, bool Reload) override;
+    bool RemoteSetSampleEnabled(int Number, bool Enable, bool Reload) override { return SetSampleEnabledByNumber(Number, Enable, Reload); }
+    std::optional<QString> RemoteSampleDescription(int Number) const override;
     void RemoteEnableAll() override { Enable_All_BtnClick(); }
     void RemoteDisableAll() override { Disable_All_BtnClick(); }
     void RemoteReloadEngine() override { ReloadEngine(); }
@@ -102,8 +107,9 @@ public:
     // Switches on the samples marked for automatic start whose values were all read, then
     // rebuilds once.
     void AutoStartSamples();
-    // By the sample's stored Number (external programs): a number no sample has changes nothing.
-    void SetSampleEnabledByNumber(int Number, bool Enable, bool Reload);
+    // By the sample's stored Number (external programs): false, changing nothing, when no
+    // sample has that number.
+    bool SetSampleEnabledByNumber(int Number, bool Enable, bool Reload);
 
     // --- The sample tool bar, on the selected rows (indexes into Samples) ---
     void Enable_BtnClick(const QList<int>& Rows);
@@ -175,6 +181,8 @@ signals:
     void MonitoringChanged(bool Active);
     // A program message was added.
     void MessageAdded(const TOndrixMessage& Message);
+    // The log line of a message added by AddAlertMessage (after MessageAdded).
+    void Alert(const QString& LogLine);
     // New levels of the live capture in dB (-92 on both channels when monitoring stops).
     void LevelsChanged(double LeftDb, double RightDb);
     // Once a second, and right after each rebuild: clock, status, scheduled work.
@@ -183,7 +191,10 @@ signals:
     void DetectionHandled(int Number);
 
 private:
-    void ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail);
+    // Adds the message (see AddMessage) and returns it.
+    TOndrixMessage ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail);
+    // Tells a failure to write the log once, until the log is written again.
+    void LogWritten(bool Written, const QString& Error);
     TSampleRec* Row(int Index) const;
     void SetRows(const QList<int>& Rows, const std::function<bool(const TSampleRec&)>& Enable);
     void SaveSampleListReported();
@@ -207,6 +218,8 @@ private:
     int FFrequencyIndex = 2;
     int FFFTSizeIndex = 1;
     bool FRestartOnCaptureChange = false;
+    // The log could not be written and the operator was told; cleared once it is written again.
+    bool FLogFailureTold = false;
     // Numbers of samples that switch themselves off whose detection is being handled.
     QSet<int> FOncePending;
     // Samples switched on since the last rebuild (compared by address only, never used).

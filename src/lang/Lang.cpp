@@ -98,6 +98,7 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"SampleReminder", u"Образец № %d \"%s\" держится уже %s"},
     {u"SampleEnded", u"Образец № %d \"%s\" закончился, длился %s"},
     {u"LogLinesDropped", u"Не записано в журнал строк: %d (папка журнала недоступна)."},
+    {u"LogWriteFailed", u"Не удалось записать журнал: %s. Строки хранятся в памяти (не больше %d) и будут записаны, как только запись снова станет возможной."},
     // Values of the sample list that could not be read.
     {u"SampleValueNotRead", u"значение %s=\"%s\" не распознано"},
     {u"SampleKeyMissing", u"нет строки %s="},
@@ -106,6 +107,7 @@ const TBuiltInMessage BuiltInMessages[] = {
     // Messages of the local socket that external programs use.
     {u"SocketInUse", u"Сокет внешних программ %s обслуживает другая запущенная копия программы. Внешние программы не смогут управлять этой копией."},
     {u"SocketError", u"Не удалось открыть сокет внешних программ %s: %s. Внешние программы не смогут управлять программой."},
+    {u"RemoteNoSample", u"Команда внешней программы для образца №%d не выполнена: такого образца нет."},
     {u"SubscriberTimeout", u"Внешнее приложение %s не ответило на сообщение о нахождении образца №%d за 5 секунд."},
     // Messages of the configuration archives.
     {u"Config_Backup_NoData", u"Архивировать нечего: выбранные папки пусты или не выбрана ни одна. Прежний архив сохранён."},

@@ -22,6 +22,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "messages/Class_OndrixMessage.h"
 #include "messages/KvSynchObjectList.h"
@@ -61,9 +62,12 @@ public:
     // The program's version text "a.b.c.d" (empty when unknown), for code 666.
     virtual QString RemoteVersionText() const = 0;
     // Codes 2012, 2013, 4001, 4002: the controller's SetSampleEnabled(Sample, Enable, Reload)
-    // for the sample whose stored Number this is; a Number that matches no sample changes
-    // nothing.
-    virtual void RemoteSetSampleEnabled(int Number, bool Enable, bool Reload) = 0;
+    // for the sample whose stored Number this is. False when no sample has that Number (then
+    // nothing changes and the request is refused).
+    virtual bool RemoteSetSampleEnabled(int Number, bool Enable, bool Reload) = 0;
+    // The description of the sample whose stored Number this is ("SAMPLE" requests); nothing
+    // when no sample has that Number.
+    virtual std::optional<QString> RemoteSampleDescription(int Number) const = 0;
     // Codes 3000 and 3001: exactly what the toolbar buttons "all on" / "all off" do.
     virtual void RemoteEnableAll() = 0;
     virtual void RemoteDisableAll() = 0;
@@ -173,6 +177,9 @@ private:
     void ReadConnection(TConnection* C);
     void HandleLine(TConnection* C, const QByteArray& Line);
     void Answer(TConnection* C, const QByteArray& Line);
+    // Adds the error message of a request for a sample no one has and answers it with ERROR
+    // (when the connection is still open).
+    void RefuseMissingSample(qint64 Handle, qint64 Number);
     bool SendLine(TConnection* C, const QByteArray& Line);
     void DropConnection(TConnection* C);
     TConnection* FindConnection(qint64 Handle) const;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -176,7 +177,14 @@ bool AppendTextLines(const QString& FileName, const QStringList& Lines, QString*
         SetError(Error, QStringLiteral("Cannot append to file \"%1\": %2").arg(FileName, File.errorString()));
         return false;
     }
+    // A write that stops part-way (a full disk, a file size limit) is taken back: a torn last
+    // line would read as a line of its own, and the caller writes the lines again later.
+    struct stat Before {};
+    const bool Sized = ::fstat(File.handle(), &Before) == 0;
     if (const int WriteErrno = WriteAll(File.handle(), EncodeLines(Lines)); WriteErrno != 0) {
+        if (Sized && ::ftruncate(File.handle(), Before.st_size) != 0) {
+            // Nothing more to do: the error below is the one that matters.
+        }
         SetError(Error, QStringLiteral("Cannot append to file \"%1\": %2").arg(FileName, SystemErrorText(WriteErrno)));
         return false;
     }

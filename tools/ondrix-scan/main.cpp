@@ -27,6 +27,7 @@
 #include "samples/Class_Frequency.h"
 #include "samples/Class_SampleRec.h"
 #include "util/DateTime.h"
+#include "util/KeyValueText.h"
 
 namespace {
 
@@ -228,16 +229,6 @@ void OnSignal(int Number)
     Interrupted = Number;
     if (TRawPcmSource* Input = WaitingInput.load())
         Input->Cancel();
-}
-
-// A description as one field of one output line: control characters (tab, line breaks, NUL)
-// become blanks.
-QString OneField(QString Text)
-{
-    for (QChar& C : Text)
-        if (C.unicode() < 0x20 || C.unicode() == 0x7F)
-            C = u' ';
-    return Text;
 }
 
 // Message texts for a system whose language is not Russian, until the operator's language
