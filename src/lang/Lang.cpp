@@ -96,6 +96,8 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"NeverFoundShortClip", u"Образец № %d \"%s\" никогда не будет найден: файл короче одного блока анализа (%d мс)."},
     {u"AudioDropped", u"Потеряно %d мс звука: обработка не успевала за записью."},
     {u"AnalysisErrors", u"Ошибки анализа звука (%d): %s"},
+    {u"SampleReminder", u"Образец № %d \"%s\" держится уже %s"},
+    {u"SampleEnded", u"Образец № %d \"%s\" закончился, длился %s"},
     {u"LogLinesDropped", u"Не записано в журнал строк: %d (папка журнала недоступна)."},
     // The program's start and stop, so that a gap in the log can be explained.
     {u"ProgramStarted", u"Программа запущена: версия %s, папка данных \"%s\", вход \"%s\"."},
