@@ -95,6 +95,8 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"NeverFoundShortClip", u"Образец № %d \"%s\" никогда не будет найден: файл короче одного блока анализа (%d мс)."},
     {u"AudioDropped", u"Потеряно %d мс звука: обработка не успевала за записью."},
     {u"AnalysisErrors", u"Ошибки анализа звука (%d): %s"},
+    {u"SampleReminder", u"Образец № %d \"%s\" держится уже %s"},
+    {u"SampleEnded", u"Образец № %d \"%s\" закончился, длился %s"},
     {u"LogLinesDropped", u"Не записано в журнал строк: %d (папка журнала недоступна)."},
     {u"LogWriteFailed", u"Не удалось записать журнал: %s. Строки хранятся в памяти (не больше %d) и будут записаны, как только запись снова станет возможной."},
     // Values of the sample list that could not be read.
