@@ -31,7 +31,8 @@ constexpr int ClientCount = 10;
 class TQuietRemote : public IOndrixRemoteControl {
 public:
     QString RemoteVersionText() const override { return "1.0.0.0"; }
-    void RemoteSetSampleEnabled(int, bool, bool) override {}
+    bool RemoteSetSampleEnabled(int, bool, bool) override { return true; }
+    std::optional<QString> RemoteSampleDescription(int) const override { return QString(); }
     void RemoteEnableAll() override {}
     void RemoteDisableAll() override {}
     void RemoteReloadEngine() override {}

@@ -108,10 +108,10 @@ int RunOndrix(int& argc, char** argv)
     // (during the start-up delay) ends the start.
     TOndrix* Window = nullptr;
     bool StopRequested = false;
-    TSessionEndWatcher SessionEnd([&Window, &StopRequested] {
+    TSessionEndWatcher SessionEnd([&Window, &StopRequested, &SessionEnd] {
         StopRequested = true;
         if (Window)
-            Window->SessionEnd();
+            Window->SessionEnd(SessionEnd.LastSignal());
         else if (StartupErrorBox)
             StartupErrorBox->reject();
     });
@@ -138,6 +138,12 @@ int RunOndrix(int& argc, char** argv)
         TQueuePump Pump(MainThreadQueue());
         TMonitorController Controller(*ProgramSettings, *MainWindow.Model());
         MainWindow.AttachController(&Controller);
+        // Failures the window may not show in time (the log cannot be written, the archive on
+        // exit failed) also go to standard error, the journal of a service.
+        QObject::connect(&Controller, &TMonitorController::Alert, [](const QString& Line) {
+            std::fprintf(stderr, "%s\n", Line.toUtf8().constData());
+            std::fflush(stderr);
+        });
         // Mail and the update check; the controller's tick drives the automatic check.
         TInternetClients Internet(Controller, *ProgramSettings);
         MainWindow.AttachInternet(&Internet);

@@ -4,6 +4,7 @@
 #include "app/Startup.h"
 #include "core/Common_Settings.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +42,9 @@ bool HaveScreen()
 
 int main(int argc, char** argv)
 {
+    // A file size limit (RLIMIT_FSIZE) must not kill a monitor that runs for weeks at its next
+    // log line: the write fails instead (EFBIG) and is handled as a full disk is.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Answered before anything else, so that asking for the version or the switches touches
     // no folder and needs no screen.
     for (int I = 1; I < argc; ++I) {

@@ -120,7 +120,10 @@ void TConfigBackupBinding::BackupOnExit()
         return;
     }
     ApplySettings();
-    FBackup.BackupOnExit();
+    // The program is closing: the journal may be the only place the failure is seen.
+    const TBackupResult Result = FBackup.BackupOnExit();
+    if (!Result.Error.isEmpty())
+        FController.AddAlertMessage(msgError, BackupFailedText(Result));
 }
 
 void TConfigBackupBinding::Tick()

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -40,6 +41,16 @@ QList<int> ValidRows(const QList<int>& Rows, int Count)
     return Result;
 }
 
+// How long an episode lasted, as hours, minutes and seconds: 0:10:00.
+QString LengthText(qint64 Ms)
+{
+    const qint64 Seconds = (std::max<qint64>(Ms, 0) + 500) / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(Seconds / 3600)
+        .arg(Seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(Seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
 }  // namespace
 
 int TMonitorController::FrameRateOfIndex(int Index)
@@ -67,6 +78,9 @@ TMonitorController::TMonitorController(TSettings& Folders, TSettingsModel& Model
     FEngine.DeviceIndex = 0;
     FEngine.FFTCount = 2048;
     FEngine.OnSequenceFound = [this](TAudioSequence& Sequence) { AudioDetectorSequenceFound(Sequence); };
+    FEngine.OnAlarmChange = [this](TAudioSequence& Sequence, TAlarmChange Change, int32_t LastedMs) {
+        AudioDetectorAlarmChange(Sequence, Change, LastedMs);
+    };
     FEngine.OnVolumeChange = [this](TAudioDetector&, int32_t, int32_t, double LeftDb, double RightDb) {
         emit LevelsChanged(LeftDb, RightDb);
     };
@@ -112,6 +126,7 @@ TMonitorController::TMonitorController(TSettings& Folders, TSettingsModel& Model
     NotifySampleFound = [this](int Number, std::function<void()> Done) {
         FSocket.NotifySampleFound(Number, FModel.Bool(SettingKey::ExternalWait_Checked), std::move(Done));
     };
+    NotifySampleEnded = [this](int Number) { FSocket.NotifySampleEnded(Number); };
 
     FTimer.setInterval(1000);
     connect(&FTimer, &QTimer::timeout, this, &TMonitorController::TimerTimer);
@@ -122,6 +137,7 @@ TMonitorController::~TMonitorController()
 {
     FEngine.OnSequenceFound = nullptr;
     FEngine.OnCaptureFailed = nullptr;
+    FEngine.OnAlarmChange = nullptr;
     FEngine.OnCaptureLost = nullptr;
     FEngine.OnCaptureRestored = nullptr;
     FEngine.OnAudioDropped = nullptr;
@@ -222,6 +238,36 @@ bool TMonitorController::LoadSettings(TSettingsQuestions& Questions)
     return GoOn;
 }
 
+void TMonitorController::ReportProgramStart()
+{
+    AddMessage(msgInfo, FormatMessageText(QStringLiteral("ProgramStarted"),
+                                          {FFolders.VersionText, QDir::toNativeSeparators(FFolders.DataFolder),
+                                           CaptureDeviceName()}));
+}
+
+void TMonitorController::ReportProgramStop(TStopReason Reason, int Signal)
+{
+    QString Why;
+    switch (Reason) {
+    case TStopReason::Signal: {
+        const char* Name = sigabbrev_np(Signal);
+        Why = FormatMessageText(QStringLiteral("StopSignal"),
+                                {Name ? QStringLiteral("SIG") + QString::fromLatin1(Name) : QString::number(Signal)});
+        break;
+    }
+    case TStopReason::SessionEnd:
+        Why = GetMessageText(QStringLiteral("StopSessionEnd"));
+        break;
+    case TStopReason::Restart:
+        Why = GetMessageText(QStringLiteral("StopRestart"));
+        break;
+    case TStopReason::WindowClosed:
+        Why = GetMessageText(QStringLiteral("StopWindowClosed"));
+        break;
+    }
+    AddMessage(msgInfo, FormatMessageText(QStringLiteral("ProgramStopped"), {Why}));
+}
+
 bool TMonitorController::SaveSettings(TSettingsQuestions& Questions)
 {
     return ::SaveSettings(FFolders, FConfig, Questions);
@@ -237,13 +283,36 @@ void TMonitorController::AddUnmailedMessage(TOndrixMessageType MsgType, const QS
     ProcessAddedMessage(MsgType, Text, false);
 }
 
-void TMonitorController::ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail)
+void TMonitorController::AddAlertMessage(TOndrixMessageType MsgType, const QString& Text)
+{
+    const TOndrixMessage Message = ProcessAddedMessage(MsgType, Text, true);
+    emit Alert(MessageLogLine(Message));
+}
+
+TOndrixMessage TMonitorController::ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail)
 {
     TOndrixMessage Message{MsgType, Text, FMessages.Clock ? FMessages.Clock() : Now()};
     // A log file that cannot be written keeps the line pending; the detection's actions and
     // the observers go on regardless.
-    FMessages.ProcessMessage(Message, nullptr, MayMail);
+    QString Error;
+    const bool Logged = FMessages.ProcessMessage(Message, &Error, MayMail);
     emit MessageAdded(Message);
+    LogWritten(Logged, Error);
+    return Message;
+}
+
+void TMonitorController::LogWritten(bool Written, const QString& Error)
+{
+    if (Written) {
+        FLogFailureTold = false;
+        return;
+    }
+    if (FLogFailureTold)
+        return;
+    // Once per failure: the message's own line cannot be written either, and joins the
+    // pending ones.
+    FLogFailureTold = true;
+    AddAlertMessage(msgError, FormatMessageText(QStringLiteral("LogWriteFailed"), {Error, FMessages.MaxPendingLogLines}));
 }
 
 TSampleRec* TMonitorController::Row(int Index) const
@@ -275,9 +344,13 @@ void TMonitorController::SetSampleEnabled(TSampleRec* Sample, bool Enable, bool 
         ReloadEngine();
 }
 
-void TMonitorController::SetSampleEnabledByNumber(int Number, bool Enable, bool Reload)
+bool TMonitorController::SetSampleEnabledByNumber(int Number, bool Enable, bool Reload)
 {
-    SetSampleEnabled(FSamples.FindByNumber(Number), Enable, Reload);
+    TSampleRec* Sample = FSamples.FindByNumber(Number);
+    if (!Sample)
+        return false;
+    SetSampleEnabled(Sample, Enable, Reload);
+    return true;
 }
 
 QString TMonitorController::RemoteVersionText() const
@@ -285,9 +358,11 @@ QString TMonitorController::RemoteVersionText() const
     return FFolders.VersionText;
 }
 
-void TMonitorController::RemoteSetSampleEnabled(int Number, bool Enable, bool Reload)
+std::optional<QString> TMonitorController::RemoteSampleDescription(int Number) const
 {
-    SetSampleEnabledByNumber(Number, Enable, Reload);
+    if (const TSampleRec* Sample = FSamples.FindByNumber(Number))
+        return Sample->Description;
+    return std::nullopt;
 }
 
 void TMonitorController::ReportSampleState(TSampleRec* Sample, bool Enabled)
@@ -584,6 +659,28 @@ void TMonitorController::AudioDetectorSequenceFound(TAudioSequence& Sequence)
                               Qt::QueuedConnection);
 }
 
+void TMonitorController::AudioDetectorAlarmChange(TAudioSequence& Sequence, TAlarmChange Change, int32_t LastedMs)
+{
+    const int Number = Sequence.Number;
+    QMetaObject::invokeMethod(this, [this, Number, Change, LastedMs] { HandleAlarmChange(Number, Change, LastedMs); },
+                              Qt::QueuedConnection);
+}
+
+void TMonitorController::HandleAlarmChange(int Number, TAlarmChange Change, int LastedMs)
+{
+    const TSampleRec* Sample = FSamples.FindByNumber(Number);
+    if (!Sample)
+        return;
+    const QVariantList Arguments{Sample->Number + 1, Sample->Description, LengthText(LastedMs)};
+    if (Change == acReminder) {
+        AddMessage(msgSampleDetect, FormatMessageText(QStringLiteral("SampleReminder"), Arguments));
+    } else if (Change == acEnded) {
+        if (NotifySampleEnded)
+            NotifySampleEnded(Number);
+        AddMessage(msgSampleDetect, FormatMessageText(QStringLiteral("SampleEnded"), Arguments));
+    }
+}
+
 void TMonitorController::HandleDetection(TSampleRec* Sample)
 {
     if (!Sample)
@@ -647,6 +744,12 @@ void TMonitorController::FinishDetection(int Number)
 
 void TMonitorController::TimerTimer()
 {
+    // Lines kept while the log could not be written go out as soon as it can be again, not
+    // only with the next message.
+    if (!FMessages.PendingLogLines().isEmpty()) {
+        QString Error;
+        LogWritten(FMessages.FlushLog(&Error), Error);
+    }
     ReportAudioFaults();
     emit Tick();
 }

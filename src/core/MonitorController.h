@@ -66,18 +66,32 @@ public:
     // Saves everything but the sample list.
     bool SaveSettings(TSettingsQuestions& Questions);
 
+    // --- Start and stop ---
+    // Why the program stops, for its last message.
+    enum class TStopReason { Signal, SessionEnd, Restart, WindowClosed };
+    // Information messages for the log, so that a gap in it can be explained: "ProgramStarted"
+    // (version, data folder, capture input) once the configuration is loaded, "ProgramStopped"
+    // with the reason (for Signal, the signal's number) as the program closes.
+    void ReportProgramStart();
+    void ReportProgramStop(TStopReason Reason, int Signal = 0);
+
     // --- Program messages ---
     // Adds a program message: log file, message list, mail; observers get MessageAdded.
     void AddMessage(TOndrixMessageType MsgType, const QString& Text) override;
     // The same, kept out of the mail whatever the filter says (the mailer's own failures).
     void AddUnmailedMessage(TOndrixMessageType MsgType, const QString& Text);
+    // A failure that may otherwise go unseen (the log cannot be written, the archive on exit
+    // failed): added as AddMessage does, and its log line is also given to Alert, which the
+    // window prints on standard error (the journal of a service).
+    void AddAlertMessage(TOndrixMessageType MsgType, const QString& Text);
 
     // --- External programs ---
     // The local socket they connect to; serving starts with Socket().Listen().
     TOndrixSocketServer& Socket() { return FSocket; }
     // Their requests (all on the main thread).
     QString RemoteVersionText() const override;
-    void RemoteSetSampleEnabled(int Number, bool Enable, bool Reload) override;
+    bool RemoteSetSampleEnabled(int Number, bool Enable, bool Reload) override { return SetSampleEnabledByNumber(Number, Enable, Reload); }
+    std::optional<QString> RemoteSampleDescription(int Number) const override;
     void RemoteEnableAll() override { Enable_All_BtnClick(); }
     void RemoteDisableAll() override { Disable_All_BtnClick(); }
     void RemoteReloadEngine() override { ReloadEngine(); }
@@ -102,8 +116,9 @@ public:
     // Switches on the samples marked for automatic start whose values were all read, then
     // rebuilds once.
     void AutoStartSamples();
-    // By the sample's stored Number (external programs): a number no sample has changes nothing.
-    void SetSampleEnabledByNumber(int Number, bool Enable, bool Reload);
+    // By the sample's stored Number (external programs): false, changing nothing, when no
+    // sample has that number.
+    bool SetSampleEnabledByNumber(int Number, bool Enable, bool Reload);
 
     // --- The sample tool bar, on the selected rows (indexes into Samples) ---
     void Enable_BtnClick(const QList<int>& Rows);
@@ -130,6 +145,14 @@ public:
     // --- Detections ---
     // The engine's find: hands the detection to a later turn of the event loop.
     void AudioDetectorSequenceFound(TAudioSequence& Sequence);
+    // The engine's reminder or end of a sample's episode (AlarmOnce): handed to a later turn
+    // of the event loop like a find.
+    void AudioDetectorAlarmChange(TAudioSequence& Sequence, TAlarmChange Change, int32_t LastedMs);
+    // A reminder posts "SampleReminder" with how long the episode has lasted; an end tells the
+    // external programs (NotifySampleEnded) and posts "SampleEnded" with its length. Both are
+    // messages of a detection (logged, and mailed as the find is). A sample no longer in the
+    // list is left alone.
+    void HandleAlarmChange(int Number, TAlarmChange Change, int LastedMs);
     // The actions of a detection: the sample's delay (monitoring goes on meanwhile), Detected,
     // the notification of external programs, AutoDisable, FileExecute, "SampleFound". After
     // the delay and after the notification the sample is found again by its number; when it
@@ -140,6 +163,9 @@ public:
     // subscribers, waited for when ExternalWait is ticked; unset: nobody is told.
     using TNotifyEvent = std::function<void(int Number, std::function<void()> Done)>;
     TNotifyEvent NotifySampleFound;
+    // Tells the external programs that the episode of a sample that alarms once has ended. By
+    // default the socket's subscribers; unset: nobody is told.
+    std::function<void(int Number)> NotifySampleEnded;
 
     // The once-a-second tick (also run once right after each rebuild).
     void TimerTimer();
@@ -170,6 +196,8 @@ signals:
     void MonitoringChanged(bool Active);
     // A program message was added.
     void MessageAdded(const TOndrixMessage& Message);
+    // The log line of a message added by AddAlertMessage (after MessageAdded).
+    void Alert(const QString& LogLine);
     // New levels of the live capture in dB (-92 on both channels when monitoring stops).
     void LevelsChanged(double LeftDb, double RightDb);
     // Once a second, and right after each rebuild: clock, status, scheduled work.
@@ -180,7 +208,10 @@ signals:
     void CaptureChanged();
 
 private:
-    void ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail);
+    // Adds the message (see AddMessage) and returns it.
+    TOndrixMessage ProcessAddedMessage(TOndrixMessageType MsgType, const QString& Text, bool MayMail);
+    // Tells a failure to write the log once, until the log is written again.
+    void LogWritten(bool Written, const QString& Error);
     TSampleRec* Row(int Index) const;
     void SetRows(const QList<int>& Rows, const std::function<bool(const TSampleRec&)>& Enable);
     void SaveSampleListReported();
@@ -204,6 +235,8 @@ private:
     int FFrequencyIndex = 2;
     int FFFTSizeIndex = 1;
     bool FRestartOnCaptureChange = false;
+    // The log could not be written and the operator was told; cleared once it is written again.
+    bool FLogFailureTold = false;
     // Numbers of samples that switch themselves off whose detection is being handled.
     QSet<int> FOncePending;
     // Samples switched on since the last rebuild (compared by address only, never used).

@@ -6,11 +6,22 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <exception>
 
 QString SMTPPortForTLS(bool UseTLS)
 {
     return UseTLS ? QStringLiteral("465") : QStringLiteral("25");
+}
+
+QString WithoutPassword(QString Text, const QString& Password)
+{
+    if (Password.isEmpty())
+        return Text;
+    const QString Hidden = QStringLiteral("********");
+    Text.replace(Password, Hidden);
+    Text.replace(QString::fromLatin1(Password.toUtf8().toBase64()), Hidden);
+    return Text;
 }
 
 void TOndrixEmailer::SubjectAndBody(const TEmailSettings& Mail, const QString& Text, QString& Subject,
@@ -38,11 +49,11 @@ void TOndrixEmailer::Execute(const TEmailSettings& Mail, const std::atomic<bool>
         Mailer.SendMail(Mail.Host, Mail.Port, Mail.User, Mail.Password, Mail.FromAddress,
                         Mail.ToAddresses, Subject, Body);
         Success = Mailer.Success;
-        ErrorText = Mailer.ErrorText;
+        ErrorText = WithoutPassword(Mailer.ErrorText, Mail.Password);
         Permanent = Mailer.Permanent;
     } catch (const std::exception& Error) {
         Success = false;
-        ErrorText = QString::fromLocal8Bit(Error.what());
+        ErrorText = WithoutPassword(QString::fromLocal8Bit(Error.what()), Mail.Password);
         Permanent = false;
     }
 }
@@ -92,6 +103,9 @@ void TOndrixMailQueue::SetSettings(const TEmailSettings& Value)
         std::lock_guard Lock(FLock);
         FSettings = Value;
         ++FSettingsVersion;
+        // Mails waiting for a later try may go through now.
+        for (TWaitingMail& Mail : FQueue)
+            Mail.Due = {};
     }
     FWake.notify_all();
 }
@@ -107,13 +121,17 @@ void TOndrixMailQueue::SendMessageMail(const QString& Line)
     bool FirstDrop = false;
     {
         std::lock_guard Lock(FLock);
-        FQueue.push_back(TWaitingMail{Line, 0});
+        FQueue.push_back(TWaitingMail{FNextId++, Line, 0, {}});
         while (FQueue.size() > size_t(std::max(MaxWaiting, 1))) {
             // The oldest go first; the one on the wire right now is left to finish.
-            FQueue.erase(FSending ? FQueue.begin() + 1 : FQueue.begin());
+            const auto Oldest = FQueue.begin()->Id == FSendingId ? FQueue.begin() + 1 : FQueue.begin();
+            FQueue.erase(Oldest);
             ++FDropped;
-            if (FDroppedUnreported++ == 0)
+            ++FDroppedUnreported;
+            if (!FOverflowing) {
+                FOverflowing = true;
                 FirstDrop = true;
+            }
         }
     }
     FWake.notify_all();
@@ -136,7 +154,8 @@ qint64 TOndrixMailQueue::DroppedCount() const
 void TOndrixMailQueue::ReportDropped()
 {
     // Runs on the owner's thread after whatever dropped the mails is done, so a burst that
-    // overflows the queue gives one report with the count, not one per mail.
+    // overflows the queue gives one report with the count, not one per mail; the mails dropped
+    // later in the same overflow are counted (DroppedCount) but not reported again.
     qint64 Count = 0;
     {
         std::lock_guard Lock(FLock);
@@ -148,31 +167,53 @@ void TOndrixMailQueue::ReportDropped()
                   + QStringLiteral(": %1 waiting mails dropped, the queue holds at most %2").arg(Count).arg(MaxWaiting));
 }
 
+std::deque<TOndrixMailQueue::TWaitingMail>::iterator TOndrixMailQueue::NextDue(TClock::time_point Now)
+{
+    return std::find_if(FQueue.begin(), FQueue.end(), [Now](const TWaitingMail& Mail) { return Mail.Due <= Now; });
+}
+
+void TOndrixMailQueue::MailLeft(std::deque<TWaitingMail>::iterator Mail)
+{
+    FQueue.erase(Mail);
+    if (FQueue.size() < size_t(std::max(MaxWaiting, 1)))
+        FOverflowing = false;
+}
+
 void TOndrixMailQueue::SendingThread()
 {
     std::unique_lock Lock(FLock);
     while (!FStop) {
-        if (FQueue.empty()) {
-            FWake.wait(Lock, [this] { return FStop || !FQueue.empty(); });
+        const auto Next = NextDue(TClock::now());
+        if (Next == FQueue.end()) {
+            // Nothing due: until a mail comes, new settings come, or the earliest try is due.
+            if (FQueue.empty()) {
+                FWake.wait(Lock);
+            } else {
+                const auto Earliest = std::min_element(FQueue.begin(), FQueue.end(), [](const auto& A, const auto& B) {
+                    return A.Due < B.Due;
+                });
+                FWake.wait_until(Lock, Earliest->Due);
+            }
             continue;
         }
 
         const TEmailSettings Settings = FSettings;
         const quint64 SettingsVersion = FSettingsVersion;
+        const quint64 Id = Next->Id;
         TOndrixEmailer Mail;
-        Mail.MailText = FQueue.front().Text;
-        FSending = true;
+        Mail.MailText = Next->Text;
+        FSendingId = Id;
         Lock.unlock();
         Mail.Execute(Settings, &FStop);
         Lock.lock();
-        FSending = false;
+        FSendingId = 0;
         if (FStop)
             break;
 
-        // The front mail is still the one just sent: it is never dropped while on the wire.
-        TWaitingMail& Front = FQueue.front();
+        // The mail just sent is still in the queue: it is never dropped while on the wire.
+        const auto Sent = std::find_if(FQueue.begin(), FQueue.end(), [Id](const TWaitingMail& M) { return M.Id == Id; });
         if (Mail.Success) {
-            FQueue.pop_front();
+            MailLeft(Sent);
             Post([this, Text = Mail.MailText] {
                 if (OnSent)
                     OnSent(Text);
@@ -180,19 +221,19 @@ void TOndrixMailQueue::SendingThread()
             continue;
         }
 
-        ++Front.Tries;
+        const int Tries = ++Sent->Tries;
         const int MaxTries = int(RetryDelays.size()) + 1;
-        const bool TryAgain = !Mail.Permanent && Front.Tries < MaxTries;
+        const bool TryAgain = !Mail.Permanent && Tries < MaxTries;
         QString Outcome;
         if (TryAgain)
             Outcome = QStringLiteral("try %1 of %2, next try in %3 s")
-                          .arg(Front.Tries)
+                          .arg(Tries)
                           .arg(MaxTries)
-                          .arg(double(RetryDelays[size_t(Front.Tries - 1)].count()) / 1000.0);
+                          .arg(double(RetryDelays[size_t(Tries - 1)].count()) / 1000.0);
         else if (Mail.Permanent)
             Outcome = QStringLiteral("refused, mail dropped");
         else
-            Outcome = QStringLiteral("try %1 of %2, mail dropped").arg(Front.Tries).arg(MaxTries);
+            Outcome = QStringLiteral("try %1 of %2, mail dropped").arg(Tries).arg(MaxTries);
         const QString Text = GetMessageText(QStringLiteral("EmailError")) + QStringLiteral(": ") + Mail.ErrorText
                              + QStringLiteral(" (") + Outcome + QStringLiteral("): ") + Mail.MailText;
         Post([this, Text] {
@@ -200,13 +241,12 @@ void TOndrixMailQueue::SendingThread()
                 OnFailure(Text);
         });
         if (!TryAgain) {
-            FQueue.pop_front();
+            MailLeft(Sent);
             continue;
         }
-
-        // The queue waits behind this mail, so the order holds. New settings end the wait.
-        const auto Due = std::chrono::steady_clock::now() + RetryDelays[size_t(Front.Tries - 1)];
-        FWake.wait_until(Lock, Due, [&] { return FStop || FSettingsVersion != SettingsVersion; });
+        // The mails behind it go meanwhile. Settings changed during the try end the wait.
+        Sent->Due = FSettingsVersion != SettingsVersion ? TClock::time_point{}
+                                                         : TClock::now() + RetryDelays[size_t(Tries - 1)];
     }
 }
 

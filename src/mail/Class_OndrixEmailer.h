@@ -4,11 +4,13 @@
 //
 // Notification mails go through one bounded queue served by one sending thread, in order, so a
 // sample that flaps cannot start a thread per message. A mail the server did not take is tried
-// again after about 1, 5 and 15 minutes (the queue waits behind it, so the order holds); a
+// again after about 1, 5 and 15 minutes; the mails behind it go out meanwhile, so one mail a
+// server chokes on never holds up the rest. The order holds per try: the first tries go in the
+// order the mails came, and of the mails due for a try the one that came first goes first. A
 // mail the server refused for good (a 5xx reply) and a mail out of tries are dropped. Every
 // failure is reported as a text through OnFailure (the program writes it to the day's log as an
 // error line that is never mailed itself). Beyond MaxWaiting mails the oldest are dropped, with
-// one report saying how many.
+// one report per overflow: from the first drop until the queue has room again.
 //
 // Threads: SendMessageMail, SetSettings and SendTestMail are called on the owner's thread (the
 // main thread) and never wait for the network. The sending thread and the test-mail threads
@@ -44,6 +46,10 @@ struct TEmailSettings {
 
 // The port text that goes with the TLS box: "465" when it is ticked, "25" when not.
 QString SMTPPortForTLS(bool UseTLS);
+
+// Text with the password taken out, as it stands and as a login sends it (base64), for error
+// texts that may quote what the server or the library saw: a password is never shown or logged.
+QString WithoutPassword(QString Text, const QString& Password);
 
 // One mail: the text to mail and, once sent, its outcome.
 class TOndrixEmailer {
@@ -89,7 +95,7 @@ public:
     std::function<void(const QString& MailText)> OnSent;
 
     // The settings for every later try (a mail waiting for its next try uses the new ones; new
-    // settings also end that wait at once).
+    // settings also end that wait at once, for every waiting mail).
     void SetSettings(const TEmailSettings& Value);
     TEmailSettings Settings() const;
 
@@ -106,12 +112,20 @@ public:
     qint64 DroppedCount() const;
 
 private:
+    using TClock = std::chrono::steady_clock;
     struct TWaitingMail {
+        quint64 Id = 0;
         QString Text;
         int Tries = 0;
+        TClock::time_point Due{};  // not before then (a new mail: at once)
     };
 
     void SendingThread();
+    // The first mail of the queue whose try is due at Now; end() when none is. Under FLock.
+    std::deque<TWaitingMail>::iterator NextDue(TClock::time_point Now);
+    // A mail left the queue (sent, refused, out of tries); an overflow ends once there is room.
+    // Under FLock.
+    void MailLeft(std::deque<TWaitingMail>::iterator Mail);
     // Runs F on the owner's thread, unless the queue is gone by then.
     void Post(std::function<void()> F);
     void ReportDropped();
@@ -124,7 +138,9 @@ private:
     quint64 FSettingsVersion = 0;
     qint64 FDropped = 0;
     qint64 FDroppedUnreported = 0;
-    bool FSending = false;   // the front mail is being sent (it is not dropped for room then)
+    bool FOverflowing = false;  // mails are being dropped for room; reported once
+    quint64 FNextId = 1;
+    quint64 FSendingId = 0;  // the mail being sent (it is not dropped for room then); 0: none
     std::atomic<bool> FStop{false};
     std::thread FThread;
 

@@ -8,6 +8,7 @@
 #include <QVariantList>
 
 #include <cerrno>
+#include <limits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -16,6 +17,7 @@
 
 #include "lang/Lang.h"
 #include "messages/SocketOwner.h"
+#include "util/KeyValueText.h"
 
 namespace {
 
@@ -44,6 +46,18 @@ bool ParseNumber(const QByteArray& Text, qint64& Value)
     bool Ok = false;
     Value = Text.toLongLong(&Ok, 10);
     return Ok;
+}
+
+// The number the operator sees for a stored Number.
+qint64 ShownNumber(qint64 Number)
+{
+    return Number < std::numeric_limits<qint64>::max() ? Number + 1 : Number;
+}
+
+// The reason of an "ERROR" answer to a request for a sample the list does not hold.
+QByteArray NoSampleReason(qint64 Number)
+{
+    return "no sample No. " + QByteArray::number(ShownNumber(Number));
 }
 
 }  // namespace
@@ -418,6 +432,7 @@ void TOndrixSocketServer::HandleLine(TConnection* C, const QByteArray& Line)
         const qint64 Handle = C->Handle;
         const bool IsNumber = LParam >= INT_MIN && LParam <= INT_MAX;
         qint64 Result = 0;
+        bool SampleExists = true;
         switch (WParam) {
         case ucRegister:
             if (!AddByHandle(LParam)) {
@@ -432,9 +447,9 @@ void TOndrixSocketServer::HandleLine(TConnection* C, const QByteArray& Line)
         case ucDisableReload:
         case ucEnable:
         case ucDisable:
-            if (IsNumber)
-                FHost.RemoteSetSampleEnabled(int(LParam), WParam == ucEnableReload || WParam == ucEnable,
-                                             WParam == ucEnableReload || WParam == ucDisableReload);
+            SampleExists = IsNumber
+                && FHost.RemoteSetSampleEnabled(int(LParam), WParam == ucEnableReload || WParam == ucEnable,
+                                                WParam == ucEnableReload || WParam == ucDisableReload);
             break;
         case ucEnableAll:
             FHost.RemoteEnableAll();
@@ -448,12 +463,41 @@ void TOndrixSocketServer::HandleLine(TConnection* C, const QByteArray& Line)
         default:
             break;  // other codes are ignored
         }
+        if (!SampleExists) {
+            RefuseMissingSample(Handle, LParam);
+            return;
+        }
         // The connection may have gone while the monitor did the work.
         if (TConnection* Still = FindConnection(Handle))
             Answer(Still, "OK " + QByteArray::number(Result));
         return;
     }
+    if (Verb == "SAMPLE") {
+        qint64 Number = 0;
+        if (!ParseNumber(Rest, Number)) {
+            Answer(C, "ERROR SAMPLE needs <Number>");
+            return;
+        }
+        const std::optional<QString> Description =
+            Number >= INT_MIN && Number <= INT_MAX ? FHost.RemoteSampleDescription(int(Number)) : std::nullopt;
+        if (!Description) {
+            Answer(C, "ERROR " + NoSampleReason(Number));
+            return;
+        }
+        // An answer is one line whatever the description holds.
+        Answer(C, "OK " + OneField(*Description).toUtf8());
+        return;
+    }
     Answer(C, Line.isEmpty() ? QByteArray("ERROR empty line") : QByteArray("ERROR unknown request"));
+}
+
+void TOndrixSocketServer::RefuseMissingSample(qint64 Handle, qint64 Number)
+{
+    // Automation that switches a sample the list does not hold is misconfigured: the operator
+    // sees it, and the program is told so instead of a silent "OK".
+    FHost.AddMessage(msgError, FormatMessageText("RemoteNoSample", {ShownNumber(Number)}));
+    if (TConnection* Still = FindConnection(Handle))
+        Answer(Still, "ERROR " + NoSampleReason(Number));
 }
 
 void TOndrixSocketServer::AddByName(const QString& ClassName)
@@ -598,6 +642,16 @@ void TOndrixSocketServer::NotifySampleFound(int Number, bool Wait, std::function
         }
         FinishNotification(Late.get());
     });
+}
+
+void TOndrixSocketServer::NotifySampleEnded(int Number)
+{
+    const QByteArray Line = "USER " + QByteArray::number(ucSampleEnded) + ' ' + QByteArray::number(Number);
+    TKvSynchObjectList::TLockGuard Guard(FSubscribers);
+    for (int I = 0; I < FSubscribers.Count(); ++I)
+        if (TOndrixSubscriber* S = FSubscribers.Subscribers(I); S->Handle != 0)
+            if (TConnection* C = FindConnection(S->Handle))
+                SendLine(C, Line);
 }
 
 void TOndrixSocketServer::AnswerReceived(TConnection* C)

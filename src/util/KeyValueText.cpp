@@ -69,3 +69,11 @@ QString OneLineValue(const QString& Value)
     Line.replace(u'\n', u' ');
     return Line;
 }
+
+QString OneField(QString Text)
+{
+    for (QChar& C : Text)
+        if (C.unicode() < 0x20 || C.unicode() == 0x7F)
+            C = u' ';
+    return Text;
+}

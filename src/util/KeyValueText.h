@@ -27,3 +27,7 @@ QString TrimBlanks(const QString& Text);
 // A value as it can stand on one line of a file: each line break (CR LF, CR or LF) becomes
 // one blank, so a value can never add lines (and with them keys or sections) of its own.
 QString OneLineValue(const QString& Value);
+
+// A text as one field of one line of TAB-separated output or of a protocol line: control
+// characters (tab, line breaks, NUL) become blanks.
+QString OneField(QString Text);

@@ -356,7 +356,9 @@ TEST_F(HeadlessFixture, OndrixctlSwitchesSamplesAndTheLogTellsEachSwitch)
         {{"all-on"}, 0, {Enabled(1, "Jingle"), Enabled(2, "Dead air"), Enabled(3, "Overload")}},
         {{"on", "5"}, 0, {}},  // on already
         {{"all-off"}, 0, Disabled(1, 1, "Jingle") + Disabled(2, 2, "Dead air") + Disabled(3, 5, "Overload")},
-        {{"on", "9"}, 0, {}},  // no such sample: nothing changes
+        // No such sample: nothing changes, the program is refused and the operator told.
+        {{"on", "9"}, 1, {FormatMessageText("RemoteNoSample", {9})}},
+        {{"off", "99"}, 1, {FormatMessageText("RemoteNoSample", {99})}},
         {{"on", "x"}, 2, {}},
         {{"frobnicate"}, 2, {}},
         {{"--socket", Dir.file("nobody.socket"), "all-on"}, 1, {}},
@@ -692,4 +694,82 @@ TEST_F(HeadlessFixture, TellsSystemdReadyAndStatusAndKeepsTheWatchdogOnlyWhileAu
     }
     EXPECT_EQ(Last, "STOPPING=1");
     StopMonitor();
+
+// The log says when the program started (version, data folder, input) and why it stopped, so
+// that a gap in it can be explained.
+TEST_F(HeadlessFixture, TheLogTellsWhenTheProgramStartedAndWhyItStopped)
+{
+    WriteFiles(TSampleList(), "LogFileCreate_Checked=True\r\n");
+    const QString Started = FormatMessageText("ProgramStarted", {TCommonSettings::ProgramVersionText(),
+                                                                 QString::fromStdString(Data) + "/",
+                                                                 GetMessageText("DefaultDevice")});
+    const QString Stopped = FormatMessageText("ProgramStopped", {FormatMessageText("StopSignal", {"SIGTERM"})});
+    StartMonitor();
+    ASSERT_TRUE(StdoutHas(Started)) << Text(Out).toStdString();
+    StopMonitor();
+    const QString Log = LogText(Data);
+    ASSERT_EQ(LinesWith(Log, Started).size(), 1) << Log.toStdString();
+    ASSERT_EQ(LinesWith(Log, Stopped).size(), 1) << Log.toStdString();
+    EXPECT_LT(Log.indexOf(Started), Log.indexOf(Stopped));
+    EXPECT_TRUE(LinesWith(Log, Stopped).first().contains(GetMessageText("Info"))) << Log.toStdString();
+}
+
+// The log reaches a file size limit (RLIMIT_FSIZE), as it would a full disk: the monitor is
+// not killed for it (SIGXFSZ), says once that the log cannot be written, leaves no torn line,
+// keeps the lines, and writes them in order once writing works again.
+TEST_F(HeadlessFixture, ALogThatCannotBeWrittenIsToldOnceAndCatchesUpLater)
+{
+    TSampleList List;
+    AddJingleAndDeadAir(List, 3600);  // never found: nothing plays
+    WriteFiles(List, "LogFileCreate_Checked=True\r\n");
+    const std::string Socket = Server.folder() + "/TOndrix.socket";
+    // A first run makes the day's log file, which is then filled to just under the limit.
+    StartMonitor();
+    ASSERT_TRUE(testkit::pollUntil([&] { return std::filesystem::exists(Socket); }, 60s));
+    EXPECT_EQ(Ctl({"on", "1"}), 0);
+    StopMonitor();
+    QDirIterator Logs(QString::fromStdString(Data + "/Log"), {"*.log"}, QDir::Files, QDirIterator::Subdirectories);
+    ASSERT_TRUE(Logs.hasNext());
+    const std::string LogFile = Logs.next().toStdString();
+    {
+        QFile File(QString::fromStdString(LogFile));
+        ASSERT_TRUE(File.open(QIODevice::Append));
+        File.write(QByteArray(100000, 'x') + "\r\n");
+    }
+    const auto LogSize = [&] { return std::filesystem::file_size(LogFile); };
+    const uintmax_t Full = LogSize();
+
+    // A limit a few bytes above: the next line is cut part-way by the kernel.
+    Monitor = testkit::spawnProcess({"prlimit", "--fsize=" + std::to_string(Full + 20) + ":unlimited", testkit::executableFolder() + "/ondrix",
+                                     "--headless", "/Data=" + Data},
+                                    Out);
+    ASSERT_TRUE(testkit::pollUntil([&] { return std::filesystem::exists(Socket); }, 60s));
+    const QString Failed = GetMessageText("LogWriteFailed").section(u'%', 0, 0);
+    const QStringList Story{FormatMessageText("SampleEnabled", {2, "Dead air"}),
+                            FormatMessageText("SampleNotFound", {2, "Dead air"}),
+                            FormatMessageText("SampleDisabled", {2, "Dead air"}),
+                            FormatMessageText("SampleEnabled", {2, "Dead air"})};
+    EXPECT_EQ(Ctl({"on", "2"}), 0);
+    EXPECT_EQ(Ctl({"off", "2"}), 0);
+    EXPECT_EQ(Ctl({"on", "2"}), 0);
+    EXPECT_EQ(Ctl({"version"}), 0);  // still running
+    EXPECT_EQ(LinesWith(Text(Out), Failed).size(), 1) << Text(Out).toStdString();
+    EXPECT_EQ(LogSize(), Full);  // no torn line
+
+    // Space again: the kept lines are written within a second or so, in order.
+    ASSERT_EQ(testkit::runProcess({"prlimit", "--pid", std::to_string(Monitor), "--fsize=unlimited"}).exitCode, 0);
+    ASSERT_TRUE(testkit::pollUntil([&] { return LogText(Data).contains(Story.last()); }, 60s));
+    StopMonitor();
+    const QStringList Lines = Text(LogFile).split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts);
+    QStringList After;
+    bool Past = false;
+    // The second run's start message stands before the story.
+    const QString Started = GetMessageText("ProgramStarted").section(u':', 0, 0);
+    for (const QString& Line : Lines) {
+        if (Past && !Line.contains(Failed) && !Line.contains(Started))
+            After.append(Line.section(QStringLiteral(" - "), 1));
+        Past = Past || Line.startsWith(u'x');
+    }
+    EXPECT_EQ(After.mid(0, Story.size()), Story) << Text(LogFile).toStdString();
+    EXPECT_EQ(LinesWith(Text(LogFile), Failed).size(), 1);
 }

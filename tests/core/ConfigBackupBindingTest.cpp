@@ -127,6 +127,25 @@ TEST_F(ConfigBackupBindingTest, TheArchiveOnExitFollowsItsCheckBox)
     Binding.BackupOnExit();
     ASSERT_TRUE(fs::exists(Archive));
     EXPECT_EQ(testkit::readZip(Archive).size(), 2u);
+    EXPECT_TRUE(Posted.isEmpty());
+}
+
+// The program is closing: a failed archive is a message, and an alert the window prints on
+// standard error, where a service's journal keeps it.
+TEST_F(ConfigBackupBindingTest, AFailedArchiveOnExitIsReported)
+{
+    Model.SetBool(K::Check_Config_Backup_OnExit_Checked, true);
+    testkit::writeText(Data.Path("blocked").toStdString(), "a file");
+    Model.SetText(K::Edit_Config_BackupFolder_Text, Data.Path("blocked/archives"));
+    QStringList Alerts;
+    QObject::connect(&Controller, &TMonitorController::Alert, [&](const QString& Line) { Alerts.append(Line); });
+    Binding.BackupOnExit();
+    ASSERT_EQ(Posted.size(), 1);
+    EXPECT_EQ(Posted[0].MsgType, msgError);
+    EXPECT_TRUE(Posted[0].Text.startsWith(GetMessageText("Config_Backup_Failed").section(u'%', 0, 0)));
+    EXPECT_TRUE(Posted[0].Text.contains(Data.Path("blocked"))) << Posted[0].Text.toStdString();
+    EXPECT_EQ(Alerts, QStringList{MessageLogLine(Posted[0])});
+    EXPECT_TRUE(UI.Shown.isEmpty());  // no box: the window is going away
 }
 
 TEST(ConfigBackupRestart, RestoreStartsTheProgramAgainWithItsDataFolder)

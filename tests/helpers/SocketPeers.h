@@ -7,7 +7,9 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QHash>
 #include <QLocalSocket>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 
@@ -33,16 +35,29 @@ inline bool waitForEvents(const std::function<bool()>& Done, int TimeoutMs = 200
 }
 
 // The monitor as external programs see it: each request is recorded as one line of Calls.
+// Every stored Number but those in Missing stands for a sample, described as Descriptions
+// says or else "Sample <shown number>".
 class TRecordingRemote : public IOndrixRemoteControl {
 public:
     QString Version = "1.5.2.3";
     QStringList Calls;
     QList<TOndrixMessage> Messages;
+    QSet<int> Missing;
+    QHash<int, QString> Descriptions;
 
     QString RemoteVersionText() const override { return Version; }
-    void RemoteSetSampleEnabled(int Number, bool Enable, bool Reload) override
+    bool RemoteSetSampleEnabled(int Number, bool Enable, bool Reload) override
     {
+        if (Missing.contains(Number))
+            return false;
         Calls << QString("Set %1 %2%3").arg(Number).arg(Enable ? "on" : "off").arg(Reload ? " reload" : "");
+        return true;
+    }
+    std::optional<QString> RemoteSampleDescription(int Number) const override
+    {
+        if (Missing.contains(Number))
+            return std::nullopt;
+        return Descriptions.value(Number, QString("Sample %1").arg(Number + 1));
     }
     void RemoteEnableAll() override { Calls << "EnableAll"; }
     void RemoteDisableAll() override { Calls << "DisableAll"; }

@@ -120,7 +120,6 @@ TEST_F(OndrixSocketTest, RequestsReachTheMonitorAndGetOneAnswerEach)
         {"USER 3001 0", "OK 0", "DisableAll"},
         {"USER 4000 0", "OK 0", "Reload"},
         {"USER 2012 -1", "OK 0", "Set -1 on reload"},
-        {"USER 2012 99999999999", "OK 0", ""},  // no sample can carry that number
         {"USER 9999 5", "OK 0", ""},             // unknown codes are ignored
         {"USER 2000 3", "OK 0", ""},             // a notification is nothing to the monitor
         {"COPYDATA 7 1000 Nobody", "OK 0", ""},
@@ -160,6 +159,43 @@ TEST_F(OndrixSocketTest, RequestsReachTheMonitorAndGetOneAnswerEach)
         EXPECT_EQ(Remote.Calls.join(','), QString(C.Call)) << C.Line;
     }
     EXPECT_TRUE(Remote.Messages.isEmpty());
+}
+
+TEST_F(OndrixSocketTest, SamplesTheListLacksAreRefusedAndSwitchingOneIsShown)
+{
+    Remote.Missing = {98, -5};
+    Remote.Descriptions[5] = "Jingle\tone\r\nline";
+    struct Case {
+        const char* Line;
+        const char* Answer;
+        qint64 Shown;  // the number a program message names; 0 when none is added
+    };
+    const Case Cases[] = {
+        {"USER 2012 98", "ERROR no sample No. 99", 99},
+        {"USER 2013 98", "ERROR no sample No. 99", 99},
+        {"USER 4001 98", "ERROR no sample No. 99", 99},
+        {"USER 4002 -5", "ERROR no sample No. -4", -4},
+        {"USER 4002 99999999999", "ERROR no sample No. 100000000000", 100000000000},  // no sample can carry it
+        {"USER 2012 4", "OK 0", 0},
+        // The description of a sample, as one line and one field.
+        {"SAMPLE 3", "OK Sample 4", 0},
+        {"SAMPLE 5", "OK Jingle one  line", 0},
+        {"SAMPLE 98", "ERROR no sample No. 99", 0},  // asking is no mistake worth a message
+        {"SAMPLE 99999999999", "ERROR no sample No. 100000000000", 0},
+        {"SAMPLE", "ERROR SAMPLE needs <Number>", 0},
+        {"SAMPLE x", "ERROR SAMPLE needs <Number>", 0},
+    };
+    TLineClient& Client = NewClient();
+    for (const Case& C : Cases) {
+        Remote.Messages.clear();
+        EXPECT_EQ(Client.Request(C.Line), QByteArray(C.Answer)) << C.Line;
+        const QStringList Errors = Remote.Texts(msgError);
+        if (C.Shown == 0)
+            EXPECT_TRUE(Errors.isEmpty()) << C.Line;
+        else
+            EXPECT_EQ(Errors, QStringList{FormatMessageText("RemoteNoSample", {C.Shown})}) << C.Line;
+    }
+    EXPECT_EQ(Remote.Calls, QStringList{"Set 4 on reload"});
 }
 
 TEST_F(OndrixSocketTest, VersionNumberComesFromTheMonitorsVersionText)
@@ -270,6 +306,38 @@ TEST_F(OndrixSocketTest, NotificationGoesToEverySubscriberInRegistrationOrder)
     };
     EXPECT_EQ(Remote.Texts(msgCommand), QStringList({Sent("First"), Sent("Second"), Sent("Third")}));
     EXPECT_EQ(Remote.Messages.size(), 3);
+}
+
+// The end of an episode reaches every subscriber as "USER 2001 <Number>", adds no message and
+// expects no answer: a subscriber's next "DONE" still answers the detection it was waited for.
+TEST_F(OndrixSocketTest, TheEndOfAnEpisodeGoesToEverySubscriberAndIsNotAnswered)
+{
+    TLineClient& A = NewClient();
+    TLineClient& B = NewClient();
+    ASSERT_GT(A.Subscribe("Automation", "A"), 0);
+    ASSERT_GT(B.Subscribe("Logger", "B"), 0);
+    bool Done = false;
+    Server.NotifySampleFound(4, true, [&] { Done = true; });
+    ASSERT_EQ(A.ReadLine(), QByteArray("USER 2000 4"));
+    ASSERT_EQ(B.ReadLine(), QByteArray("USER 2000 4"));
+    Remote.Messages.clear();
+
+    Server.NotifySampleEnded(4);
+    EXPECT_EQ(A.ReadLine(), QByteArray("USER 2001 4"));
+    EXPECT_EQ(B.ReadLine(), QByteArray("USER 2001 4"));
+    EXPECT_TRUE(Remote.Messages.isEmpty());
+    A.Send("DONE\n");
+    B.Send("DONE\n");
+    EXPECT_TRUE(waitForEvents([&] { return Done; }));
+    // Nothing is left waiting: the next waited-for detection ends with the next answers.
+    bool NextDone = false;
+    Server.NotifySampleFound(5, true, [&] { NextDone = true; });
+    ASSERT_EQ(A.ReadLine(), QByteArray("USER 2000 5"));
+    ASSERT_EQ(B.ReadLine(), QByteArray("USER 2000 5"));
+    A.Send("DONE\n");
+    B.Send("DONE\n");
+    EXPECT_TRUE(waitForEvents([&] { return NextDone; }));
+    EXPECT_TRUE(Remote.Texts(msgError).isEmpty());
 }
 
 TEST_F(OndrixSocketTest, ClosedSubscriberLeavesTheList)

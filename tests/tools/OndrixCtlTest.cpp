@@ -9,10 +9,15 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "helpers/SocketPeers.h"
+#include "lang/Lang.h"
 #include "messages/Class_OndrixSubscriber.h"
 
 using testkit::TRecordingRemote;
@@ -114,6 +119,8 @@ TEST_F(OndrixCtlTest, MisuseExitsWithTwoAndAsksNothing)
         {"--bogus", "version"},
         {"version", "--exec", "true"},
         {"listen", "--exec"},
+        {"version", "--describe"},
+        {"on", "1", "--wait"},
     };
     for (const QStringList& Args : Cases) {
         const TRun R = Run(Args);
@@ -129,19 +136,70 @@ TEST_F(OndrixCtlTest, HelpDescribesEveryCommand)
     const TRun R = Run({"--help"});
     EXPECT_EQ(R.ExitCode, 0);
     for (const char* Word : {"version", "on N", "off N", "set-on N", "set-off N", "all-on", "all-off",
-                             "reload", "listen", "--exec", "--socket", "ONDRIX_SOCKET", "Exit codes"})
+                             "reload", "listen", "--exec", "--describe", "--wait", "ONDRIX_DESCRIPTION",
+                             "--socket", "ONDRIX_SOCKET", "Exit codes"})
         EXPECT_TRUE(R.Out.contains(Word)) << Word;
 }
 
-TEST_F(OndrixCtlTest, NoMonitorExitsWithOne)
+TEST_F(OndrixCtlTest, NoMonitorExitsWithOneNamingThePathTried)
 {
-    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
-    Environment.insert("ONDRIX_SOCKET", Dir.filePath("nobody.socket"));
-    const TRun R = Run({"version"}, Environment);
-    EXPECT_EQ(R.ExitCode, 1);
-    EXPECT_TRUE(R.Err.contains("nobody.socket")) << R.Err.constData();
+    const QString Missing = Dir.filePath("nobody.socket");
+    const QString NotASocket = Dir.filePath("plain.txt");
+    QFile Plain(NotASocket);
+    ASSERT_TRUE(Plain.open(QIODevice::WriteOnly));
+    // The socket of a monitor that ended without removing it: bound, never served.
+    const QString Stale = Dir.filePath("stale.socket");
+    {
+        const int Fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un Address{};
+        Address.sun_family = AF_UNIX;
+        std::strncpy(Address.sun_path, QFile::encodeName(Stale).constData(), sizeof Address.sun_path - 1);
+        ASSERT_EQ(::bind(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address), 0);
+        ::close(Fd);
+    }
+    QProcessEnvironment WithVariable = QProcessEnvironment::systemEnvironment();
+    WithVariable.insert("ONDRIX_SOCKET", Missing);
+    QProcessEnvironment WithDefault = QProcessEnvironment::systemEnvironment();
+    WithDefault.remove("ONDRIX_SOCKET");
+    WithDefault.insert("XDG_RUNTIME_DIR", Dir.filePath("runtime"));
+    struct Case {
+        QStringList Args;
+        QProcessEnvironment Environment;
+        QStringList Said;  // parts of what standard error must hold
+    };
+    const Case Cases[] = {
+        {{"version"}, WithVariable, {"no monitor serves " + Missing + " (from ONDRIX_SOCKET): there is no socket there"}},
+        {{"--socket", Missing, "off", "2"}, WithVariable, {"no monitor serves " + Missing + " (from --socket)"}},
+        {{"--socket", Stale, "all-on"}, WithVariable, {"no monitor serves " + Stale, "nothing accepts connections"}},
+        {{"--socket", NotASocket, "all-on"}, WithVariable, {"refusing the socket " + NotASocket + ": not a socket"}},
+        {{"listen"}, WithDefault,
+         {"no monitor serves " + Dir.filePath("runtime") + "/TOndrix.socket (the default socket)",
+          "a monitor started with ONDRIX_SOCKET serves another socket"}},
+    };
+    for (const Case& C : Cases) {
+        const TRun R = Run(C.Args, C.Environment);
+        SCOPED_TRACE(C.Args.join(' ').toStdString() + ": " + R.Err.toStdString());
+        EXPECT_EQ(R.ExitCode, 1);
+        for (const QString& Part : C.Said)
+            EXPECT_TRUE(R.Err.contains(Part.toUtf8())) << Part.toStdString();
+        EXPECT_FALSE(R.Err.contains("Invalid name"));
+    }
     // --socket wins over the environment.
-    EXPECT_EQ(Run({"--socket", Path, "version"}, Environment).ExitCode, 0);
+    EXPECT_EQ(Run({"--socket", Path, "version"}, WithVariable).ExitCode, 0);
+}
+
+TEST_F(OndrixCtlTest, ASampleTheMonitorLacksIsRefusedWithTheReason)
+{
+    Remote.Missing = {98};
+    for (const char* Command : {"on", "off", "set-on", "set-off"}) {
+        Remote.Messages.clear();
+        const TRun R = Run({Command, "99"});
+        EXPECT_EQ(R.ExitCode, 1) << Command;
+        EXPECT_TRUE(R.Err.contains("no sample No. 99")) << Command << ": " << R.Err.constData();
+        // The monitor's operator is told as well.
+        EXPECT_EQ(Remote.Texts(msgError), QStringList{FormatMessageText("RemoteNoSample", {99})}) << Command;
+    }
+    EXPECT_TRUE(Remote.Calls.isEmpty());
 }
 
 TEST_F(OndrixCtlTest, ErrorAnswerExitsWithOne)
@@ -215,6 +273,85 @@ TEST_F(OndrixCtlTest, ListenPrintsEachDetectionAndAnswersAfterItsCommand)
     Server.Close();
     ASSERT_TRUE(waitForEvents([&] { return Tool.state() == QProcess::NotRunning; }, 60000));
     EXPECT_EQ(Tool.exitCode(), 1);
+}
+
+TEST_F(OndrixCtlTest, ListenDescribesEachDetection)
+{
+    Remote.Descriptions[4] = "Jingle\tA";
+    Remote.Missing = {98};  // gone from the list by the time it is asked for
+    const QString Record = Dir.filePath("record.txt");
+    QProcess Tool;
+    Start(Tool, {"listen", "--describe", "--exec", "echo \"$1|$ONDRIX_DESCRIPTION\" >> '" + Record + "'"});
+    ASSERT_TRUE(waitForEvents([&] { return Server.Subscribers().Count() == 1; }, 60000))
+        << Tool.readAllStandardError().constData();
+    for (int Number : {4, 7, 98}) {
+        bool Done = false;
+        Server.NotifySampleFound(Number, true, [&] { Done = true; });
+        ASSERT_TRUE(waitForEvents([&] { return Done; }, 60000)) << Number;
+    }
+    QByteArray Out;
+    ASSERT_TRUE(waitForEvents([&] {
+        Out += Tool.readAllStandardOutput();
+        return Out.count('\n') >= 3;
+    }));
+    QList<QByteArray> Fields;
+    for (const QByteArray& Line : Out.split('\n'))
+        if (!Line.isEmpty())
+            Fields << Line.mid(Line.indexOf('\t') + 1);  // after the time
+    EXPECT_EQ(Fields, QList<QByteArray>({"5\tJingle A", "8\tSample 8", "99\t"}));
+    QFile File(Record);
+    ASSERT_TRUE(File.open(QIODevice::ReadOnly));
+    EXPECT_EQ(File.readAll(), QByteArray("5|Jingle A\n8|Sample 8\n99|\n"));
+    Server.Close();
+    ASSERT_TRUE(waitForEvents([&] { return Tool.state() == QProcess::NotRunning; }, 60000));
+    EXPECT_TRUE(Tool.readAllStandardError().contains("no sample No. 99"));
+}
+
+TEST_F(OndrixCtlTest, ListenWithWaitFollowsTheMonitorThroughItsRestarts)
+{
+    Server.Close();
+    QProcess Tool;
+    Start(Tool, {"listen", "--wait"});
+    QByteArray Err;
+    const auto Said = [&](const QByteArray& Part, int Times) {
+        return waitForEvents([&] {
+            Err += Tool.readAllStandardError();
+            return Err.count(Part) >= Times;
+        }, 60000);
+    };
+    QByteArray Out;
+    const auto Heard = [&](int Lines) {
+        return waitForEvents([&] {
+            Out += Tool.readAllStandardOutput();
+            return Out.count('\n') >= Lines;
+        }, 60000);
+    };
+    // The newest registration's handle: each start of the monitor brings a new one.
+    const auto NewestHandle = [&] {
+        const int Count = Server.Subscribers().Count();
+        return Count ? Server.Subscribers().Subscribers(Count - 1)->Handle : 0;
+    };
+    qint64 Before = 0;
+    for (int Start = 1; Start <= 2; ++Start) {
+        SCOPED_TRACE(Start);
+        // No monitor yet: the listener says it waits, and keeps waiting.
+        ASSERT_TRUE(Said("waiting for a monitor", Start)) << Err.constData();
+        EXPECT_EQ(Tool.state(), QProcess::Running);
+        ASSERT_TRUE(Server.Listen(Path));
+        ASSERT_TRUE(waitForEvents([&] { return NewestHandle() > Before; }, 60000)) << Err.constData();
+        Before = NewestHandle();
+        bool Done = false;
+        Server.NotifySampleFound(Start * 10, true, [&] { Done = true; });
+        ASSERT_TRUE(waitForEvents([&] { return Done; }, 60000));
+        ASSERT_TRUE(Heard(Start));
+        EXPECT_TRUE(Out.trimmed().split('\n').back().endsWith("\t" + QByteArray::number(Start * 10 + 1))) << Out.constData();
+        // The monitor goes away (a restart).
+        Server.Close();
+    }
+    EXPECT_TRUE(Said("waiting for a monitor", 3));
+    EXPECT_EQ(Tool.state(), QProcess::Running);
+    Tool.terminate();
+    EXPECT_TRUE(waitForEvents([&] { return Tool.state() == QProcess::NotRunning; }, 60000));
 }
 
 // A socket of another user, or one served by another user's program, is refused before a line
