@@ -694,6 +694,7 @@ TEST_F(HeadlessFixture, TellsSystemdReadyAndStatusAndKeepsTheWatchdogOnlyWhileAu
     }
     EXPECT_EQ(Last, "STOPPING=1");
     StopMonitor();
+}
 
 // The log says when the program started (version, data folder, input) and why it stopped, so
 // that a gap in it can be explained.
