@@ -267,6 +267,8 @@ void TAudioSequence::Reset()
     FLoose = -1;
     FLandmarkDue = false;
     FLandmarkProgress = 0;
+    FEpisode = false;
+    FNextReminder = 0;
     ++FResets;
     for (TAudioSample& Sample : Samples)
         Sample.Reset();
@@ -398,26 +400,76 @@ void TAudioSequence::Advance()
         ++FCurrent;
 }
 
+namespace {
+
+// Whether the louder of both channels holds a level detector's condition.
+bool LevelHolds(const TAudioSequence& Sequence, double LeftdB, double RightdB)
+{
+    const double Louder = LeftdB > RightdB ? LeftdB : RightdB;
+    return (Sequence.Kind == skSilence && Louder <= Sequence.Level)
+           || (Sequence.Kind == skSignal && Louder >= Sequence.Level);
+}
+
+// The levels of both channels in dB, in the measure a level detector takes of the block.
+struct TChannelLevels {
+    double Left, Right;
+};
+TChannelLevels LevelsFor(const TAudioSequence& Sequence, const TStepInput& Input)
+{
+    if (Sequence.LevelMeasure == lmRms)
+        return {Input.LeftRmsdB, Input.RightRmsdB};
+    return {Input.LeftVolumedB, Input.RightVolumedB};
+}
+
+}  // namespace
+
 void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolumedB, TDateTime Now)
 {
-    const double Louder = LeftVolumedB > RightVolumedB ? LeftVolumedB : RightVolumedB;
-    const bool Holds = (Sequence.Kind == skSilence && Louder <= Sequence.Level)
-                       || (Sequence.Kind == skSignal && Louder >= Sequence.Level);
-    if (!Holds)
+    if (!LevelHolds(Sequence, LeftVolumedB, RightVolumedB)) {
         Sequence.FStartTime = 0;
-    else if (Sequence.FStartTime == 0)
+    } else if (Sequence.FStartTime == 0) {
         Sequence.FStartTime = Now;
-    else if (Sequence.Elapsed(Now) > Sequence.Duration)
+    } else if (Sequence.Elapsed(Now) > Sequence.Duration) {
         Sequence.FFound = true;
+        if (Sequence.AlarmOnce) {
+            Sequence.FEpisode = true;
+            Sequence.FNextReminder = IncMilliseconds(Now, Sequence.RemindInterval);
+        }
+    }
+}
+
+void TAudioSequence::StepEpisode(bool Holds, TDateTime Now)
+{
+    if (!Holds) {
+        // The first block without the condition: the episode lasted up to it.
+        FAlarmChange = acEnded;
+        FAlarmLasted = Elapsed(Now);
+        FEpisode = false;
+        if (!Hold)
+            Reset();
+        return;
+    }
+    if (RemindInterval > 0 && MillisecondsBetween(FNextReminder, Now) >= 0) {
+        FAlarmChange = acReminder;
+        FAlarmLasted = Elapsed(Now);
+        // The next one RemindInterval after this one was due, so reminders keep their pace.
+        FNextReminder = IncMilliseconds(FNextReminder, RemindInterval);
+    }
 }
 
 bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input)
 {
+    Sequence.FAlarmChange = acNone;
     if (Sequence.Found()) {
-        if (!Sequence.Hold)
+        if (Sequence.FEpisode) {
+            const TChannelLevels Levels = LevelsFor(Sequence, Input);
+            Sequence.StepEpisode(LevelHolds(Sequence, Levels.Left, Levels.Right), Input.Now);
+        } else if (!Sequence.Hold) {
             Sequence.Reset();
+        }
         return false;
     }
+
     switch (Sequence.Kind) {
     case skSpectral:
         if (Sequence.Method == mmToneSet) {
@@ -439,9 +491,11 @@ bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input)
         }
         break;
     case skSilence:
-    case skSignal:
-        StepLevel(Sequence, Input.LeftVolumedB, Input.RightVolumedB, Input.Now);
+    case skSignal: {
+        const TChannelLevels Levels = LevelsFor(Sequence, Input);
+        StepLevel(Sequence, Levels.Left, Levels.Right, Input.Now);
         break;
+    }
     case skLandmark:
         // The engine's landmark matcher has seen this block already.
         Sequence.FFound = Sequence.FLandmarkDue;
@@ -457,6 +511,7 @@ bool SameTarget(const TAudioSequence& A, const TAudioSequence& B)
 {
     if (A.Kind != B.Kind || A.Method != B.Method || A.Channel != B.Channel || A.Level != B.Level
         || A.Duration != B.Duration || A.Hold != B.Hold || A.Number != B.Number || A.Landmarks != B.Landmarks
+        || A.LevelMeasure != B.LevelMeasure || A.AlarmOnce != B.AlarmOnce || A.RemindInterval != B.RemindInterval
         || A.Samples.Count() != B.Samples.Count())
         return false;
     for (int32_t I = 0; I < A.Samples.Count(); ++I) {

@@ -61,6 +61,20 @@ enum TMatchMethod : uint8_t {
                      // audio/ToneDetector.h)
 };
 
+// What a level detector measures of a block, on each channel. Stored as one byte.
+enum TLevelMeasure : uint8_t {
+    lmPeak = 0,  // the largest sample
+    lmRms = 1,   // the root mean square of the samples: a steady hiss, hum or noise floor
+                 // reads at its power, not at its rare highest peaks
+};
+
+// What a level detector that alarms once per episode (AlarmOnce) reports beside its find.
+enum TAlarmChange : uint8_t {
+    acNone = 0,
+    acReminder = 1,  // the condition still holds, RemindInterval after the find or the last reminder
+    acEnded = 2,     // the first block that breaks the condition after the find
+};
+
 struct TLandmarkPrint;
 class TLandmarkMatcher;
 class TClipPrintCache;
@@ -354,6 +368,15 @@ public:
     TMatchMethod Method = mmSpectral;
     // dB; level detectors: the threshold.
     double Level = 0;
+    // Level detectors: what the threshold is compared with.
+    TLevelMeasure LevelMeasure = lmPeak;
+    // Level detectors: one find per episode. Found, the sequence stays found while the
+    // condition holds, reports a reminder every RemindInterval ms after the find (0: none),
+    // and reports the end of the episode on the first block that breaks the condition
+    // (AlarmChange); then it is re-armed, unless it has Hold. Without AlarmOnce it is re-armed
+    // on the block after each find and found again after every further Duration.
+    bool AlarmOnce = false;
+    int32_t RemindInterval = 0;
     // The sample the sequence was built for; carried for the engine's user, never interpreted.
     int32_t Number = 0;
     // Landmark clips: the fingerprint the engine's landmark matcher watches for.
@@ -361,6 +384,13 @@ public:
 
     // Level detectors: when the condition began to hold without a break; 0 when it does not hold.
     TDateTime StartTime() const { return FStartTime; }
+    // Level detectors with AlarmOnce: found, and the condition has held since (the episode).
+    bool InEpisode() const { return FEpisode; }
+    // What the last step reported beside a find (acNone for every other sequence), and how
+    // long the episode had lasted then, in ms from StartTime: up to that block for a reminder,
+    // up to the block that ended it for the end.
+    TAlarmChange AlarmChange() const { return FAlarmChange; }
+    int32_t AlarmLasted() const { return FAlarmLasted; }
 
     // StartTime 0, not found, no Current or Previous, and Reset of every slice.
     void Reset();
@@ -451,6 +481,14 @@ private:
     bool FLandmarkDue = false;
     int32_t FLandmarkProgress = 0;
     uint32_t FResets = 0;
+    // Level detectors with AlarmOnce: the episode runs, the next reminder is due at
+    // FNextReminder, and what the last step reported.
+    bool FEpisode = false;
+    TDateTime FNextReminder = 0;
+    TAlarmChange FAlarmChange = acNone;
+    int32_t FAlarmLasted = 0;
+    // One step of an episode: a reminder when due, or its end.
+    void StepEpisode(bool Holds, TDateTime Now);
 };
 
 using TAudioSequenceList = TOwningList<TAudioSequence>;
@@ -462,6 +500,10 @@ struct TStepInput {
     int32_t FrameRate = 44100;
     double LeftVolumedB = -91.0;
     double RightVolumedB = -91.0;
+    // The root mean square of each channel in dB full scale, for level detectors that measure
+    // it (the engine measures it only while one of its sequences does).
+    double LeftRmsdB = -91.0;
+    double RightRmsdB = -91.0;
     // The stream time of the block.
     TDateTime Now = 0;
     // Where tone-set sequences keep the measures of the block they share; none gives each
@@ -469,7 +511,7 @@ struct TStepInput {
     TToneAnalysis* Tones = nullptr;
 };
 
-// The louder of both channels holds the level condition (silence: at or below Level;
+// The louder of both channels (in the measure the sequence takes) holds the level condition (silence: at or below Level;
 // signal: at or above). The first block it holds records StartTime; the sequence is found
 // on a later block once it has held strictly longer than Duration. A block that breaks
 // the condition clears StartTime.
@@ -478,11 +520,12 @@ void StepLevel(TAudioSequence& Sequence, double LeftVolumedB, double RightVolume
 // The per-block rule. A sequence not found at the start of the step is matched (spectral)
 // or its level stepped (silence, signal); the result is true exactly when this step found
 // it, so each detection is reported once. A sequence found before the step is re-armed
-// (Reset) unless it has Hold, and gives false.
+// (Reset) unless it has Hold, and gives false; a level detector in an episode (AlarmOnce)
+// steps the episode instead, and tells a reminder or its end through AlarmChange.
 bool StepSequence(TAudioSequence& Sequence, const TStepInput& Input);
 
-// Whether two sequences watch for the same thing: kind, method, channel, level, duration,
-// hold and number alike, the same landmark print, and slices with the same gaps and peaks.
+// Whether two sequences watch for the same thing: kind, method, channel, level, its measure,
+// duration, hold, alarm and reminder, and number alike, the same landmark print, and slices with the same gaps and peaks.
 // Their matching state is not compared. A rebuild keeps a sequence that stays the same, with
 // the match it has under way.
 bool SameTarget(const TAudioSequence& A, const TAudioSequence& B);
@@ -507,6 +550,9 @@ class TAudioDetector {
 public:
     // A sequence has just been found.
     using TSequenceEvent = std::function<void(TAudioSequence& Sequence)>;
+    // A level detector's episode (AlarmOnce) has a reminder due or has ended (Change), having
+    // lasted LastedMs.
+    using TAlarmEvent = std::function<void(TAudioSequence& Sequence, TAlarmChange Change, int32_t LastedMs)>;
     // One analysis block of Size bytes of interleaved 16-bit stereo PCM.
     using TBufferEvent = std::function<void(TAudioDetector& Sender, const uint8_t* Data, uint16_t Size)>;
     using TVolumeEvent = std::function<void(TAudioDetector& Sender, int32_t LeftVolume, int32_t RightVolume,
@@ -559,6 +605,8 @@ public:
     int64_t ClipFrames(const std::string& FileName);
 
     TSequenceEvent OnSequenceFound;
+    // Fired within the block, after the step of the sequence, like OnSequenceFound.
+    TAlarmEvent OnAlarmChange;
     TBufferEvent OnBufferFilled;
     TVolumeEvent OnVolumeChange;
     // The capture vanished (ErrorText says why); the engine stays active and retries.
@@ -633,6 +681,10 @@ public:
 
     // Clamps Value to 1..32768 in place and gives 20 * log10(Value / 32767).
     static double VolumeToDb(int32_t& Value);
+    // A root mean square in dB full scale, on the scale of VolumeToDb: 20 * log10(Rms / 32767)
+    // with Rms clamped to 1..32768, so that digital silence reads as the quietest peak does.
+    // A full-scale sine reads about -3 dB.
+    static double RmsToDb(double Rms);
 
     // Analyses one block of Size bytes (interleaved 16-bit stereo) and steps every sequence.
     void ProcessBuffer(const uint8_t* Data, uint16_t Size);

@@ -43,6 +43,7 @@ constexpr double LevelFromTransformCost = 8;
 void TAudioDetector::UpdateChannels()
 {
     TSignalModes channels, spectra, waves, magnitudes;
+    bool rms = false;
     // The band every spectral peak reads, in Hz; empty (Lo above Hi) while none does.
     int32_t bandLo = INT32_MAX, bandHi = INT32_MIN;
     // The bands the peaks read in a block: each sequence tries one slice a block.
@@ -56,6 +57,8 @@ void TAudioDetector::UpdateChannels()
             spectra.Include(sequence.Channel);
         if (sequence.Kind == skLandmark)
             waves.Include(sequence.Channel);
+        if ((sequence.Kind == skSilence || sequence.Kind == skSignal) && sequence.LevelMeasure == lmRms)
+            rms = true;
         if (sequence.Kind != skSpectral || sequence.Method == mmToneSet)
             continue;
         magnitudes.Include(sequence.Channel);
@@ -85,6 +88,7 @@ void TAudioDetector::UpdateChannels()
     LiveFFT.SetChannels(channels);
     LiveFFT.SetSpectra(spectra);
     LiveFFT.SetWaves(waves);
+    LiveFFT.SetRms(rms);
     FMagnitudeModes = magnitudes;
     FMagnitudeLo = bandLo;
     FMagnitudeHi = bandHi;
@@ -106,6 +110,11 @@ double TAudioDetector::VolumeToDb(int32_t& Value)
 {
     Value = std::clamp<int32_t>(Value, 1, 32768);
     return 20.0 * std::log10(double(Value) / 32767.0);
+}
+
+double TAudioDetector::RmsToDb(double Rms)
+{
+    return 20.0 * std::log10(std::clamp(Rms, 1.0, 32768.0) / 32767.0);
 }
 
 TDateTime TAudioDetector::StreamTime() const
@@ -298,6 +307,10 @@ void TAudioDetector::AnalyseBlock(const uint8_t* Data, uint16_t Size, bool Conti
         input.FrameRate = FrameRate;
         input.LeftVolumedB = FLeftVolumedB;
         input.RightVolumedB = FRightVolumedB;
+        if (LiveFFT.Rms()) {
+            input.LeftRmsdB = RmsToDb(LiveFFT.LeftRms());
+            input.RightRmsdB = RmsToDb(LiveFFT.RightRms());
+        }
         input.Now = StreamTime();
         input.Tones = &LiveTones;
         FLandmarks->Process(LiveFFT, Sequences, input.Now);
@@ -305,8 +318,12 @@ void TAudioDetector::AnalyseBlock(const uint8_t* Data, uint16_t Size, bool Conti
         const int32_t count = Sequences.Count();
         for (int32_t i = 0; i < count; ++i) {
             TAudioSequence& sequence = Sequences.Items(i);
-            if (StepSequence(sequence, input) && OnSequenceFound)
-                OnSequenceFound(sequence);
+            if (StepSequence(sequence, input)) {
+                if (OnSequenceFound)
+                    OnSequenceFound(sequence);
+            } else if (sequence.AlarmChange() != acNone && OnAlarmChange) {
+                OnAlarmChange(sequence, sequence.AlarmChange(), sequence.AlarmLasted());
+            }
         }
     } catch (const std::exception& e) {
         // The rest of this block is skipped; the next one is processed normally.

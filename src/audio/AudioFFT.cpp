@@ -114,6 +114,8 @@ void TAudioFFT::Clear()
 {
     FLeftPeak = 0;
     FRightPeak = 0;
+    FLeftRms = 0;
+    FRightRms = 0;
     FComplexModes = TSignalModes();
     ++FSerial;
     // clear() keeps the capacity, so the next block of the same size allocates nothing.
@@ -212,6 +214,19 @@ template <typename T>
     RightPeak = Peaks[1];
 }
 
+// The sum of the squared samples of each channel. A square of a 16-bit sample fits 31 bits;
+// the sums are kept in 64 bits, exact for any block the engine forms.
+[[gnu::always_inline]] inline void SumSquares(const uint8_t* Bytes, size_t Frames, uint64_t& Left, uint64_t& Right)
+{
+    uint64_t Sums[2] = {0, 0};
+    for (size_t I = 0; I < 2 * Frames; ++I) {
+        const int32_t Value = SampleAt(Bytes, 2 * I);
+        Sums[I % 2] += uint64_t(Value * Value);
+    }
+    Left = Sums[0];
+    Right = Sums[1];
+}
+
 // The power of a bin of the transform: Re * Re + Im * Im.
 [[gnu::always_inline]] inline double PowerOf(const fftw_complex& Bin)
 {
@@ -253,6 +268,7 @@ struct TLoops {
     void (*FillInts)(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, int32_t* Out);
     void (*FillDoubles)(const uint8_t* Bytes, size_t Frames, TSignalMode Mode, double* Out);
     void (*FindPeaks)(const uint8_t* Bytes, size_t Frames, int32_t& LeftPeak, int32_t& RightPeak);
+    void (*SumSquares)(const uint8_t* Bytes, size_t Frames, uint64_t& Left, uint64_t& Right);
     void (*StoreMagnitudes)(const fftw_complex* Out, size_t Half, size_t First, size_t Last, int32_t* Spectrum);
 };
 
@@ -270,12 +286,16 @@ struct TLoops {
     {                                                                                                        \
         ::FindPeaks(Bytes, Frames, LeftPeak, RightPeak);                                                     \
     }                                                                                                        \
+    Attributes void SumSquares(const uint8_t* Bytes, size_t Frames, uint64_t& Left, uint64_t& Right)         \
+    {                                                                                                        \
+        ::SumSquares(Bytes, Frames, Left, Right);                                                            \
+    }                                                                                                        \
     Attributes void StoreMagnitudes(const fftw_complex* Out, size_t Half, size_t First, size_t Last,         \
                                     int32_t* Spectrum)                                                       \
     {                                                                                                        \
         ::StoreMagnitudes(Out, Half, First, Last, Spectrum);                                                 \
     }                                                                                                        \
-    const TLoops Loops{&FillInts, &FillDoubles, &FindPeaks, &StoreMagnitudes};                               \
+    const TLoops Loops{&FillInts, &FillDoubles, &FindPeaks, &SumSquares, &StoreMagnitudes};                  \
     }
 
 ONDRIX_LOOP_SET(GenericLoops, )
@@ -336,6 +356,19 @@ void TAudioFFT::ProcessBlock(const void* Buffer, int32_t ByteCount, bool Continu
     Loops().FindPeaks(Bytes + 4 * Half, Frames - Half, SecondLeft, SecondRight);
     FLeftPeak = std::max(FirstLeft, SecondLeft);
     FRightPeak = std::max(FirstRight, SecondRight);
+    // The mean squares likewise, when asked for; a block that continues one analysed without
+    // them sums its first half too.
+    uint64_t SecondLeftSquares = 0, SecondRightSquares = 0;
+    if (FRmsWanted) {
+        uint64_t FirstLeftSquares = FLastHalfLeftSquares, FirstRightSquares = FLastHalfRightSquares;
+        if (!Continued || !FLastHalfSquares)
+            Loops().SumSquares(Bytes, Half, FirstLeftSquares, FirstRightSquares);
+        Loops().SumSquares(Bytes + 4 * Half, Frames - Half, SecondLeftSquares, SecondRightSquares);
+        FLeftRms = std::sqrt(double(FirstLeftSquares + SecondLeftSquares) / double(Frames));
+        FRightRms = std::sqrt(double(FirstRightSquares + SecondRightSquares) / double(Frames));
+    } else {
+        FLeftRms = FRightRms = 0;
+    }
     Analyse(Bytes, Frames, Continued);
 
     FLastHalf = Bytes + 4 * Half;
@@ -343,6 +376,9 @@ void TAudioFFT::ProcessBlock(const void* Buffer, int32_t ByteCount, bool Continu
     FLastSerial = FSerial;
     FLastHalfLeftPeak = SecondLeft;
     FLastHalfRightPeak = SecondRight;
+    FLastHalfSquares = FRmsWanted;
+    FLastHalfLeftSquares = SecondLeftSquares;
+    FLastHalfRightSquares = SecondRightSquares;
 }
 
 void TAudioFFT::Analyse(const uint8_t* Bytes, size_t Frames, bool Continued)

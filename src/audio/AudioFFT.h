@@ -181,6 +181,15 @@ public:
     // Largest absolute sample of each input channel in the last block, 0..32768.
     int32_t LeftPeak() const { return FLeftPeak; }
     int32_t RightPeak() const { return FRightPeak; }
+    // Whether Process also measures the root mean square of each input channel (off after
+    // construction: only level detectors that measure it read it). Takes effect at the next
+    // Process.
+    void SetRms(bool Wanted) { FRmsWanted = Wanted; }
+    bool Rms() const { return FRmsWanted; }
+    // Root mean square of each input channel's samples in the last block, 0..32768; 0 while
+    // it is not measured.
+    double LeftRms() const { return FLeftRms; }
+    double RightRms() const { return FRightRms; }
 
     const TWaveData& WaveAdd() const { return FWaves[Index(TSignalMode::Add)]; }
     const TWaveData& WaveLeft() const { return FWaves[Index(TSignalMode::Left)]; }
@@ -249,6 +258,13 @@ private:
     uint64_t FLastSerial = 0;
     int32_t FLastHalfLeftPeak = 0;
     int32_t FLastHalfRightPeak = 0;
+    // The sums of squares of that half, when it was measured with them (FLastHalfSquares).
+    bool FLastHalfSquares = false;
+    uint64_t FLastHalfLeftSquares = 0;
+    uint64_t FLastHalfRightSquares = 0;
+    bool FRmsWanted = false;
+    double FLeftRms = 0;
+    double FRightRms = 0;
     TSignalModes FChannels;
     TSignalModes FSpectraWanted = TSignalModes::FromMask(0x0F);
     // The modes whose complex spectrum of the last block is kept.

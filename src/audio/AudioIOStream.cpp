@@ -1,5 +1,6 @@
 #include "audio/AudioIOStream.h"
 
+#include "audio/AudioConvert.h"
 #include "audio/cbAudioFileRead.h"
 
 #include <algorithm>
@@ -100,9 +101,8 @@ TAudioFileSource::TAudioFileSource(const std::string& FileName)
 {
     Reader->Open(FileName);
     FileChannels = Reader->Format().Channels;
-    if (FileChannels < 1 || FileChannels > 2)
-        throw std::runtime_error("\"" + FileName + "\" has " + std::to_string(FileChannels)
-                                 + " channels; only mono and stereo files can be scanned");
+    if (FileChannels < 1)
+        throw std::runtime_error("\"" + FileName + "\" has no channels");
     Reader->SetPosition(0);
 }
 
@@ -124,17 +124,51 @@ size_t TAudioFileSource::Read(uint8_t* Buffer, size_t Size)
         if (FileChannels == 2) {
             got = size_t(Reader->Read(Buffer + done * 4, int32_t(want * 4))) / 4;
         } else {
-            Mono.resize(want);
-            got = size_t(Reader->Read(Mono.data(), int32_t(want * 2))) / 2;
-            auto* out = reinterpret_cast<int16_t*>(Buffer) + done * 2;
-            for (size_t i = 0; i < got; ++i)
-                out[2 * i] = out[2 * i + 1] = Mono[i];
+            const auto channels = size_t(FileChannels);
+            FileFrames.resize(want * channels);
+            got = size_t(Reader->Read(FileFrames.data(), int32_t(FileFrames.size() * 2))) / (2 * channels);
+            CopyAsStereo(FileFrames.data(), got, channels, reinterpret_cast<int16_t*>(Buffer) + done * 2);
         }
         done += got;
         if (got < want)
             break;
     }
     return done * 4;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TResampledSource
+
+TResampledSource::TResampledSource(std::unique_ptr<TPcmSource> ASource, int AFrameRate)
+    : Source(std::move(ASource)), FFrameRate(AFrameRate),
+      Resampler(uint32_t(Source->FrameRate()), uint32_t(AFrameRate), unsigned(Source->Channels()))
+{
+    if (Source->BitsPerSample() != 16)
+        throw std::runtime_error("only 16-bit audio can be resampled");
+}
+
+size_t TResampledSource::Read(uint8_t* Buffer, size_t Size)
+{
+    const size_t frameBytes = size_t(Channels()) * 2;
+    const size_t wanted = Size / frameBytes * frameBytes;
+    size_t done = 0;
+    for (;;) {
+        const size_t n = std::min(wanted - done, (Resampled.size() - Begin) * 2);
+        std::memcpy(Buffer + done, Resampled.data() + Begin, n);
+        Begin += n / 2;
+        done += n;
+        if (done == wanted || SourceEnded)
+            return done;
+        // The next piece of the source, a tenth of a second or so, through the resampler.
+        Resampled.erase(Resampled.begin(), Resampled.begin() + std::ptrdiff_t(Begin));
+        Begin = 0;
+        const size_t pieceFrames = size_t(Source->FrameRate()) / 8 + 1;
+        Piece.resize(pieceFrames * size_t(Channels()));
+        const size_t pieceBytes = Piece.size() * 2;
+        const size_t got = Source->Read(reinterpret_cast<uint8_t*>(Piece.data()), pieceBytes);
+        SourceEnded = got < pieceBytes;
+        Resampler.Process(Piece.data(), got / frameBytes, SourceEnded, Resampled);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

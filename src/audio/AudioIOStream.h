@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/AudioConvert.h"
 #include "audio/AudioIO.h"
 
 // A source of interleaved PCM.
@@ -76,12 +77,12 @@ private:
 
 class TcbAudioFileReader;
 
-// A decoded audio file (anything the audio file reader decodes) as 16-bit stereo: a mono file
-// is delivered with its one channel on both sides, so a mono recording scans like a stereo one.
+// A decoded audio file (anything the audio file reader decodes) as 16-bit stereo at the file's
+// own rate: a mono file is delivered with its one channel on both sides, so a mono recording
+// scans like a stereo one; a file of more channels by its first two (front left and right).
 class TAudioFileSource final : public TPcmSource {
 public:
-    // Raises EAudioReadError when the file is missing or cannot be decoded, and
-    // std::runtime_error for a file of more than two channels.
+    // Raises EAudioReadError when the file is missing or cannot be decoded.
     explicit TAudioFileSource(const std::string& FileName);
     ~TAudioFileSource() override;
     int FrameRate() const override;
@@ -92,7 +93,30 @@ public:
 private:
     std::unique_ptr<TcbAudioFileReader> Reader;
     int FileChannels = 2;
-    std::vector<int16_t> Mono;
+    std::vector<int16_t> FileFrames;  // frames as the file has them, before they become stereo
+};
+
+// Another 16-bit source at another frame rate (TResampler): a recording made at 48 kHz or
+// 22.05 kHz is heard by the engine at its own rate, and lasts as long as it did.
+class TResampledSource final : public TPcmSource {
+public:
+    // Raises EAudioReadError when the rates cannot be converted, std::runtime_error for a
+    // source that is not 16-bit.
+    TResampledSource(std::unique_ptr<TPcmSource> Source, int FrameRate);
+    int FrameRate() const override { return FFrameRate; }
+    int Channels() const override { return Source->Channels(); }
+    int BitsPerSample() const override { return 16; }
+    size_t Read(uint8_t* Buffer, size_t Size) override;
+    void Cancel() override { Source->Cancel(); }
+
+private:
+    std::unique_ptr<TPcmSource> Source;
+    int FFrameRate;
+    TResampler Resampler;
+    std::vector<int16_t> Piece;      // the last piece read from the source
+    std::vector<int16_t> Resampled;  // resampled values not handed out yet, from Begin on
+    size_t Begin = 0;
+    bool SourceEnded = false;
 };
 
 enum class TPacing { RealTime, AsFastAsTaken };

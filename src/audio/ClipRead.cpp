@@ -1,33 +1,14 @@
 #include "audio/ClipRead.h"
 
+#include "audio/AudioConvert.h"
 #include "audio/cbAudioFileRead.h"
 
-#include <soxr.h>
-
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
 // Frames a stereo clip is decoded in at most at once: the reader's sizes are 32-bit.
 constexpr size_t MaxFramesPerRead = size_t(1) << 20;
-
-// Resamples interleaved 16-bit stereo from InRate to OutRate in one pass (the resampler's
-// delay is flushed, so the result covers the whole clip).
-std::vector<int16_t> Resample(const std::vector<int16_t>& Stereo, uint32_t InRate, uint32_t OutRate)
-{
-    const size_t InFrames = Stereo.size() / 2;
-    const auto OutCapacity = size_t(std::ceil(double(InFrames) * OutRate / InRate)) + 16;
-    std::vector<int16_t> Out(OutCapacity * 2);
-    const soxr_io_spec_t Io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
-    const soxr_quality_spec_t Quality = soxr_quality_spec(SOXR_HQ, 0);
-    size_t OutFrames = 0;
-    if (const soxr_error_t Error = soxr_oneshot(InRate, OutRate, 2, Stereo.data(), InFrames, nullptr, Out.data(),
-                                                OutCapacity, &OutFrames, &Io, &Quality, nullptr))
-        throw EAudioReadError(std::string("Cannot resample the clip: ") + Error, AudioReadCode::IncompatibleFormat);
-    Out.resize(OutFrames * 2);
-    return Out;
-}
 
 }  // namespace
 
@@ -67,11 +48,7 @@ std::vector<int16_t> ReadClipStereo(const std::string& FileName, int32_t FrameRa
             Want = std::min(Capacity - Frames, ChunkFrames);
             Chunk.resize(Want * Channels);
             Got = size_t(Reader.Read(Chunk.data(), int32_t(Chunk.size() * sizeof(int16_t)))) / Format.BlockAlign;
-            const size_t Second = Channels > 1 ? 1 : 0;
-            for (size_t F = 0; F < Got; ++F) {
-                Out[2 * F] = Chunk[F * Channels];
-                Out[2 * F + 1] = Chunk[F * Channels + Second];
-            }
+            CopyAsStereo(Chunk.data(), Got, Channels, Out);
         }
         Frames += Got;
         if (Got < Want)
@@ -80,5 +57,7 @@ std::vector<int16_t> ReadClipStereo(const std::string& FileName, int32_t FrameRa
     Stereo.resize(2 * Frames);
     if (Format.SamplesPerSec == uint32_t(FrameRate) || Stereo.empty())
         return Stereo;
-    return Resample(Stereo, Format.SamplesPerSec, uint32_t(FrameRate));
+    std::vector<int16_t> Resampled;
+    TResampler(Format.SamplesPerSec, uint32_t(FrameRate), 2).Process(Stereo.data(), Frames, true, Resampled);
+    return Resampled;
 }

@@ -9,6 +9,6 @@
 
 // Reads every frame of the clip (any file TcbAudioFileReader decodes): stereo as it is, mono
 // on both sides, more channels by their first two (front left and right); resampled to
-// FrameRate with libsoxr's high quality when the file has another rate. Raises
+// FrameRate (TResampler) when the file has another rate. Raises
 // EAudioReadError when the file cannot be read or resampled.
 std::vector<int16_t> ReadClipStereo(const std::string& FileName, int32_t FrameRate);

@@ -40,6 +40,16 @@ QList<int> ValidRows(const QList<int>& Rows, int Count)
     return Result;
 }
 
+// How long an episode lasted, as hours, minutes and seconds: 0:10:00.
+QString LengthText(qint64 Ms)
+{
+    const qint64 Seconds = (std::max<qint64>(Ms, 0) + 500) / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(Seconds / 3600)
+        .arg(Seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(Seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
 }  // namespace
 
 int TMonitorController::FrameRateOfIndex(int Index)
@@ -67,6 +77,9 @@ TMonitorController::TMonitorController(TSettings& Folders, TSettingsModel& Model
     FEngine.DeviceIndex = 0;
     FEngine.FFTCount = 2048;
     FEngine.OnSequenceFound = [this](TAudioSequence& Sequence) { AudioDetectorSequenceFound(Sequence); };
+    FEngine.OnAlarmChange = [this](TAudioSequence& Sequence, TAlarmChange Change, int32_t LastedMs) {
+        AudioDetectorAlarmChange(Sequence, Change, LastedMs);
+    };
     FEngine.OnVolumeChange = [this](TAudioDetector&, int32_t, int32_t, double LeftDb, double RightDb) {
         emit LevelsChanged(LeftDb, RightDb);
     };
@@ -96,6 +109,7 @@ TMonitorController::TMonitorController(TSettings& Folders, TSettingsModel& Model
     NotifySampleFound = [this](int Number, std::function<void()> Done) {
         FSocket.NotifySampleFound(Number, FModel.Bool(SettingKey::ExternalWait_Checked), std::move(Done));
     };
+    NotifySampleEnded = [this](int Number) { FSocket.NotifySampleEnded(Number); };
 
     FTimer.setInterval(1000);
     connect(&FTimer, &QTimer::timeout, this, &TMonitorController::TimerTimer);
@@ -105,6 +119,7 @@ TMonitorController::TMonitorController(TSettings& Folders, TSettingsModel& Model
 TMonitorController::~TMonitorController()
 {
     FEngine.OnSequenceFound = nullptr;
+    FEngine.OnAlarmChange = nullptr;
     FEngine.OnCaptureLost = nullptr;
     FEngine.OnCaptureRestored = nullptr;
     FEngine.OnAudioDropped = nullptr;
@@ -563,6 +578,28 @@ void TMonitorController::AudioDetectorSequenceFound(TAudioSequence& Sequence)
     // a buffer. They run on a later turn of the event loop.
     QMetaObject::invokeMethod(this, [this, Number] { HandleDetection(FSamples.FindByNumber(Number)); },
                               Qt::QueuedConnection);
+}
+
+void TMonitorController::AudioDetectorAlarmChange(TAudioSequence& Sequence, TAlarmChange Change, int32_t LastedMs)
+{
+    const int Number = Sequence.Number;
+    QMetaObject::invokeMethod(this, [this, Number, Change, LastedMs] { HandleAlarmChange(Number, Change, LastedMs); },
+                              Qt::QueuedConnection);
+}
+
+void TMonitorController::HandleAlarmChange(int Number, TAlarmChange Change, int LastedMs)
+{
+    const TSampleRec* Sample = FSamples.FindByNumber(Number);
+    if (!Sample)
+        return;
+    const QVariantList Arguments{Sample->Number + 1, Sample->Description, LengthText(LastedMs)};
+    if (Change == acReminder) {
+        AddMessage(msgSampleDetect, FormatMessageText(QStringLiteral("SampleReminder"), Arguments));
+    } else if (Change == acEnded) {
+        if (NotifySampleEnded)
+            NotifySampleEnded(Number);
+        AddMessage(msgSampleDetect, FormatMessageText(QStringLiteral("SampleEnded"), Arguments));
+    }
 }
 
 void TMonitorController::HandleDetection(TSampleRec* Sample)

@@ -136,6 +136,14 @@ public:
     // --- Detections ---
     // The engine's find: hands the detection to a later turn of the event loop.
     void AudioDetectorSequenceFound(TAudioSequence& Sequence);
+    // The engine's reminder or end of a sample's episode (AlarmOnce): handed to a later turn
+    // of the event loop like a find.
+    void AudioDetectorAlarmChange(TAudioSequence& Sequence, TAlarmChange Change, int32_t LastedMs);
+    // A reminder posts "SampleReminder" with how long the episode has lasted; an end tells the
+    // external programs (NotifySampleEnded) and posts "SampleEnded" with its length. Both are
+    // messages of a detection (logged, and mailed as the find is). A sample no longer in the
+    // list is left alone.
+    void HandleAlarmChange(int Number, TAlarmChange Change, int LastedMs);
     // The actions of a detection: the sample's delay (monitoring goes on meanwhile), Detected,
     // the notification of external programs, AutoDisable, FileExecute, "SampleFound". After
     // the delay and after the notification the sample is found again by its number; when it
@@ -146,6 +154,9 @@ public:
     // subscribers, waited for when ExternalWait is ticked; unset: nobody is told.
     using TNotifyEvent = std::function<void(int Number, std::function<void()> Done)>;
     TNotifyEvent NotifySampleFound;
+    // Tells the external programs that the episode of a sample that alarms once has ended. By
+    // default the socket's subscribers; unset: nobody is told.
+    std::function<void(int Number)> NotifySampleEnded;
 
     // The once-a-second tick (also run once right after each rebuild).
     void TimerTimer();

@@ -39,6 +39,9 @@ TAudioSequence* BuildSampleSequence(TAudioDetector& Engine, const TSampleRec& Sa
         sequence->Kind = Sample.Type == TSampleType::Silence ? skSilence : skSignal;
         sequence->Duration = TruncToInt32(Sample.SignalTime * 1000);
         sequence->Level = Sample.SignaldB;
+        sequence->LevelMeasure = Sample.LevelMode == TLevelMode::Rms ? lmRms : lmPeak;
+        sequence->AlarmOnce = Sample.AlarmOnce;
+        sequence->RemindInterval = Sample.AlarmOnce ? TruncToInt32(Sample.RemindMinutes * 60000.0) : 0;
         break;
     case TSampleType::Command: {
         sequence->Kind = skSpectral;

@@ -20,7 +20,8 @@ class TSampleRec;
 //    SignalMode) or its spectral fingerprint (BuildFromFile with MaxPeaks = Precision + 2,
 //    Sense, UseLowFreq, SignalMode);
 //  - Silence, Signal: a level detector, Duration = Trunc(SignalTime * 1000) ms, Level =
-//    SignaldB;
+//    SignaldB, measuring the block's peak or RMS by LevelMode, once per episode with a
+//    reminder every RemindMinutes by AlarmOnce;
 //  - Command: the command's tones from Table (BuildCommandSequence with the block of the
 //    engine's FFTCount and FrameRate) on SignalMode, recognised by the sample's Method;
 // then Number = Sample.Number and Hold = Sample.AutoDisable. A type outside the four gives no

@@ -644,6 +644,16 @@ void TOndrixSocketServer::NotifySampleFound(int Number, bool Wait, std::function
     });
 }
 
+void TOndrixSocketServer::NotifySampleEnded(int Number)
+{
+    const QByteArray Line = "USER " + QByteArray::number(ucSampleEnded) + ' ' + QByteArray::number(Number);
+    TKvSynchObjectList::TLockGuard Guard(FSubscribers);
+    for (int I = 0; I < FSubscribers.Count(); ++I)
+        if (TOndrixSubscriber* S = FSubscribers.Subscribers(I); S->Handle != 0)
+            if (TConnection* C = FindConnection(S->Handle))
+                SendLine(C, Line);
+}
+
 void TOndrixSocketServer::AnswerReceived(TConnection* C)
 {
     if (C->Awaited.isEmpty())

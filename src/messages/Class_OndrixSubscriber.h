@@ -6,7 +6,8 @@
 // itself ("WINDOW"), registers for notifications ("USER 100 <handle>" or "COPYDATA 0 1000
 // <class name>"), asks for the version ("USER 666 0") and switches samples ("USER 2012 <Number>"
 // ...). Each detection is announced to every subscriber, in registration order, as the line
-// "USER 2000 <Number>", which the program answers with "DONE".
+// "USER 2000 <Number>", which the program answers with "DONE"; the end of a silence or signal
+// that alarms once per episode as "USER 2001 <Number>", which is not answered.
 //
 // All of it runs on the main thread: requests are handled when the event loop delivers the
 // connection's data, and a notification never blocks: lines are queued on non-blocking
@@ -33,6 +34,8 @@ class QLocalSocket;
 enum TOndrixUserCode : int {
     ucRegister = 100,       // lParam: handle of the connection to register
     ucSampleFound = 2000,   // notification from the monitor; lParam: the sample's Number
+    ucSampleEnded = 2001,   // notification from the monitor, not answered: the silence or signal
+                            // of a sample that alarms once per episode has ended; lParam: Number
     ucEnableReload = 2012,  // lParam: Number; switch on, then rebuild the detection set
     ucDisableReload = 2013, // lParam: Number; switch off, then rebuild
     ucEnableAll = 3000,     // as the toolbar button "Включить все образцы"
@@ -141,6 +144,12 @@ public:
     // event loop (never after the server is destroyed).
     void NotifySampleFound(int Number, bool Wait, std::function<void()> OnDone,
                            std::function<void(const QString& Subscriber)> OnTimedOut = {});
+
+    // Called once when the episode of a sample that alarms once (its silence or signal) has
+    // ended: sends "USER 2001 <Number>" to every subscriber in registration order. Nothing is
+    // waited for and no answer is expected, so a program that knows only 2000 and ignores
+    // other lines is neither confused nor waited on. Never blocks.
+    void NotifySampleEnded(int Number);
 
     // Registration as the requests do it: by the class name a connection described itself
     // with (the first open one; handle 0 when there is none), or by a connection's handle,

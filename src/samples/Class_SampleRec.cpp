@@ -16,6 +16,7 @@ namespace {
 const char16_t* const SampleTypeNames[] = {u"File", u"Silence", u"Signal", u"Command"};
 const char16_t* const SignalModeNames[] = {u"Left", u"Right", u"Add", u"Dec"};
 const char16_t* const DetectMethodNames[] = {u"Robust", u"Spectral"};
+const char16_t* const LevelModeNames[] = {u"Peak", u"RMS"};
 
 QString BoolToStr(bool Value)
 {
@@ -41,6 +42,7 @@ constexpr double MinSignaldB = -91;
 constexpr double MaxSignaldB = 0;
 constexpr qint32 MinCommandSpeed = 1;
 constexpr qint32 MaxCommandSpeed = 10;
+constexpr qint32 MaxRemindMinutes = 9999;
 
 // A whole number brought into Min..Max; one that does not parse gives Fallback and false.
 bool ReadInt(const QString& Value, qint32& Target, qint32 Fallback, qint32 Min, qint32 Max)
@@ -165,6 +167,16 @@ TDetectMethod StrToDetectMethod(const QString& Name)
     return TDetectMethod(IndexOfName(DetectMethodNames, Name, size_t(TDetectMethod::Robust)));
 }
 
+QString LevelModeToStr(TLevelMode Mode)
+{
+    return NameAt(LevelModeNames, size_t(Mode));
+}
+
+TLevelMode StrToLevelMode(const QString& Name)
+{
+    return TLevelMode(IndexOfName(LevelModeNames, Name, size_t(TLevelMode::Peak)));
+}
+
 void TSampleRec::SetDefaults()
 {
     SignalMode = TSignalMode::Left;
@@ -185,6 +197,9 @@ void TSampleRec::SetDefaults()
     CommandSpeed = 5;
     FileExecute.clear();
     Method = TDetectMethod::Robust;
+    LevelMode = TLevelMode::Peak;
+    AlarmOnce = false;
+    RemindMinutes = 0;
 }
 
 void TSampleRec::SaveToStrings(QStringList& Lines) const
@@ -211,6 +226,9 @@ void TSampleRec::SaveToStrings(QStringList& Lines) const
     case TSampleType::Signal:
         Put("SignalTime", SampleFloatToStr(SignalTime));
         Put("SignaldB", SampleFloatToStr(SignaldB));
+        Put("LevelMode", LevelModeToStr(LevelMode));
+        Put("AlarmOnce", BoolToStr(AlarmOnce));
+        Put("RemindMinutes", QString::number(RemindMinutes));
         break;
     case TSampleType::Command:
         Put("Command", Command);
@@ -268,6 +286,12 @@ bool TSampleRec::ReadValue(const QString& Key, const QString& Value)
         FileExecute = Value;
     else if (Is("Method"))  // empty: the default
         return ReadName(DetectMethodNames, Value, Method, TDetectMethod::Robust) || Value.isEmpty();
+    else if (Is("LevelMode"))  // empty: the default
+        return ReadName(LevelModeNames, Value, LevelMode, TLevelMode::Peak) || Value.isEmpty();
+    else if (Is("AlarmOnce"))
+        return ReadBool(Value, AlarmOnce);
+    else if (Is("RemindMinutes"))
+        return ReadInt(Value, RemindMinutes, 0, 0, MaxRemindMinutes);
     return true;
 }
 

@@ -28,6 +28,14 @@ enum class TDetectMethod : quint8 {
     Spectral = 1,
 };
 
+// What a silence or signal sample measures of each analysis block. Peak is the largest sample,
+// as the first engine measured; RMS the block's root mean square, which reads a steady hiss,
+// hum or noise floor at its power rather than at its highest peaks.
+enum class TLevelMode : quint8 {
+    Peak = 0,
+    Rms = 1,
+};
+
 // Names of types, channel modes and booleans as the sample file writes them. Reading compares
 // without regard to case; an unknown type name reads as File, an unknown mode as Add.
 QString SampleTypeToStr(TSampleType Type);    // empty for a value outside the four
@@ -36,6 +44,8 @@ QString SignalModeToStr(TSignalMode Mode);    // empty for a value outside the f
 TSignalMode StrToSignalMode(const QString& Name);
 QString DetectMethodToStr(TDetectMethod Method);  // empty for a value outside the two
 TDetectMethod StrToDetectMethod(const QString& Name);  // unknown or empty: Robust
+QString LevelModeToStr(TLevelMode Mode);          // "Peak", "RMS"; empty outside the two
+TLevelMode StrToLevelMode(const QString& Name);   // unknown or empty: Peak
 
 // A number as the sample file writes it: rounded to three decimals (a positive value goes up
 // when the dropped part exceeds 0.45 of the last place, a negative one is cut toward zero; a
@@ -78,6 +88,12 @@ public:
     qint32 CommandSpeed;   // Command: symbols per second
     QString FileExecute;   // run when found; empty = nothing
     TDetectMethod Method;  // File, Command: how it is recognised ("Method", missing = Robust)
+    TLevelMode LevelMode;  // Silence, Signal: what is measured ("LevelMode", missing = Peak)
+    // Silence, Signal: found once per episode, with a message when it ends and a reminder
+    // every RemindMinutes (0: none) while it lasts. Without it (lists without the key) the
+    // sample is found again after every further SignalTime for as long as it lasts.
+    bool AlarmOnce;
+    qint32 RemindMinutes;
 
     // Loading only: the values of the record that could not be read, and then the record's
     // lines as the file holds them. Such a sample is not switched on automatically, and saving

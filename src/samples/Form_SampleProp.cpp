@@ -42,6 +42,7 @@ namespace {
 
 constexpr int MaxSpinValue = 99999999;
 constexpr int CommandMenuRows = 10;
+constexpr int MaxRemindMinutes = 9999;
 // A clip's strength from this on is called strong; below TLandmarkStrength::WeakBelow, weak.
 constexpr int StrongFrom = 80;
 // Longer files are not measured: reading one would hold the dialog up, and a clip is seconds long.
@@ -237,6 +238,19 @@ TSamplePropertyForm::TSamplePropertyForm(QWidget* MainWindow, const TSampleList&
     SignalLayout->addWidget(Row({SignaldB, SignaldBLab}, 0));
     SignalLayout->addWidget(NewLabel("Label_SignalTime", QStringLiteral("Время срабатывания")));
     SignalLayout->addWidget(Row({SignalTime, NewLabel("Label_Seconds", QStringLiteral("секунды"))}));
+    // Peak or RMS, in the order of TLevelMode.
+    Combo_LevelMode = Named(new QComboBox, "Combo_LevelMode");
+    Combo_LevelMode->addItems({QStringLiteral("Пиковый"), QStringLiteral("Среднеквадратичный (RMS)")});
+    SignalLayout->addWidget(Row({NewLabel("Label_LevelMode", QStringLiteral("Измерение уровня")), Combo_LevelMode}));
+    // Once per episode, with a reminder while it lasts; the reminder needs the episode.
+    Check_AlarmOnce =
+        Named(new QCheckBox(QStringLiteral("Сообщать один раз, пока держится, и когда закончится")), "Check_AlarmOnce");
+    Edit_RemindMinutes = NewSpin("Edit_RemindMinutes", 0, MaxRemindMinutes);
+    RemindPanel = Row({NewLabel("Label_RemindMinutes", QStringLiteral("Напоминать каждые")), Edit_RemindMinutes,
+                       NewLabel("Label_Minutes", QStringLiteral("минут (0 - не напоминать)"))});
+    RemindPanel->setObjectName(QStringLiteral("RemindPanel"));
+    SignalLayout->addWidget(Check_AlarmOnce);
+    SignalLayout->addWidget(RemindPanel);
     PropsLayout->addWidget(SignalPanel);
 
     ScriptPanel = Named(new QWidget, "ScriptPanel");
@@ -320,6 +334,9 @@ TSamplePropertyForm::TSamplePropertyForm(QWidget* MainWindow, const TSampleList&
     connect(StopBut, &QToolButton::clicked, this, &TSamplePropertyForm::StopButClick);
     connect(OkBut, &QPushButton::clicked, this, &TSamplePropertyForm::OkButClick);
     connect(Combo_Method, &QComboBox::currentIndexChanged, this, &TSamplePropertyForm::UpdateStrength);
+    // Only the operator's own choice (activated), not one the dialog makes for a new sample.
+    connect(Combo_LevelMode, &QComboBox::activated, this, [this] { FLevelModeChosen = true; });
+    connect(Check_AlarmOnce, &QCheckBox::toggled, RemindPanel, &QWidget::setEnabled);
     connect(SignalModeButtons, &QButtonGroup::idClicked, this, &TSamplePropertyForm::UpdateStrength);
     connect(CancelBut, &QPushButton::clicked, this, &TSamplePropertyForm::CancelButClick);
     connect(Button_Filename, &QToolButton::clicked, this, [this] {
@@ -497,7 +514,17 @@ void TSamplePropertyForm::UpdateFileTime()
 
 void TSamplePropertyForm::Group_SampleTypeClick()
 {
+    if (FNewSample && !FLevelModeChosen)
+        Combo_LevelMode->setCurrentIndex(int(NewSampleLevelMode(SelectedType())));
     UpdatePanels();
+}
+
+TLevelMode TSamplePropertyForm::NewSampleLevelMode(TSampleType Type)
+{
+    // Dead air is as often an open channel's hiss or a studio's hum as digital zero: measured
+    // by its peaks, such a floor reads louder than it sounds. A signal's threshold keeps the
+    // peak, as operators have always set it.
+    return Type == TSampleType::Silence ? TLevelMode::Rms : TLevelMode::Peak;
 }
 
 void TSamplePropertyForm::UpdatePanels()
@@ -636,6 +663,12 @@ void TSamplePropertyForm::Fill(const TSampleRec& Rec)
     Edit_Command->setText(Rec.Command);
     TrackBar_DialSpeed->setValue(Rec.CommandSpeed);
     Combo_Method->setCurrentIndex(Rec.Method == TDetectMethod::Spectral ? 1 : 0);
+    const TLevelMode LevelMode = FNewSample ? NewSampleLevelMode(Rec.Type) : Rec.LevelMode;
+    Combo_LevelMode->setCurrentIndex(LevelMode == TLevelMode::Rms ? 1 : 0);
+    // A new sample alarms once per episode; a stored one keeps what it had.
+    Check_AlarmOnce->setChecked(FNewSample || Rec.AlarmOnce);
+    RemindPanel->setEnabled(Check_AlarmOnce->isChecked());
+    Edit_RemindMinutes->setValue(Rec.RemindMinutes);
     Edit_FileExecute->setText(Rec.FileExecute);
     UpdateFileTime();
     UpdateStrength();
@@ -674,6 +707,9 @@ void TSamplePropertyForm::WriteBack(TSampleRec& Rec) const
     case TSampleType::Signal:
         Rec.SignalTime = std::trunc(SignalTime->value());
         Rec.SignaldB = SignaldB->value();
+        Rec.LevelMode = Combo_LevelMode->currentIndex() == 1 ? TLevelMode::Rms : TLevelMode::Peak;
+        Rec.AlarmOnce = Check_AlarmOnce->isChecked();
+        Rec.RemindMinutes = Edit_RemindMinutes->value();
         break;
     case TSampleType::Command:
         Rec.Command = Edit_Command->text();
@@ -689,6 +725,9 @@ void TSamplePropertyForm::WriteBack(TSampleRec& Rec) const
 bool TSamplePropertyForm::Execute(TSampleRec& Rec)
 {
     FRec = &Rec;
+    // A record without a number is one the operator is making now.
+    FNewSample = Rec.Number == -1;
+    FLevelModeChosen = false;
     if (Rec.Number == -1)
         Rec.Number = FList.NextFreeNumber();
     Fill(Rec);

@@ -45,7 +45,9 @@ public:
     ~TSamplePropertyForm() override;
 
     // Shows the dialog modally for Rec and returns true when OK was pressed; Rec is written
-    // only then. A record without a number (-1) gets the list's next free number first.
+    // only then. A record without a number (-1) gets the list's next free number first; it is
+    // a new sample, offered the measure NewSampleLevelMode gives for the type chosen (until
+    // the operator picks one) and one alarm per episode.
     bool Execute(TSampleRec& Rec);
 
     TAudioPlayer& MPlayer() { return *FPlayer; }
@@ -60,6 +62,8 @@ public:
     static QString ThresholdText(int Db);           // "-50 dB"
     static QString FileTimeText(double Seconds);     // "01:15.500 "
     static QString StrengthText(int Percent);        // "85 % (Сильно)"
+    // The level measure a new sample of Type is offered: RMS for silence, else the peak.
+    static TLevelMode NewSampleLevelMode(TSampleType Type);
 
 public slots:
     void FilenameChange();
@@ -100,6 +104,8 @@ private:
     TLanguage* FLanguage = nullptr;
     TClipStrengthFunction FClipStrength;
     QString FStrengthOf;  // the clip, channel and method the strength shown was measured for
+    bool FNewSample = false;        // the record had no number when the dialog opened
+    bool FLevelModeChosen = false;  // the operator picked the level measure himself
 
     QLineEdit* Description;
     QSpinBox* Edit_SampleNum;
@@ -123,6 +129,10 @@ private:
     QSlider* SignaldB;
     QLabel* SignaldBLab;
     QDoubleSpinBox* SignalTime;
+    QComboBox* Combo_LevelMode;
+    QCheckBox* Check_AlarmOnce;
+    QWidget* RemindPanel;
+    QSpinBox* Edit_RemindMinutes;
     QWidget* ScriptPanel;
     QLineEdit* Edit_Command;
     QToolButton* ClearCommand;

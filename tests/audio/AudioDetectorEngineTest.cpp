@@ -229,6 +229,71 @@ TEST_F(EngineFixture, DetectionsOfOneBlockComeInListOrderOnStreamTime)
         EXPECT_NE(f.first, 9);
 }
 
+// Dead air as a station has it, between two stretches of programme, against a silence sample
+// of -50 dB held 3 s, measured by the block's peak and by its RMS. Hum and hiss under the
+// threshold are silence either way; a noise floor whose peaks reach above the threshold is
+// silence by its RMS only; quiet music above the threshold never is.
+TEST_F(EngineFixture, DeadAirByPeakAndByRms)
+{
+    struct TCase {
+        const char* Name;
+        testkit::Pcm Air;
+        bool ByPeak, ByRms;
+    };
+    auto Zero = [] {
+        testkit::Pcm Pcm;
+        Pcm.appendSilence(5);
+        return Pcm;
+    };
+    const TCase Cases[] = {
+        {"digital zero", Zero(), true, true},
+        {"hiss at -70 dBFS RMS", testkit::makeNoiseFloor(5, -70), true, true},
+        {"50 Hz hum at -60 dBFS RMS", testkit::makeHum(5, 50, -60), true, true},
+        {"noise at -60 dBFS RMS", testkit::makeNoiseFloor(5, -60), true, true},
+        {"noise at -55 dBFS RMS, peaks at -45", testkit::makeNoiseFloor(5, -55), false, true},
+        {"quiet music at -45 dBFS RMS", testkit::makeMusicLike(5, 3, -45), false, false},
+    };
+    for (const TCase& C : Cases) {
+        for (const TLevelMeasure Measure : {lmPeak, lmRms}) {
+            SCOPED_TRACE(testing::Message() << C.Name << (Measure == lmRms ? ", RMS" : ", peak"));
+            testkit::Pcm Pcm = testkit::makeMusicLike(2, 1, -20);
+            Pcm.samples.insert(Pcm.samples.end(), C.Air.samples.begin(), C.Air.samples.end());
+            const testkit::Pcm After = testkit::makeMusicLike(2, 2, -20);
+            Pcm.samples.insert(Pcm.samples.end(), After.samples.begin(), After.samples.end());
+            feed(Pcm);
+            engine.Sequences.Clear();
+            addLevel(skSilence, -50, 3000, 1).LevelMeasure = Measure;
+            found.clear();
+            inputEnds = 0;
+            ASSERT_TRUE(engine.Start()) << engine.ErrorText;
+            runToEnd();
+            engine.Stop();
+            const bool Expected = Measure == lmRms ? C.ByRms : C.ByPeak;
+            ASSERT_EQ(found.size(), Expected ? 1u : 0u);
+            if (Expected) {
+                // 3 s after the first quiet block, which ends within a block of the air's start.
+                const double Seconds = double(found[0].second) / 44100;
+                EXPECT_GT(Seconds, 5.0);
+                EXPECT_LT(Seconds, 5.1);
+            }
+        }
+    }
+}
+
+// A signal sample measures the same way: a noise floor whose peaks reach over the threshold
+// is a signal by its peaks, not by its power.
+TEST_F(EngineFixture, SignalByPeakAndByRms)
+{
+    feed(testkit::makeNoiseFloor(3, -55));
+    addLevel(skSignal, -50, 1000, 1).LevelMeasure = lmPeak;
+    addLevel(skSignal, -50, 1000, 2).LevelMeasure = lmRms;
+    ASSERT_TRUE(engine.Start());
+    runToEnd();
+    ASSERT_FALSE(found.empty());
+    for (const auto& Found : found)
+        EXPECT_EQ(Found.first, 1);
+}
+
 TEST_F(EngineFixture, HandlerErrorsSkipOnlyTheirBlock)
 {
     testkit::Pcm pcm;

@@ -106,6 +106,34 @@ TEST(AudioFFT, PeakOfMinus32768Is32768)
     EXPECT_EQ(FFT.RightPeak(), 12);
 }
 
+// The root mean square of each channel over the block, only while it is asked for: a full-scale
+// square wave, a sine (amplitude / sqrt 2), digital zero.
+TEST(AudioFFT, RmsIsTheRootMeanSquareOfEachChannelWhileAskedFor)
+{
+    TAudioFFT FFT;
+    FFT.SetChannels({TSignalMode::Left});
+    const TFrames Sine = SineFrames(2048, 16, 10000, 0);
+    TFrames Square;
+    for (int I = 0; I < 2048; ++I)
+        Square.Add(I % 2 ? int16_t(-32768) : int16_t(32767), int16_t(I % 4 < 2 ? 100 : -100));
+
+    FFT.Process(Sine.Data(), Sine.Bytes());
+    EXPECT_EQ(FFT.LeftRms(), 0);  // not asked for
+    FFT.SetRms(true);
+    FFT.Process(Sine.Data(), Sine.Bytes());
+    EXPECT_NEAR(FFT.LeftRms(), 10000 / std::sqrt(2.0), 0.5);
+    EXPECT_EQ(FFT.RightRms(), 0);
+    FFT.Process(Square.Data(), Square.Bytes());
+    EXPECT_NEAR(FFT.LeftRms(), std::sqrt((32767.0 * 32767 + 32768.0 * 32768) / 2), 1e-6);
+    EXPECT_NEAR(FFT.RightRms(), 100, 1e-9);
+    FFT.Clear();
+    EXPECT_EQ(FFT.LeftRms(), 0);
+    EXPECT_EQ(FFT.RightRms(), 0);
+    FFT.SetRms(false);
+    FFT.Process(Square.Data(), Square.Bytes());
+    EXPECT_EQ(FFT.LeftRms(), 0);
+}
+
 TEST(AudioFFT, TrailingPartialFrameIsIgnored)
 {
     TAudioFFT FFT;
@@ -475,6 +503,8 @@ void ExpectTheArraysOf(const TAudioFFT& Analyser, const TAudioFFT& Expected)
 {
     EXPECT_EQ(Analyser.LeftPeak(), Expected.LeftPeak());
     EXPECT_EQ(Analyser.RightPeak(), Expected.RightPeak());
+    EXPECT_EQ(Analyser.LeftRms(), Expected.LeftRms());
+    EXPECT_EQ(Analyser.RightRms(), Expected.RightRms());
     for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
         SCOPED_TRACE(int(Mode));
         EXPECT_EQ(Analyser.WaveOf(Mode), Expected.WaveOf(Mode));
@@ -531,14 +561,19 @@ TEST(AudioFFT, AContinuedBlockGivesWhatTheBlockAloneGives)
          Join(First(Run(2048, 0, 3), [](TAudioFFT& F) { F.SetSpectra({TSignalMode::Left, TSignalMode::Dec}); }),
               First(Run(2048, 3, 4), [](TAudioFFT& F) { F.SetSpectra(AllModes); }))},
         {"another size between", Join(Join(Run(2048, 0, 3), Run(1024, 6, 3)), Run(2048, 4, 3))},
+        {"the RMS measured from a block on",
+         Join(First(Run(2048, 0, 3), [](TAudioFFT& F) { F.SetRms(false); }),
+              First(Run(2048, 3, 3), [](TAudioFFT& F) { F.SetRms(true); }))},
         {"an odd frame count", Run(2047, 0, 6)},
         {"half a block off the alignment", Run(1000, 0, 12)},
     };
     for (const TCase& C : Cases) {
         SCOPED_TRACE(C.Name);
         TAudioFFT Continued, Alone;
-        for (TAudioFFT* F : {&Continued, &Alone})
+        for (TAudioFFT* F : {&Continued, &Alone}) {
             F->SetChannels(AllModes);
+            F->SetRms(true);
+        }
         for (size_t S = 0; S < C.Steps.size(); ++S) {
             SCOPED_TRACE(testing::Message() << "block " << S);
             const TStep& Step = C.Steps[S];
@@ -680,6 +715,7 @@ TEST(AudioFFT, TheGenericLoopsGiveWhatThisProcessorsLoopsGive)
 
     struct TResult {
         int32_t LeftPeak, RightPeak;
+        double LeftRms, RightRms;
         std::vector<TWaveData> Waves;
         std::vector<TSpectrumData> Spectra;
         std::vector<std::vector<std::complex<double>>> Complex;
@@ -690,12 +726,13 @@ TEST(AudioFFT, TheGenericLoopsGiveWhatThisProcessorsLoopsGive)
         std::vector<TResult> Results;
         TAudioFFT FFT;
         FFT.SetChannels(AllModes);
+        FFT.SetRms(true);
         for (const size_t Frames : {2048u, 1000u, 1023u}) {
             for (const int32_t LastBin : {INT32_MAX, 300}) {
                 FFT.SetMagnitudes(AllModes, 7, LastBin);
                 for (size_t B = 0; B < 10; ++B) {
                     FFT.ProcessContinued(Stream.data() + 2 * B * (Frames / 2), int32_t(Frames * 4 + (B % 3)));
-                    TResult R{FFT.LeftPeak(), FFT.RightPeak(), {}, {}, {}};
+                    TResult R{FFT.LeftPeak(), FFT.RightPeak(), FFT.LeftRms(), FFT.RightRms(), {}, {}, {}};
                     for (TSignalMode Mode : {TSignalMode::Left, TSignalMode::Right, TSignalMode::Add, TSignalMode::Dec}) {
                         R.Waves.push_back(FFT.WaveOf(Mode));
                         R.Spectra.push_back(FFT.SpectrumOf(Mode));

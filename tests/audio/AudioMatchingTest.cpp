@@ -575,6 +575,82 @@ TEST(LevelDetector, MinusNinetyOneThresholds)
     EXPECT_EQ(Reports, 1);
 }
 
+// Ten minutes of dead air, stepped block by block on its own clock (a silence of -50 dB held
+// 3 s), then sound again. Alarming once, the sequence is found once, reminds every
+// RemindInterval after the find while the silence lasts, and reports the end once with the
+// outage's length; with Hold it stays found after the end. Without AlarmOnce it is found again
+// after every further 3 s, and nothing else is reported.
+TEST(LevelDetector, AnEpisodeIsFoundOnceRemindsAndEndsWithItsLength)
+{
+    struct TCase {
+        const char* Name;
+        bool AlarmOnce;
+        int32_t RemindInterval;
+        bool Hold;
+        int Finds;
+        std::vector<int> RemindersAtSeconds;  // how long the silence had lasted at each
+        bool Ended;
+    };
+    const TCase Cases[] = {
+        {"once, reminded every 3 minutes", true, 180000, false, 1, {183, 363, 543}, true},
+        {"once, no reminder", true, 0, false, 1, {}, true},
+        {"once, held", true, 240000, true, 1, {243, 483}, true},
+        {"every SignalTime, as lists without the keys", false, 180000, false, 195, {}, false},
+    };
+    constexpr double AirMs = 600000;
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        TAudioSequence Silence = LevelDetector(skSilence, -50, 3000);
+        Silence.AlarmOnce = C.AlarmOnce;
+        Silence.RemindInterval = C.RemindInterval;
+        Silence.Hold = C.Hold;
+        int Finds = 0, Ends = 0;
+        std::vector<int> Reminders;
+        int32_t Lasted = 0;
+        double FirstQuietMs = -1;
+        // A block of sound, the dead air, then sound for a minute.
+        for (int I = 0; I * BufferMs < AirMs + 60000; ++I) {
+            const double Ms = I * BufferMs;
+            const bool Quiet = Ms > 0 && Ms <= AirMs;
+            if (Quiet && FirstQuietMs < 0)
+                FirstQuietMs = Ms;
+            const double dB = Quiet ? -60 : -10;
+            Finds += StepSequence(Silence, {.LeftVolumedB = dB, .RightVolumedB = dB, .Now = At(Ms)}) ? 1 : 0;
+            if (Silence.AlarmChange() == acReminder)
+                Reminders.push_back(int(std::lround(Silence.AlarmLasted() / 1000.0)));
+            if (Silence.AlarmChange() == acEnded) {
+                ++Ends;
+                Lasted = Silence.AlarmLasted();
+            }
+        }
+        EXPECT_EQ(Finds, C.Finds);
+        EXPECT_EQ(Reminders, C.RemindersAtSeconds);
+        EXPECT_EQ(Ends, C.Ended ? 1 : 0);
+        if (C.Ended) {
+            // From the first quiet block to the first loud one.
+            const double Expected = (std::ceil(AirMs / BufferMs) * BufferMs) - FirstQuietMs;
+            EXPECT_NEAR(Lasted, Expected, 1);
+        }
+        EXPECT_EQ(Silence.Found(), C.Hold);
+        EXPECT_FALSE(Silence.InEpisode());
+    }
+}
+
+// After the end of an episode the sequence is armed again: the next silence is a new episode.
+TEST(LevelDetector, AfterTheEndTheNextSilenceIsANewEpisode)
+{
+    TAudioSequence Silence = LevelDetector(skSilence, -50, 1000);
+    Silence.AlarmOnce = true;
+    RunLevel(Silence, {
+                          {0, -60, -60, false},
+                          {1001, -60, -60, true},
+                          {5000, -60, -60, false},   // still the same episode
+                          {5100, -20, -60, false},   // its end
+                          {5200, -60, -60, false},   // a new one starts
+                          {6201, -60, -60, true},
+                      });
+}
+
 TEST(LevelDetector, WithoutDurationTheNextHoldingBlockFindsIt)
 {
     TAudioSequence Silence = LevelDetector(skSilence, -40, 0);

@@ -13,6 +13,7 @@
 #include "helpers/QtPrinters.h"
 #include "helpers/QtWait.h"
 #include "helpers/SampleLists.h"
+#include "helpers/StretchSource.h"
 #include "helpers/TestFiles.h"
 #include "lang/Lang.h"
 
@@ -58,6 +59,14 @@ protected:
         testkit::writeWav(File, Programme);
         Controller.Engine().CaptureDevice = [File] {
             return std::make_unique<TStreamWaveIn>([File] { return std::make_unique<TAudioFileSource>(File); },
+                                                   TPacing::AsFastAsTaken);
+        };
+    }
+    // The capture delivers these stretches one after another, as fast as they are taken.
+    void FeedStretches(const std::vector<testkit::Stretch>& Stretches)
+    {
+        Controller.Engine().CaptureDevice = [Stretches] {
+            return std::make_unique<TStreamWaveIn>([Stretches] { return std::make_unique<testkit::StretchSource>(Stretches); },
                                                    TPacing::AsFastAsTaken);
         };
     }

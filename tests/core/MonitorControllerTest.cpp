@@ -460,6 +460,64 @@ TEST_F(FeedFixture, ADelayedDetectionLetsAnotherSampleBeHandledMeanwhile)
     EXPECT_EQ(Count(Msg("SampleFound", {1, "Jingle"})), 1);
 }
 
+// Ten minutes of dead air, a noise floor at -60 dBFS RMS between music, scanned on the stream's
+// clock. A silence sample of -50 dB held 3 s that alarms once and reminds every 3 minutes is
+// found once (one notification, one "found"), reminds 3, 6 and 9 minutes after, and ends once
+// with the outage's length, told to the external programs and in a message. A sample of a list
+// without the keys goes on being found every SignalTime, as it always was.
+TEST_F(ControllerFixture, TenMinutesOfDeadAirAlarmOnceRemindAndEndWithTheirLength)
+{
+    FeedStretches({{testkit::makeMusicLike(5, 1, -20), 1},
+                   {testkit::makeNoiseFloor(1, -60), 600},
+                   {testkit::makeMusicLike(5, 2, -20), 1}});
+    TSampleRec* Alarm = Add(TSampleType::Silence, 0, "Dead air");
+    Alarm->SignaldB = -50;
+    Alarm->SignalTime = 3;
+    Alarm->LevelMode = TLevelMode::Rms;
+    Alarm->AlarmOnce = true;
+    Alarm->RemindMinutes = 3;
+    TSampleRec* Old = Add(TSampleType::Silence, 1, "Old list");
+    Old->SignaldB = -50;
+    Old->SignalTime = 3;
+    QList<int> Notified, Ended;
+    Controller.NotifySampleFound = [&](int Number, std::function<void()> Done) {
+        Notified.append(Number);
+        Done();
+    };
+    Controller.NotifySampleEnded = [&](int Number) { Ended.append(Number); };
+    Controller.Enable_All_BtnClick();
+    ASSERT_TRUE(WaitFor([this] { return InputEnds > 0; }));
+    RunFor(200);
+
+    EXPECT_EQ(Count(Msg("SampleFound", {1, "Dead air"})), 1);
+    EXPECT_EQ(Count(Msg("SampleReminder", {1, "Dead air", "0:03:03"})), 1);
+    EXPECT_EQ(Count(Msg("SampleReminder", {1, "Dead air", "0:06:03"})), 1);
+    EXPECT_EQ(Count(Msg("SampleReminder", {1, "Dead air", "0:09:03"})), 1);
+    EXPECT_EQ(Count(Msg("SampleEnded", {1, "Dead air", "0:10:00"})), 1);
+    // Each message's text up to where the length stands.
+    auto Before = [](const char* Key) {
+        const QString Text = Msg(Key, {1, "Dead air", QStringLiteral("\x01")});
+        return Text.left(Text.indexOf(u'\x01'));
+    };
+    int Reminders = 0, Ends = 0;
+    for (const TOndrixMessage& Message : Posted) {
+        const bool Reminder = Message.Text.startsWith(Before("SampleReminder"));
+        const bool End = Message.Text.startsWith(Before("SampleEnded"));
+        Reminders += Reminder ? 1 : 0;
+        Ends += End ? 1 : 0;
+        // Logged and mailed as the find is.
+        if (Reminder || End)
+            EXPECT_EQ(Message.MsgType, msgSampleDetect) << Message.Text.toStdString();
+    }
+    EXPECT_EQ(Reminders, 3);
+    EXPECT_EQ(Ends, 1);
+    EXPECT_EQ(Ended, QList<int>({0}));
+    EXPECT_EQ(Notified.count(0), 1);
+    // Found after 3 s and again after every further 3 s (and two blocks) of the ten minutes.
+    EXPECT_EQ(Count(Msg("SampleFound", {2, "Old list"})), 195);
+    EXPECT_EQ(Notified.count(1), 195);
+}
+
 // Automation switches samples all day. Switching one sample on and off, or reloading, while
 // another's jingle, command or dead air is under way must neither lose nor delay its
 // detection: each run finds the same samples in the same blocks as a run left alone.

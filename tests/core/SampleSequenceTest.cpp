@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "audio/AudioDetector.h"
 #include "audio/AudioDetectorBuild.h"
 #include "core/SampleSequence.h"
@@ -38,23 +40,58 @@ TEST_F(SampleSequenceFixture, LevelSamplesBecomeLevelDetectors)
     struct Case {
         TSampleType type;
         double seconds, dB;
+        TLevelMode mode;
+        bool once;
+        qint32 minutes;
         TSequenceKind kind;
         int32_t duration;
+        TLevelMeasure measure;
+        int32_t remind;  // ms; a reminder only for a sample that alarms once
     };
-    for (const Case& c : {Case{TSampleType::Silence, 2.9999, -45.5, skSilence, 2999},
-                          Case{TSampleType::Signal, 0.5, -10, skSignal, 500}}) {
+    for (const Case& c : {Case{TSampleType::Silence, 2.9999, -45.5, TLevelMode::Rms, true, 10, skSilence, 2999, lmRms, 600000},
+                          Case{TSampleType::Signal, 0.5, -10, TLevelMode::Peak, false, 5, skSignal, 500, lmPeak, 0}}) {
         TSampleRec s = sample(c.type, 4, true);
         s.SignalTime = c.seconds;
         s.SignaldB = c.dB;
+        s.LevelMode = c.mode;
+        s.AlarmOnce = c.once;
+        s.RemindMinutes = c.minutes;
         TAudioSequence* seq = BuildSampleSequence(engine, s, table);
         ASSERT_NE(seq, nullptr);
         EXPECT_EQ(seq, &engine.Sequences.Items(engine.Sequences.Count() - 1));
         EXPECT_EQ(seq->Kind, c.kind);
         EXPECT_EQ(seq->Duration, c.duration);
         EXPECT_EQ(seq->Level, c.dB);
+        EXPECT_EQ(seq->LevelMeasure, c.measure);
+        EXPECT_EQ(seq->AlarmOnce, c.once);
+        EXPECT_EQ(seq->RemindInterval, c.remind);
         EXPECT_EQ(seq->Number, 4);
         EXPECT_TRUE(seq->Hold);
         EXPECT_EQ(seq->Samples.Count(), 0);
+    }
+}
+
+// A rebuild keeps the sequence of a sample that did not change, with its episode under way; a
+// silence sample given another measure, alarm or reminder is a new target.
+TEST_F(SampleSequenceFixture, ALevelSampleWithAnotherMeasureOrAlarmIsAnotherTarget)
+{
+    TSampleRec s = sample(TSampleType::Silence, 2, false);
+    const TAudioSequence* before = BuildSampleSequence(engine, s, table);
+    EXPECT_TRUE(SameTarget(*before, *BuildSampleSequence(engine, s, table)));
+    const std::function<void(TSampleRec&)> edits[] = {
+        [](TSampleRec& r) { r.LevelMode = TLevelMode::Rms; },
+        [](TSampleRec& r) { r.AlarmOnce = true; },
+        [](TSampleRec& r) { r.AlarmOnce = true, r.RemindMinutes = 5; },
+    };
+    TSampleRec once = s;
+    once.AlarmOnce = true;
+    const TAudioSequence* alarm = BuildSampleSequence(engine, once, table);
+    for (size_t i = 0; i < std::size(edits); ++i) {
+        TSampleRec edited = s;
+        edits[i](edited);
+        const TAudioSequence* after = BuildSampleSequence(engine, edited, table);
+        EXPECT_FALSE(SameTarget(*before, *after)) << i;
+        EXPECT_EQ(SameTarget(*alarm, *after), i == 1) << i;
     }
 }
 

@@ -358,6 +358,29 @@ Pcm makePinkNoise(double seconds, double amplitude, unsigned seed)
     return pcm;
 }
 
+Pcm makeNoiseFloor(double seconds, double rmsDb, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::normal_distribution<double> white(0.0, 1.0);
+    const double sigma = 32767.0 * std::pow(10.0, rmsDb / 20.0);
+    Pcm pcm;
+    pcm.append(seconds, [&](int, size_t) {
+        return static_cast<int16_t>(std::lround(std::clamp(white(random), -3.0, 3.0) * sigma));
+    });
+    return pcm;
+}
+
+Pcm makeHum(double seconds, double hz, double rmsDb)
+{
+    const double amplitude = 32767.0 * std::pow(10.0, rmsDb / 20.0) * std::sqrt(2.0);
+    const double pi = std::acos(-1.0);
+    Pcm pcm;
+    pcm.append(seconds, [&](int, size_t i) {
+        return static_cast<int16_t>(std::lround(amplitude * std::sin(2 * pi * hz * double(i) / pcm.rate)));
+    });
+    return pcm;
+}
+
 void gain(Pcm& pcm, double dB)
 {
     const double factor = std::pow(10.0, dB / 20.0);

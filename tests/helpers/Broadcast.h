@@ -71,6 +71,12 @@ Pcm playPhrase(const std::vector<Note>& phrase, double amplitude = 0.3, double p
 Pcm playSquareChords(const std::vector<Note>& phrase, double amplitude = 0.3);
 // Pink noise (equal energy per octave) of about `amplitude` RMS as a fraction of full scale.
 Pcm makePinkNoise(double seconds, double amplitude, unsigned seed = 1);
+// Dead air that is not digital zero. A noise floor: white noise of `rmsDb` dBFS RMS (a
+// full-scale sine is -3 dBFS RMS), independent on each channel, its peaks limited to three
+// times its RMS (9.5 dB above it, as an analogue channel's hiss). Hum: a sine of `hz` at
+// `rmsDb` RMS, its peaks 3 dB above it.
+Pcm makeNoiseFloor(double seconds, double rmsDb, unsigned seed = 1);
+Pcm makeHum(double seconds, double hz, double rmsDb);
 // Changes the level of every sample by `dB`, clipping at full scale.
 void gain(Pcm& pcm, double dB);
 

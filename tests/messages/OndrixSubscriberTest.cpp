@@ -308,6 +308,38 @@ TEST_F(OndrixSocketTest, NotificationGoesToEverySubscriberInRegistrationOrder)
     EXPECT_EQ(Remote.Messages.size(), 3);
 }
 
+// The end of an episode reaches every subscriber as "USER 2001 <Number>", adds no message and
+// expects no answer: a subscriber's next "DONE" still answers the detection it was waited for.
+TEST_F(OndrixSocketTest, TheEndOfAnEpisodeGoesToEverySubscriberAndIsNotAnswered)
+{
+    TLineClient& A = NewClient();
+    TLineClient& B = NewClient();
+    ASSERT_GT(A.Subscribe("Automation", "A"), 0);
+    ASSERT_GT(B.Subscribe("Logger", "B"), 0);
+    bool Done = false;
+    Server.NotifySampleFound(4, true, [&] { Done = true; });
+    ASSERT_EQ(A.ReadLine(), QByteArray("USER 2000 4"));
+    ASSERT_EQ(B.ReadLine(), QByteArray("USER 2000 4"));
+    Remote.Messages.clear();
+
+    Server.NotifySampleEnded(4);
+    EXPECT_EQ(A.ReadLine(), QByteArray("USER 2001 4"));
+    EXPECT_EQ(B.ReadLine(), QByteArray("USER 2001 4"));
+    EXPECT_TRUE(Remote.Messages.isEmpty());
+    A.Send("DONE\n");
+    B.Send("DONE\n");
+    EXPECT_TRUE(waitForEvents([&] { return Done; }));
+    // Nothing is left waiting: the next waited-for detection ends with the next answers.
+    bool NextDone = false;
+    Server.NotifySampleFound(5, true, [&] { NextDone = true; });
+    ASSERT_EQ(A.ReadLine(), QByteArray("USER 2000 5"));
+    ASSERT_EQ(B.ReadLine(), QByteArray("USER 2000 5"));
+    A.Send("DONE\n");
+    B.Send("DONE\n");
+    EXPECT_TRUE(waitForEvents([&] { return NextDone; }));
+    EXPECT_TRUE(Remote.Texts(msgError).isEmpty());
+}
+
 TEST_F(OndrixSocketTest, ClosedSubscriberLeavesTheList)
 {
     TLineClient& A = NewClient();

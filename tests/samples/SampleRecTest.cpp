@@ -139,6 +139,16 @@ TEST(SampleFileTest, EachKeyReadsItsValueOrItsFallback)
         {"Method=spectral", [](auto& R) { return R.Method == TDetectMethod::Spectral; }},
         {"Method=Robust", [](auto& R) { return R.Method == TDetectMethod::Robust; }},
         {"Method=Landmarks", [](auto& R) { return R.Method == TDetectMethod::Robust; }},
+        {"LevelMode=RMS", [](auto& R) { return R.LevelMode == TLevelMode::Rms; }},
+        {"levelmode=rms", [](auto& R) { return R.LevelMode == TLevelMode::Rms; }},
+        {"LevelMode=Peak", [](auto& R) { return R.LevelMode == TLevelMode::Peak; }},
+        {"LevelMode=Average", [](auto& R) { return R.LevelMode == TLevelMode::Peak; }},
+        {"AlarmOnce=TRUE", [](auto& R) { return R.AlarmOnce; }},
+        {"AlarmOnce=yes", [](auto& R) { return !R.AlarmOnce; }},
+        {"RemindMinutes=15", [](auto& R) { return R.RemindMinutes == 15; }},
+        {"RemindMinutes=100000", [](auto& R) { return R.RemindMinutes == 9999; }},
+        {"RemindMinutes=-3", [](auto& R) { return R.RemindMinutes == 0; }},
+        {"RemindMinutes=x", [](auto& R) { return R.RemindMinutes == 0; }},
         {"Unknown=5", [](auto& R) { TSampleRec D; D.Description = "x"; return Stored(R) == Stored(D); }},
     };
     for (const Case& C : Cases) {
@@ -270,6 +280,9 @@ TEST(SampleFileTest, WritesEachTypeWithItsOwnLines)
     Silence->SignalTime = 2.25;
     Silence->SignaldB = -60;
     Silence->AutoDisable = true;
+    Silence->LevelMode = TLevelMode::Rms;
+    Silence->AlarmOnce = true;
+    Silence->RemindMinutes = 10;
     auto* Command = AddRec(List, TSampleType::Command, 2, QStringLiteral("DTMF"));
     Command->Command = QStringLiteral("1,2,3");
     Command->FileExecute = QStringLiteral("/bin/true");
@@ -284,7 +297,7 @@ TEST(SampleFileTest, WritesEachTypeWithItsOwnLines)
               "\r\n"
               "Description=Тишина\r\nNumber=1\r\nType=Silence\r\nSense=50\r\nSampleWait=0\r\n"
               "AutoDisable=TRUE\r\nAutoStart=FALSE\r\nUseLowFreq=FALSE\r\nSignalMode=Left\r\n"
-              "SignalTime=2.25\r\nSignaldB=-60\r\nFileExecute=\r\n"
+              "SignalTime=2.25\r\nSignaldB=-60\r\nLevelMode=RMS\r\nAlarmOnce=TRUE\r\nRemindMinutes=10\r\nFileExecute=\r\n"
               "\r\n"
               "Description=DTMF\r\nNumber=2\r\nType=Command\r\nSense=50\r\nSampleWait=0\r\n"
               "AutoDisable=FALSE\r\nAutoStart=FALSE\r\nUseLowFreq=TRUE\r\nSignalMode=Left\r\n"

@@ -323,10 +323,13 @@ TEST_F(ScanFixture, UnusableAudioFilesAreErrorsAndTheOthersAreStillScanned)
     testkit::writeWav(dir.file("other-rate.wav"), other);
     testkit::writeText(dir.file("text.wav"), "not audio at all");
     const ScanResult result = runScan({"--samples", samplesFile, "--freq", freqFile, QString::fromStdString(dir.file("other-rate.wav")),
-                                       QString::fromStdString(dir.file("text.wav")), QString::fromStdString(dir.file("broadcast.wav"))});
+                                       QString::fromStdString(dir.file("text.wav")), QString::fromStdString(dir.file("gone.wav")),
+                                       QString::fromStdString(dir.file("broadcast.wav"))});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains("other-rate.wav") && result.err.contains("22050")) << result.err.toStdString();
     EXPECT_TRUE(result.err.contains("text.wav")) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains("gone.wav")) << result.err.toStdString();
+    // Another sample rate is no reason to refuse a recording: it is scanned like the others.
+    EXPECT_FALSE(result.err.contains("other-rate.wav")) << result.err.toStdString();
     EXPECT_EQ(parse(result.out).size(), truth.size());
 }
 
@@ -460,6 +463,59 @@ TEST_F(ScanFixture, JingleIsFoundWhereverItStarts)
     }
     const ScanResult result = runScan(QStringList{"--samples", samplesFile, "--freq", freqFile} + files);
     EXPECT_EQ(result.out.count("\tJingle"), files.size()) << result.out.toStdString();
+}
+
+// Logger recordings are often made at 48, 32 or 22.05 kHz, in mono or stereo: each is heard at
+// the engine's rate, and its jingle, cue and dead air are printed at the file's own times, as
+// they are in the recording it was made from.
+TEST(ScanRates, RecordingsAtAnyRateAreScannedInTheirOwnTime)
+{
+    testkit::TempDir dir;
+    testkit::Pcm programme = testkit::makeProgramme(30.0, 5);
+    const testkit::Pcm jingle = testkit::playPhrase(testkit::makePhrase(3, 8, 0.25));
+    testkit::writeWav(dir.file("jingle.wav"), jingle);
+    testkit::mixAt(programme, jingle, 4.0);
+    testkit::mixAt(programme, testkit::makeDtmf("159", 0.12, 0.06), 14.0);
+    testkit::silence(programme, 21.0, 4.0);
+    const std::string original = dir.file("programme.wav");
+    testkit::writeWav(original, programme);
+
+    TSampleList list;
+    testkit::AddSample(list, TSampleType::File, 0, "Jingle")->Path = QString::fromStdString(dir.file("jingle.wav"));
+    testkit::AddSample(list, TSampleType::Command, 1, "Cue")->Command = "1,5,9";
+    TSampleRec* air = testkit::AddSample(list, TSampleType::Silence, 2, "Dead air");
+    air->SignalTime = 2.0;
+    air->SignaldB = -50;
+    const QString samples = QString::fromStdString(dir.file("Samples.ini"));
+    ASSERT_TRUE(list.SaveToFile(samples));
+    const auto scan = [&](const std::string& file) {
+        return runScan({"--samples", samples, "--freq", ONDRIX_SOURCE_DIR "/resources/Ini_Def/Freq.ini",
+                        QString::fromStdString(file)});
+    };
+    const ScanResult reference = scan(original);
+    ASSERT_EQ(reference.exitCode, 0) << reference.err.toStdString();
+    const std::vector<Detection> expected = parse(reference.out);
+    ASSERT_EQ(expected.size(), 3u) << reference.out.toStdString();
+
+    struct Case {
+        int rate, channels;
+    };
+    for (const Case c : {Case{48000, 1}, Case{32000, 2}, Case{22050, 2}, Case{22050, 1}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channel(s)");
+        // Made as a logger's recording is: by another program's resampler.
+        const std::string recording = dir.file("recording.wav");
+        const testkit::ProcessResult sox = testkit::runProcess(
+            {"sox", original, "-r", std::to_string(c.rate), "-c", std::to_string(c.channels), recording});
+        ASSERT_EQ(sox.exitCode, 0) << sox.err;
+        const ScanResult result = scan(recording);
+        EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+        const std::vector<Detection> found = parse(result.out);
+        ASSERT_EQ(found.size(), expected.size()) << result.out.toStdString();
+        for (size_t i = 0; i < found.size(); ++i) {
+            EXPECT_EQ(found[i].number, expected[i].number) << result.out.toStdString();
+            EXPECT_NEAR(found[i].seconds, expected[i].seconds, Block) << result.out.toStdString();
+        }
+    }
 }
 
 // The README's worked example: the project's demo script writes a broadcast and a sample list,

@@ -39,8 +39,11 @@ const char* const HelpText =
     "Watches every sample of the sample list, as if all were switched on, and prints one line\n"
     "per detection as soon as it is made.\n"
     "\n"
-    "Over recordings, each AUDIO file (any format the program reads: WAV, MP3, FLAC, Ogg) is\n"
-    "scanned in stream time, as fast as possible, with exactly the timing it would have live.\n"
+    "Over recordings, each AUDIO file (any format the program reads: WAV, MP3, FLAC, Ogg; any\n"
+    "sample rate, mono, stereo or more channels) is scanned in stream time, as fast as\n"
+    "possible, with exactly the timing it would have live. A file at another rate than the\n"
+    "engine's 44100 Hz is resampled as it is read; a file of more than two channels is heard\n"
+    "by its first two (front left and right).\n"
     "\"-\" reads raw PCM from standard input: 16-bit little-endian stereo at 44100 Hz. A line is\n"
     "  SECONDS<TAB>NUMBER<TAB>DESCRIPTION\n"
     "where SECONDS is the time from the start of that file at the end of the analysis block\n"
@@ -91,9 +94,9 @@ const char* const HelpText =
     "Messages are in Russian under a Russian locale and in English otherwise.\n"
     "\n"
     "Exit codes: 0 all files scanned; 1 a file, the sample list or the frequency table could\n"
-    "not be read (the other AUDIO files are still scanned; an AUDIO file whose sample rate is\n"
-    "not 44100 Hz cannot be scanned); 2 the command line makes no sense; 130 (SIGINT) or\n"
-    "143 (SIGTERM) the scan was interrupted, at once, even while waiting on a pipe.\n";
+    "not be read (the other AUDIO files are still scanned); 2 the command line makes no sense;\n"
+    "130 (SIGINT) or 143 (SIGTERM) the scan was interrupted, at once, even while waiting on a\n"
+    "pipe.\n";
 
 struct TScanOptions {
     QString SamplesFile;
@@ -353,16 +356,16 @@ public:
                 if (Interrupted)
                     input->Cancel();
                 source = input;
-            } else
-                source = std::make_shared<TAudioFileSource>(FileName.toStdString());
+            } else {
+                std::unique_ptr<TPcmSource> file = std::make_unique<TAudioFileSource>(FileName.toStdString());
+                // A recording at another rate is heard at the engine's; it lasts as long, so
+                // the times printed are the file's own.
+                if (file->FrameRate() != Engine.FrameRate)
+                    file = std::make_unique<TResampledSource>(std::move(file), Engine.FrameRate);
+                source = std::move(file);
+            }
         } catch (const std::exception& e) {
             Error("cannot read \"" + FileName + "\": " + QString::fromUtf8(e.what()));
-            return false;
-        }
-        if (source->FrameRate() != Engine.FrameRate) {
-            WaitingInput = nullptr;
-            Error("\"" + FileName + "\" is sampled at " + QString::number(source->FrameRate())
-                       + " Hz; the engine runs at " + QString::number(Engine.FrameRate) + " Hz");
             return false;
         }
         // The source opened above is handed to the engine's one capture. A file is read
