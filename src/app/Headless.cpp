@@ -73,6 +73,7 @@ int RunHeadless(int& argc, char** argv)
 
     if (!Controller.LoadSettings(Questions))
         return 1;
+    Controller.ReportProgramStart();
     // Without the socket (another monitor serves it) the monitor still runs, as its message says.
     Controller.Socket().Listen();
     // A restart request (after a restore) ends this run as a stop does (saving unless the
@@ -88,6 +89,12 @@ int RunHeadless(int& argc, char** argv)
             return;
         Stopping = true;
         Controller.Disable_All_BtnClick();
+        using TReason = TMonitorController::TStopReason;
+        const int Signal = SessionEnd.LastSignal();
+        Controller.ReportProgramStop(ProgramSettings->RestartRequested ? TReason::Restart
+                                     : Signal                          ? TReason::Signal
+                                                                       : TReason::SessionEnd,
+                                     Signal);
         if (!ProgramSettings->SkipSaveOnClose)
             Controller.SaveSettings(Questions);
         Controller.Messages().FlushLog();

@@ -745,6 +745,8 @@ void TOndrix::LoadSettings()
         std::fflush(nullptr);
         std::_Exit(1);
     }
+    if (FController)
+        FController->ReportProgramStart();
     FSamplesLoaded = Config.SamplesLoaded;
     FFrequenciesLoaded = Config.FrequenciesLoaded;
     FConfigurationLoaded = true;
@@ -849,6 +851,14 @@ void TOndrix::closeEvent(QCloseEvent* Event)
     if (!Event->isAccepted())
         return;
     FTimer->stop();
+    if (FController) {
+        using TReason = TMonitorController::TStopReason;
+        FController->ReportProgramStop(Settings && Settings->RestartRequested ? TReason::Restart
+                                       : FStopSignal > 0                      ? TReason::Signal
+                                       : FStopSignal == 0                     ? TReason::SessionEnd
+                                                                              : TReason::WindowClosed,
+                                       FStopSignal);
+    }
     if (!Settings || !Settings->SkipSaveOnClose)
         SaveSettings();
     if (OnClose)
@@ -858,8 +868,9 @@ void TOndrix::closeEvent(QCloseEvent* Event)
     emit Closed();
 }
 
-void TOndrix::SessionEnd()
+void TOndrix::SessionEnd(int Signal)
 {
+    FStopSignal = Signal;
     // Every sample off with its messages, as the "all off" button does, then close normally.
     if (FController)
         FController->Disable_All_BtnClick();

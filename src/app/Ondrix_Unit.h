@@ -67,7 +67,9 @@ public:
     void StartupContinue(QWidget* StartupForm);
 
     // The desktop session ends or the program is asked to stop: close normally.
-    void SessionEnd();
+    // Signal: the one that asked to stop, 0 for the end of the desktop session (the reason the
+    // last message gives).
+    void SessionEnd(int Signal = 0);
 
     // Places the window in the middle of its screen's work area, at least 10 pixels inside it.
     void CentreOnWorkArea();
@@ -261,6 +263,8 @@ private:
     std::unique_ptr<TWindowWebUpdateUI> FWebUpdateUI;
     bool FConfigurationLoaded = false;
     bool FSamplesLoaded = false;
+    // The signal that asked the window to close (0: the desktop session ended); -1 while none has.
+    int FStopSignal = -1;
     bool FFrequenciesLoaded = false;
     bool FWasActive = false;
     std::optional<bool> FStatusShown;  // the monitoring state the status panel shows

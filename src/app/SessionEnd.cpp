@@ -46,6 +46,7 @@ TSessionEndWatcher::TSessionEndWatcher(std::function<void()> OnSessionEnd, QObje
         ::sigaction(Number, &Action, nullptr);
     if (auto* App = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(App, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+            FLastSignal = 0;
             if (Handler)
                 Handler();
         });
@@ -67,7 +68,9 @@ TSessionEndWatcher::~TSessionEndWatcher()
 void TSessionEndWatcher::SignalArrived()
 {
     char Bytes[16];
-    [[maybe_unused]] const ssize_t Read = ::read(SignalPipe[1], Bytes, sizeof Bytes);
+    const ssize_t Read = ::read(SignalPipe[1], Bytes, sizeof Bytes);
+    if (Read > 0)
+        FLastSignal = static_cast<unsigned char>(Bytes[Read - 1]);
     if (Handler)
         Handler();
 }

@@ -18,9 +18,13 @@ public:
     explicit TSessionEndWatcher(std::function<void()> OnSessionEnd, QObject* Parent = nullptr);
     ~TSessionEndWatcher() override;
 
+    // The signal that asked to stop last; 0 for the end of the desktop session, or none yet.
+    int LastSignal() const { return FLastSignal; }
+
 private:
     void SignalArrived();
 
     std::function<void()> Handler;
+    int FLastSignal = 0;
     QSocketNotifier* Notifier = nullptr;
 };

@@ -108,10 +108,10 @@ int RunOndrix(int& argc, char** argv)
     // (during the start-up delay) ends the start.
     TOndrix* Window = nullptr;
     bool StopRequested = false;
-    TSessionEndWatcher SessionEnd([&Window, &StopRequested] {
+    TSessionEndWatcher SessionEnd([&Window, &StopRequested, &SessionEnd] {
         StopRequested = true;
         if (Window)
-            Window->SessionEnd();
+            Window->SessionEnd(SessionEnd.LastSignal());
         else if (StartupErrorBox)
             StartupErrorBox->reject();
     });

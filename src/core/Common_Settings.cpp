@@ -41,8 +41,8 @@ QString ResourceFolder(const QString& ProgramFolder)
     return ProgramFolder;
 }
 
-// Copies one default file; the copy is written to a temporary file and renamed, so a target
-// is either complete or absent.
+// Copies one default file, owner-only; the copy is written to a temporary file and renamed, so
+// a target is either complete or absent.
 bool CopyDefaultFile(const QString& Source, const QString& Target, QString& Error)
 {
     if (!QFileInfo::exists(Source))
@@ -60,7 +60,9 @@ bool CopyDefaultFile(const QString& Source, const QString& Target, QString& Erro
         QSaveFile Out(Target);
         if (In.error() != QFileDevice::NoError)
             SystemError = In.errorString();
-        else if (!Out.open(QIODevice::WriteOnly) || Out.write(Bytes) != Bytes.size() || !Out.commit())
+        // Settings files are the owner's alone (the main one comes to hold the mail password).
+        else if (!Out.open(QIODevice::WriteOnly) || !Out.setPermissions(QFile::ReadOwner | QFile::WriteOwner)
+                 || Out.write(Bytes) != Bytes.size() || !Out.commit())
             SystemError = Out.errorString();
     }
     if (SystemError.isEmpty() && QFileInfo::exists(Target))
@@ -170,14 +172,27 @@ void TCommonSettings::ResolveDataFolder()
 {
     CommonDataFolder = CommonAppDataFolder() + "Corvessa/" + SanitizeProductTitle(ProductTitle) + "/";
     QString Data;
+    // A portable tree keeps its settings in an Ini/ folder beside the executable.
+    const bool Portable = QFileInfo(ProgramFolder + "Ini").isDir();
     if (FindCmdLineSwitch(Startup.Arguments, "Data", Data)) {
         // An empty value would make the program's own folder the data folder, and with it a
         // portable installation for every later start.
         if (Data.isEmpty())
             throw ESettingsError(GetMessageText("DataSwitchEmpty"));
-        const QString Resolved = QDir::isAbsolutePath(Data) ? Data : ProgramFolder + Data;
+        // A relative folder is the portable tree's own; otherwise it is taken, as any file
+        // name on a command line, from the current folder.
+        const QString Resolved = QDir::isAbsolutePath(Data) ? Data
+                                 : Portable                 ? ProgramFolder + Data
+                                                            : QDir::current().absoluteFilePath(Data);
         DataFolder = WithSlash(QDir::cleanPath(Resolved));
-    } else if (QFileInfo(ProgramFolder + "Ini").isDir()) {
+        // An installed program's folders are the package's: data there would be lost with it
+        // (and, as root, land in /usr/bin).
+        if (!Portable) {
+            for (const QString& Installed : {ProgramFolder, ResourceFolder(ProgramFolder)})
+                if (DataFolder.startsWith(Installed))
+                    throw ESettingsError(FormatMessageText("DataFolderInInstallation", {DataFolder, Installed}));
+        }
+    } else if (Portable) {
         DataFolder = ProgramFolder;
     } else {
         DataFolder = CommonDataFolder + "Data/";
@@ -195,7 +210,8 @@ void TCommonSettings::ResolveDataFolder()
 
 void TCommonSettings::ForceWritableFolder(const QString& Folder) const
 {
-    bool Writable = ForceFolders(Folder);
+    // Created for the owner alone: its settings may hold the mail password.
+    bool Writable = ForcePrivateFolders(Folder);
     if (Writable) {
         QTemporaryFile Probe(Folder + ".write-probe-XXXXXX");
         Writable = Probe.open();
@@ -279,4 +295,7 @@ void TSettings::InitPaths()
     // A first, silent pass; whatever failed here is tried again, and reported, by
     // CopyDefaultIniFiles.
     CopyMissingDefaultIniFiles(nullptr);
+    // The settings file holds the mail password: a copy of the default, or a file an older
+    // version wrote, is made the owner's alone before anything is stored in it.
+    RestrictToOwner(MainIniFile);
 }

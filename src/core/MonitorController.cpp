@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -192,6 +193,36 @@ bool TMonitorController::LoadSettings(TSettingsQuestions& Questions)
     // never ran.
     FRestartOnCaptureChange = FFolders.SettingsLoaded;
     return GoOn;
+}
+
+void TMonitorController::ReportProgramStart()
+{
+    AddMessage(msgInfo, FormatMessageText(QStringLiteral("ProgramStarted"),
+                                          {FFolders.VersionText, QDir::toNativeSeparators(FFolders.DataFolder),
+                                           CaptureDeviceName()}));
+}
+
+void TMonitorController::ReportProgramStop(TStopReason Reason, int Signal)
+{
+    QString Why;
+    switch (Reason) {
+    case TStopReason::Signal: {
+        const char* Name = sigabbrev_np(Signal);
+        Why = FormatMessageText(QStringLiteral("StopSignal"),
+                                {Name ? QStringLiteral("SIG") + QString::fromLatin1(Name) : QString::number(Signal)});
+        break;
+    }
+    case TStopReason::SessionEnd:
+        Why = GetMessageText(QStringLiteral("StopSessionEnd"));
+        break;
+    case TStopReason::Restart:
+        Why = GetMessageText(QStringLiteral("StopRestart"));
+        break;
+    case TStopReason::WindowClosed:
+        Why = GetMessageText(QStringLiteral("StopWindowClosed"));
+        break;
+    }
+    AddMessage(msgInfo, FormatMessageText(QStringLiteral("ProgramStopped"), {Why}));
 }
 
 bool TMonitorController::SaveSettings(TSettingsQuestions& Questions)

@@ -66,6 +66,15 @@ public:
     // Saves everything but the sample list.
     bool SaveSettings(TSettingsQuestions& Questions);
 
+    // --- Start and stop ---
+    // Why the program stops, for its last message.
+    enum class TStopReason { Signal, SessionEnd, Restart, WindowClosed };
+    // Information messages for the log, so that a gap in it can be explained: "ProgramStarted"
+    // (version, data folder, capture input) once the configuration is loaded, "ProgramStopped"
+    // with the reason (for Signal, the signal's number) as the program closes.
+    void ReportProgramStart();
+    void ReportProgramStop(TStopReason Reason, int Signal = 0);
+
     // --- Program messages ---
     // Adds a program message: log file, message list, mail; observers get MessageAdded.
     void AddMessage(TOndrixMessageType MsgType, const QString& Text) override;

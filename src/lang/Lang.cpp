@@ -87,6 +87,7 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"No", u"Нет"},
     {u"Cancel", u"Отмена"},
     {u"DataSwitchEmpty", u"Ключ /Data= требует имя папки данных, например /Data=/srv/ondrix."},
+    {u"DataFolderInInstallation", u"Папка данных \"%s\" лежит в папке установленной программы \"%s\". Укажите в /Data= другую папку (относительный путь берётся от текущей папки)."},
     {u"DefaultFolderNotFound", u"Не найдена папка настроек по умолчанию \"%s\". Программа установлена не полностью."},
     {u"FreqIDNotDialable", u"Команду \"%s\" из файла \"%s\" невозможно набрать: её имя пустое или содержит запятую."},
     {u"ClipNothingToRecognise", u"В файле образца нечего распознавать: звук в нём слишком тихий или его нет."},
@@ -100,6 +101,13 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"LogLinesDropped", u"Не записано в журнал строк: %d (папка журнала недоступна)."},
     {u"ServerAnswerTooLong", u"Ответ сервера обновлений длиннее %d байт и не принят: это не файл версии программы."},
     {u"ServerVersionInvalid", u"Сервер обновлений сообщил неверный номер версии \"%s\": ожидается от одного до четырёх чисел от 0 до 65535 через точку."},
+    // The program's start and stop, so that a gap in the log can be explained.
+    {u"ProgramStarted", u"Программа запущена: версия %s, папка данных \"%s\", вход \"%s\"."},
+    {u"ProgramStopped", u"Программа остановлена: %s."},
+    {u"StopSignal", u"сигнал %s"},
+    {u"StopSessionEnd", u"завершение сеанса рабочего стола"},
+    {u"StopRestart", u"перезапуск"},
+    {u"StopWindowClosed", u"окно закрыто"},
     {u"LogWriteFailed", u"Не удалось записать журнал: %s. Строки хранятся в памяти (не больше %d) и будут записаны, как только запись снова станет возможной."},
     // Values of the sample list that could not be read.
     {u"SampleValueNotRead", u"значение %s=\"%s\" не распознано"},

@@ -14,6 +14,16 @@ QString SMTPPortForTLS(bool UseTLS)
     return UseTLS ? QStringLiteral("465") : QStringLiteral("25");
 }
 
+QString WithoutPassword(QString Text, const QString& Password)
+{
+    if (Password.isEmpty())
+        return Text;
+    const QString Hidden = QStringLiteral("********");
+    Text.replace(Password, Hidden);
+    Text.replace(QString::fromLatin1(Password.toUtf8().toBase64()), Hidden);
+    return Text;
+}
+
 void TOndrixEmailer::SubjectAndBody(const TEmailSettings& Mail, const QString& Text, QString& Subject,
                                     QString& Body)
 {
@@ -39,11 +49,11 @@ void TOndrixEmailer::Execute(const TEmailSettings& Mail, const std::atomic<bool>
         Mailer.SendMail(Mail.Host, Mail.Port, Mail.User, Mail.Password, Mail.FromAddress,
                         Mail.ToAddresses, Subject, Body);
         Success = Mailer.Success;
-        ErrorText = Mailer.ErrorText;
+        ErrorText = WithoutPassword(Mailer.ErrorText, Mail.Password);
         Permanent = Mailer.Permanent;
     } catch (const std::exception& Error) {
         Success = false;
-        ErrorText = QString::fromLocal8Bit(Error.what());
+        ErrorText = WithoutPassword(QString::fromLocal8Bit(Error.what()), Mail.Password);
         Permanent = false;
     }
 }

@@ -47,6 +47,10 @@ struct TEmailSettings {
 // The port text that goes with the TLS box: "465" when it is ticked, "25" when not.
 QString SMTPPortForTLS(bool UseTLS);
 
+// Text with the password taken out, as it stands and as a login sends it (base64), for error
+// texts that may quote what the server or the library saw: a password is never shown or logged.
+QString WithoutPassword(QString Text, const QString& Password);
+
 // One mail: the text to mail and, once sent, its outcome.
 class TOndrixEmailer {
 public:

@@ -226,7 +226,8 @@ bool TIniFile::UpdateFile(QString* Error)
             *Error = LoadError;
         return false;
     }
-    if (!WriteTextFileAtomic(Name, Text, Error))
+    // Settings files may hold a secret (the mail password): they are the owner's alone.
+    if (!WriteTextFileAtomic(Name, Text, Error, TFileAccess::OwnerOnly))
         return false;
     Dirty = false;
     return true;

@@ -2,8 +2,8 @@
 // INI files as the program writes them: section lines "[Name]", entry lines "Key=Value".
 //
 // The whole file is read when the object is created and written back (folder created, file
-// replaced atomically) when it is destroyed or UpdateFile is called, but only when something
-// changed. Writing keeps everything else of the file as it was: an existing entry is replaced
+// replaced atomically, readable by its owner alone, since a settings file may hold a secret)
+// when it is destroyed or UpdateFile is called, but only when something changed. Writing keeps everything else of the file as it was: an existing entry is replaced
 // in place, a new entry goes to the end of its section (before the empty line that precedes
 // the next section), a new section starts after one empty line. So entries added by hand, and
 // their order, survive a save.

@@ -134,13 +134,54 @@ bool ForceFolders(const QString& Folder, QString* Error)
     return false;
 }
 
-bool WriteTextFileAtomic(const QString& FileName, const QStringList& Lines, QString* Error)
+bool ForcePrivateFolders(const QString& Folder, QString* Error)
+{
+    const QString Target = QDir::cleanPath(QDir(Folder).absolutePath());
+    // The missing folders from the outermost in.
+    QStringList Missing;
+    for (QString Path = Target; !QFileInfo::exists(Path);) {
+        Missing.prepend(Path);
+        const QString Parent = QFileInfo(Path).path();
+        if (Parent == Path)
+            break;
+        Path = Parent;
+    }
+    for (const QString& Path : Missing) {
+        if (::mkdir(QFile::encodeName(Path).constData(), 0700) != 0 && errno != EEXIST) {
+            SetError(Error, QStringLiteral("Cannot create folder \"%1\": %2").arg(Path, SystemErrorText(errno)));
+            return false;
+        }
+    }
+    if (QFileInfo(Target).isDir())
+        return true;
+    SetError(Error, QStringLiteral("Cannot create folder \"%1\"").arg(Folder));
+    return false;
+}
+
+bool RestrictToOwner(const QString& FileName)
+{
+    struct stat Info {};
+    const QByteArray Name = QFile::encodeName(FileName);
+    if (::stat(Name.constData(), &Info) != 0 || !S_ISREG(Info.st_mode))
+        return false;
+    if ((Info.st_mode & (S_IRWXG | S_IRWXO)) == 0)
+        return true;
+    return ::chmod(Name.constData(), Info.st_mode & (S_IRWXU | S_ISUID | S_ISGID)) == 0;
+}
+
+bool WriteTextFileAtomic(const QString& FileName, const QStringList& Lines, QString* Error, TFileAccess Access)
 {
     if (!ForceFileFolder(FileName, Error))
         return false;
     QSaveFile File(FileName);
     if (!File.open(QIODevice::WriteOnly)) {
         SetError(Error, QStringLiteral("Cannot write file \"%1\": %2").arg(FileName, File.errorString()));
+        return false;
+    }
+    // The temporary file takes the place of the old one, permissions and all.
+    if (Access == TFileAccess::OwnerOnly && ::fchmod(File.handle(), S_IRUSR | S_IWUSR) != 0) {
+        SetError(Error, QStringLiteral("Cannot write file \"%1\": %2").arg(FileName, SystemErrorText(errno)));
+        File.cancelWriting();
         return false;
     }
     // The bytes go straight to the temporary file, not through the save file's buffer: a

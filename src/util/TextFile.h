@@ -13,11 +13,17 @@ bool ReadTextFile(const QString& FileName, QString& Text, QString* Error = nullp
 // Splits text at CR LF, LF or CR. A final line break does not give a trailing empty line.
 QStringList SplitTextLines(const QString& Text);
 
+// Who may read a file the program writes. OwnerOnly (0600) is for files that may hold a secret
+// (the settings file with the mail password); it is set on the temporary file before the first
+// byte is written, so the text is never readable by others, not even for a moment.
+enum class TFileAccess { Default, OwnerOnly };
+
 // Writes every line followed by CR LF, in UTF-8, to a temporary file in the target's folder and
 // renames it over the target, so a crash or a full disk never leaves a half-written file.
-// Creates the folder chain. On failure returns false with an error and leaves the old file as
-// it was.
-bool WriteTextFileAtomic(const QString& FileName, const QStringList& Lines, QString* Error = nullptr);
+// Creates the folder chain. With Default access a replaced file keeps its permissions. On
+// failure returns false with an error and leaves the old file as it was.
+bool WriteTextFileAtomic(const QString& FileName, const QStringList& Lines, QString* Error = nullptr,
+                         TFileAccess Access = TFileAccess::Default);
 
 // Removes the temporary files of atomic writes that a killed program left in Folder: a regular
 // file named after a file of the folder with a dot and six letters ("Samples.ini.kQzTbW") as the
@@ -42,3 +48,9 @@ QString SystemErrorText(int Errno);
 
 // Creates a folder with all missing parents. False, with an error naming it, on failure.
 bool ForceFolders(const QString& Folder, QString* Error = nullptr);
+// The same, but the folders it creates are owner-only (0700): the data folder, whose settings
+// may hold a secret. Folders that exist are left as they are.
+bool ForcePrivateFolders(const QString& Folder, QString* Error = nullptr);
+// Takes the group's and others' permissions off an existing file (one written by an older
+// version, or copied with the installation's permissions); false when that fails.
+bool RestrictToOwner(const QString& FileName);

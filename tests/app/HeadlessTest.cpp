@@ -480,6 +480,25 @@ TEST_F(HeadlessFixture, ASubscriberThatNeverAnswersDelaysOnlyItsDetectionsLaterS
     testkit::waitForProcess(Listener);
 }
 
+// The log says when the program started (version, data folder, input) and why it stopped, so
+// that a gap in it can be explained.
+TEST_F(HeadlessFixture, TheLogTellsWhenTheProgramStartedAndWhyItStopped)
+{
+    WriteFiles(TSampleList(), "LogFileCreate_Checked=True\r\n");
+    const QString Started = FormatMessageText("ProgramStarted", {TCommonSettings::ProgramVersionText(),
+                                                                 QString::fromStdString(Data) + "/",
+                                                                 GetMessageText("DefaultDevice")});
+    const QString Stopped = FormatMessageText("ProgramStopped", {FormatMessageText("StopSignal", {"SIGTERM"})});
+    StartMonitor();
+    ASSERT_TRUE(StdoutHas(Started)) << Text(Out).toStdString();
+    StopMonitor();
+    const QString Log = LogText(Data);
+    ASSERT_EQ(LinesWith(Log, Started).size(), 1) << Log.toStdString();
+    ASSERT_EQ(LinesWith(Log, Stopped).size(), 1) << Log.toStdString();
+    EXPECT_LT(Log.indexOf(Started), Log.indexOf(Stopped));
+    EXPECT_TRUE(LinesWith(Log, Stopped).first().contains(GetMessageText("Info"))) << Log.toStdString();
+}
+
 // The log reaches a file size limit (RLIMIT_FSIZE), as it would a full disk: the monitor is
 // not killed for it (SIGXFSZ), says once that the log cannot be written, leaves no torn line,
 // keeps the lines, and writes them in order once writing works again.
@@ -529,8 +548,10 @@ TEST_F(HeadlessFixture, ALogThatCannotBeWrittenIsToldOnceAndCatchesUpLater)
     const QStringList Lines = Text(LogFile).split(QRegularExpression("\r?\n"), Qt::SkipEmptyParts);
     QStringList After;
     bool Past = false;
+    // The second run's start message stands before the story.
+    const QString Started = GetMessageText("ProgramStarted").section(u':', 0, 0);
     for (const QString& Line : Lines) {
-        if (Past && !Line.contains(Failed))
+        if (Past && !Line.contains(Failed) && !Line.contains(Started))
             After.append(Line.section(QStringLiteral(" - "), 1));
         Past = Past || Line.startsWith(u'x');
     }

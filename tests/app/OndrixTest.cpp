@@ -126,8 +126,10 @@ TEST_F(OndrixProgramTest, DataSwitchPreparesTheDataFolder)
 
 TEST_F(OndrixProgramTest, RelativeDataAndDelaySwitches)
 {
-    EXPECT_EQ(Run({"\\data=../Rel", "/Delay=abc"}), 0) << Errors.toStdString();
+    // Taken from the current folder (the program's tree is not portable), never the program's.
+    EXPECT_EQ(Run({"\\data=Rel", "/Delay=abc"}), 0) << Errors.toStdString();
     EXPECT_TRUE(fs::exists(Root.path() / "Rel" / "Ini" / "Freq.ini"));
+    EXPECT_FALSE(fs::exists(Program / "Rel"));
 }
 
 TEST_F(OndrixProgramTest, PortableAndPerUserDataFolders)

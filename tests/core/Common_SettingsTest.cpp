@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -70,10 +72,13 @@ TEST_F(SettingsTest, DataSwitchChoosesTheDataFolder)
         {{"/Data=" + Abs + "/"}, Abs + "/"},
         {{"\\Data=" + Abs}, Abs + "/"},                               // backslash form
         {{"/DATA= \"" + Abs + "\" "}, Abs + "/"},                     // case, blanks, quotes
-        {{"/Data=../Shared"}, Q(Root.path()) + "/Shared/"},           // relative to the program
-        {{"/Data=./a/../b"}, ProgramFolder() + "b/"},
+        {{"/Data=../Shared"}, Q(Root.path()) + "/Shared/"},           // relative to the current folder
+        {{"/Data=./a/../b"}, Q(Root.path() / "work") + "/b/"},
         {{"/Data=" + Abs + "/first", "/Delay=0", "\\data=" + Abs}, Abs + "/"},  // last one wins
     };
+    fs::create_directories(Root.path() / "work");
+    const QString Previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(Q(Root.path() / "work")));
     for (const Case& C : Cases) {
         const auto S = Make(C.Args);
         const QString Context = C.Args.join(' ');
@@ -84,6 +89,52 @@ TEST_F(SettingsTest, DataSwitchChoosesTheDataFolder)
         EXPECT_TRUE(QFileInfo::exists(C.Expected + "Ini/Ondrix.ini")) << Context.toStdString();
     }
     EXPECT_FALSE(fs::exists(UserData)) << "nothing is created in the per-user folder when Data is given";
+    QDir::setCurrent(Previous);
+}
+
+// A relative data folder is the portable tree's own (an Ini/ beside the executable); for an
+// installed program it is taken from the current folder, and a data folder inside the
+// program's folders (the executable's, or share/ondrix of an installed layout) is refused
+// before anything is created.
+TEST_F(SettingsTest, ARelativeDataFolderIsTheCurrentFoldersUnlessTheTreeIsPortable)
+{
+    const QString Previous = QDir::currentPath();
+    const fs::path Work = Root.path() / "work";
+    fs::create_directories(Work);
+    ASSERT_TRUE(QDir::setCurrent(Q(Work)));
+    EXPECT_EQ(Make({"/Data=myfeed"})->DataFolder, Q(Work) + "/myfeed/");
+
+    // Installed: bin/ondrix with its files under share/ondrix/.
+    const fs::path Prefix = Root.path() / "usr";
+    fs::create_directories(Prefix / "bin");
+    fs::create_directories(Prefix / "share" / "ondrix");
+    fs::rename(Program / "Ini_Def", Prefix / "share" / "ondrix" / "Ini_Def");
+    const auto Installed = [&](const QStringList& Args) {
+        return std::make_unique<TSettings>(TSettingsStartup{Args, Q(Prefix / "bin" / "ondrix"), [](qint64) {}});
+    };
+    for (const fs::path& Inside : {Prefix / "bin", Prefix / "share" / "ondrix"}) {
+        ASSERT_TRUE(QDir::setCurrent(Q(Inside)));
+        for (const QString& Data : {QStringLiteral("myfeed"), Q(Inside / "abs")}) {
+            SCOPED_TRACE(Data.toStdString());
+            try {
+                Installed({"/Data=" + Data});
+                ADD_FAILURE() << "accepted";
+            } catch (const ESettingsError& Error) {
+                EXPECT_TRUE(Error.Text().contains(Q(Inside))) << Error.Text().toStdString();
+                const QString Expected = FormatMessageText("DataFolderInInstallation", {QString(), QString()});
+                EXPECT_TRUE(Error.Text().startsWith(Expected.left(Expected.indexOf(u'"')))) << Error.Text().toStdString();
+            }
+        }
+        EXPECT_FALSE(fs::exists(Inside / "myfeed"));
+        EXPECT_FALSE(fs::exists(Inside / "abs"));
+    }
+    ASSERT_TRUE(QDir::setCurrent(Q(Work)));
+    EXPECT_EQ(Installed({"/Data=myfeed"})->DataFolder, Q(Work) + "/myfeed/");
+
+    // Portable: beside the executable, and there it may be.
+    fs::create_directories(Prefix / "bin" / "Ini");
+    EXPECT_EQ(Installed({"/Data=myfeed"})->DataFolder, Q(Prefix / "bin") + "/myfeed/");
+    QDir::setCurrent(Previous);
 }
 
 TEST_F(SettingsTest, FillsEveryPath)
@@ -430,3 +481,29 @@ TEST_F(SettingsTest, NoRestartUnlessRequested)
 }
 
 }  // namespace
+
+// The data folder holds the mail password: the folders the program creates for it are the
+// owner's alone (0700), and so is the main settings file (0600), copied from the defaults or
+// left readable by others by an older version.
+TEST_F(SettingsTest, TheDataFolderAndTheSettingsFileAreTheOwnersAlone)
+{
+    const mode_t OldMask = ::umask(022);
+    const auto Mode = [](const QString& Name) { return QFileInfo(Name).permissions(); };
+    const auto OwnerOnlyDir = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser
+                              | QFile::WriteUser | QFile::ExeUser;
+    const auto OwnerOnlyFile = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+    for (const QStringList& Args : {QStringList{"/Data=" + Q(Root.path() / "Station" / "Feed")}, QStringList{}}) {
+        SCOPED_TRACE(Args.join(' ').toStdString());
+        auto S = Make(Args);
+        EXPECT_EQ(Mode(S->DataFolder), OwnerOnlyDir);
+        EXPECT_EQ(Mode(S->IniFolder), OwnerOnlyDir);
+        EXPECT_EQ(Mode(S->MainIniFile), OwnerOnlyFile);
+        const QString MainIni = S->MainIniFile;
+        S.reset();
+        ASSERT_TRUE(QFile::setPermissions(MainIni, OwnerOnlyFile | QFile::ReadGroup | QFile::ReadOther));
+        S = Make(Args);
+        EXPECT_EQ(Mode(S->MainIniFile), OwnerOnlyFile);
+    }
+    EXPECT_EQ(Mode(Q(Root.path() / "Station")), OwnerOnlyDir);
+    ::umask(OldMask);
+}

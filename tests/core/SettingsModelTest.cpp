@@ -416,3 +416,18 @@ TEST_F(SettingsFileTest, HeadlessAnswersGoOnAndReportBothTexts)
     EXPECT_EQ(Reported[2], "disk still on fire");
     EXPECT_EQ(Reported[3], QString::fromUtf8("Во время сохранения настроек возникли проблемы."));
 }
+
+// Saving the mail password leaves the settings file the owner's alone, even one that others
+// could read before (written by an older version, or by hand).
+TEST_F(SettingsFileTest, TheSavedPasswordIsReadableByItsOwnerAlone)
+{
+    ASSERT_TRUE(Load());
+    WriteMainIni("[Ondrix]\r\n");
+    ASSERT_TRUE(QFile::setPermissions(MainIni(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                                     | QFile::ReadOther));
+    Model.SetText(K::SMTPPasswordEdit_Text, "s3cret");
+    ASSERT_TRUE(Save()) << Questions.SaveErrors.join('\n').toStdString();
+    EXPECT_TRUE(ReadFile(MainIni()).contains("SMTPPasswordEdit_Text=s3cret"));
+    EXPECT_EQ(QFileInfo(MainIni()).permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+              QFile::ReadOwner | QFile::WriteOwner);
+}

@@ -65,6 +65,19 @@ TEST(OndrixEmailer, SubjectRulePutsTheTextInSubjectOrBody)
     }
 }
 
+// An error text may quote what the server or the library saw; the password never shows, as
+// typed or as a login sends it.
+TEST(OndrixEmailer, ErrorTextsNeverShowThePassword)
+{
+    const QString Password = QString::fromUtf8("paß wort");
+    const QString Base64 = QString::fromLatin1(Password.toUtf8().toBase64());
+    const QString Shown = WithoutPassword("535 " + Password + " refused (" + Base64 + ")", Password);
+    EXPECT_FALSE(Shown.contains(Password)) << Shown.toStdString();
+    EXPECT_FALSE(Shown.contains(Base64)) << Shown.toStdString();
+    EXPECT_TRUE(Shown.startsWith("535 ")) << Shown.toStdString();
+    EXPECT_EQ(WithoutPassword("no password here", QString()), "no password here");
+}
+
 TEST(OndrixEmailer, TlsBoxSwitchesThePort)
 {
     EXPECT_EQ(SMTPPortForTLS(true), QStringLiteral("465"));

@@ -166,6 +166,9 @@ TEST(IniFileTest, WritesOnlyWhenChangedAndCreatesTheFolder)
         EXPECT_FALSE(Ini.Modified());
     }
     EXPECT_EQ(testkit::readText(Name), "[Ondrix]\r\nX=1\r\n");
+    // A settings file may hold a secret: the owner's alone.
+    EXPECT_EQ(std::filesystem::status(Name).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST(IniFileTest, DeletesKeysAndSections)

@@ -176,3 +176,59 @@ TEST(TextFileTest, WrittenTextReadsBackTheSame)
 }
 
 }  // namespace
+
+namespace {
+
+mode_t ModeOf(const std::string& Name)
+{
+    struct stat Info {};
+    EXPECT_EQ(::stat(Name.c_str(), &Info), 0) << Name;
+    return Info.st_mode & 07777;
+}
+
+}  // namespace
+
+// A file that may hold a secret is the owner's alone however it is written: new, replacing a
+// file others could read, and through the temporary file that is renamed over the old one.
+// Other files keep the permissions they have.
+TEST(TextFileTest, OwnerOnlyFilesAreNeverReadableByOthers)
+{
+    testkit::TempDir Dir;
+    const mode_t OldMask = ::umask(022);
+    const std::string Fresh = Dir.file("Ini/Fresh.ini"), Old = Dir.file("Ini/Old.ini"), Other = Dir.file("Ini/Other.txt");
+    ASSERT_TRUE(WriteTextFileAtomic(Q(Fresh), {"Password=secret"}, nullptr, TFileAccess::OwnerOnly));
+    EXPECT_EQ(ModeOf(Fresh), mode_t(0600));
+    testkit::writeText(Old, "Password=old\r\n");
+    ASSERT_EQ(::chmod(Old.c_str(), 0644), 0);
+    ASSERT_TRUE(WriteTextFileAtomic(Q(Old), {"Password=new"}, nullptr, TFileAccess::OwnerOnly));
+    EXPECT_EQ(ModeOf(Old), mode_t(0600));
+    EXPECT_EQ(testkit::readText(Old), "Password=new\r\n");
+    testkit::writeText(Other, "x\r\n");
+    ASSERT_EQ(::chmod(Other.c_str(), 0640), 0);
+    ASSERT_TRUE(WriteTextFileAtomic(Q(Other), {"y"}));
+    EXPECT_EQ(ModeOf(Other), mode_t(0640));
+    // A file others could read loses their permissions; the owner's stay.
+    ASSERT_EQ(::chmod(Other.c_str(), 0754), 0);
+    EXPECT_TRUE(RestrictToOwner(Q(Other)));
+    EXPECT_EQ(ModeOf(Other), mode_t(0700));
+    EXPECT_FALSE(RestrictToOwner(Q(Dir.file("missing"))));
+    ::umask(OldMask);
+}
+
+TEST(TextFileTest, PrivateFoldersAreCreatedForTheOwnerAlone)
+{
+    testkit::TempDir Dir;
+    const mode_t OldMask = ::umask(022);
+    std::filesystem::create_directories(Dir.file("shared"));
+    ASSERT_EQ(::chmod(Dir.file("shared").c_str(), 0755), 0);
+    QString Error;
+    ASSERT_TRUE(ForcePrivateFolders(Q(Dir.file("shared/a/b/")), &Error)) << Error.toStdString();
+    EXPECT_EQ(ModeOf(Dir.file("shared")), mode_t(0755));  // an existing folder stays as it is
+    EXPECT_EQ(ModeOf(Dir.file("shared/a")), mode_t(0700));
+    EXPECT_EQ(ModeOf(Dir.file("shared/a/b")), mode_t(0700));
+    EXPECT_TRUE(ForcePrivateFolders(Q(Dir.file("shared/a/b"))));
+    testkit::writeText(Dir.file("file"), "x");
+    EXPECT_FALSE(ForcePrivateFolders(Q(Dir.file("file/sub")), &Error));
+    EXPECT_TRUE(Error.contains(Q(Dir.file("file/sub")))) << Error.toStdString();
+    ::umask(OldMask);
+}
