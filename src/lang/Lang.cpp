@@ -99,6 +99,8 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"SampleReminder", u"Образец № %d \"%s\" держится уже %s"},
     {u"SampleEnded", u"Образец № %d \"%s\" закончился, длился %s"},
     {u"LogLinesDropped", u"Не записано в журнал строк: %d (папка журнала недоступна)."},
+    {u"ServerAnswerTooLong", u"Ответ сервера обновлений длиннее %d байт и не принят: это не файл версии программы."},
+    {u"ServerVersionInvalid", u"Сервер обновлений сообщил неверный номер версии \"%s\": ожидается от одного до четырёх чисел от 0 до 65535 через точку."},
     // The program's start and stop, so that a gap in the log can be explained.
     {u"ProgramStarted", u"Программа запущена: версия %s, папка данных \"%s\", вход \"%s\"."},
     {u"ProgramStopped", u"Программа остановлена: %s."},
