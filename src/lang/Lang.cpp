@@ -121,6 +121,8 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"SubscriberTimeout", u"Внешнее приложение %s не ответило на сообщение о нахождении образца №%d за 5 секунд."},
     // Messages of the configuration archives.
     {u"Config_Backup_NoData", u"Архивировать нечего: выбранные папки пусты или не выбрана ни одна. Прежний архив сохранён."},
+    {u"Config_Restore_TooLarge", u"Архив \"%s\" распаковывается в %d МБ, а восстановление принимает не больше %d МБ. Ничего не изменено."},
+    {u"Config_Restore_NoSpace", u"Для восстановления из архива \"%s\" нужно %d МБ, а свободно %d МБ. Ничего не изменено."},
     {u"Config_Restore_NoData", u"В архиве \"%s\" нет выбранных данных. Ничего не изменено."},
     {u"Config_Backup_Failed", u"Не удалось создать архив данных. %s"},
 };
