@@ -12,6 +12,8 @@ PACKAGES=(
   libcurl4-openssl-dev libsoxr-dev libglib2.0-dev
   # Qt's own texts (edit menus, file dialogs) in Russian for the built-in language
   qt6-translations-l10n
+  # the desktop's launcher, which opens the manual and web addresses in the browser
+  xdg-utils
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # test harness: a real PulseAudio server, MP3 encoding of fixtures

@@ -8,6 +8,9 @@
 
 #include <utility>
 
+#include "lang/Lang.h"
+#include "lang/Language_Forms.h"
+
 namespace Help {
 
 const std::vector<THelpTopic>& Topics()
@@ -51,14 +54,42 @@ const std::vector<THelpPart>& Parts()
     return Table;
 }
 
+namespace {
+
+// The settings page shows one settings panel at a time, chosen in its tree. Its tree and the
+// page itself are where the keyboard rests right after a panel was chosen, so F1 there is
+// about the panel shown: its context, or none when no panel is shown.
+int ShownPanelContext(const QWidget* Part)
+{
+    const QWidget* Sheet = Part;
+    while (Sheet && Sheet->objectName() != QLatin1String("SettingsSheet"))
+        Sheet = Sheet->parentWidget();
+    if (!Sheet)
+        return -1;
+    for (const THelpPart& Entry : Parts()) {
+        if (Entry.Context == PagesContext)
+            continue;  // the tree and the page themselves
+        const auto* Panel = Sheet->findChild<QWidget*>(QLatin1String(Entry.Name));
+        if (Panel && Panel->isVisibleTo(Sheet))
+            return Entry.Context;
+    }
+    return -1;
+}
+
+}  // namespace
+
 int ContextOf(const QWidget* Widget)
 {
     for (const QWidget* Part = Widget; Part; Part = Part->parentWidget()) {
         const QString Name = Part->objectName();
         const char* ClassName = Part->metaObject()->className();
         for (const THelpPart& Entry : Parts())
-            if (Name == QLatin1String(Entry.Name) || qstrcmp(ClassName, Entry.Name) == 0)
+            if (Name == QLatin1String(Entry.Name) || qstrcmp(ClassName, Entry.Name) == 0) {
+                if (Entry.Context == PagesContext)
+                    if (const int Panel = ShownPanelContext(Part); Panel >= 0)
+                        return Panel;
                 return Entry.Context;
+            }
         // A dialog the table does not name (about, what's new) opens the contents rather than
         // the page of the window that opened it.
         if (Part->isWindow() && Part->parentWidget())
@@ -114,10 +145,18 @@ THelpSystem::~THelpSystem()
         qApp->removeEventFilter(this);
 }
 
-bool THelpSystem::ShowTopic(int Context)
+bool THelpSystem::ShowTopic(int Context, QWidget* From)
 {
     const QUrl Page = Help::TopicUrl(FRoot, FHelpFile ? FHelpFile() : QString(), Context);
-    return !Page.isEmpty() && QDesktopServices::openUrl(Page);
+    if (Page.isEmpty())
+        return false;
+    if (QDesktopServices::openUrl(Page))
+        return true;
+    // No launcher could be started (xdg-open missing, say): Qt only writes a line on standard
+    // error, so the operator is told here, with the page's file to open by hand.
+    QWidget* Parent = From ? From->window() : QApplication::activeWindow();
+    ShowMessageBox(Parent, TMessageBoxType::Warning, FormatMessageText(QStringLiteral("HelpNotOpened"), {Page.toLocalFile()}));
+    return false;
 }
 
 bool THelpSystem::eventFilter(QObject* Watched, QEvent* Event)
@@ -127,6 +166,7 @@ bool THelpSystem::eventFilter(QObject* Watched, QEvent* Event)
     const auto* Key = static_cast<QKeyEvent*>(Event);
     if (Key->key() != Qt::Key_F1 || Key->modifiers() != Qt::NoModifier || !Available())
         return false;
-    ShowTopic(Help::ContextOf(static_cast<QWidget*>(Watched)));
+    auto* Focus = static_cast<QWidget*>(Watched);
+    ShowTopic(Help::ContextOf(Focus), Focus);
     return true;
 }

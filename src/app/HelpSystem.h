@@ -55,7 +55,8 @@ const std::vector<THelpTopic>& Topics();
 const std::vector<THelpPart>& Parts();
 
 // The context of a control: that of the nearest part (itself, then its parents) the table
-// names; the contents when none does.
+// names; the contents when none does. The settings tree and page stand for the settings panel
+// they show.
 int ContextOf(const QWidget* Widget);
 
 // True when the manual of the built-in language is in Root (the help folder, ending in "/").
@@ -84,8 +85,9 @@ public:
 
     bool Available() const { return Help::Available(FRoot); }
     // Opens the page of a context in the browser; false when there is no manual or the
-    // desktop could not open it.
-    bool ShowTopic(int Context);
+    // desktop could not open it, which a box over From's window (else the active window) says,
+    // naming the page's file.
+    bool ShowTopic(int Context, QWidget* From = nullptr);
 
 protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;

@@ -88,16 +88,6 @@ bool SyncFile(const QString& FileName)
     return Synced;
 }
 
-// Removes what a killed backup left behind: regular files with the partial prefix.
-void RemovePartialArchives(const QString& BackupFolder)
-{
-    const QFileInfoList Files = QDir(BackupFolder).entryInfoList({PartialPrefix + "*"}, QDir::Files | QDir::Hidden);
-    for (const QFileInfo& File : Files) {
-        if (File.isFile() && !File.isSymLink())
-            QFile::remove(File.absoluteFilePath());
-    }
-}
-
 QString WithSlash(const QString& Folder)
 {
     return Folder.endsWith(u'/') ? Folder : Folder + u'/';
@@ -249,6 +239,15 @@ TBackupResult BackupFolders(const TConfigBackupSettings& Settings, TDateTime Mom
 TBackupResult BackupConfig(const TConfigBackupSettings& Settings, TDateTime Moment)
 {
     return BackupFolders(Settings, Moment);
+}
+
+void RemovePartialArchives(const QString& BackupFolder)
+{
+    const QFileInfoList Files = QDir(BackupFolder).entryInfoList({PartialPrefix + "*"}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo& File : Files) {
+        if (File.isFile() && !File.isSymLink())
+            QFile::remove(File.absoluteFilePath());
+    }
 }
 
 QString BackupFailedText(const TBackupResult& Result)

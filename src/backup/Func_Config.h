@@ -79,6 +79,11 @@ QStringList ListBackupArchives(const QString& BackupFolder);
 // the new one included. Returns the names deleted.
 QStringList PruneBackupArchives(const QString& BackupFolder, const QString& NewArchive, int Count);
 
+// Removes what a killed backup left behind in BackupFolder: the archive being written under its
+// temporary name (".Ondrix-Backup-...zip.part") and the zip library's own temporary files beside
+// it. Regular files only.
+void RemovePartialArchives(const QString& BackupFolder);
+
 // Tests and sets the process-wide busy flag in one step; false when it was already set.
 bool TryBeginConfigOperation();
 void EndConfigOperation();

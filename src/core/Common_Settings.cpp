@@ -206,8 +206,11 @@ void TCommonSettings::ResolveDataFolder()
     }
     IniFolder = DataFolder + "Ini/";
     TempFolder = DataFolder + "Temp/";
-    if (!Startup.ReadOnly)
+    if (!Startup.ReadOnly) {
         DeleteFolder(TempFolder);
+        // A settings file being saved when the program was killed leaves its temporary copy.
+        RemoveInterruptedWrites(IniFolder);
+    }
 }
 
 void TCommonSettings::ForceWritableFolder(const QString& Folder) const

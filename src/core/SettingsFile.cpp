@@ -1,5 +1,6 @@
 #include "core/SettingsFile.h"
 
+#include "backup/Func_Config.h"
 #include "core/Common_Settings.h"
 #include "core/SettingsModel.h"
 #include "lang/Lang.h"
@@ -99,10 +100,12 @@ bool LoadSettings(TSettings& Folders, TConfiguration& Config, const QStringList&
                 Config.Model.ReadColumnLayouts(Columns);
         }
     }
-    if (Folders.SettingsLoaded)
+    if (Folders.SettingsLoaded) {
         ApplyBackupFolder(Folders, Config.Model);
-    if (Folders.SettingsLoaded)
+        // A backup killed part-way left its archive under a temporary name.
+        RemovePartialArchives(Folders.BackupFolder);
         return true;
+    }
     return Questions.ContinueAfterLoadError(Error);
 }
 

@@ -100,6 +100,8 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"SampleReminder", u"Образец № %d \"%s\" держится уже %s"},
     {u"SampleEnded", u"Образец № %d \"%s\" закончился, длился %s"},
     {u"LogLinesDropped", u"Не записано в журнал строк: %d (папка журнала недоступна)."},
+    {u"ServerAnswerTooLong", u"Ответ сервера обновлений длиннее %d байт и не принят: это не файл версии программы."},
+    {u"ServerVersionInvalid", u"Сервер обновлений сообщил неверный номер версии \"%s\": ожидается от одного до четырёх чисел от 0 до 65535 через точку."},
     // The program's start and stop, so that a gap in the log can be explained.
     {u"ProgramStarted", u"Программа запущена: версия %s, папка данных \"%s\", вход \"%s\"."},
     {u"ProgramStopped", u"Программа остановлена: %s."},
@@ -128,6 +130,7 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"SampleKeyMissing", u"нет строки %s="},
     {u"SampleNotRead", u"Образец № %d \"%s\": %s. Он не включается автоматически, а его строки в файле остаются как есть, пока образец не изменён в окне образца."},
     {u"SampleNotWatched", u"Образец № %d \"%s\": %s. Он не отслеживается."},
+    {u"HelpNotOpened", u"Не удалось открыть справку: не найдена программа, которая открывает страницы в браузере (xdg-open из пакета xdg-utils). Откройте в браузере файл\r\n%s"},
     // Messages of the local socket that external programs use.
     {u"SocketInUse", u"Сокет внешних программ %s обслуживает другая запущенная копия программы. Внешние программы не смогут управлять этой копией."},
     {u"SocketError", u"Не удалось открыть сокет внешних программ %s: %s. Внешние программы не смогут управлять программой."},

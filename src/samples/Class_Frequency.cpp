@@ -32,7 +32,11 @@ TFrequencyRecArr ParseFrequencyLines(const QStringList& Lines)
         SplitKeyValue(Line, Key, Value);
         if (SameKey(Key, QStringLiteral("ID"))) {
             TFrequencyRec Rec;
-            Rec.ID = TrimBlanks(Value).left(FrequencyIDLength);
+            // Control characters are no part of a name: dropped on reading (and blanks trimmed
+            // again after the cut), so a table read, saved and read again stays the same.
+            QString ID = Value;
+            ID.removeIf([](QChar C) { return C.unicode() < 0x20 || C.unicode() == 0x7F; });
+            Rec.ID = TrimBlanks(TrimBlanks(ID).left(FrequencyIDLength));
             Table.append(Rec);
             Slot = -1;
         } else if (SameKey(Key, QStringLiteral("Freq"))) {

@@ -249,6 +249,7 @@ TSamplePropertyForm::TSamplePropertyForm(QWidget* MainWindow, const TSampleList&
     RemindPanel = Row({NewLabel("Label_RemindMinutes", QStringLiteral("Напоминать каждые")), Edit_RemindMinutes,
                        NewLabel("Label_Minutes", QStringLiteral("минут (0 - не напоминать)"))});
     RemindPanel->setObjectName(QStringLiteral("RemindPanel"));
+    RemindPanel->setEnabled(false);  // as the box, until a record fills them
     SignalLayout->addWidget(Check_AlarmOnce);
     SignalLayout->addWidget(RemindPanel);
     PropsLayout->addWidget(SignalPanel);

@@ -83,6 +83,22 @@ int CompareVersions(const QString& A, const QString& B)
     return 0;
 }
 
+bool ValidVersion(const QString& Version)
+{
+    const QStringList Parts = Version.split(u'.');
+    if (Version.isEmpty() || Parts.size() > 4)
+        return false;
+    for (const QString& Part : Parts) {
+        const QString Digits = Part.trimmed();
+        if (Digits.isEmpty() || Digits.size() > 5
+            || !std::all_of(Digits.begin(), Digits.end(), [](QChar C) { return C >= u'0' && C <= u'9'; }))
+            return false;
+        if (Digits.toInt() > 65535)
+            return false;
+    }
+    return true;
+}
+
 bool IsWebAddress(const QString& Url)
 {
     const QUrl Parsed(Url, QUrl::StrictMode);
@@ -112,7 +128,8 @@ TVersionFile ParseVersionFile(const QByteArray& Body, const QString& BaseURL)
         if (SameKey(Key, QStringLiteral("Version")))
             File.Version = Value;
         else if (SameKey(Key, QStringLiteral("Date")))
-            File.Date = Value;
+            // Shown in the update box: one line of a date's length, whatever the server sends.
+            File.Date = OneField(Value).left(TVersionFile::MaxDateLength).trimmed();
         // An address that is not a web address (file:, a program, a script) is never taken.
         else if (SameKey(Key, QStringLiteral("URL")) && IsWebAddress(Value))
             File.URL = Value;
@@ -175,11 +192,39 @@ THttpResult HttpGet(const QString& Url, const THttpOptions& Options)
         Result.StatusCode = Status;
         Result.Body = std::move(Transfer.Body);
     } else if (Transfer.TooLarge || Code == CURLE_FILESIZE_EXCEEDED) {
+        Result.TooLarge = true;
         Result.ErrorText = QStringLiteral("the answer is longer than %1 bytes").arg(Options.MaxBytes);
     } else {
         Result.ErrorText = CurlError[0] ? QString::fromUtf8(CurlError) : QString::fromUtf8(curl_easy_strerror(Code));
     }
     return Result;
+}
+
+void TWebUpdate::ReadVersionFile(const TVersionFile& File)
+{
+    // A version no program can carry is never offered as a newer one.
+    if (!File.Version.isEmpty() && !ValidVersion(File.Version)) {
+        ErrorText = FormatMessageText(QStringLiteral("ServerVersionInvalid"),
+                                      {OneField(File.Version).left(TVersionFile::MaxDateLength)});
+        return;
+    }
+    ServerVersion = File.Version;
+    URL = File.URL;
+    DownloadURL = File.DownloadURL;
+    Date = File.Date;
+    if (CompareVersions(CurrentVersion, ServerVersion) == -1) {
+        // Automatically each new version is announced once. A last version seen that is not a
+        // version (a hand-edited setting) counts as none seen.
+        bool Announced = false;
+        try {
+            Announced = CompareVersions(LastVersion, ServerVersion) != -1;
+        } catch (const EVersionError&) {
+        }
+        if (Interactive || !Announced)
+            Outcome = TOutcome::ShowUpdate;
+    } else if (Interactive) {
+        Outcome = TOutcome::ShowNoUpdate;
+    }
 }
 
 void TWebUpdate::Execute(const THttpOptions& Options)
@@ -192,30 +237,16 @@ void TWebUpdate::Execute(const THttpOptions& Options)
     Outcome = TOutcome::Nothing;
     try {
         const THttpResult Answer = HttpGet(JoinUrl(BaseURL, Path), Options);
-        if (!Answer.Ok)
+        // The server was reached: what it sent is no version file, which is not a connection
+        // failure.
+        if (Answer.TooLarge)
+            ErrorText = FormatMessageText(QStringLiteral("ServerAnswerTooLong"), {Options.MaxBytes});
+        else if (!Answer.Ok)
             throw std::runtime_error(Answer.ErrorText.toStdString());
-        if (Answer.StatusCode == 200) {
-            const TVersionFile File = ParseVersionFile(Answer.Body, BaseURL);
-            ServerVersion = File.Version;
-            URL = File.URL;
-            DownloadURL = File.DownloadURL;
-            Date = File.Date;
-            if (CompareVersions(CurrentVersion, ServerVersion) == -1) {
-                // Automatically each new version is announced once. A last version seen that
-                // is not a version (a hand-edited setting) counts as none seen.
-                bool Announced = false;
-                try {
-                    Announced = CompareVersions(LastVersion, ServerVersion) != -1;
-                } catch (const EVersionError&) {
-                }
-                if (Interactive || !Announced)
-                    Outcome = TOutcome::ShowUpdate;
-            } else if (Interactive) {
-                Outcome = TOutcome::ShowNoUpdate;
-            }
-        } else {
+        else if (Answer.StatusCode != 200)
             ErrorText = QStringLiteral("Wrong status code ") + QString::number(Answer.StatusCode);
-        }
+        else
+            ReadVersionFile(ParseVersionFile(Answer.Body, BaseURL));
     } catch (const std::exception& Error) {
         ErrorText = GetMessageText(QStringLiteral("ServerError")) + QStringLiteral("\r\n")
                     + GetMessageText(QStringLiteral("Error")) + QStringLiteral(": ") + QString::fromUtf8(Error.what());

@@ -35,6 +35,10 @@ public:
 // EVersionError for a part that is not a decimal number.
 int CompareVersions(const QString& A, const QString& B);
 
+// Whether a text is a version a program can carry: one to four parts, each a decimal number
+// from 0 to 65535 (blanks around a part allowed), as "a.b.c.d" of a version record.
+bool ValidVersion(const QString& Version);
+
 // Whether a text is an absolute http or https address with a host.
 bool IsWebAddress(const QString& Url);
 
@@ -46,7 +50,8 @@ struct TVersionFile {
     QString Version;
     QString URL;            // only http(s) addresses are taken; else the base address
     QString DownloadURL;    // likewise
-    QString Date;
+    QString Date;           // one line of at most MaxDateLength characters (the rest is cut)
+    static constexpr int MaxDateLength = 40;
 };
 // Reads "Key = Value" lines (split at the first "=", blanks trimmed, keys without regard to case).
 TVersionFile ParseVersionFile(const QByteArray& Body, const QString& BaseURL);
@@ -65,6 +70,7 @@ struct THttpResult {
     long StatusCode = 0;
     QByteArray Body;
     QString ErrorText;      // why no answer came
+    bool TooLarge = false;  // the answer was longer than MaxBytes and refused
 };
 
 // GET over HTTP or HTTPS (certificates verified, TLS 1.2 or newer), redirects followed only to
@@ -90,6 +96,10 @@ public:
 
     // Fetches and reads the version file and decides which box (if any) to show.
     void Execute(const THttpOptions& Options);
+
+private:
+    // What the server's version file means for this program.
+    void ReadVersionFile(const TVersionFile& File);
 };
 
 // The buttons of the update box.

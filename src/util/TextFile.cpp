@@ -231,3 +231,41 @@ bool AppendTextLines(const QString& FileName, const QStringList& Lines, QString*
     }
     return true;
 }
+
+namespace {
+
+// Six ASCII letters whose cases are mixed as no word's are.
+bool TemporarySuffix(const QString& Suffix)
+{
+    if (Suffix.size() != 6)
+        return false;
+    int Upper = 0;
+    for (const QChar C : Suffix) {
+        if (C >= u'A' && C <= u'Z')
+            ++Upper;
+        else if (!(C >= u'a' && C <= u'z'))
+            return false;
+    }
+    const bool Capitalised = Upper == 1 && Suffix.at(0).isUpper();
+    return Upper > 0 && Upper < 6 && !Capitalised;
+}
+
+}  // namespace
+
+QStringList RemoveInterruptedWrites(const QString& Folder)
+{
+    QStringList Removed;
+    const QDir Dir(Folder);
+    for (const QFileInfo& File : Dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+        const QString Name = File.fileName();
+        const qsizetype Dot = Name.lastIndexOf(u'.');
+        if (Dot <= 0 || !TemporarySuffix(Name.mid(Dot + 1)))
+            continue;
+        // Only beside the file it was to replace.
+        if (!QFileInfo(Dir.filePath(Name.left(Dot))).isFile())
+            continue;
+        if (QFile::remove(File.absoluteFilePath()))
+            Removed.append(Name);
+    }
+    return Removed;
+}

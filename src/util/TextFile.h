@@ -25,6 +25,13 @@ enum class TFileAccess { Default, OwnerOnly };
 bool WriteTextFileAtomic(const QString& FileName, const QStringList& Lines, QString* Error = nullptr,
                          TFileAccess Access = TFileAccess::Default);
 
+// Removes the temporary files of atomic writes that a killed program left in Folder: a regular
+// file named after a file of the folder with a dot and six letters ("Samples.ini.kQzTbW") as the
+// writer names them where the file system has no unnamed temporary files. The letters must mix
+// the cases as a word does not (not all lower, all upper or capitalised), so that an operator's
+// "Samples.ini.backup" stays. Returns the names removed.
+QStringList RemoveInterruptedWrites(const QString& Folder);
+
 // As WriteTextFileAtomic, but leaves the file alone when it already holds exactly these lines:
 // for files rewritten on a timer, where a synced rewrite of the same bytes is pure cost.
 bool WriteTextFileIfChanged(const QString& FileName, const QStringList& Lines, QString* Error = nullptr);

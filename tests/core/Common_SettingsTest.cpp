@@ -220,6 +220,30 @@ TEST_F(SettingsTest, TemporaryFolderIsRemovedAtEveryStart)
     EXPECT_TRUE(fs::exists(Data / "Ini"));
 }
 
+// A settings file being saved when the program was killed leaves its temporary copy beside it,
+// named with six letters of mixed case; the operator's own copies stay.
+TEST_F(SettingsTest, TemporaryCopiesOfInterruptedSavesAreRemovedAtStart)
+{
+    const fs::path Ini = Root.path() / "D" / "Ini";
+    fs::create_directories(Ini);
+    for (const char* Name : {"Samples.ini", "Ondrix.ini"})
+        testkit::writeText((Ini / Name).string(), "[x]\r\n");
+    const struct {
+        const char* Name;
+        bool Removed;
+    } Cases[] = {
+        {"Samples.ini.kQzTbW", true}, {"Ondrix.ini.AbcDEf", true},  {"Samples.ini.backup", false},
+        {"Samples.ini.BACKUP", false}, {"Samples.ini.Backup", false}, {"Samples.ini.kQ1TbW", false},
+        {"Samples.ini.kQzTb", false},  {"Freq.ini.kQzTbW", false},    // nothing it would have replaced
+    };
+    for (const auto& C : Cases)
+        testkit::writeText((Ini / C.Name).string(), "half a file");
+    Make({"/Data=" + Q(Root.path() / "D")});
+    for (const auto& C : Cases)
+        EXPECT_EQ(fs::exists(Ini / C.Name), !C.Removed) << C.Name;
+    EXPECT_TRUE(fs::exists(Ini / "Samples.ini"));
+}
+
 TEST_F(SettingsTest, TemporaryFolderLinkIsRemovedWithoutEmptyingItsTarget)
 {
     const fs::path Data = Root.path() / "D";

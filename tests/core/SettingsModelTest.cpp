@@ -311,6 +311,26 @@ TEST_F(SettingsFileTest, ColumnLayoutsRoundTripInTheirOwnForms)
     EXPECT_EQ(ReadFile(Data.Settings->ColumnsIniFile), First);
 }
 
+// An archive a killed backup was writing (under its temporary name, with the zip library's
+// temporary file beside it) is removed once the settings say where the archives are.
+TEST_F(SettingsFileTest, ArchivesLeftPartWayAreRemovedAtTheLoad)
+{
+    const std::string Folder = Data.Root.file("archives");
+    WriteMainIni("[Ondrix]\r\nEdit_Config_BackupFolder_Text=" + QString::fromStdString(Folder) + "\r\n");
+    std::filesystem::create_directories(Folder);
+    const std::vector<std::string> Left{".Ondrix-Backup-2026-12-10.zip.part", ".Ondrix-Backup-2026-12-10.zip.part.xYzAbC"};
+    const std::vector<std::string> Kept{"Ondrix-Backup-2026-12-09.zip", "notes.part"};
+    for (const std::string& Name : Left)
+        testkit::writeText(Folder + "/" + Name, "partial");
+    for (const std::string& Name : Kept)
+        testkit::writeText(Folder + "/" + Name, "whole");
+    ASSERT_TRUE(Load());
+    for (const std::string& Name : Left)
+        EXPECT_FALSE(std::filesystem::exists(Folder + "/" + Name)) << Name;
+    for (const std::string& Name : Kept)
+        EXPECT_TRUE(std::filesystem::exists(Folder + "/" + Name)) << Name;
+}
+
 TEST_F(SettingsFileTest, ABackupFolderIsResolvedAgainstTheDataFolder)
 {
     const QString DataFolder = Data.Settings->DataFolder;

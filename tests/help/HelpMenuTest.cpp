@@ -4,17 +4,20 @@
 #include "app/InfoForms.h"
 #include "app/Ondrix_Unit.h"
 #include "core/Common_Settings.h"
+#include "lang/Lang.h"
 #include "lang/Language_Functions.h"
 #include "samples/Class_SampleRec.h"
 #include "samples/Form_FrequencyProp.h"
 #include "samples/Form_SampleProp.h"
 
+#include "helpers/ModalWatcher.h"
 #include "helpers/StandInBrowser.h"
 #include "helpers/TestFiles.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -53,6 +56,7 @@ struct HelpFixture : ::testing::Test {
 
     void TearDown() override
     {
+        Browser.setAvailable(true);
         Window.reset();
         Language::ResetLanguages();
         ProgramSettings.reset();
@@ -156,7 +160,13 @@ TEST_F(HelpFixture, F1OpensThePageOfThePartOfTheMainWindowInFocus)
         {0, -1, "SampleView", Help::PagesContext},
         {0, -1, "LogMessageView", Help::PagesContext},
         {0, -1, "Led", Help::MainWindowContext},
-        {1, 0, "Tree", Help::PagesContext},
+        // Right after a settings panel was chosen the keyboard is still on the tree: F1 there
+        // is about the panel shown.
+        {1, 0, "Tree", Help::ProgramPanelContext},
+        {1, 1, "Tree", Help::RecordPanelContext},
+        {1, 2, "Tree", Help::FrequencyPanelContext},
+        {1, 3, "Tree", Help::EmailPanelContext},
+        {1, 4, "Tree", Help::ConfigPanelContext},
         {1, 0, "LogCount", Help::ProgramPanelContext},
         {1, 1, "ComboBox_Device", Help::RecordPanelContext},
         {1, 2, "FrequencyView", Help::FrequencyPanelContext},
@@ -173,6 +183,45 @@ TEST_F(HelpFixture, F1OpensThePageOfThePartOfTheMainWindowInFocus)
     }
     // On the window itself (nothing in focus) F1 opens the page of the main window.
     EXPECT_EQ(OpenedByF1(Window.get()), Expected(Help::MainWindowContext));
+}
+
+TEST_F(HelpFixture, WhenNoBrowserCanBeStartedABoxSaysSoAndNamesThePagesFile)
+{
+    Start();
+    QAction* Contents = Action("MContents");
+    ASSERT_NE(Contents, nullptr);
+    // The desktop's launcher as Qt first finds it, then gone (as without xdg-utils).
+    ASSERT_TRUE(Opened([Contents] { Contents->trigger(); }).isLocalFile());
+    Browser.setAvailable(false);
+    Browser.clear();
+    struct Case {
+        const char* Name;
+        std::function<void()> Ask;
+        int Context;
+    };
+    const Case Cases[] = {
+        {"menu", [Contents] { Contents->trigger(); }, Help::ContentsContext},
+        {"F1", [this] { QTest::keyClick(Window->findChild<QWidget*>("SampleView"), Qt::Key_F1); }, Help::PagesContext},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        QString Caption, Text;
+        testkit::ModalWatcher<QMessageBox> Box("", [&](QMessageBox& Seen) {
+            Caption = Seen.windowTitle();
+            Text = Seen.text();
+            const QByteArray Folder = qgetenv("ONDRIX_SCREENSHOTS");
+            if (!Folder.isEmpty())
+                Seen.grab().save(QString::fromUtf8(Folder) + "/help-not-opened.png");
+            Seen.accept();
+        });
+        C.Ask();
+        EXPECT_EQ(Box.seen(), 1);
+        EXPECT_EQ(Caption, GetMessageText("Warning"));
+        const QString File = Expected(C.Context).toLocalFile();
+        EXPECT_EQ(Text, FormatMessageText("HelpNotOpened", {File}).replace("\r\n", "\n"));
+        EXPECT_TRUE(QFileInfo(File).isFile()) << File.toStdString();
+    }
+    EXPECT_TRUE(Browser.addresses().empty());
 }
 
 TEST_F(HelpFixture, F1InEveryDialogOpensItsPage)

@@ -123,6 +123,10 @@ TEST_P(ManualPictures, WindowsAsTheOperatorSeesThem)
     Silence->SignaldB = -50;
     Silence->SignalTime = 10;
     Silence->AutoStart = true;
+    // As the dialog makes a silence sample now: by its RMS, once per episode, with a reminder.
+    Silence->LevelMode = TLevelMode::Rms;
+    Silence->AlarmOnce = true;
+    Silence->RemindMinutes = 10;
     TSampleRec* Command = testkit::AddSample(Samples, TSampleType::Command, 2, QString::fromUtf8(Language.Command));
     Command->Command = "1,5,9";
     Command->SignalMode = TSignalMode::Add;

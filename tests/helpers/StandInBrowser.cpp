@@ -14,15 +14,13 @@ StandInBrowser& StandInBrowser::instance()
     return Browser;
 }
 
-StandInBrowser::StandInBrowser() : log_(dir_.file("opened.txt"))
+StandInBrowser::StandInBrowser() : script_(dir_.file("xdg-open")), log_(dir_.file("opened.txt"))
 {
-    const std::string script = dir_.file("xdg-open");
     // One short append per address: a reader never sees half a line.
-    writeText(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + log_ + "'\n");
-    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    writeText(script_, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + log_ + "'\n");
     const char* path = std::getenv("PATH");
-    const std::string joined = dir_.path().string() + (path && *path ? ":" + std::string(path) : std::string());
-    setenv("PATH", joined.c_str(), 1);
+    path_ = dir_.path().string() + (path && *path ? ":" + std::string(path) : std::string());
+    setAvailable(true);
 }
 
 std::vector<std::string> StandInBrowser::addresses() const
@@ -42,6 +40,12 @@ bool StandInBrowser::waitForAddresses(std::size_t count, std::chrono::millisecon
 void StandInBrowser::clear()
 {
     std::filesystem::remove(log_);
+}
+
+void StandInBrowser::setAvailable(bool available)
+{
+    std::filesystem::permissions(script_, available ? std::filesystem::perms::owner_all : std::filesystem::perms::none);
+    setenv("PATH", available ? path_.c_str() : dir_.path().c_str(), 1);
 }
 
 }  // namespace testkit

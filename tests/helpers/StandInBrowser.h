@@ -23,11 +23,18 @@ public:
     // Waits until at least count addresses were opened; false when the time-out passes first.
     bool waitForAddresses(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
     void clear();
+    // Whether a launcher can be started: without, as on a desktop without xdg-utils, the
+    // program's request to open an address fails, whether Qt starts the launcher it found
+    // before (the stand-in, now not executable) or looks for one again (PATH then holds
+    // nothing else).
+    void setAvailable(bool available);
 
 private:
     StandInBrowser();
     TempDir dir_;
+    std::string script_;
     std::string log_;
+    std::string path_;  // PATH with the stand-in first
 };
 
 }  // namespace testkit

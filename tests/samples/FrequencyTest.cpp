@@ -173,6 +173,32 @@ TEST(FrequencyFileTest, IdentifiersAreTrimmedAndTheUndialableOnesWarned)
     EXPECT_GE(IndexOfCommand(Table, "Start"), 0);
 }
 
+// Control characters anywhere in an identifier are dropped on reading, and what is read saves
+// and reads back as it was.
+TEST(FrequencyFileTest, ControlCharactersInIdentifiersAreDroppedAndReadingIsStable)
+{
+    const struct {
+        std::string Written;
+        QString Read;
+    } Cases[] = {
+        {"A\x01", "A"},
+        {"\x02\x03" "B", "B"},
+        {"St\tart", "Start"},
+        {"C\x7F" " D", "C D"},
+        {"\x01" " E \x1F", "E"},
+        {"\x1B[31mRed", "[31mRed"},
+        // Cut at the longest identifier with a blank at the cut: trimmed after the cut too.
+        {std::string(127, 'x') + " y", QString(127, u'x')},
+    };
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Written);
+        const TFrequencyRecArr Read = LoadText("[Frequencys]\r\nID=" + Case.Written + "\r\nFreq=697\r\n");
+        ASSERT_EQ(Read.size(), 1);
+        EXPECT_EQ(Read[0].ID, Case.Read);
+        EXPECT_EQ(IDs(LoadText(SavedText(Read))), IDs(Read));
+    }
+}
+
 TEST(FrequencyFileTest, DefaultFileHoldsTheSixteenDtmfSymbols)
 {
     TFrequencyRecArr Table;

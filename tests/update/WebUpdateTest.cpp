@@ -114,6 +114,15 @@ TEST(CompareVersions, PartThatIsNotANumberFails)
         EXPECT_THROW(CompareVersions(QStringLiteral("1.0"), QString::fromUtf8(Bad)), EVersionError) << Bad;
 }
 
+TEST(CompareVersions, ValidVersionsHaveOneToFourPartsUpTo65535)
+{
+    for (const char* Good : {"1", "1.5", "1.5.2.3", " 1 . 2 ", "0.0.0.0", "65535.65535.65535.65535", "1.05"})
+        EXPECT_TRUE(ValidVersion(QString::fromUtf8(Good))) << Good;
+    for (const char* Bad : {"", "1.2.3.4.5", "1.2.3.4.5.6.7.8.9", "65536", "1.99999999999", "1.x", "1..2", "v1",
+                            "1.-2", "1.+2", "1.", ".1"})
+        EXPECT_FALSE(ValidVersion(QString::fromUtf8(Bad))) << Bad;
+}
+
 TEST(WebUpdate, OnlyHttpAndHttpsAreWebAddresses)
 {
     const struct {
@@ -188,13 +197,24 @@ TEST(WebUpdate, AnswersOfTheServerOnDemandAndAutomatically)
          QStringLiteral("Вы используете последнюю версию программы."), false, QString()},
         {"garbage body", std::string("\x89PNG\r\n\x1a\n\0\0\xff\xfe", 12), 0, false, QStringLiteral("information"),
          QStringLiteral("Вы используете последнюю версию программы."), false, QString()},
-        {"version that is not a number", "Version=1.x\n", 0, false, QStringLiteral("error"), ServerError,
-         false, QString()},
+        {"version that is not a number", "Version=1.x\n", 0, false, QStringLiteral("error"),
+         FormatMessageText("ServerVersionInvalid", {"1.x"}), false, QString()},
+        // More parts than a version has, or a part out of range: never a newer version.
+        {"nine-part version", "Version=1.2.3.4.5.6.7.8.9\n", 0, false, QStringLiteral("error"),
+         FormatMessageText("ServerVersionInvalid", {"1.2.3.4.5.6.7.8.9"}), false, QString()},
+        {"part out of range", "Version=1.99999\n", 0, false, QStringLiteral("error"),
+         FormatMessageText("ServerVersionInvalid", {"1.99999"}), false, QString()},
+        // A date of 60,000 characters: the box gets one line of a date's length.
+        {"endless date", "Version=1.6\nDate=2027" + std::string(60000, '7') + "\n", 0, false, QStringLiteral("update"),
+         FormatMessageText("ServerUpdateAvailable", {"1.5.2.3", "1.6", QString("2027") + QString(36, u'7')}), true,
+         QStringLiteral("1.6")},
         {"status 204", "", 204, false, QStringLiteral("error"), QStringLiteral("Wrong status code 204"), false,
          QString()},
         {"status 404", "", 0, false, QStringLiteral("error"), QStringLiteral("Wrong status code 404"), false,
          QString()},
-        {"body over 64 KB", Big, 0, false, QStringLiteral("error"), ServerError, false, QString()},
+        // The server answered, with something that is not a version file: said as such.
+        {"body over 64 KB", Big, 0, false, QStringLiteral("error"), FormatMessageText("ServerAnswerTooLong", {65536}),
+         false, QString()},
         {"server that never answers", "", 0, true, QStringLiteral("error"), ServerError, false, QString()},
     };
     for (const auto& Case : Cases) {
