@@ -586,6 +586,33 @@ TEST_F(ControllerFixture, SwitchingOrReloadingKeepsTheMatchesUnderWayOfTheOtherS
     Engine.OnBufferFilled = nullptr;
 }
 
+// Automation switching another sample and reloading while dead air goes on does not start a
+// new episode: a minute of it is still one find and one end of 0:01:00.
+TEST_F(ControllerFixture, ReloadingDuringDeadAirKeepsItOneEpisode)
+{
+    FeedStretches({{testkit::makeMusicLike(3, 1, -20), 1}, {testkit::makeNoiseFloor(1, -60), 60},
+                   {testkit::makeMusicLike(3, 2, -20), 1}});
+    TSampleRec* Alarm = Add(TSampleType::Silence, 0, "Dead air");
+    Alarm->SignaldB = -50;
+    Alarm->SignalTime = 3;
+    Alarm->LevelMode = TLevelMode::Rms;
+    Alarm->AlarmOnce = true;
+    TSampleRec* Switched = AddClip(1, "Switched", testkit::makeClip(7, 1.0), "other.wav");
+    Controller.Enable_BtnClick({0});
+    int Blocks = 0;
+    // Every 200th block (about 4.6 s), between two blocks as a request from the socket comes.
+    Controller.Engine().OnBufferFilled = [&](TAudioDetector&, const uint8_t*, uint16_t) {
+        if (++Blocks % 200 == 0)
+            Controller.RemoteSetSampleEnabled(1, !Switched->Enabled, true);
+    };
+    ASSERT_TRUE(WaitFor([this] { return InputEnds > 0; }));
+    RunFor(100);
+    Controller.Engine().OnBufferFilled = nullptr;
+    EXPECT_GT(Blocks, 2000);
+    EXPECT_EQ(Count(Msg("SampleFound", {1, "Dead air"})), 1) << Texts().join("\n").toStdString();
+    EXPECT_EQ(Count(Msg("SampleEnded", {1, "Dead air", "0:01:00"})), 1) << Texts().join("\n").toStdString();
+}
+
 TEST_F(ControllerFixture, ASampleDeletedDuringItsDelayIsLeftAlone)
 {
     TSampleRec* Late = Add(TSampleType::Signal, 0, "late");
