@@ -32,6 +32,10 @@ int RunHeadless(int& argc, char** argv)
     QCoreApplication::setApplicationName("Ondrix");
     QCoreApplication App(argc, argv);
 
+    // Every text from the first one on in the desktop's language (the operator's own choice
+    // takes over once the settings are read).
+    Language::UseDesktopLanguage(TCommonSettings::InstalledLanguageFolder(QCoreApplication::applicationFilePath()));
+
     // A stop request before the monitor exists ends the start; afterwards it ends the run.
     std::function<void()> Stop;
     bool StopRequested = false;

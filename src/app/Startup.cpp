@@ -11,6 +11,7 @@
 #include "core/MonitorController.h"
 #include "core/QueuePump.h"
 #include "lang/Lang.h"
+#include "lang/Language_Functions.h"
 #include "util/BusyCursor.h"
 #include "util/Wait.h"
 
@@ -103,6 +104,10 @@ int RunOndrix(int& argc, char** argv)
     App.setStyle(new THintTimingStyle);
     // The program runs until the main window closes, whatever other window is open.
     App.setQuitOnLastWindowClosed(false);
+
+    // Every text from the first one on in the desktop's language (the operator's own choice
+    // takes over once the settings are read).
+    Language::UseDesktopLanguage(TCommonSettings::InstalledLanguageFolder(QCoreApplication::applicationFilePath()));
 
     // A stop request closes the main window normally; one that comes before the window exists
     // (during the start-up delay) ends the start.

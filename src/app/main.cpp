@@ -3,6 +3,10 @@
 #include "app/Headless.h"
 #include "app/Startup.h"
 #include "core/Common_Settings.h"
+#include "lang/Lang.h"
+#include "lang/Language_Functions.h"
+
+#include <QCoreApplication>
 
 #include <csignal>
 #include <cstdio>
@@ -17,8 +21,9 @@ const char* const HelpText =
     "Monitors the live audio feed for the samples of its sample list.\n"
     "\n"
     "  /Data=FOLDER   keep settings, logs and temporary files in FOLDER (absolute, or relative\n"
-    "                 to the program's folder); without it: an \"Ini\" folder beside the\n"
-    "                 program, else the per-user data folder\n"
+    "                 to the current folder; to the program's folder in a portable tree);\n"
+    "                 without it: an \"Ini\" folder beside the program, else the per-user\n"
+    "                 data folder\n"
     "  /Delay=MSECS   wait MSECS milliseconds before starting (a stop signal ends the wait)\n"
     "  --headless     monitor without a window\n"
     "  --version      print the version and exit\n"
@@ -64,9 +69,9 @@ int main(int argc, char** argv)
     }
     // Without a display Qt would abort inside its platform set-up.
     if (!HaveScreen()) {
-        std::fputs("ondrix: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                   "Start it in a desktop session, or run \"ondrix --headless\" to monitor without a window.\n",
-                   stderr);
+        QCoreApplication App(argc, argv);
+        Language::UseDesktopLanguage(TCommonSettings::InstalledLanguageFolder(QCoreApplication::applicationFilePath()));
+        std::fprintf(stderr, "ondrix: %s\n", GetMessageText(QStringLiteral("NoDisplay")).toUtf8().constData());
         return 1;
     }
     return RunOndrix(argc, argv);

@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 
 #include <algorithm>
 #include <atomic>
@@ -91,41 +92,6 @@ bool SyncFile(const QString& FileName)
 QString WithSlash(const QString& Folder)
 {
     return Folder.endsWith(u'/') ? Folder : Folder + u'/';
-}
-
-// Puts the staged part in place of the destination folder. With ClearFirst the destination
-// becomes exactly the staged part: the old folder is moved aside, the staged one moved in, and
-// the old one deleted only then (copied when they lie on different file systems). Otherwise
-// every staged file replaces its namesake and the other files stay.
-bool ReplacePart(const QString& Staged, const QString& Destination, const QString& Aside, bool ClearFirst, QString* Error)
-{
-    if (!ClearFirst)
-        return CopyFolderFiles(Staged, Destination, TCopyMode::Replace, Error);
-    const QString Target = QDir::cleanPath(Destination);
-    const bool Existed = QFileInfo::exists(Target) || QFileInfo(Target).isSymLink();
-    if (Existed && !QDir().rename(Target, QDir::cleanPath(Aside))) {
-        // Not movable (another file system, a link): empty it and copy.
-        if (!DeleteFolder(Target)) {
-            if (Error)
-                *Error = QStringLiteral("\"%1\" could not be cleared.").arg(QDir::toNativeSeparators(Target));
-            return false;
-        }
-        return CopyFolderFiles(Staged, Destination, TCopyMode::Replace, Error);
-    }
-    ForceFolders(QFileInfo(Target).absolutePath());
-    if (QDir().rename(QDir::cleanPath(Staged), Target)) {
-        DeleteFolder(Aside);
-        return true;
-    }
-    if (CopyFolderFiles(Staged, Destination, TCopyMode::Replace, Error)) {
-        DeleteFolder(Aside);
-        return true;
-    }
-    // Put the old folder back.
-    DeleteFolder(Target);
-    if (Existed)
-        QDir().rename(QDir::cleanPath(Aside), Target);
-    return false;
 }
 
 }  // namespace
@@ -250,6 +216,175 @@ void RemovePartialArchives(const QString& BackupFolder)
     }
 }
 
+namespace {
+
+// One part of a restore: the folder it replaces (its real place, links followed), the part
+// unpacked beside it, and where the old folder goes during the swap.
+struct TRestorePart {
+    QString Name;
+    QString Destination;
+    QString Staged;  // Base + Name
+    QString Base;    // the extraction folder beside Destination
+    QString Aside;
+    bool Existed = false;
+    bool Swapped = false;
+};
+
+TRestorePart PlanRestorePart(const TPart& Part)
+{
+    TRestorePart R;
+    R.Name = Part.Name;
+    const QFileInfo Folder(QDir::cleanPath(Part.Destination));
+    R.Destination = Folder.exists() ? Folder.canonicalFilePath() : Folder.absoluteFilePath();
+    const QString Parent = QFileInfo(R.Destination).absolutePath() + u'/';
+    R.Base = Parent + QStringLiteral(".Ondrix-Restore-") + Part.Name + u'/';
+    R.Staged = R.Base + Part.Name;
+    R.Aside = Parent + QStringLiteral(".Ondrix-Previous-") + Part.Name;
+    return R;
+}
+
+// Bytes of the files below Folder.
+qint64 FilesSize(const QString& Folder)
+{
+    qint64 Bytes = 0;
+    for (const QString& Relative : ListFilesBelow(Folder))
+        Bytes += QFileInfo(Folder + u'/' + Relative).size();
+    return Bytes;
+}
+
+// Megabytes, rounded up, for the operator.
+qint64 Megabytes(qint64 Bytes)
+{
+    return (Bytes + (1 << 20) - 1) >> 20;
+}
+
+// Refuses an archive whose selected entries declare more bytes than the cap or the free space
+// beside the folders they go to (an archive of a few megabytes may unpack to gigabytes).
+void CheckRestoreSize(const TZip& Zip, const QList<TPart>& Parts, const TConfigBackupSettings& Settings,
+                      const QString& FileName, bool ClearFirst)
+{
+    qint64 Declared = 0;
+    for (const TFileInfo& Entry : Zip.Directory()) {
+        const QString Name = QString(Entry.FileName).replace(u'\\', u'/');
+        for (const TPart& Part : Parts)
+            if (TZip::MatchesSpec(Name, Part.Name + QStringLiteral("/*"))) {
+                // A size the 32-bit field cannot hold is marked 0xFFFFFFFF: taken as too large.
+                Declared += Entry.Header.UncomprSize == 0xFFFFFFFFu ? Settings.MaxRestoreBytes + 1
+                                                                    : qint64(Entry.Header.UncomprSize);
+                break;
+            }
+    }
+    const QString Shown = QDir::toNativeSeparators(FileName);
+    if (Declared > Settings.MaxRestoreBytes)
+        throw ZipException(FormatMessageText(QStringLiteral("Config_Restore_TooLarge"),
+                                             {Shown, Megabytes(Declared), Megabytes(Settings.MaxRestoreBytes)}));
+    for (const TPart& Part : Parts) {
+        const QStorageInfo Volume(QFileInfo(QDir::cleanPath(Part.Destination)).absolutePath());
+        // Without ClearFirst the folder's own files are copied beside it too.
+        const qint64 Needed = Declared + (ClearFirst ? 0 : FilesSize(Part.Destination));
+        if (Volume.isValid() && Volume.bytesAvailable() >= 0 && Volume.bytesAvailable() < Needed)
+            throw ZipException(FormatMessageText(QStringLiteral("Config_Restore_NoSpace"),
+                                                 {Shown, Megabytes(Needed), Megabytes(Volume.bytesAvailable())}));
+    }
+}
+
+// Puts every staged part in place of its folder by renames; on a failure the parts already
+// swapped are put back, so the folders are all old or all new.
+bool SwapParts(QList<TRestorePart>& Parts, QString& Error)
+{
+    for (TRestorePart& Part : Parts) {
+        Part.Existed = QFileInfo::exists(Part.Destination);
+        const bool Moved = !Part.Existed || QDir().rename(Part.Destination, Part.Aside);
+        if (Moved && QDir().rename(Part.Staged, Part.Destination)) {
+            Part.Swapped = true;
+            continue;
+        }
+        Error = QStringLiteral("\"%1\": %2").arg(QDir::toNativeSeparators(Part.Destination), SystemErrorText(errno));
+        if (Moved && Part.Existed)
+            QDir().rename(Part.Aside, Part.Destination);
+        for (auto It = Parts.rbegin(); It != Parts.rend(); ++It) {
+            if (!It->Swapped)
+                continue;
+            QDir().rename(It->Destination, It->Staged);
+            if (It->Existed)
+                QDir().rename(It->Aside, It->Destination);
+            It->Swapped = false;
+        }
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TRestoreResult RestoreArchive(const TConfigBackupSettings& Settings, const QString& FileName, bool ClearFirst)
+{
+    TRestoreResult Result;
+    const TOperationScope Operation;
+    if (!Operation.Owned()) {
+        Result.Busy = true;
+        return Result;
+    }
+    QList<TRestorePart> Planned;
+    for (const TPart& Part : SelectedParts(Settings))
+        Planned.append(PlanRestorePart(Part));
+    // Whatever happens, nothing of the restore is left beside the folders.
+    const auto CleanUp = [&Planned] {
+        for (const TRestorePart& Part : Planned) {
+            DeleteFolder(Part.Base);
+            DeleteFolder(Part.Aside);
+        }
+    };
+    CleanUp();  // what a killed restore left
+    try {
+        if (!QFileInfo(FileName).isFile())
+            throw ZipException(QStringLiteral("\"%1\"\nis not a valid Zip file.").arg(QDir::toNativeSeparators(FileName)));
+        TZip Zip;
+        Zip.SetZipFileName(FileName);
+        if (Zip.MultiDisk())
+            throw ZipException(TZip::MultiDiskText);
+        const QList<TPart> Parts = SelectedParts(Settings);
+        CheckRestoreSize(Zip, Parts, Settings, FileName, ClearFirst);
+        // Every selected entry is unpacked beside its folder, and its checksum checked, before
+        // anything is replaced.
+        QList<TRestorePart> Held;
+        for (const TRestorePart& Part : Planned) {
+            QString Error;
+            if (!ForceFolders(Part.Base, &Error))
+                throw ZipException(Error);
+            Zip.ExtrBaseDir = Part.Base;
+            Zip.ExtrOptions = 17;
+            Zip.FSpecArgs = QStringList{Part.Name + "/*"};
+            Zip.Extract();
+            if (!ListFilesBelow(Part.Staged).isEmpty())
+                Held.append(Part);
+        }
+        if (Held.isEmpty())
+            throw ZipException(FormatMessageText(QStringLiteral("Config_Restore_NoData"), {QDir::toNativeSeparators(FileName)}));
+        // Without clearing first, the folder's files the archive does not hold stay: they join
+        // the staged part.
+        if (!ClearFirst) {
+            for (const TRestorePart& Part : Held) {
+                for (const QString& Relative : ListFilesBelow(Part.Destination)) {
+                    if (QFileInfo::exists(Part.Staged + u'/' + Relative))
+                        continue;
+                    QString Error;
+                    if (!CopyFileReplacing(Part.Destination + u'/' + Relative, Part.Staged + u'/' + Relative,
+                                           TCopyMode::Scratch, &Error))
+                        throw ZipException(Error);
+                }
+            }
+        }
+        QString Error;
+        if (!SwapParts(Held, Error))
+            throw ZipException(Error);
+    } catch (const ZipException& Failure) {
+        Result.Error = Failure.Text();
+    }
+    CleanUp();
+    return Result;
+}
+
 QString BackupFailedText(const TBackupResult& Result)
 {
     return FormatMessageText(QStringLiteral("Config_Backup_Failed"), {Result.Error});
@@ -369,61 +504,36 @@ bool TConfigBackup::RestoreConfig()
     if (FileName.isEmpty())
         return false;
     const bool ClearFirst = UI->AskYesNo(GetMessageText(QStringLiteral("Config_Restore_Reset_Confirm")));
-
-    QString Error;
-    bool Restored = false;
+    // An archive of thousands of entries takes its time: the main thread goes on meanwhile.
+    const TConfigBackupSettings Copy = Settings;
     {
-        const TOperationScope Operation;
-        if (!Operation.Owned())
-            return false;
-        const QString Staging = Settings.StagingFolder();
-        const TStagingScope StagingScope(Staging);
-        try {
-            if (!QFileInfo(FileName).isFile())
-                throw ZipException(QStringLiteral("\"%1\"\nis not a valid Zip file.").arg(QDir::toNativeSeparators(FileName)));
-            if (!ForceFolders(Staging + "Parts", &Error))
-                throw ZipException(Error);
-            TZip Zip;
-            Zip.SetZipFileName(FileName);
-            if (Zip.MultiDisk())
-                throw ZipException(TZip::MultiDiskText);
-            // Every selected entry is extracted, and its checksum checked, before anything is
-            // replaced.
-            const QList<TPart> Parts = SelectedParts(Settings);
-            for (const TPart& Part : Parts) {
-                Zip.ExtrBaseDir = Staging + "Parts";
-                Zip.ExtrOptions = 17;
-                Zip.FSpecArgs = QStringList{Part.Name + "/*"};
-                Zip.Extract();
-            }
-            QList<TPart> Held;
-            for (const TPart& Part : Parts) {
-                if (!ListFilesBelow(Staging + "Parts/" + Part.Name).isEmpty())
-                    Held.append(Part);
-            }
-            if (Held.isEmpty())
-                throw ZipException(FormatMessageText(QStringLiteral("Config_Restore_NoData"), {QDir::toNativeSeparators(FileName)}));
-            for (const TPart& Part : Held) {
-                if (!ReplacePart(Staging + "Parts/" + Part.Name, Part.Destination, Staging + "Previous-" + Part.Name, ClearFirst, &Error)) {
-                    // Files replaced one by one before the failure stay replaced.
-                    Restored = Restored || !ClearFirst;
-                    throw ZipException(Error);
-                }
-                Restored = true;
-            }
-        } catch (const ZipException& Failure) {
-            Error = Failure.Text();
-        }
+        std::lock_guard Lock(FLock);
+        ++FRunning;
     }
-    if (!Error.isEmpty()) {
-        UI->ShowError(Error);
-        // A part already replaced is in the running program's folders: it restarts on it.
-        if (!Restored)
-            return false;
+    FThreads.Start([this, Copy, FileName, ClearFirst] {
+        const TRestoreResult Result = RestoreArchive(Copy, FileName, ClearFirst);
+        QMetaObject::invokeMethod(&FOwner, [this, Result] { RestoreFinished(Result); }, Qt::QueuedConnection);
+    });
+    return true;
+}
+
+void TConfigBackup::RestoreFinished(const TRestoreResult& Result)
+{
+    {
+        std::lock_guard Lock(FLock);
+        --FRunning;
+    }
+    FThreads.JoinFinished();
+    if (Result.Busy)
+        return;
+    // A failed restore changed nothing: the program goes on as it is.
+    if (!Result.Error.isEmpty()) {
+        if (UI)
+            UI->ShowError(Result.Error);
+        return;
     }
     if (RequestRestart)
         RequestRestart();
-    return true;
 }
 
 bool TConfigBackup::ResetConfig()

@@ -43,6 +43,9 @@ struct TConfigBackupSettings {
     bool DataSettings = true;         // Check_Config_Data_Settings
     bool DataLog = true;              // Check_Config_Data_Log
     bool BackupOnExit = false;        // Check_Config_Backup_OnExit
+    // Most bytes a restore unpacks (the sizes the archive declares for the selected parts);
+    // a larger archive is refused, whatever space there is.
+    qint64 MaxRestoreBytes = qint64(1) << 30;
 
     QString StagingFolder() const { return TempFolder + QStringLiteral("Backup/"); }
 };
@@ -96,6 +99,18 @@ TBackupResult BackupConfig(const TConfigBackupSettings& Settings, TDateTime Mome
 // What the operator is told of a failed backup ("Config_Backup_Failed" with the reason).
 QString BackupFailedText(const TBackupResult& Result);
 
+// The outcome of one restore.
+struct TRestoreResult {
+    QString Error;      // why nothing was changed; empty on success
+    bool Busy = false;  // another operation was running; nothing was done
+};
+// One restore of the selected parts from an archive, all or nothing, on the calling thread:
+// refused when the sizes the archive declares exceed Settings.MaxRestoreBytes or the free space
+// beside a part's folder; every part unpacked beside its folder (and, without ClearFirst, the
+// folder's other files copied in), and only then the folders swapped, each by a rename. On any
+// failure the folders stay as they were. Shows nothing, so any thread may run it.
+TRestoreResult RestoreArchive(const TConfigBackupSettings& Settings, const QString& FileName, bool ClearFirst);
+
 class TConfigBackup {
 public:
     TConfigBackup();
@@ -122,8 +137,9 @@ public:
     void StartBackup(bool Interactive);
     // A backup on the calling thread, with the box when Interactive.
     TBackupResult BackupNow(bool Interactive);
-    // Asks for an archive and whether to clear first, restores, and restarts. True when the
-    // program was asked to restart.
+    // Asks for an archive and whether to clear first, then restores on a thread of its own
+    // (RestoreArchive): afterwards the error is shown, or the program is asked to restart. True
+    // when the restore started. Waited for with the backups (WaitForBackups, Running).
     bool RestoreConfig();
     // Asks, deletes the selected folders, and restarts when one was deleted. True when the
     // program was asked to restart.
@@ -143,6 +159,7 @@ public:
 
 private:
     void Finished(const TBackupResult& Result, bool Interactive);
+    void RestoreFinished(const TRestoreResult& Result);
     void ShowBackupResult(const TBackupResult& Result);
 
     QObject FOwner;   // lives on the owner's thread; the threads report through it

@@ -141,6 +141,11 @@ QString TCommonSettings::CommonAppDataFolder()
     throw ESettingsError(QStringLiteral("Special folder path not found [35]!"));
 }
 
+QString TCommonSettings::InstalledLanguageFolder(const QString& ExecutableFile)
+{
+    return ResourceFolder(WithSlash(QFileInfo(ExecutableFile).absolutePath())) + "Language/";
+}
+
 QString TCommonSettings::ProgramVersionText()
 {
     return QStringLiteral(ONDRIX_VERSION_TEXT);

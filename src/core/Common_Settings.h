@@ -92,6 +92,9 @@ public:
     static QString CommonAppDataFolder();
     // The program version compiled in, "a.b.c.d".
     static QString ProgramVersionText();
+    // The language folder installed with the executable ExecutableFile (beside it, or under
+    // ../share/ondrix/), known before any settings are: the start's first messages use it.
+    static QString InstalledLanguageFolder(const QString& ExecutableFile);
 
 protected:
     explicit TCommonSettings(TSettingsStartup Startup);

@@ -87,6 +87,7 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"No", u"Нет"},
     {u"Cancel", u"Отмена"},
     {u"DataSwitchEmpty", u"Ключ /Data= требует имя папки данных, например /Data=/srv/ondrix."},
+    {u"NoDisplay", u"нет дисплея для окна (не заданы ни DISPLAY, ни WAYLAND_DISPLAY). Запустите программу в сеансе рабочего стола или как \"ondrix --headless\" для слежения без окна."},
     {u"DataFolderInInstallation", u"Папка данных \"%s\" лежит в папке установленной программы \"%s\". Укажите в /Data= другую папку (относительный путь берётся от текущей папки)."},
     {u"DefaultFolderNotFound", u"Не найдена папка настроек по умолчанию \"%s\". Программа установлена не полностью."},
     {u"FreqIDNotDialable", u"Команду \"%s\" из файла \"%s\" невозможно набрать: её имя пустое или содержит запятую."},
@@ -109,6 +110,21 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"StopRestart", u"перезапуск"},
     {u"StopWindowClosed", u"окно закрыто"},
     {u"LogWriteFailed", u"Не удалось записать журнал: %s. Строки хранятся в памяти (не больше %d) и будут записаны, как только запись снова станет возможной."},
+    // Messages of the scanner, ondrix-scan.
+    {u"ScanNeedsValue", u"%s требует значения"},
+    {u"ScanDeviceNumber", u"--device требует число от -1, а не \"%s\""},
+    {u"ScanJobsNumber", u"%s требует число от 1, а не \"%s\""},
+    {u"ScanUnknownOption", u"неизвестный ключ %s"},
+    {u"ScanLiveNoFiles", u"--live не принимает файлов AUDIO"},
+    {u"ScanNoAudio", u"не указан ни один файл AUDIO"},
+    {u"ScanSeeHelp", u"%s (см. --help)"},
+    {u"ScanFileMissing", u"\"%s\" не существует"},
+    {u"ScanCannotRead", u"не удалось прочитать \"%s\": %s"},
+    {u"ScanCannotScan", u"не удалось просканировать \"%s\": %s"},
+    {u"ScanReadToEnd", u"не удалось прочитать \"%s\" до конца: %s"},
+    {u"ScanCaptureLost", u"потерян захват звука (%s); пробую открыть его снова"},
+    {u"ScanCaptureBack", u"захват звука восстановлен"},
+    {u"ScanCannotCapture", u"не удалось открыть устройство записи %d: %s"},
     // Values of the sample list that could not be read.
     {u"SampleValueNotRead", u"значение %s=\"%s\" не распознано"},
     {u"SampleKeyMissing", u"нет строки %s="},
@@ -122,6 +138,8 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"SubscriberTimeout", u"Внешнее приложение %s не ответило на сообщение о нахождении образца №%d за 5 секунд."},
     // Messages of the configuration archives.
     {u"Config_Backup_NoData", u"Архивировать нечего: выбранные папки пусты или не выбрана ни одна. Прежний архив сохранён."},
+    {u"Config_Restore_TooLarge", u"Архив \"%s\" распаковывается в %d МБ, а восстановление принимает не больше %d МБ. Ничего не изменено."},
+    {u"Config_Restore_NoSpace", u"Для восстановления из архива \"%s\" нужно %d МБ, а свободно %d МБ. Ничего не изменено."},
     {u"Config_Restore_NoData", u"В архиве \"%s\" нет выбранных данных. Ничего не изменено."},
     {u"Config_Backup_Failed", u"Не удалось создать архив данных. %s"},
 };

@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QMetaProperty>
 #include <QQueue>
+#include <QRegularExpression>
 #include <QTranslator>
 
 #include <memory>
@@ -105,6 +106,10 @@ TModuleState& State()
     static TModuleState Instance;
     return Instance;
 }
+
+// The message table holds the desktop's English texts (UseDesktopLanguage), which the
+// operator's choice of the built-in language takes back out.
+bool DesktopMessagesLoaded = false;
 
 }  // namespace
 
@@ -317,17 +322,57 @@ void InitLanguages(const QString& ProgramFolder, const QString& LanguageFolder, 
         }
     } else {
         // A first start: an operator whose desktop is not in Russian gets English.
-        const QLocale System = SystemLocaleName.isEmpty() ? QLocale::system() : QLocale(SystemLocaleName);
+        const bool Russian = SystemLocaleName.isEmpty() ? DesktopLanguage() == u"ru"
+                                                        : QLocale(SystemLocaleName).language() == QLocale::Russian;
         const QString English = QDir(LanguageFolder).absoluteFilePath(QString::fromLatin1(EnglishFileName));
-        if (System.language() != QLocale::Russian && QFileInfo(English).isFile())
+        if (!Russian && QFileInfo(English).isFile())
             Chosen = QDir::cleanPath(English);
     }
     S.ChosenFile = Chosen;
     ApplyToolkitTranslation();
     if (Global) {
+        if (Chosen.isEmpty() && DesktopMessagesLoaded)
+            ResetMessageTable();
+        DesktopMessagesLoaded = false;
         Global->LanguageFile = Chosen;
         Global->LoadMessages();
     }
+}
+
+QString DesktopLanguage()
+{
+    QString Locale;
+    for (const char* Name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        Locale = qEnvironmentVariable(Name);
+        if (!Locale.isEmpty())
+            break;
+    }
+    const auto IsC = [](const QString& Name) {
+        return Name.isEmpty() || Name == u"C" || Name.startsWith(u"C.") || Name == u"POSIX";
+    };
+    if (IsC(Locale))
+        return QStringLiteral("en");
+    for (const QString& Entry : qEnvironmentVariable("LANGUAGE").split(u':', Qt::SkipEmptyParts)) {
+        if (!IsC(Entry)) {
+            Locale = Entry;
+            break;
+        }
+    }
+    // "ru_RU.UTF-8@euro": the language is what comes before the territory, code set and modifier.
+    const qsizetype End = Locale.indexOf(QRegularExpression(QStringLiteral("[_.@-]")));
+    return (End < 0 ? Locale : Locale.left(End)).toLower();
+}
+
+void UseDesktopLanguage(const QString& LanguageFolder)
+{
+    ResetMessageTable();
+    DesktopMessagesLoaded = DesktopLanguage() != u"ru";
+    if (!DesktopMessagesLoaded)
+        return;
+    TLanguage English;
+    const TIniFile Ini(QDir(LanguageFolder).absoluteFilePath(QString::fromLatin1(EnglishFileName)));
+    for (const auto& [Key, Text] : Ini.ReadSectionValues(English.MessagesSection))
+        SetMessageText(Key, English.FromFile(Text));
 }
 
 void ResetLanguages()

@@ -93,12 +93,13 @@ public:
 
     // Applies one window-section pair; exposed for the language tests.
     void ApplyPair(const QString& Key, const QString& Value);
+    // A text as the file holds it, its LineSeparator turned into line breaks.
+    QString FromFile(const QString& Value) const;
 
 private:
     void ReadHeader(const TIniFile& Ini);
     void ApplyMessages(const TIniFile& Ini);
     bool IsIgnored(const QObject* Component, const QString& PropertyPath) const;
-    QString FromFile(const QString& Value) const;
 
     QString FSeparator = QStringLiteral(";");
     TMessageValues FMessages;
@@ -126,10 +127,21 @@ TLanguageList ListLanguageFiles(const QString& Folder, const QString& Prefix = F
 // the global component; lists the language files; reads the stored choice (key "Language" of
 // section "Language"), expanding a relative path against the program folder and clearing a
 // choice whose file does not exist. When the settings file holds no such key at all and the
-// system language is not Russian, the English file is chosen. Then the global component is
+// system language (SystemLocaleName, else DesktopLanguage) is not Russian, the English file is
+// chosen. Then the global component is
 // pointed at the choice and its messages are loaded.
 void InitLanguages(const QString& ProgramFolder, const QString& LanguageFolder, TLanguage* Global,
                    const QString& MainIniFile, const QString& SystemLocaleName = QString());
+// The desktop's language for texts, as gettext takes it: the locale is the first of LC_ALL,
+// LC_MESSAGES and LANG that is set, and LANGUAGE's first entry goes before it unless that
+// locale is "C". Only the names are read, so a locale that was never generated counts too.
+// The language part in lower case ("ru", "en", ...); "C", "POSIX" and nothing set give "en".
+QString DesktopLanguage();
+// From the first line a program prints, its messages follow the desktop's language: the
+// built-in Russian for Russian, the English file of LanguageFolder for any other (the
+// operator's own choice, read later with the settings, goes over it).
+void UseDesktopLanguage(const QString& LanguageFolder);
+
 // Forgets the module state and unregisters the global component (the main window is gone).
 void ResetLanguages();
 

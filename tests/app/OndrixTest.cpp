@@ -63,9 +63,13 @@ protected:
         testkit::writeText((Program / "Ini_Def" / "Freq.ini").string(), DefaultFreq);
     }
 
-    int Run(const QStringList& Args, bool WithScreen = true)
+    // Under a Russian desktop unless Lang says otherwise: its texts are then the built-in ones.
+    int Run(const QStringList& Args, bool WithScreen = true, const QString& Lang = "ru_RU.UTF-8")
     {
         QProcessEnvironment Env = QProcessEnvironment::systemEnvironment();
+        for (const char* Name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"})
+            Env.remove(Name);
+        Env.insert("LANG", Lang);
         Env.insert("XDG_DATA_HOME", Q(UserData));
         Env.insert("HOME", Q(Root.path() / "home"));
         Env.insert("ONDRIX_EXIT_AFTER_START", "1");
@@ -194,6 +198,40 @@ TEST_F(OndrixProgramTest, StartupFailuresEndWithExitCodeOneAndTheirText)
         EXPECT_TRUE(Errors.contains(C.Text)) << Errors.toStdString();
         // The program folder never becomes a portable installation by mistake.
         EXPECT_FALSE(fs::exists(Program / "Ini"));
+    }
+}
+
+// Start-up errors, on the terminal, are in the desktop's language from the first line on,
+// whether or not that locale was generated, with and without a window.
+TEST_F(OndrixProgramTest, StartupErrorsFollowTheDesktopsLanguage)
+{
+    // The program's English language file beside it, as the build and the package install it.
+    fs::create_directories(Program / "Language");
+    fs::copy_file(fs::path(ONDRIX_BIN_DIR) / "Language" / "OndrixEnglish.lng", Program / "Language" / "OndrixEnglish.lng");
+    testkit::writeText((Root.path() / "file").string(), "x");
+    const QString Unwritable = Q(Root.path() / "file" / "Station");
+    struct Case {
+        QStringList Args;
+        bool WithScreen;
+        QString Russian, English;
+    };
+    const Case Cases[] = {
+        {{"/Data="}, true, GetMessageText("DataSwitchEmpty"),
+         "The /Data= switch needs the name of a data folder, for example /Data=/srv/ondrix."},
+        {{"--headless", "/Data="}, false, GetMessageText("DataSwitchEmpty"),
+         "The /Data= switch needs the name of a data folder, for example /Data=/srv/ondrix."},
+        {{"/Data=" + Unwritable}, true, FormatMessageText("FolderWriteAccessError", {Unwritable + "/"}),
+         "The program could not get write access to the folder\n\"" + Unwritable + "/\"."},
+        {{"--headless", "/Data=" + Unwritable}, false, FormatMessageText("FolderWriteAccessError", {Unwritable + "/"}),
+         "The program could not get write access to the folder\n\"" + Unwritable + "/\"."},
+        {{"/Data=" + Unwritable}, false, GetMessageText("NoDisplay"), "no display to show the window on"},
+    };
+    for (const Case& C : Cases) {
+        for (const QString Lang : {"en_US.UTF-8", "ru_RU.UTF-8"}) {
+            SCOPED_TRACE((C.Args.join(' ') + " " + Lang).toStdString());
+            EXPECT_EQ(Run(C.Args, C.WithScreen, Lang), 1);
+            EXPECT_TRUE(Errors.contains(Lang.startsWith("ru") ? C.Russian : C.English)) << Errors.toStdString();
+        }
     }
 }
 

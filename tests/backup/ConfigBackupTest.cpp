@@ -8,6 +8,7 @@
 #include "helpers/TestFiles.h"
 #include "helpers/ZipFiles.h"
 #include "lang/Lang.h"
+#include "util/Folders.h"
 
 #include <gtest/gtest.h>
 
@@ -447,6 +448,16 @@ protected:
         UI.Archive = Q(Name);
         return Name;
     }
+    // Runs a restore to its end (it works on a thread of its own); true when it asked for a
+    // restart.
+    bool Restore()
+    {
+        const int Before = Restarts;
+        if (!Backup.RestoreConfig())
+            return false;
+        EXPECT_TRUE(testkit::processEventsUntil([&] { return Backup.Running() == 0; }));
+        return Restarts > Before;
+    }
     const std::vector<testkit::ZipEntry> Other = {
         {"Ini/Ondrix.ini", "restored"},
         {"Ini/Freq.ini", "freq"},
@@ -458,7 +469,7 @@ TEST_F(RestoreTest, ClearFirstMakesTheFoldersExactlyTheArchives)
 {
     MakeArchive(Other);
     UI.Answer = true;
-    EXPECT_TRUE(Backup.RestoreConfig());
+    EXPECT_TRUE(Restore());
     EXPECT_EQ(Restarts, 1);
     EXPECT_EQ(UI.DialogFolder, Backup.Settings.BackupFolder);
     EXPECT_EQ(UI.DialogFilter, "Ondrix Backup|Ondrix-Backup*.zip|" + GetMessageText("AllFiles") + "|*.*");
@@ -475,7 +486,7 @@ TEST_F(RestoreTest, WithoutClearingTheArchivesFilesReplaceTheirNamesakes)
 {
     MakeArchive(Other);
     UI.Answer = false;
-    EXPECT_TRUE(Backup.RestoreConfig());
+    EXPECT_TRUE(Restore());
     EXPECT_EQ(Restarts, 1);
     const std::map<std::string, std::string> Ini = {
         {"Freq.ini", "freq"}, {"Ondrix.ini", "restored"}, {"Samples.ini", "[Sample0]\r\n"}};
@@ -490,7 +501,7 @@ TEST_F(RestoreTest, OnlyTheSelectedPartIsRestored)
     Backup.Settings.DataSettings = false;
     const auto IniBefore = Snapshot(Data + "/Ini");
     UI.Answer = true;
-    EXPECT_TRUE(Backup.RestoreConfig());
+    EXPECT_TRUE(Restore());
     EXPECT_EQ(Restarts, 1);
     EXPECT_EQ(Snapshot(Data + "/Ini"), IniBefore);
     EXPECT_FALSE(fs::exists(Data + "/Log/2018"));
@@ -502,7 +513,7 @@ TEST_F(RestoreTest, APartTheArchiveLacksIsNotCleared)
     MakeArchive({{"Log/2017/January/01-01-17.log", "old log"}});
     const auto IniBefore = Snapshot(Data + "/Ini");
     UI.Answer = true;
-    EXPECT_TRUE(Backup.RestoreConfig());
+    EXPECT_TRUE(Restore());
     EXPECT_EQ(Snapshot(Data + "/Ini"), IniBefore);
     EXPECT_FALSE(fs::exists(Data + "/Log/2018"));
 }
@@ -516,7 +527,7 @@ TEST_F(RestoreTest, ARoundTripOfTheProgramsOwnArchive)
     testkit::writeText(Data + "/Log/2018/March/05-03-18.log", "later");
     UI.Archive = Q(Today());
     UI.Answer = true;
-    EXPECT_TRUE(Backup.RestoreConfig());
+    EXPECT_TRUE(Restore());
     EXPECT_EQ(Snapshot(Data + "/Ini"), IniBefore);
     EXPECT_EQ(Snapshot(Data + "/Log"), LogBefore);
 }
@@ -558,7 +569,7 @@ TEST_F(RestoreTest, HostileAndBrokenArchivesChangeNothing)
         const auto Before = Snapshot(Data);
         for (bool ClearFirst : {true, false}) {
             UI.Answer = ClearFirst;
-            EXPECT_FALSE(Backup.RestoreConfig()) << C.What;
+            EXPECT_FALSE(Restore()) << C.What;
             EXPECT_EQ(Snapshot(Data), Before) << C.What;
             EXPECT_TRUE(Snapshot(Root.file("outside")).empty()) << C.What;
         }
@@ -573,9 +584,96 @@ TEST_F(RestoreTest, HostileAndBrokenArchivesChangeNothing)
 TEST_F(RestoreTest, NoFileChosenDoesNothing)
 {
     UI.Archive.clear();
-    EXPECT_FALSE(Backup.RestoreConfig());
+    EXPECT_FALSE(Restore());
     EXPECT_EQ(UI.Shown, QStringList{"dialog"});
     EXPECT_EQ(Restarts, 0);
+}
+
+// A restore runs on a thread of its own: it has not ended when the button's handler returns.
+TEST_F(RestoreTest, RestoringRunsOffTheCallersThread)
+{
+    MakeArchive(Other);
+    UI.Answer = true;
+    ASSERT_TRUE(Backup.RestoreConfig());
+    EXPECT_EQ(Backup.Running(), 1);
+    EXPECT_EQ(Restarts, 0);
+    ASSERT_TRUE(testkit::processEventsUntil([&] { return Backup.Running() == 0; }));
+    EXPECT_EQ(Restarts, 1);
+}
+
+// An archive that unpacks to more than a restore takes is refused as it is, whatever its size on
+// disk (a few kilobytes of zeros can declare gigabytes).
+TEST_F(RestoreTest, AnArchiveOverTheCapIsRefusedAndSaysSo)
+{
+    const std::string Name = MakeArchive({{"Ini/Ondrix.ini", "restored"}, {"Log/2017/zeros.log", std::string(300000, '0')}});
+    ASSERT_LT(fs::file_size(Name), 10000u);
+    Backup.Settings.MaxRestoreBytes = 100000;
+    const auto Before = Snapshot(Data);
+    UI.Answer = true;
+    EXPECT_FALSE(Restore());
+    EXPECT_EQ(Snapshot(Data), Before);
+    ASSERT_EQ(UI.Shown.size(), 3);
+    EXPECT_EQ(UI.Shown[2], "error: " + FormatMessageText("Config_Restore_TooLarge", {Q(Name), 1, 1}));
+}
+
+// On a file system that fills up, a restore is all or nothing: refused when the archive says it
+// will not fit, failed without a trace when it fills the disk all the same, and whole when it
+// fits (even where the parts' files must be copied beside the folders first).
+TEST_F(RestoreTest, AFullDiskLeavesTheOldConfigurationStanding)
+{
+    std::vector<testkit::ZipEntry> Entries{{"Ini/Ondrix.ini", "restored"}};
+    for (int I = 0; I < 60; ++I)
+        Entries.push_back({"Log/2017/f" + std::to_string(I) + ".log", RandomBytes(3000, unsigned(I))});
+    const std::string Name = MakeArchive(Entries);
+    const struct {
+        const char* Size;
+        bool Whole;           // restored; otherwise nothing changed
+        const char* Refused;  // the message key of an archive refused before unpacking
+    } Cases[] = {
+        {"128k", false, "Config_Restore_NoSpace"},
+        {"220k", false, nullptr},  // declared to fit, but every small file takes a page
+        {"400k", true, nullptr},
+    };
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Size);
+        const std::string Small = Root.file(std::string("small-") + C.Size);
+        fs::create_directories(Small);
+        if (::mount("tmpfs", Small.c_str(), "tmpfs", 0, (std::string("size=") + C.Size).c_str()) != 0)
+            GTEST_SKIP() << "a small file system cannot be mounted here";
+        const std::string Here = Small + "/data";
+        fs::create_directories(Here + "/Ini");
+        fs::create_directories(Here + "/Log/2018/March");
+        fs::create_directories(Here + "/Temp");
+        testkit::writeText(Here + "/Ini/Ondrix.ini", "old");
+        testkit::writeText(Here + "/Ini/Samples.ini", "[Sample0]\r\n");
+        testkit::writeText(Here + "/Log/2018/March/03-03-18.log", "old log");
+        Backup.Settings.IniFolder = Q(Here + "/Ini/");
+        Backup.Settings.LogFolder = Q(Here + "/Log/");
+        Backup.Settings.TempFolder = Q(Here + "/Temp/");
+        const auto Before = Snapshot(Here);
+        UI.Shown.clear();
+        UI.Answer = false;  // the folders' other files stay
+        EXPECT_EQ(Restore(), C.Whole);
+        if (C.Whole) {
+            EXPECT_EQ(testkit::readText(Here + "/Ini/Ondrix.ini"), "restored");
+            EXPECT_EQ(testkit::readText(Here + "/Ini/Samples.ini"), "[Sample0]\r\n");
+            EXPECT_EQ(testkit::readText(Here + "/Log/2018/March/03-03-18.log"), "old log");
+            EXPECT_EQ(ListFilesBelow(Q(Here + "/Log/2017")).size(), 60);
+            EXPECT_EQ(UI.Shown.size(), 2);
+        } else {
+            EXPECT_EQ(Snapshot(Here), Before);
+            ASSERT_EQ(UI.Shown.size(), 3);
+            EXPECT_TRUE(UI.Shown[2].startsWith("error: ")) << UI.Shown[2].toStdString();
+            if (C.Refused)
+                EXPECT_TRUE(UI.Shown[2].startsWith("error: " + GetMessageText(C.Refused).section(u'%', 0, 0)))
+                    << UI.Shown[2].toStdString();
+        }
+        // Nothing of the restore is left beside the folders.
+        for (const char* Left : {".Ondrix-Restore-Ini", ".Ondrix-Restore-Log", ".Ondrix-Previous-Ini", ".Ondrix-Previous-Log"})
+            EXPECT_FALSE(fs::exists(Here + "/" + Left)) << Left;
+        ::umount(Small.c_str());
+    }
+    EXPECT_EQ(Restarts, 1);
 }
 
 // --- Reset ---

@@ -170,6 +170,8 @@ TEST(ConfigBackupRestart, RestoreStartsTheProgramAgainWithItsDataFolder)
         Model.SetBool(K::Check_Config_Backup_OnExit_Checked, true);
 
         Binding.Button_Config_LoadClick();
+        // The restore works on a thread of its own.
+        ASSERT_TRUE(testkit::processEventsUntil([&] { return Binding.Backup().Running() == 0; }));
         EXPECT_TRUE(Data.Settings->RestartRequested);
         EXPECT_TRUE(Data.Settings->SkipSaveOnClose);
         EXPECT_EQ(testkit::readText(Data.Settings->MainIniFile.toStdString()), "[Ondrix]\r\nLogCount_Value=77\r\n");

@@ -36,11 +36,11 @@ TEST_F(LangTest, BuiltInTableHasEveryKeyInOrder)
 {
     const QStringList Lines = BuiltInMessageStrings();
     // The original 68 texts, the 5 this program adds to them, the program's own warnings, the
-    // sample reminders, the program's start and stop, the sample list's unread values, the help
-    // that could not be opened, a data folder inside the installation, the update server's
-    // refused answers, the messages of the external-program socket and those of the
-    // configuration archives.
-    ASSERT_EQ(Lines.size(), 107);
+    // sample reminders, the program's start and stop, the scanner's messages, the sample list's
+    // unread values, the help that could not be opened, a data folder inside the installation,
+    // the update server's refused answers, the messages of the external-program socket and
+    // those of the configuration archives.
+    ASSERT_EQ(Lines.size(), 122);
     EXPECT_EQ(Lines.first(), QString::fromUtf8("Attention=Внимание!"));
     EXPECT_EQ(Lines.at(72), QString::fromUtf8("Cancel=Отмена"));
     EXPECT_EQ(MessageStrings(), Lines);

@@ -27,6 +27,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -341,6 +343,69 @@ TEST_F(LanguageTest, StoredChoiceAndFirstStart)
         EXPECT_EQ(Global.LanguageFile, Expected);
         const char* Yes = !*C.Chosen ? "Да" : std::string(C.Chosen) == "OndrixGerman.lng" ? "Ja" : "Yes";
         EXPECT_EQ(GetMessageText("Yes"), QString::fromUtf8(Yes)) << C.Locale;
+    }
+}
+
+// The desktop's language as gettext reads the variables: LC_ALL, LC_MESSAGES, LANG, the first
+// set; LANGUAGE's first entry before it unless that locale is C. The texts follow it from the
+// start, and the operator's stored choice of the built-in language takes them back.
+TEST_F(LanguageTest, TheDesktopsLanguageIsReadAsGettextReadsIt)
+{
+    const char* const Names[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+    struct Case {
+        std::vector<std::pair<const char*, const char*>> Set;
+        const char* Language;
+    };
+    const Case Cases[] = {
+        {{}, "en"},
+        {{{"LANG", "ru_RU.UTF-8"}}, "ru"},
+        {{{"LANG", "en_US.UTF-8"}}, "en"},
+        {{{"LANG", "C.UTF-8"}}, "en"},
+        {{{"LANG", "POSIX"}}, "en"},
+        {{{"LANG", "de_DE@euro"}}, "de"},
+        {{{"LANG", "ru_RU.UTF-8"}, {"LC_MESSAGES", "en_GB.UTF-8"}}, "en"},
+        {{{"LANG", "en_US.UTF-8"}, {"LC_MESSAGES", "en_US.UTF-8"}, {"LC_ALL", "ru_UA.UTF-8"}}, "ru"},
+        {{{"LANG", "en_US.UTF-8"}, {"LANGUAGE", "ru:en"}}, "ru"},
+        {{{"LANG", "ru_RU.UTF-8"}, {"LANGUAGE", ":en_GB"}}, "en"},
+        {{{"LC_ALL", "C"}, {"LANGUAGE", "ru"}}, "en"},
+        {{{"LANGUAGE", "ru"}}, "en"},
+    };
+    std::vector<std::pair<const char*, QByteArray>> Saved;
+    for (const char* Name : Names)
+        Saved.emplace_back(Name, qgetenv(Name));
+    const auto Use = [&](const Case& C) {
+        for (const char* Name : Names)
+            qunsetenv(Name);
+        for (const auto& [Name, Value] : C.Set)
+            qputenv(Name, Value);
+    };
+    for (const Case& C : Cases) {
+        Use(C);
+        std::string Context;
+        for (const auto& [Name, Value] : C.Set)
+            Context += std::string(Name) + "=" + Value + " ";
+        EXPECT_EQ(Language::DesktopLanguage(), C.Language) << Context;
+    }
+
+    Write("Language/OndrixEnglish.lng", "[Language]\nLanguage=English\n[Messages]\nYes=Yes\nNo=First ## second\n");
+    Use({{{"LANG", "en_US.UTF-8"}}, ""});
+    Language::UseDesktopLanguage(Q(Dir.file("Language")));
+    EXPECT_EQ(GetMessageText("Yes"), "Yes");
+    EXPECT_EQ(GetMessageText("No"), "First\nsecond");
+    // The stored choice of the built-in language, read with the settings, brings it back.
+    const std::string IniName = Dir.file("Ini.ini");
+    testkit::writeText(IniName, "[Language]\nLanguage=\n");
+    TLanguage Global;
+    Language::InitLanguages(Q(Dir.path().string()), Q(Dir.file("Language")), &Global, Q(IniName));
+    EXPECT_EQ(GetMessageText("Yes"), QString::fromUtf8("Да"));
+    Use({{{"LANG", "ru_RU.UTF-8"}}, ""});
+    Language::UseDesktopLanguage(Q(Dir.file("Language")));
+    EXPECT_EQ(GetMessageText("Yes"), QString::fromUtf8("Да"));
+    for (const auto& [Name, Value] : Saved) {
+        if (Value.isNull())
+            qunsetenv(Name);
+        else
+            qputenv(Name, Value);
     }
 }
 

@@ -14,6 +14,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "helpers/Broadcast.h"
 #include "helpers/Process.h"
@@ -32,14 +34,16 @@ struct ScanResult {
     QString out, err;
 };
 
-// Runs the scanner under a Russian locale (its messages then match the built-in texts) unless
-// another locale is given.
-ScanResult runScan(const QStringList& args, const QByteArray& input = {}, const QString& locale = "ru_RU.UTF-8")
+// Runs the scanner with these variables of the desktop's language set and the others unset.
+ScanResult runScanUnder(const QStringList& args, const std::vector<std::pair<QString, QString>>& language,
+                        const QByteArray& input = {})
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("LC_ALL", locale);
-    env.insert("LANG", locale);
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+        env.remove(name);
+    for (const auto& [name, value] : language)
+        env.insert(name, value);
     process.setProcessEnvironment(env);
     process.start(ONDRIX_BIN_DIR "/ondrix-scan", args);
     if (!process.waitForStarted())
@@ -50,6 +54,13 @@ ScanResult runScan(const QStringList& args, const QByteArray& input = {}, const 
     process.waitForFinished(120000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+}
+
+// Runs the scanner under a Russian locale (its messages then match the built-in texts) unless
+// another locale is given.
+ScanResult runScan(const QStringList& args, const QByteArray& input = {}, const QString& locale = "ru_RU.UTF-8")
+{
+    return runScanUnder(args, {{"LC_ALL", locale}, {"LANG", locale}}, input);
 }
 
 struct Detection {
@@ -326,12 +337,44 @@ TEST_F(ScanFixture, SamplesWithValuesThatDoNotParseAreNamedAndLeftOut)
     EXPECT_EQ(testkit::readText(samplesFile.toStdString()), text);
 }
 
-TEST_F(ScanFixture, MessagesAreInEnglishOutsideARussianLocale)
+// Every message, the scanner's own ones too, follows the desktop's language as gettext reads
+// it, whether the locale was generated or not: Russian built in, English from the language file.
+TEST_F(ScanFixture, MessagesFollowTheDesktopsLanguage)
 {
-    const ScanResult result = runScan({"--samples", samplesFile, "--freq", freqFile, QString::fromStdString(dir.file("broadcast.wav"))},
-                                      {}, "C.UTF-8");
-    expectTruth(result);
-    EXPECT_TRUE(result.err.contains("Cannot load the file of sample No. 3")) << result.err.toStdString();
+    struct Case {
+        std::vector<std::pair<QString, QString>> Language;
+        bool Russian;
+    };
+    const Case cases[] = {
+        {{{"LANG", "en_US.UTF-8"}}, false},
+        {{{"LANG", "ru_RU.UTF-8"}}, true},
+        {{{"LANG", "C.UTF-8"}}, false},
+        {{}, false},
+        {{{"LANG", "en_GB.UTF-8"}, {"LANGUAGE", "ru_RU:en"}}, true},
+        {{{"LANG", "ru_RU.UTF-8"}, {"LC_MESSAGES", "en_US.UTF-8"}}, false},
+        {{{"LANG", "en_US.UTF-8"}, {"LC_ALL", "ru_UA.UTF-8"}}, true},
+        {{{"LC_ALL", "C"}, {"LANGUAGE", "ru"}}, false},  // gettext: LANGUAGE does not count under C
+    };
+    const QString missing = QString::fromStdString(dir.file("missing.wav"));
+    const QString lost = QString::fromStdString(dir.file("missing.wav"));  // the clip of sample 3
+    for (const Case& c : cases) {
+        QStringList names;
+        for (const auto& [name, value] : c.Language)
+            names << name + "=" + value;
+        SCOPED_TRACE(names.join(' ').toStdString());
+        const ScanResult result = runScanUnder({"--samples", samplesFile, "--freq", freqFile, missing}, c.Language);
+        EXPECT_EQ(result.exitCode, 1);
+        const QStringList expected =
+            c.Russian ? QStringList{FormatMessageText("WrongSampleInd", {3, lost}), FormatMessageText("ScanCannotRead", {missing, ""})}
+                      : QStringList{"Could not load the file of sample No. 3 \"" + lost + "\"", "cannot read \"" + missing + "\": "};
+        for (const QString& text : expected)
+            EXPECT_TRUE(result.err.contains(text)) << text.toStdString() << "\n" << result.err.toStdString();
+        const ScanResult usage = runScanUnder({"--bogus", missing}, c.Language);
+        EXPECT_EQ(usage.exitCode, 2);
+        const QString bogus = c.Russian ? FormatMessageText("ScanSeeHelp", {FormatMessageText("ScanUnknownOption", {"--bogus"})})
+                                        : "unknown option --bogus (see --help)";
+        EXPECT_TRUE(usage.err.contains(bogus)) << usage.err.toStdString();
+    }
 }
 
 TEST_F(ScanFixture, EveryDetectionStaysOnItsOwnLine)

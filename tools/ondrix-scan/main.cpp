@@ -6,8 +6,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include <QLocale>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -27,6 +25,7 @@
 #include "core/Common_Settings.h"
 #include "core/SampleSequence.h"
 #include "lang/Lang.h"
+#include "lang/Language_Functions.h"
 #include "samples/Class_Frequency.h"
 #include "samples/Class_SampleRec.h"
 #include "util/DateTime.h"
@@ -105,7 +104,8 @@ const char* const HelpText =
     "The scanner only reads: it creates, copies and deletes nothing in the data folder. A sample\n"
     "list or frequency table that does not exist is an error; without --freq, a data folder\n"
     "that has no Freq.ini yet is read with the default table installed with the program.\n"
-    "Messages are in Russian under a Russian locale and in English otherwise.\n"
+    "Messages follow the desktop's language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG; the locale\n"
+    "need not be generated): Russian under Russian, English otherwise.\n"
     "\n"
     "Exit codes: 0 all files scanned; 1 a file, the sample list or the frequency table could\n"
     "not be read (the other AUDIO files are still scanned); 2 the command line makes no sense;\n"
@@ -144,7 +144,7 @@ bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Err
         const QString& arg = Args[i];
         auto value = [&](QString& Target) {
             if (i + 1 >= Args.size()) {
-                Error = arg + " needs a value";
+                Error = FormatMessageText("ScanNeedsValue", {arg});
                 return false;
             }
             Target = Args[++i];
@@ -167,7 +167,7 @@ bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Err
             bool ok = false;
             Options.Device = text.toInt(&ok);
             if (!ok || Options.Device < -1) {
-                Error = "--device needs a number from -1 on, not \"" + text + "\"";
+                Error = FormatMessageText("ScanDeviceNumber", {text});
                 return false;
             }
         } else if (arg == "-j" || arg == "--jobs" || (arg.startsWith("-j") && arg.size() > 2)) {
@@ -179,7 +179,7 @@ bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Err
             bool ok = false;
             Options.Jobs = text.toInt(&ok);
             if (!ok || Options.Jobs < 1) {
-                Error = arg.left(arg == "--jobs" ? 6 : 2) + " needs a number from 1 on, not \"" + text + "\"";
+                Error = FormatMessageText("ScanJobsNumber", {arg.left(arg == "--jobs" ? 6 : 2), text});
                 return false;
             }
         } else if (arg == "--format") {
@@ -195,7 +195,7 @@ bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Err
         } else if (arg.startsWith("/Data=", Qt::CaseInsensitive) || arg.startsWith("\\Data=", Qt::CaseInsensitive)) {
             Options.SettingsArguments << arg;
         } else if (arg.startsWith("--")) {
-            Error = "unknown option " + arg;
+            Error = FormatMessageText("ScanUnknownOption", {arg});
             return false;
         } else {
             Options.AudioFiles << arg;
@@ -204,11 +204,11 @@ bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Err
     if (Options.Help)
         return true;
     if (Options.Live && !Options.AudioFiles.isEmpty()) {
-        Error = "--live takes no AUDIO files";
+        Error = GetMessageText("ScanLiveNoFiles");
         return false;
     }
     if (!Options.Live && Options.AudioFiles.isEmpty()) {
-        Error = "no AUDIO file given";
+        Error = GetMessageText("ScanNoAudio");
         return false;
     }
     return true;
@@ -324,32 +324,6 @@ void OnSignal(int Number)
         Input->Cancel();
 }
 
-// Message texts for a system whose language is not Russian, until the operator's language
-// files take over: the scanner's own warnings in English.
-void UseEnglishOutsideRussian()
-{
-    if (QLocale::system().language() == QLocale::Russian)
-        return;
-    const std::pair<const char*, const char*> Texts[] = {
-        {"WrongSampleInd", "Cannot load the file of sample No. %d \"%s\""},
-        {"ErrorInSample", "Error in the file, or a wrong format."},
-        {"ClipNothingToRecognise", "The sample's file has nothing to recognise: its sound is too quiet, or there is none."},
-        {"NeverFoundNoCommand", "Sample No. %d \"%s\" will never be found: none of its commands is in the frequency table."},
-        {"UnknownCommands", "Sample No. %d \"%s\": the commands %s are not in the frequency table and are skipped."},
-        {"NeverFoundShortClip", "Sample No. %d \"%s\" will never be found: its file is shorter than one analysis block (%d ms)."},
-        {"FreqIDNotDialable", "Command \"%s\" of \"%s\" can never be dialled: its name is empty or holds a comma."},
-        {"SampleValueNotRead", "the value %s=\"%s\" is not understood"},
-        {"SampleKeyMissing", "there is no %s= line"},
-        {"SampleNotWatched", "Sample No. %d \"%s\": %s. It is not watched."},
-        {"WeakSample", "Sample No. %d \"%s\" is hard to tell apart (strength %d%%): under other sound it may be missed."},
-        {"DataSwitchEmpty", "The /Data= switch needs the data folder, for example /Data=/srv/ondrix."},
-        {"DefaultFolderNotFound", "The default settings folder \"%s\" is missing: the program is not fully installed."},
-        {"FolderWriteAccessError", "The program cannot write to the folder\r\n\"%s\".\r\nIt cannot go on."},
-    };
-    for (const auto& [Key, Text] : Texts)
-        SetMessageText(QString::fromLatin1(Key), QString::fromUtf8(Text));
-}
-
 class TScanner {
 public:
     TScanOptions Options;
@@ -380,7 +354,7 @@ public:
         // A file that is not there would read as an empty list and look like "nothing found".
         for (const QString& file : {Options.SamplesFile, Options.FreqFile}) {
             if (!QFileInfo(file).isFile()) {
-                Error("\"" + file + "\" does not exist");
+                Error(FormatMessageText("ScanFileMissing", {file}));
                 return false;
             }
         }
@@ -456,7 +430,7 @@ public:
                 source = std::move(file);
             }
         } catch (const std::exception& e) {
-            Error("cannot read \"" + FileName + "\": " + QString::fromUtf8(e.what()));
+            Error(FormatMessageText("ScanCannotRead", {FileName, QString::fromUtf8(e.what())}));
             return false;
         }
         // The source opened above is handed to the engine's one capture. A file is read
@@ -485,7 +459,7 @@ public:
         Engine.ErrorText.clear();
         if (!Engine.Start()) {
             WaitingInput = nullptr;
-            Error("cannot scan \"" + FileName + "\": " + QString::fromStdString(Engine.ErrorText));
+            Error(FormatMessageText("ScanCannotScan", {FileName, QString::fromStdString(Engine.ErrorText)}));
             return false;
         }
         while (!ended && !Interrupted)
@@ -494,7 +468,7 @@ public:
         WaitingInput = nullptr;
         Queue.Drain();
         if (!Engine.ErrorText.empty()) {
-            Error("cannot read \"" + FileName + "\" to its end: " + QString::fromStdString(Engine.ErrorText));
+            Error(FormatMessageText("ScanReadToEnd", {FileName, QString::fromStdString(Engine.ErrorText)}));
             return false;
         }
         return !Interrupted;
@@ -507,12 +481,11 @@ public:
             PrintDetection(Sequence, QString(), FormatLiveTime(Engine.StreamTime()));
         };
         Engine.OnCaptureLost = [](TAudioDetector& Sender) {
-            PrintError("capture lost (" + QString::fromStdString(Sender.ErrorText) + "); trying to reopen it");
+            PrintError(FormatMessageText("ScanCaptureLost", {QString::fromStdString(Sender.ErrorText)}));
         };
-        Engine.OnCaptureRestored = [](TAudioDetector&) { PrintError("capture is back"); };
+        Engine.OnCaptureRestored = [](TAudioDetector&) { PrintError(GetMessageText("ScanCaptureBack")); };
         if (!Engine.Start()) {
-            Error("cannot open capture device " + QString::number(Options.Device) + ": "
-                       + QString::fromStdString(Engine.ErrorText));
+            Error(FormatMessageText("ScanCannotCapture", {Options.Device, QString::fromStdString(Engine.ErrorText)}));
             return false;
         }
         while (!Interrupted)
@@ -619,11 +592,12 @@ bool ScanAtOnce(TScanner& First, int Jobs)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    UseEnglishOutsideRussian();
+    // Every text in the desktop's language: Russian built in, any other the English file.
+    Language::UseDesktopLanguage(TCommonSettings::InstalledLanguageFolder(QCoreApplication::applicationFilePath()));
     TScanner scanner;
     QString error;
     if (!ParseArguments(app.arguments().mid(1), scanner.Options, error)) {
-        PrintError(error + " (see --help)");
+        PrintError(FormatMessageText("ScanSeeHelp", {error}));
         return 2;
     }
     if (scanner.Options.Help) {
