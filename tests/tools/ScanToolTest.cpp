@@ -460,11 +460,20 @@ TEST_F(ScanFixture, DetectionsArePrintedAsTextCsvOrJson)
 
 TEST_F(ScanFixture, UnknownOutputFormatIsACommandLineError)
 {
-    const ScanResult result = runScan({"--format", "xml", "--samples", samplesFile, "--freq", freqFile,
-                                       QString::fromStdString(dir.file("broadcast.wav"))});
-    EXPECT_EQ(result.exitCode, 2);
-    EXPECT_TRUE(result.err.contains("\"xml\"") && result.err.contains("text, csv or json")) << result.err.toStdString();
-    EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
+    struct Case {
+        const char* locale;
+        QString message;
+    };
+    for (const Case& c : {Case{"ru_RU.UTF-8", FormatMessageText("ScanSeeHelp", {FormatMessageText("ScanUnknownFormat", {"xml"})})},
+                          Case{"C.UTF-8", "unknown --format \"xml\": choose text, csv or json (see --help)"}}) {
+        SCOPED_TRACE(c.locale);
+        const ScanResult result = runScan({"--format", "xml", "--samples", samplesFile, "--freq", freqFile,
+                                           QString::fromStdString(dir.file("broadcast.wav"))},
+                                          {}, c.locale);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_TRUE(result.err.contains(c.message)) << result.err.toStdString();
+        EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
+    }
 }
 
 TEST_F(ScanFixture, SignalsEndAScanWaitingOnAnOpenPipe)

@@ -188,7 +188,7 @@ bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Err
                 return false;
             const std::optional<TOutputFormat> format = ParseOutputFormat(text);
             if (!format) {
-                Error = "unknown --format \"" + text + "\": choose text, csv or json";
+                Error = FormatMessageText("ScanUnknownFormat", {text});
                 return false;
             }
             Options.Format = *format;
