@@ -40,7 +40,7 @@ TEST_F(LangTest, BuiltInTableHasEveryKeyInOrder)
     // unread values, the help that could not be opened, a data folder inside the installation,
     // the update server's refused answers, the messages of the external-program socket and
     // those of the configuration archives.
-    ASSERT_EQ(Lines.size(), 122);
+    ASSERT_EQ(Lines.size(), 125);
     EXPECT_EQ(Lines.first(), QString::fromUtf8("Attention=Внимание!"));
     EXPECT_EQ(Lines.at(72), QString::fromUtf8("Cancel=Отмена"));
     EXPECT_EQ(MessageStrings(), Lines);
