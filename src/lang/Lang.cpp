@@ -121,6 +121,7 @@ const TBuiltInMessage BuiltInMessages[] = {
     {u"ScanDeviceNumber", u"--device требует число от -1, а не \"%s\""},
     {u"ScanJobsNumber", u"%s требует число от 1, а не \"%s\""},
     {u"ScanUnknownOption", u"неизвестный ключ %s"},
+    {u"ScanUnknownFormat", u"неизвестный формат --format \"%s\": возможны text, csv и json"},
     {u"ScanLiveNoFiles", u"--live не принимает файлов AUDIO"},
     {u"ScanNoAudio", u"не указан ни один файл AUDIO"},
     {u"ScanSeeHelp", u"%s (см. --help)"},

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
 
@@ -78,6 +81,74 @@ std::vector<Detection> parse(const QString& out)
             result.push_back({-1, line, {}});
     }
     return result;
+}
+
+// A detection with the file it was found in, as any of the output formats names it.
+struct Row {
+    QString file, time, number, description;
+    bool operator==(const Row&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Row& row)
+{
+    return os << (QStringList{row.file, row.time, row.number, row.description}.join(" | ")).toStdString();
+}
+
+// Lines of several files' text output: FILE<TAB>SECONDS<TAB>NUMBER<TAB>DESCRIPTION.
+std::vector<Row> textRows(const QString& out)
+{
+    std::vector<Row> rows;
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+        const QStringList parts = line.split('\t');
+        rows.push_back(parts.size() == 4 ? Row{parts[0], parts[1], parts[2], parts[3]} : Row{line, {}, {}, {}});
+    }
+    return rows;
+}
+
+// CSV as Python's csv module reads it, header first.
+std::vector<QStringList> csvRecords(const QString& out)
+{
+    QProcess python;
+    python.start("python3", {"-c", "import csv, json, sys\n"
+                                   "print(json.dumps(list(csv.reader(open(sys.stdin.fileno(), encoding='utf-8', newline='')))))"});
+    python.write(out.toUtf8());
+    python.closeWriteChannel();
+    python.waitForFinished(60000);
+    std::vector<QStringList> records;
+    for (const QJsonValue& record : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        records.push_back(record.toVariant().toStringList());
+    return records;
+}
+
+std::vector<Row> csvRows(const QString& out)
+{
+    std::vector<Row> rows;
+    const std::vector<QStringList> records = csvRecords(out);
+    EXPECT_FALSE(records.empty()) << out.toStdString();
+    if (!records.empty()) {
+        EXPECT_EQ(records[0], QStringList({"file", "time", "number", "description"}));
+    }
+    for (size_t i = 1; i < records.size(); ++i) {
+        const QStringList& r = records[i];
+        rows.push_back(r.size() == 4 ? Row{r[0], r[1], r[2], r[3]} : Row{r.join(','), {}, {}, {}});
+    }
+    return rows;
+}
+
+// JSON lines: one object of exactly file (string), time (seconds), number and description.
+std::vector<Row> jsonRows(const QString& out)
+{
+    std::vector<Row> rows;
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonObject object = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        EXPECT_EQ(object.keys(), QStringList({"description", "file", "number", "time"})) << line.toStdString();
+        EXPECT_TRUE(object["time"].isDouble() && object["number"].isDouble()) << line.toStdString();
+        rows.push_back({object["file"].toString(), QString::number(object["time"].toDouble(), 'f', 3),
+                        QString::number(object["number"].toInt()), object["description"].toString()});
+    }
+    return rows;
 }
 
 struct ScanFixture : ::testing::Test {
@@ -331,6 +402,78 @@ TEST_F(ScanFixture, SeveralFilesNameTheFileOnEachLine)
     ASSERT_EQ(lines.size(), qsizetype(2 * truth.size())) << result.out.toStdString();
     for (qsizetype i = 0; i < lines.size(); ++i)
         EXPECT_TRUE(lines[i].startsWith((i < qsizetype(truth.size()) ? first : second) + "\t")) << lines[i].toStdString();
+}
+
+// The same detections as text, as CSV rows for a spreadsheet and as JSON lines for a report;
+// names and descriptions holding commas, quotes, letters beyond ASCII and control characters
+// come back exactly as they are.
+TEST_F(ScanFixture, DetectionsArePrintedAsTextCsvOrJson)
+{
+    TSampleList list;
+    ASSERT_TRUE(list.LoadFromFile(samplesFile));
+    const QString jingle = "Jingle, \"Früh\"", cue = QString("Cue") + QChar(1) + "two";
+    list.FindByNumber(0)->Description = jingle;
+    list.FindByNumber(1)->Description = cue;
+    ASSERT_TRUE(list.SaveToFile(samplesFile));
+    const QString first = QString::fromStdString(dir.file("broadcast.wav"));
+    const QString second = QString::fromStdString(dir.file("take, 2.wav"));
+    std::filesystem::copy_file(first.toStdString(), second.toStdString());
+    const QStringList args{"--samples", samplesFile, "--freq", freqFile, first, second};
+
+    // The text as it has always been printed, a control character as a blank.
+    const ScanResult text = runScan(args);
+    ASSERT_EQ(text.exitCode, 0) << text.err.toStdString();
+    const std::vector<Row> lines = textRows(text.out);
+    ASSERT_EQ(lines.size(), 2 * truth.size()) << text.out.toStdString();
+    EXPECT_EQ(lines[0].description, jingle);
+    EXPECT_EQ(lines[1].description, "Cue two");
+    EXPECT_EQ(lines.back().file, second);
+    std::vector<Row> exact = lines;
+    for (Row& row : exact)
+        row.description = row.number == "2" ? cue : row.description;
+
+    struct Case {
+        const char* format;
+        std::vector<Row> (*read)(const QString&);
+        const std::vector<Row>& expected;
+    };
+    for (const Case& c : {Case{"text", textRows, lines}, Case{"csv", csvRows, exact}, Case{"json", jsonRows, exact}}) {
+        SCOPED_TRACE(c.format);
+        const ScanResult result = runScan(QStringList{"--format", c.format} + args);
+        EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+        EXPECT_EQ(c.read(result.out), c.expected) << result.out.toStdString();
+        if (c.format == std::string("text")) {
+            EXPECT_EQ(result.out, text.out);
+        }
+        if (c.format == std::string("json")) {
+            EXPECT_TRUE(result.out.contains("\"Cue\\u0001two\"")) << result.out.toStdString();
+        }
+    }
+
+    // A single file is named all the same, standard input as "-".
+    const QByteArray raw(reinterpret_cast<const char*>(broadcast.samples.data()), qsizetype(broadcast.samples.size() * 2));
+    const std::vector<Row> fromInput = csvRows(runScan({"--format", "csv", "--samples", samplesFile, "--freq", freqFile, "-"}, raw).out);
+    ASSERT_EQ(fromInput.size(), truth.size());
+    for (size_t i = 0; i < truth.size(); ++i)
+        EXPECT_EQ(fromInput[i], (Row{"-", exact[i].time, exact[i].number, exact[i].description}));
+}
+
+TEST_F(ScanFixture, UnknownOutputFormatIsACommandLineError)
+{
+    struct Case {
+        const char* locale;
+        QString message;
+    };
+    for (const Case& c : {Case{"ru_RU.UTF-8", FormatMessageText("ScanSeeHelp", {FormatMessageText("ScanUnknownFormat", {"xml"})})},
+                          Case{"C.UTF-8", "unknown --format \"xml\": choose text, csv or json (see --help)"}}) {
+        SCOPED_TRACE(c.locale);
+        const ScanResult result = runScan({"--format", "xml", "--samples", samplesFile, "--freq", freqFile,
+                                           QString::fromStdString(dir.file("broadcast.wav"))},
+                                          {}, c.locale);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_TRUE(result.err.contains(c.message)) << result.err.toStdString();
+        EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
+    }
 }
 
 TEST_F(ScanFixture, SignalsEndAScanWaitingOnAnOpenPipe)

@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -32,8 +35,8 @@ namespace {
 
 const char* const HelpText =
     "Usage:\n"
-    "  ondrix-scan [-j N] [--samples FILE] [--freq FILE] [/Data=DIR] AUDIO...\n"
-    "  ondrix-scan --live [--device N] [--samples FILE] [--freq FILE] [/Data=DIR]\n"
+    "  ondrix-scan [-j N] [--format F] [--samples FILE] [--freq FILE] [/Data=DIR] AUDIO...\n"
+    "  ondrix-scan --live [--device N] [--format F] [--samples FILE] [--freq FILE] [/Data=DIR]\n"
     "\n"
     "Watches every sample of the sample list, as if all were switched on, and prints one line\n"
     "per detection as soon as it is made.\n"
@@ -59,6 +62,8 @@ const char* const HelpText =
     "  --live          watch the live feed instead of files\n"
     "  --device N      the capture device for --live\n"
     "  -j N, --jobs N  scan up to N AUDIO files at once (default: the number of processors)\n"
+    "  --format F      how detections are printed: text (the default, the lines above), csv\n"
+    "                  or json (see below)\n"
     "  --help          show this text\n"
     "\n"
     "Each clip is recognised by the method stored with its sample (Method=Robust, the default:\n"
@@ -73,6 +78,15 @@ const char* const HelpText =
     "line is printed as soon as its detection is made.\n"
     "A description always stays on its line: control characters (tabs, line breaks, NUL) in it\n"
     "are printed as blanks.\n"
+    "\n"
+    "--format csv prints the header line \"file,time,number,description\" and one row per\n"
+    "detection, quoted as RFC 4180 quotes (a field holding a comma, a quote or a line break is\n"
+    "put in quotes, its quotes doubled); the description is kept as it is. --format json prints\n"
+    "one JSON object per line and detection:\n"
+    "  {\"file\":\"FILE\",\"time\":SECONDS,\"number\":NUMBER,\"description\":\"DESCRIPTION\"}\n"
+    "Both name the file of every detection, even of a single one (\"-\" for standard input);\n"
+    "the time is the one the text prints, with --live the local date-time as a string (and\n"
+    "the file empty, null in JSON).\n"
     "\n"
     "Clips of the sample list may have any sample rate: they are resampled to the engine's\n"
     "44100 Hz when their fingerprint is built.\n"
@@ -98,6 +112,9 @@ const char* const HelpText =
     "130 (SIGINT) or 143 (SIGTERM) the scan was interrupted, at once, even while waiting on a\n"
     "pipe.\n";
 
+// How detections are printed: tab-separated lines, CSV rows, or JSON lines.
+enum class TOutputFormat { Text, Csv, Json };
+
 struct TScanOptions {
     QString SamplesFile;
     QString FreqFile;
@@ -106,8 +123,20 @@ struct TScanOptions {
     bool Live = false;
     int Device = -1;
     int Jobs = 0;  // files scanned at once; 0: one per processor
+    TOutputFormat Format = TOutputFormat::Text;
     bool Help = false;
 };
+
+std::optional<TOutputFormat> ParseOutputFormat(const QString& Name)
+{
+    if (Name == "text")
+        return TOutputFormat::Text;
+    if (Name == "csv")
+        return TOutputFormat::Csv;
+    if (Name == "json")
+        return TOutputFormat::Json;
+    return std::nullopt;
+}
 
 bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Error)
 {
@@ -153,6 +182,16 @@ bool ParseArguments(const QStringList& Args, TScanOptions& Options, QString& Err
                 Error = FormatMessageText("ScanJobsNumber", {arg.left(arg == "--jobs" ? 6 : 2), text});
                 return false;
             }
+        } else if (arg == "--format") {
+            QString text;
+            if (!value(text))
+                return false;
+            const std::optional<TOutputFormat> format = ParseOutputFormat(text);
+            if (!format) {
+                Error = FormatMessageText("ScanUnknownFormat", {text});
+                return false;
+            }
+            Options.Format = *format;
         } else if (arg.startsWith("/Data=", Qt::CaseInsensitive) || arg.startsWith("\\Data=", Qt::CaseInsensitive)) {
             Options.SettingsArguments << arg;
         } else if (arg.startsWith("--")) {
@@ -183,6 +222,57 @@ constexpr int32_t FileReadHalves = 15;
 QString FormatLiveTime(TDateTime Value)
 {
     return FormatDateTime(QStringLiteral("dd.mm.yyyy hh:nn:ss.zzz"), Value);
+}
+
+// One detection as it is printed.
+struct TDetection {
+    QString File;  // the AUDIO file as given; empty with --live
+    QString Time;  // as the text prints it: seconds from the start of the file, or the live date-time
+    bool Live = false;
+    int Number = 0;                      // the sample's number as shown
+    std::optional<QString> Description;  // none for a sequence that has no sample
+};
+
+const char* const CsvHeader = "file,time,number,description";
+
+// A CSV field as RFC 4180 writes it: in quotes, its quotes doubled, when it holds a comma, a
+// quote or a line break.
+QString CsvField(const QString& Text)
+{
+    const bool special = std::any_of(Text.begin(), Text.end(), [](QChar c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
+    return special ? '"' + QString(Text).replace('"', "\"\"") + '"' : Text;
+}
+
+// A value as JSON text, written by Qt's writer: control characters as \u00XX, other
+// characters as UTF-8.
+QString JsonText(const QJsonValue& Value)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{Value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+// The line (without its line break) that prints a detection in Format. A text line names the
+// file only when NameFile (several files are scanned), and keeps its description on the line.
+QString DetectionLine(TOutputFormat Format, const TDetection& Detection, bool NameFile)
+{
+    const QString description = Detection.Description.value_or(QString());
+    switch (Format) {
+    case TOutputFormat::Csv:
+        return CsvField(Detection.File) + "," + CsvField(Detection.Time) + "," + QString::number(Detection.Number) + ","
+               + CsvField(description);
+    case TOutputFormat::Json:
+        // Written field by field: a QJsonObject would sort the keys.
+        return "{\"file\":" + JsonText(Detection.Live ? QJsonValue() : QJsonValue(Detection.File))
+               + ",\"time\":" + JsonText(Detection.Live ? QJsonValue(Detection.Time) : QJsonValue(Detection.Time.toDouble()))
+               + ",\"number\":" + QString::number(Detection.Number) + ",\"description\":" + JsonText(description) + "}";
+    case TOutputFormat::Text:
+        break;
+    }
+    QString line = NameFile ? OneField(Detection.File) + "\t" : QString();
+    line += Detection.Time + "\t" + QString::number(Detection.Number);
+    if (Detection.Description)
+        line += "\t" + OneField(*Detection.Description);
+    return line;
 }
 
 // The sample list and frequency table of the data folder, found exactly as the monitor finds
@@ -242,8 +332,6 @@ public:
     TMainThreadQueue Queue;
     TAudioDetector Engine{Queue};
     std::map<const TAudioSequence*, const TSampleRec*> SampleOf;
-    // Each output line starts with the file's name when several files are scanned.
-    QString LinePrefix;
     // Where detections and warnings go: at once to standard output and error, unless a scan
     // of several files at a time keeps them for their file.
     std::function<void(const QString&)> Line = PrintLine;
@@ -311,12 +399,15 @@ public:
         return true;
     }
 
-    QString DetectionText(const TAudioSequence& Sequence) const
+    // Prints the detection of Sequence in File (none with --live) at Time.
+    void PrintDetection(const TAudioSequence& Sequence, const QString& File, const QString& Time)
     {
-        const auto it = SampleOf.find(&Sequence);
-        if (it == SampleOf.end())
-            return QString::number(Sequence.Number + 1);
-        return QString::number(it->second->Number + 1) + "\t" + OneField(it->second->Description);
+        TDetection detection{File, Time, Options.Live, Sequence.Number + 1, std::nullopt};
+        if (const auto it = SampleOf.find(&Sequence); it != SampleOf.end()) {
+            detection.Number = it->second->Number + 1;
+            detection.Description = it->second->Description;
+        }
+        Line(DetectionLine(Options.Format, detection, Options.AudioFiles.size() > 1));
     }
 
     // Scans one file (or standard input for "-"); false when it could not be scanned.
@@ -363,7 +454,7 @@ public:
         Engine.OnInputEnd = [&](TAudioDetector&) { ended = true; };
         Engine.OnSequenceFound = [&](TAudioSequence& Sequence) {
             const double seconds = double(Engine.StreamFrames()) / Engine.FrameRate;
-            Line(LinePrefix + QString::number(seconds, 'f', 3) + "\t" + DetectionText(Sequence));
+            PrintDetection(Sequence, FileName, QString::number(seconds, 'f', 3));
         };
         Engine.ErrorText.clear();
         if (!Engine.Start()) {
@@ -387,7 +478,7 @@ public:
     {
         Engine.DeviceIndex = Options.Device;
         Engine.OnSequenceFound = [&](TAudioSequence& Sequence) {
-            Line(FormatLiveTime(Engine.StreamTime()) + "\t" + DetectionText(Sequence));
+            PrintDetection(Sequence, QString(), FormatLiveTime(Engine.StreamTime()));
         };
         Engine.OnCaptureLost = [](TAudioDetector& Sender) {
             PrintError(FormatMessageText("ScanCaptureLost", {QString::fromStdString(Sender.ErrorText)}));
@@ -448,7 +539,6 @@ bool ScanAtOnce(TScanner& First, int Jobs)
             TFileOutput Output;
             Scanner.Line = [&Output](const QString& Text) { Output.Lines.emplace_back(false, Text); };
             Scanner.Error = [&Output](const QString& Text) { Output.Lines.emplace_back(true, Text); };
-            Scanner.LinePrefix = OneField(Files[I]) + "\t";
             Output.Ok = Scanner.ScanFile(Files[I]);
             Output.Done = true;
             std::lock_guard Guard(Lock);
@@ -521,6 +611,8 @@ int main(int argc, char* argv[])
         sigaction(number, &action, nullptr);
     if (!scanner.Prepare())
         return 1;
+    if (scanner.Options.Format == TOutputFormat::Csv)
+        PrintLine(CsvHeader);
     auto exitCode = [](bool ok) { return Interrupted ? 128 + int(Interrupted) : ok ? 0 : 1; };
     if (scanner.Options.Live)
         return exitCode(scanner.ScanLive());
@@ -528,11 +620,9 @@ int main(int argc, char* argv[])
     if (jobs > 1)
         return exitCode(ScanAtOnce(scanner, jobs));
     bool ok = true;
-    const bool named = scanner.Options.AudioFiles.size() > 1;
     for (const QString& file : scanner.Options.AudioFiles) {
         if (Interrupted)
             break;
-        scanner.LinePrefix = named ? OneField(file) + "\t" : QString();
         ok = scanner.ScanFile(file) && ok;
     }
     return exitCode(ok);
