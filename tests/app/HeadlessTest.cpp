@@ -195,14 +195,23 @@ protected:
         return testkit::pollUntil([&] { return LinesWith(Text(Out), Part).size() >= qsizetype(Count); }, Timeout);
     }
 
-    // Waits for the monitor's capture stream on the server (by its client's name: the server
-    // has recording streams of its own, a keep-alive recorder or a remapped source's).
+    // Waits for the monitor's capture stream on the server to record (found by its client's
+    // name: the server has recording streams of its own, a keep-alive recorder or a remapped
+    // source's; a stream that is still corked is still being opened).
     bool CaptureRunning()
     {
         return testkit::pollUntil(
             [] {
-                return testkit::PulseServer::output("pactl list source-outputs").find("application.name = \"Ondrix\"")
-                       != std::string::npos;
+                const std::string Outputs = testkit::PulseServer::output("pactl list source-outputs");
+                for (size_t Begin = 0; Begin < Outputs.size();) {
+                    const size_t End = std::min(Outputs.find("Source Output #", Begin + 1), Outputs.size());
+                    const std::string Stream = Outputs.substr(Begin, End - Begin);
+                    if (Stream.find("application.name = \"Ondrix\"") != std::string::npos
+                        && Stream.find("Corked: no") != std::string::npos)
+                        return true;
+                    Begin = End;
+                }
+                return false;
             },
             60s);
     }
@@ -548,6 +557,8 @@ TEST_P(HeadlessOnServers, CaptureThatCannotOpenIsRetriedAndThePlantedSilenceIsTh
         ASSERT_TRUE(StdoutHas(FormatMessageText("SampleEnabled", {1, "Dead air"}))) << Text(Out).toStdString();
         if (C.How == Start::ServerKilledMidRun) {
             ASSERT_TRUE(CaptureRunning());
+            // The monitor has heard the server start its stream.
+            testkit::waitForEvents([] { return false; }, 500);
             this->Server.stop();
         }
         ASSERT_TRUE(StdoutHas(C.Failure)) << Text(Out).toStdString();
