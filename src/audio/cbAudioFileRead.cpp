@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <limits>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,19 +185,30 @@ void TcbAudioFileReader::Open(const std::string& FileName)
         CheckResult(SF_ERR_SYSTEM, "System error : \"" + FileName + "\" is not a regular file.");
     SF_INFO Info{};
     SNDFILE* File = nullptr;
-    // A file that cannot be opened is left to libsndfile, so that its error reads as always.
-    if (const int Fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC); Fd >= 0) {
-        FChunks = std::make_unique<TFileChunks>(Fd);
-        SF_VIRTUAL_IO Io = TFileChunks::Callbacks();
-        File = sf_open_virtual(&Io, SFM_READ, &Info, FChunks.get());
-        if (!File)
-            FChunks.reset();
-    } else
-        File = sf_open(FileName.c_str(), SFM_READ, &Info);
-    if (!File) {
-        const int Code = sf_error(nullptr);
-        CheckResult(Code != 0 ? Code : AudioReadCode::IncompatibleFormat, sf_strerror(nullptr));
+    int OpenError = SF_ERR_NO_ERROR;
+    std::string OpenErrorText;
+    {
+        // libsndfile keeps the error of a failed open in one variable for the whole process:
+        // the scanner's workers open files at once, so an open and the reading of its error
+        // are one step, or a file is reported with the error of another thread's file.
+        static std::mutex OpenMutex;
+        const std::lock_guard Lock(OpenMutex);
+        // A file that cannot be opened is left to libsndfile, so that its error reads as always.
+        if (const int Fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC); Fd >= 0) {
+            FChunks = std::make_unique<TFileChunks>(Fd);
+            SF_VIRTUAL_IO Io = TFileChunks::Callbacks();
+            File = sf_open_virtual(&Io, SFM_READ, &Info, FChunks.get());
+            if (!File)
+                FChunks.reset();
+        } else
+            File = sf_open(FileName.c_str(), SFM_READ, &Info);
+        if (!File) {
+            OpenError = sf_error(nullptr);
+            OpenErrorText = sf_strerror(nullptr);
+        }
     }
+    if (!File)
+        CheckResult(OpenError != 0 ? OpenError : AudioReadCode::IncompatibleFormat, OpenErrorText);
     if (Info.channels <= 0 || Info.channels > 0xFFFF / 2 || Info.samplerate <= 0) {
         sf_close(File);
         FChunks.reset();
