@@ -528,10 +528,10 @@ TEST_P(HeadlessOnServers, CaptureThatCannotOpenIsRetriedAndThePlantedSilenceIsTh
         QString Failure;  // the one error message
         QString Running;  // the one information message once capture runs
     };
-    const QString Server = QString::fromStdString("unix:" + this->Server.socket());
+    const QString Address = QString::fromStdString("unix:" + Server.socket());
     const Case Cases[] = {
         {"no server, it appears 3 s later", Start::NoServer, "",
-         FormatMessageText("CaptureNoServer", {GetMessageText("DefaultDevice"), Server, "Connection refused"}),
+         FormatMessageText("CaptureNoServer", {GetMessageText("DefaultDevice"), Address, "Connection refused"}),
          FormatMessageText("CaptureStarted", {GetMessageText("DefaultDevice")})},
         {"the stored device is gone until it is plugged in", Start::DeviceGone, "Device=3\r\nDeviceName=Studio Feed\r\n",
          FormatMessageText("CaptureNoDevice", {"Studio Feed"}), FormatMessageText("CaptureStarted", {"Studio Feed"})},
@@ -662,8 +662,9 @@ TEST_F(HeadlessFixture, TellsSystemdReadyAndStatusAndKeepsTheWatchdogOnlyWhileAu
     auto LapsesThenComesBack = [&](const std::function<void()>& Resume) {
         int Late = 0;
         for (std::optional<std::string> Next; (Next = Receive(3s));) {
-            if (*Next == "WATCHDOG=1")
+            if (*Next == "WATCHDOG=1") {
                 ASSERT_LE(++Late, 3) << "the keep-alive went on";
+            }
         }
         Resume();
         std::optional<std::string> Next;

@@ -520,8 +520,9 @@ TEST_F(ControllerFixture, TenMinutesOfDeadAirAlarmOnceRemindAndEndWithTheirLengt
         Reminders += Reminder ? 1 : 0;
         Ends += End ? 1 : 0;
         // Logged and mailed as the find is.
-        if (Reminder || End)
+        if (Reminder || End) {
             EXPECT_EQ(Message.MsgType, msgSampleDetect) << Message.Text.toStdString();
+        }
     }
     EXPECT_EQ(Reminders, 3);
     EXPECT_EQ(Ends, 1);

@@ -20,7 +20,8 @@ struct Stretch {
 
 class StretchSource final : public TPcmSource {
 public:
-    explicit StretchSource(std::vector<Stretch> Stretches, int Rate = 44100) : Parts(std::move(Stretches)), Rate(Rate) {}
+    explicit StretchSource(std::vector<Stretch> Stretches, int FramesPerSecond = 44100)
+        : Parts(std::move(Stretches)), Rate(FramesPerSecond) {}
     int FrameRate() const override { return Rate; }
     int Channels() const override { return 2; }
     int BitsPerSample() const override { return 16; }

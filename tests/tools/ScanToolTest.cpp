@@ -325,8 +325,8 @@ TEST_F(ScanFixture, SamplesWithValuesThatDoNotParseAreNamedAndLeftOut)
     const ScanResult result = runScan({"--samples", samplesFile, "--freq", freqFile,
                                        QString::fromStdString(dir.file("broadcast.wav"))});
     expectTruth(result);
-    const auto value = [](const char* key, const char* text) {
-        return FormatMessageText("SampleValueNotRead", {key, text});
+    const auto value = [](const char* key, const char* read) {
+        return FormatMessageText("SampleValueNotRead", {key, read});
     };
     for (const QString& warning :
          {FormatMessageText("SampleNotWatched", {6, "Air typo", value("SignaldB", "-50dB") + "; " + value("SignalTime", "2 s")}),
