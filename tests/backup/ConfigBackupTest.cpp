@@ -664,9 +664,10 @@ TEST_F(RestoreTest, AFullDiskLeavesTheOldConfigurationStanding)
             EXPECT_EQ(Snapshot(Here), Before);
             ASSERT_EQ(UI.Shown.size(), 3);
             EXPECT_TRUE(UI.Shown[2].startsWith("error: ")) << UI.Shown[2].toStdString();
-            if (C.Refused)
+            if (C.Refused) {
                 EXPECT_TRUE(UI.Shown[2].startsWith("error: " + GetMessageText(C.Refused).section(u'%', 0, 0)))
                     << UI.Shown[2].toStdString();
+            }
         }
         // Nothing of the restore is left beside the folders.
         for (const char* Left : {".Ondrix-Restore-Ini", ".Ondrix-Restore-Log", ".Ondrix-Previous-Ini", ".Ondrix-Previous-Log"})

@@ -263,7 +263,7 @@ TEST(OndrixMailQueue, OneOverflowOneReport)
     };
     const TEmailSettings Down = SettingsFor(testkit::freeLocalPort());
     Queue.SetSettings(Down);
-    for (const QString& Name : {"a", "b", "c"})
+    for (const char* Name : {"a", "b", "c"})
         Burst(Name);
     EXPECT_EQ(Dropped(), 1);
     // The server is reached: the queue empties, and the next overflow is a new one.

@@ -273,7 +273,7 @@ TEST_F(OndrixSocketTest, RegistrationsThatFindNoWindow)
     ASSERT_TRUE(GoneHandle);
     Gone.reset();
     ASSERT_TRUE(waitForEvents([&] { return Server.ConnectionCount() == 1; }));
-    for (const QByteArray Handle : {QByteArray("12345"), GoneHandle->mid(3), QByteArray("0"), QByteArray("-1")}) {
+    for (const QByteArray& Handle : {QByteArray("12345"), GoneHandle->mid(3), QByteArray("0"), QByteArray("-1")}) {
         const std::optional<QByteArray> Answer = Client.Request("USER 100 " + Handle);
         ASSERT_TRUE(Answer);
         EXPECT_TRUE(Answer->startsWith("ERROR ")) << Handle.constData() << " -> " << Answer->constData();
@@ -671,8 +671,9 @@ TEST(OndrixSocketPathTest, FallbackFolderIsTheUsersAlone)
         C.Make(Folder);
         const QString Refused = PrepareOwnFolder(Folder);
         EXPECT_EQ(Refused.isEmpty(), C.Usable) << Refused.toStdString();
-        if (C.Usable)
+        if (C.Usable) {
             EXPECT_EQ(Mode(Folder), 0700u);
+        }
     }
     EXPECT_EQ(Mode(Dir.filePath("target")), 0755u);  // the link's target is left as it was
 }

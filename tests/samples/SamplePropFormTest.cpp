@@ -226,8 +226,9 @@ TEST_F(SamplePropForm, TheClipFilterListsEveryFormatThatLoads)
         for (const QString& Extension : Patterns) {
             SCOPED_TRACE(Extension.toStdString());
             ASSERT_TRUE(Formats.count(Extension)) << "a pattern of the filter that no test writes";
-            if (Extension != "oga")  // the label names each format once
+            if (Extension != "oga") {  // the label names each format once
                 EXPECT_TRUE(Label.contains("*." + Extension)) << Label.toStdString();
+            }
             const std::string Path = Dir.file("clip." + Extension.toStdString());
             SF_INFO Info{};
             Info.samplerate = 48000;

@@ -370,8 +370,9 @@ TEST_F(OndrixCtlTest, AnotherUsersSocketIsRefused)
                               "--clear-groups", ONDRIX_BIN_DIR "/ondrixctl"};
     for (const bool FileGivenAway : {false, true}) {
         SCOPED_TRACE(FileGivenAway ? "served by another user" : "another user's socket file");
-        if (FileGivenAway)
+        if (FileGivenAway) {
             ASSERT_EQ(::chown(QFile::encodeName(Path).constData(), OtherUser, OtherUser), 0);
+        }
         QProcess Tool;
         Tool.setProcessEnvironment(Environment);
         Tool.start("/usr/bin/setpriv", AsOther + QStringList{"listen", "--exec", "touch '" + Ran + "'"});
